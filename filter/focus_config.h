@@ -1,0 +1,42 @@
+// focus_config.h: the filter's configuration record, the 284-byte block the
+// host saves and loads. Its layout is a stored format: little-endian, no
+// padding, every offset fixed.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+constexpr uint32_t CONFIG_MAGIC = 0x78EF4C38;
+
+// Source modes, the control dialog's radio-button identifiers as stored.
+constexpr int32_t SOURCE_WHOLE_IMAGE = 1010;
+constexpr int32_t SOURCE_MATERIAL_EFFECTS = 1011;
+constexpr int32_t SOURCE_OBJECT_CHANNEL = 1012;
+
+constexpr size_t FOCAL_NAME_SIZE = 260;  // at most 259 characters and a zero byte
+
+struct FocusConfig {
+  uint32_t magic;
+  int32_t sourceMode;
+  int32_t objectChannelId;
+  int32_t materialEffectsId;
+  // Ends at the first zero byte or at the end of the field, whichever comes
+  // first: a loaded record may hold no zero byte at all.
+  char focalObjectName[FOCAL_NAME_SIZE];
+  float blurRange;
+  float blurSize;
+};
+
+static_assert(std::endian::native == std::endian::little, "the record is stored little-endian");
+static_assert(sizeof(float) == 4 && sizeof(FocusConfig) == 284);
+static_assert(offsetof(FocusConfig, magic) == 0);
+static_assert(offsetof(FocusConfig, sourceMode) == 4);
+static_assert(offsetof(FocusConfig, objectChannelId) == 8);
+static_assert(offsetof(FocusConfig, materialEffectsId) == 12);
+static_assert(offsetof(FocusConfig, focalObjectName) == 16);
+static_assert(offsetof(FocusConfig, blurRange) == 276);
+static_assert(offsetof(FocusConfig, blurSize) == 280);
+
+constexpr float DEFAULT_BLUR_RANGE = 50.0f;
+constexpr float DEFAULT_BLUR_SIZE = 2.0f;

@@ -1,0 +1,52 @@
+#include "platform/progress_window.h"
+
+#include "platform/window_internal.h"
+
+namespace platform {
+
+namespace {
+constexpr const char* PROGRESS_CLASS = "KestrionProgressWindow";
+}
+
+ProgressWindow::ProgressWindow() {
+  if (!FindClassProcedure(PROGRESS_CLASS)) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = &ProgressWindow::Procedure;
+    wc.lpszClassName = PROGRESS_CLASS;
+    RegisterClassA(&wc);
+  }
+  window = CreateWindowExA(0, PROGRESS_CLASS, "Progress", WS_POPUP, 0, 0, 200, 40, nullptr, 0,
+                           nullptr, this);
+}
+
+ProgressWindow::~ProgressWindow() { DestroyWindow(window); }
+
+LRESULT ProgressWindow::Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CREATE) {
+    SetWindowLongPtrA(wnd, GWLP_USERDATA, lParam);
+    return 0;
+  }
+  auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  if (self && (msg == PROGRESS_MESSAGE || msg == ABORT_QUERY_MESSAGE)) {
+    return self->Answer(msg, wParam, lParam);
+  }
+  return DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+LRESULT ProgressWindow::Answer(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (recording) log.push_back({msg, wParam, lParam});
+  if (msg == PROGRESS_MESSAGE) {
+    if (progress && progress(static_cast<int32_t>(wParam), static_cast<int32_t>(lParam))) {
+      abortRequested = true;
+    }
+    return 0;
+  }
+  // Abort query: lParam is the address of the caller's 32-bit flag.
+  auto* flag = reinterpret_cast<int32_t*>(lParam);
+  const bool abort = abortRequested || (abortAfter >= 0 && abortQueries >= abortAfter);
+  ++abortQueries;
+  if (flag && abort) *flag = 1;
+  return 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,240 @@
+// window.cpp: windows, window classes, synchronous messages and the window
+// state that dialogs and controls read and write.
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "platform/window_internal.h"
+
+namespace {
+
+std::map<std::string, WNDCLASSA>& Classes() {
+  static std::map<std::string, WNDCLASSA> classes;
+  return classes;
+}
+
+std::vector<HWND>& Live() {
+  static std::vector<HWND> live;
+  return live;
+}
+
+HWND activeWindow = nullptr;
+
+bool Alive(HWND wnd) {
+  const auto& live = Live();
+  return wnd && std::find(live.begin(), live.end(), wnd) != live.end();
+}
+
+void CopyText(const std::string& text, LPSTR buffer, int size) {
+  if (!buffer || size <= 0) return;
+  const size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+}
+
+}  // namespace
+
+namespace platform {
+
+const std::vector<HWND>& LiveWindows() { return Live(); }
+
+WNDPROC FindClassProcedure(const std::string& className) {
+  auto it = Classes().find(className);
+  return it == Classes().end() ? nullptr : it->second.lpfnWndProc;
+}
+
+bool EnabledWithAncestors(HWND wnd) {
+  for (HWND w = wnd; w; w = w->parent) {
+    if (!Alive(w) || (w->style & WS_DISABLED)) return false;
+  }
+  return true;
+}
+
+void PaintInvalid(HWND top) {
+  if (!Alive(top)) return;
+  if (top->invalid) {
+    top->invalid = false;
+    SendMessageA(top, WM_PAINT, 0, 0);
+  }
+  const std::vector<HWND> children = top->children;
+  for (HWND child : children) PaintInvalid(child);
+}
+
+}  // namespace platform
+
+BOOL RegisterClassA(const WNDCLASSA* wc) {
+  if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) return FALSE;
+  Classes()[wc->lpszClassName] = *wc;
+  return TRUE;
+}
+
+BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
+  return className && Classes().erase(className) ? TRUE : FALSE;
+}
+
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y,
+                     int width, int height, HWND parent, UINT_PTR id, HINSTANCE instance,
+                     LPVOID param) {
+  if (!className) return nullptr;
+  WNDPROC proc = platform::FindClassProcedure(className);
+  if (!proc) return nullptr;
+  if (parent && !Alive(parent)) return nullptr;
+  HWND wnd = new Window;
+  wnd->className = className;
+  wnd->proc = proc;
+  wnd->instance = instance;
+  wnd->parent = parent;
+  wnd->id = id;
+  wnd->text = text ? text : "";
+  wnd->style = style;
+  wnd->exStyle = exStyle;
+  wnd->rect = {x, y, x + width, y + height};
+  Live().push_back(wnd);
+  if (parent) parent->children.push_back(wnd);
+  if (proc(wnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(param)) == -1) {
+    DestroyWindow(wnd);
+    return nullptr;
+  }
+  return wnd;
+}
+
+BOOL DestroyWindow(HWND wnd) {
+  if (!Alive(wnd) || wnd->destroying) return FALSE;
+  wnd->destroying = true;
+  wnd->proc(wnd, WM_DESTROY, 0, 0);
+  const std::vector<HWND> children = wnd->children;
+  for (HWND child : children) DestroyWindow(child);
+  if (wnd->parent && Alive(wnd->parent)) {
+    auto& siblings = wnd->parent->children;
+    siblings.erase(std::remove(siblings.begin(), siblings.end(), wnd), siblings.end());
+  }
+  auto& live = Live();
+  live.erase(std::remove(live.begin(), live.end(), wnd), live.end());
+  if (activeWindow == wnd) activeWindow = nullptr;
+  delete wnd;
+  return TRUE;
+}
+
+BOOL IsWindow(HWND wnd) { return Alive(wnd) ? TRUE : FALSE; }
+
+LRESULT SendMessageA(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (!Alive(wnd)) return 0;
+  return wnd->proc(wnd, msg, wParam, lParam);
+}
+
+LRESULT DefWindowProcA(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_SETTEXT:
+      wnd->text = lParam ? reinterpret_cast<LPCSTR>(lParam) : "";
+      return TRUE;
+    case WM_GETTEXT:
+      CopyText(wnd->text, reinterpret_cast<LPSTR>(lParam), static_cast<int>(wParam));
+      return static_cast<LRESULT>(std::min(wnd->text.size(), wParam ? wParam - 1 : 0));
+    case WM_GETTEXTLENGTH:
+      return static_cast<LRESULT>(wnd->text.size());
+    case WM_CLOSE:
+      DestroyWindow(wnd);
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+LONG_PTR GetWindowLongPtrA(HWND wnd, int index) {
+  return Alive(wnd) && index == GWLP_USERDATA ? wnd->userData : 0;
+}
+
+LONG_PTR SetWindowLongPtrA(HWND wnd, int index, LONG_PTR value) {
+  if (!Alive(wnd) || index != GWLP_USERDATA) return 0;
+  LONG_PTR old = wnd->userData;
+  wnd->userData = value;
+  return old;
+}
+
+HWND GetParent(HWND wnd) { return Alive(wnd) ? wnd->parent : nullptr; }
+
+HWND GetDlgItem(HWND dialog, int id) {
+  if (!Alive(dialog)) return nullptr;
+  for (HWND child : dialog->children) {
+    if (static_cast<int>(child->id) == id) return child;
+  }
+  return nullptr;
+}
+
+int GetDlgCtrlID(HWND wnd) { return Alive(wnd) ? static_cast<int>(wnd->id) : 0; }
+
+BOOL SetWindowTextA(HWND wnd, LPCSTR text) {
+  if (!Alive(wnd)) return FALSE;
+  return SendMessageA(wnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text)) ? TRUE : FALSE;
+}
+
+int GetWindowTextA(HWND wnd, LPSTR buffer, int size) {
+  if (!Alive(wnd) || !buffer || size <= 0) return 0;
+  return static_cast<int>(SendMessageA(wnd, WM_GETTEXT, static_cast<WPARAM>(size),
+                                       reinterpret_cast<LPARAM>(buffer)));
+}
+
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
+  return SetWindowTextA(GetDlgItem(dialog, id), text);
+}
+
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int size) {
+  HWND item = GetDlgItem(dialog, id);
+  if (!item) {
+    if (buffer && size > 0) buffer[0] = '\0';
+    return 0;
+  }
+  return static_cast<UINT>(GetWindowTextA(item, buffer, size));
+}
+
+BOOL EnableWindow(HWND wnd, BOOL enable) {
+  if (!Alive(wnd)) return FALSE;
+  const BOOL wasDisabled = (wnd->style & WS_DISABLED) ? TRUE : FALSE;
+  const bool changes = (enable != FALSE) == (wasDisabled != FALSE);
+  if (enable) {
+    wnd->style &= ~WS_DISABLED;
+  } else {
+    wnd->style |= WS_DISABLED;
+  }
+  if (changes) SendMessageA(wnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
+  return wasDisabled;
+}
+
+BOOL IsWindowEnabled(HWND wnd) {
+  return Alive(wnd) && !(wnd->style & WS_DISABLED) ? TRUE : FALSE;
+}
+
+DWORD GetWindowStyle(HWND wnd) { return Alive(wnd) ? wnd->style : 0; }
+
+BOOL InvalidateRect(HWND wnd, const RECT*, BOOL) {
+  if (!Alive(wnd)) return FALSE;
+  wnd->invalid = true;
+  return TRUE;
+}
+
+BOOL UpdateWindow(HWND wnd) {
+  if (!Alive(wnd)) return FALSE;
+  platform::PaintInvalid(wnd);
+  return TRUE;
+}
+
+BOOL GetWindowRect(HWND wnd, RECT* rect) {
+  if (!Alive(wnd) || !rect) return FALSE;
+  *rect = wnd->rect;
+  return TRUE;
+}
+
+BOOL MoveWindow(HWND wnd, int x, int y, int width, int height, BOOL repaint) {
+  if (!Alive(wnd)) return FALSE;
+  wnd->rect = {x, y, x + width, y + height};
+  if (repaint) wnd->invalid = true;
+  return TRUE;
+}
+
+HWND GetActiveWindow() { return Alive(activeWindow) ? activeWindow : nullptr; }
+
+HWND SetActiveWindow(HWND wnd) {
+  HWND old = GetActiveWindow();
+  activeWindow = Alive(wnd) ? wnd : nullptr;
+  return old;
+}

@@ -1,0 +1,20 @@
+#include <cstdlib>
+
+#include "render/work_image.h"
+
+WorkImage::WorkImage(HWND progressWindow, Bitmap* sourceBitmap)
+    : ImageBuffer(progressWindow, sourceBitmap), sourcePixels(nullptr), abortFlag(0) {
+  if (!ImageBuffer::Allocated()) return;  // the working copy failed: no second copy
+  sourcePixels = ReadPixels();
+  if (!sourcePixels && width > 0 && height > 0) {
+    // Leave an empty image the caller can detect, holding no memory.
+    std::free(workPixels);
+    workPixels = nullptr;
+  }
+}
+
+WorkImage::~WorkImage() { std::free(sourcePixels); }
+
+bool WorkImage::Allocated() const {
+  return width == 0 || height == 0 || (workPixels != nullptr && sourcePixels != nullptr);
+}
