@@ -1,0 +1,63 @@
+// filter_pipeline.h: the host's image-filter pipeline. It loads a filter
+// module by file name, reads its registration functions, creates filters
+// through the class descriptor and runs frames through them the way the
+// host application does after each rendered frame:
+//
+//   load -> description, version, class count -> LibClassDesc(0)
+//   -> CreateFilter -> ChannelsRequired -> SetSource, SetFilterInfo
+//   -> Render(progress window) -> destroy filter -> unload
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/bitmap.h"
+#include "host/class_desc.h"
+#include "host/image_filter.h"
+#include "platform/win32.h"
+
+// A loaded filter module. Unloaded (detached) when destroyed; every filter
+// created from it must be destroyed first.
+class FilterModule {
+ public:
+  // Loads the module file; null with `error` set when the file cannot be
+  // loaded, lacks a registration function, or has no class 0.
+  static std::unique_ptr<FilterModule> Load(const std::string& path, std::string& error);
+  ~FilterModule();
+  FilterModule(const FilterModule&) = delete;
+  FilterModule& operator=(const FilterModule&) = delete;
+
+  const std::string& Path() const { return path; }
+  HMODULE Handle() const { return module; }
+  const char* Description() const { return describe(); }
+  uint32_t Version() const { return version(); }
+  int32_t ClassCount() const { return numberClasses(); }
+  ClassDesc* Descriptor(int32_t index) const { return classDesc(index); }
+
+  // A new filter of class 0, owned by the caller; null when the module
+  // cannot create one.
+  std::unique_ptr<ImageFilter> CreateFilter() const;
+
+ private:
+  FilterModule() = default;
+  std::string path;
+  HMODULE module = nullptr;
+  LibDescriptionFn describe = nullptr;
+  LibNumberClassesFn numberClasses = nullptr;
+  LibClassDescFn classDesc = nullptr;
+  LibVersionFn version = nullptr;
+};
+
+// One frame for a filter: the bitmap (with the channels the renderer
+// produced) and the frame numbers of the filter event.
+struct FilterFrame {
+  Bitmap* bitmap = nullptr;
+  ImageFilterInfo info;
+};
+
+// Runs one frame through the filter as the host does: asks the channels it
+// requires (so the caller can report any the bitmap lacks), sets the source
+// and the filter info, and calls Render with the progress window. Returns
+// Render's result.
+int32_t RunFilter(ImageFilter& filter, FilterFrame& frame, HWND progressWindow);
