@@ -18,3 +18,5 @@ WorkImage::~WorkImage() { std::free(sourcePixels); }
 bool WorkImage::Allocated() const {
   return width == 0 || height == 0 || (workPixels != nullptr && sourcePixels != nullptr);
 }
+
+int WorkImage::PrepareBlur(float) { return 1; }  // the direct summation needs no memory

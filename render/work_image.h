@@ -56,6 +56,11 @@ class WorkImage : public ImageBuffer {
   // False when a pixel copy could not be allocated: the render must fail.
   bool Allocated() const;
 
+  // Allocates the blur's working memory for radii up to trunc(blurSize)
+  // (the render pass calls it before DepthBlur, so that a shortage fails the
+  // render with the bitmap untouched). 1 when ready, 0 when memory ran out.
+  int PrepareBlur(float blurSize);
+
   // Blurs every pixel (or those of one ID) by the mean of a square window
   // of the source pixels whose radius grows with the pixel's distance in
   // depth from focalDepth, up to blurSize. Sends the progress message and
