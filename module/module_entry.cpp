@@ -1,0 +1,30 @@
+// module_entry.cpp: the attach and detach handling and the resource table
+// the platform's loader finds.
+#include "host/custom_controls.h"
+#include "module/module.h"
+#include "ui/resources.h"
+
+HINSTANCE moduleInstance = nullptr;
+int32_t controlsInitialised = 0;
+
+BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  switch (reason) {
+    case DLL_PROCESS_DETACH:
+      moduleInstance = nullptr;
+      controlsInitialised = 0;
+      return TRUE;
+    case DLL_PROCESS_ATTACH:
+      if (moduleInstance) return FALSE;  // attached already
+      moduleInstance = instance;
+      if (controlsInitialised) return TRUE;
+      // The control dialog's spinners and edits need both, once per attach.
+      controlsInitialised = 1;
+      InitCustomControls(instance);
+      InitCommonControls();
+      return TRUE;
+    default:
+      return TRUE;  // thread attach and detach
+  }
+}
+
+const ResourceTable* ModuleResources() { return &moduleResourceTable; }
