@@ -1,15 +1,44 @@
 // window.cpp: windows, window classes, synchronous messages and the window
 // state that dialogs and controls read and write.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <map>
 
+#include "platform/standard_classes.h"
 #include "platform/window_internal.h"
 
 namespace {
 
-std::map<std::string, WNDCLASSA>& Classes() {
-  static std::map<std::string, WNDCLASSA> classes;
+// Class names compare without regard to case, as Windows compares them.
+struct NoCaseLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) <
+             std::tolower(static_cast<unsigned char>(y));
+    });
+  }
+};
+
+using ClassMap = std::map<std::string, WNDCLASSA, NoCaseLess>;
+
+WNDCLASSA StandardClass(const char* name, WNDPROC proc) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = proc;
+  wc.lpszClassName = name;
+  return wc;
+}
+
+const ClassMap& StandardClasses() {
+  static const ClassMap standard{
+      {platform::BUTTON_CLASS, StandardClass(platform::BUTTON_CLASS, platform::ButtonProcedure)},
+      {platform::STATIC_CLASS, StandardClass(platform::STATIC_CLASS, platform::StaticProcedure)},
+      {platform::DIALOG_CLASS, StandardClass(platform::DIALOG_CLASS, platform::DialogProcedure)}};
+  return standard;
+}
+
+ClassMap& Classes() {
+  static ClassMap classes = StandardClasses();
   return classes;
 }
 
@@ -19,6 +48,9 @@ std::vector<HWND>& Live() {
 }
 
 HWND activeWindow = nullptr;
+HWND focusWindow = nullptr;
+
+bool IsPopup(HWND wnd) { return (wnd->style & WS_POPUP) != 0; }
 
 bool Alive(HWND wnd) {
   const auto& live = Live();
@@ -44,7 +76,7 @@ WNDPROC FindClassProcedure(const std::string& className) {
 }
 
 bool EnabledWithAncestors(HWND wnd) {
-  for (HWND w = wnd; w; w = w->parent) {
+  for (HWND w = wnd; w; w = IsPopup(w) ? nullptr : w->parent) {
     if (!Alive(w) || (w->style & WS_DISABLED)) return false;
   }
   return true;
@@ -60,6 +92,16 @@ void PaintInvalid(HWND top) {
   for (HWND child : children) PaintInvalid(child);
 }
 
+void PaintAllInvalid() {
+  // A paint may create or destroy windows: walk a copy and skip the dead.
+  const std::vector<HWND> live = Live();
+  for (HWND wnd : live) {
+    if (Alive(wnd) && (!wnd->parent || IsPopup(wnd))) PaintInvalid(wnd);
+  }
+}
+
+void SetFocusWindow(HWND wnd) { focusWindow = Alive(wnd) ? wnd : nullptr; }
+
 }  // namespace platform
 
 BOOL RegisterClassA(const WNDCLASSA* wc) {
@@ -69,7 +111,8 @@ BOOL RegisterClassA(const WNDCLASSA* wc) {
 }
 
 BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
-  return className && Classes().erase(className) ? TRUE : FALSE;
+  if (!className || StandardClasses().count(className)) return FALSE;
+  return Classes().erase(className) ? TRUE : FALSE;
 }
 
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y,
@@ -90,7 +133,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, 
   wnd->exStyle = exStyle;
   wnd->rect = {x, y, x + width, y + height};
   Live().push_back(wnd);
-  if (parent) parent->children.push_back(wnd);
+  if (parent && !IsPopup(wnd)) parent->children.push_back(wnd);
   if (proc(wnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(param)) == -1) {
     DestroyWindow(wnd);
     return nullptr;
@@ -101,6 +144,12 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, 
 BOOL DestroyWindow(HWND wnd) {
   if (!Alive(wnd) || wnd->destroying) return FALSE;
   wnd->destroying = true;
+  // Popups owned by the window go first, as they cannot outlive it.
+  std::vector<HWND> owned;
+  for (HWND other : Live()) {
+    if (other->parent == wnd && IsPopup(other)) owned.push_back(other);
+  }
+  for (HWND popup : owned) DestroyWindow(popup);
   wnd->proc(wnd, WM_DESTROY, 0, 0);
   const std::vector<HWND> children = wnd->children;
   for (HWND child : children) DestroyWindow(child);
@@ -111,6 +160,7 @@ BOOL DestroyWindow(HWND wnd) {
   auto& live = Live();
   live.erase(std::remove(live.begin(), live.end(), wnd), live.end());
   if (activeWindow == wnd) activeWindow = nullptr;
+  if (focusWindow == wnd) focusWindow = nullptr;
   delete wnd;
   return TRUE;
 }
@@ -170,8 +220,8 @@ BOOL SetWindowTextA(HWND wnd, LPCSTR text) {
 
 int GetWindowTextA(HWND wnd, LPSTR buffer, int size) {
   if (!Alive(wnd) || !buffer || size <= 0) return 0;
-  return static_cast<int>(SendMessageA(wnd, WM_GETTEXT, static_cast<WPARAM>(size),
-                                       reinterpret_cast<LPARAM>(buffer)));
+  return static_cast<int>(
+      SendMessageA(wnd, WM_GETTEXT, static_cast<WPARAM>(size), reinterpret_cast<LPARAM>(buffer)));
 }
 
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text) {
@@ -200,9 +250,7 @@ BOOL EnableWindow(HWND wnd, BOOL enable) {
   return wasDisabled;
 }
 
-BOOL IsWindowEnabled(HWND wnd) {
-  return Alive(wnd) && !(wnd->style & WS_DISABLED) ? TRUE : FALSE;
-}
+BOOL IsWindowEnabled(HWND wnd) { return Alive(wnd) && !(wnd->style & WS_DISABLED) ? TRUE : FALSE; }
 
 DWORD GetWindowStyle(HWND wnd) { return Alive(wnd) ? wnd->style : 0; }
 
@@ -238,3 +286,5 @@ HWND SetActiveWindow(HWND wnd) {
   activeWindow = Alive(wnd) ? wnd : nullptr;
   return old;
 }
+
+HWND GetFocus() { return Alive(focusWindow) ? focusWindow : nullptr; }

@@ -11,6 +11,9 @@ struct Window {
   std::string className;
   WNDPROC proc = nullptr;
   HINSTANCE instance = nullptr;
+  // A child's parent, or a popup's owner (GetParent answers both). A popup
+  // is not one of its owner's children: it is destroyed with its owner, but
+  // it is neither found by GetDlgItem nor disabled with the owner.
   HWND parent = nullptr;
   std::vector<HWND> children;  // in creation order
   UINT_PTR id = 0;
@@ -28,6 +31,8 @@ struct Window {
   // Buttons: checked state. Statics with SS_BITMAP: the image resource.
   UINT checked = BST_UNCHECKED;
   const void* image = nullptr;
+  // Buttons: the left button went down on it and has not come up yet.
+  bool pressed = false;
 };
 
 namespace platform {
@@ -36,10 +41,16 @@ namespace platform {
 const std::vector<HWND>& LiveWindows();
 // The registered class's procedure, or null.
 WNDPROC FindClassProcedure(const std::string& className);
-// True when the window and all of its ancestors are enabled.
+// True when the window and all of its ancestors up to its popup (or
+// top-level) window are enabled.
 bool EnabledWithAncestors(HWND wnd);
 // Delivers WM_PAINT to every invalid window under (and including) `top`,
 // parents first, and clears the invalid marks.
 void PaintInvalid(HWND top);
+// PaintInvalid for every top-level and popup window, in creation order:
+// what an idle message loop does.
+void PaintAllInvalid();
+// The keyboard focus that GetFocus reports (0 for none).
+void SetFocusWindow(HWND wnd);
 
 }  // namespace platform
