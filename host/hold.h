@@ -21,6 +21,8 @@ class UndoRecord {
 class Hold {
  public:
   void Begin();
+  // Closes the hold; its records become one undo step under `name` (and
+  // the redo steps are dropped), unless there were none.
   void Accept(const char* name);
   void Cancel();
   bool Holding() const { return open; }
@@ -29,8 +31,11 @@ class Hold {
   void Put(std::unique_ptr<UndoRecord> record);
 
   // --- host side ---
-  bool Undo();  // false when there is nothing to undo
-  bool Redo();  // false when there is nothing to redo
+  // Undo and Redo refuse (false) while a hold is open, so that a pending
+  // change is never mixed into another step; otherwise false when there is
+  // nothing to undo or redo.
+  bool Undo();
+  bool Redo();
   size_t UndoDepth() const { return undoSteps.size(); }
   size_t RedoDepth() const { return redoSteps.size(); }
   // Name of the step that Undo would revert; empty when none.

@@ -19,6 +19,9 @@ class Control {
  public:
   Control() = default;
   virtual ~Control() = default;
+  // A controller is an identity (undo records and its node refer to it).
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
 
   // *(float*)value receives the value at time t; `valid` is narrowed to the
   // interval over which that value holds (held ranges outside the keys,
@@ -33,12 +36,18 @@ class Control {
 
   // --- host side ---
   const std::map<TimeValue, float>& Keys() const { return keys; }
+  // Replaces all keys and tells the owning node's notifiers; not recorded
+  // in theHold (undo and redo restore keys through it).
   void SetKeys(std::map<TimeValue, float> k);
   void SetOwner(ITrackViewNode* node) { owner = node; }
+  // Expires when the controller is destroyed, so that an undo record made
+  // on it can tell that it is gone.
+  std::weak_ptr<Control*> Liveness() const { return self; }
 
  private:
   std::map<TimeValue, float> keys;
   ITrackViewNode* owner = nullptr;
+  std::shared_ptr<Control*> self = std::make_shared<Control*>(this);
 };
 
 // A new default float controller, owned by the caller until it is added to
@@ -92,11 +101,18 @@ class ITrackViewNode {
   const std::string& ItemName(int index) const { return items[index].name; }
   // Removes the item (as a user deleting the track would); false if absent.
   bool RemoveItem(TrackId id);
+  TrackId ItemId(int index) const { return items[index].id; }
+  // Index of the item holding the controller, or -1.
+  int IndexOfController(const Control* control) const;
   size_t NotifyCount() const { return notifies.size(); }
-  // Calls every registered notifier.
+  // Calls every registered notifier with the item index of the id.
   void NotifyAll(uint32_t what, TrackId id);
 
  private:
+  // Calls every notifier registered at the time of the call and still
+  // registered when its turn comes (a notifier may unregister others).
+  void Broadcast(uint32_t what, int index, TrackId id);
+
   struct Item {
     std::string name;
     TrackId id;
