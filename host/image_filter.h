@@ -43,8 +43,11 @@ class ImageFilter {
   virtual void SetFilterInfo(ImageFilterInfo* info);              // 12
   virtual int32_t Render(HWND progressWindow) = 0;                // 13
   virtual Interface* MainInterface();                             // 14: never null
+  // 15: a + (int)((b - a) * t), truncating toward zero (held to the int range).
   virtual int Lerp(int a, int b, float t);                        // 15
-  virtual int Lerp(int a, int b, int t);                          // 16: t in 0..255
+  // 16: t in 0..255: a + ((b - a) * t) / 255, integer division (the product
+  // is taken in 64 bits, so it cannot overflow).
+  virtual int Lerp(int a, int b, int t);                          // 16
   virtual uint32_t EvaluateConfigure();                           // 17: host: 0
   virtual int32_t LoadConfigure(void* buffer);                    // 18: host: 0
   virtual int32_t SaveConfigure(void* buffer);                    // 19: host: 0
@@ -52,8 +55,11 @@ class ImageFilter {
                             float aspect, Bitmap** preview, uint32_t flags);  // 20: 0, not supported
   virtual uint32_t ChannelsRequired();                            // 21: host: 0
   virtual HWND DlgHandle();                                       // 22
+  // 23: the host sends HOST_TIME_CHANGE to the dialog from now on (a
+  // previous dialog no longer gets it); 0 makes the filter non-interactive.
   virtual void MakeDlgInteractive(HWND dialog);                   // 23
-  virtual int IsInteractive();                                    // 24
+  virtual int IsInteractive();                                    // 24: has a live dialog
+  // 25: null when memory runs out.
   virtual ITrackViewNode* CreateNode();                           // 25
   virtual ITrackViewNode* Node();                                 // 26
   virtual void FilterUpdate();                                    // 27: host: nothing

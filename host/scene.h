@@ -95,8 +95,10 @@ class Interface {
   void SetTime(TimeValue t);
   void RegisterInteractiveDialog(HWND dialog);
   void UnregisterInteractiveDialog(HWND dialog);
-  // The user's next answer in the pick dialog: the named nodes, in order
-  // (names that name no node are skipped), or a cancel.
+  // The user's next answer in the pick dialog: the named nodes, in order,
+  // or a cancel. The user can pick only what the dialog offers: names that
+  // name no offered node are skipped (which may leave an empty pick; the
+  // callback's yes/no answers shape only the offered list).
   void QueuePick(std::vector<std::string> names);
   void QueuePickCancel();
   const std::vector<PickDialogRun>& PickRuns() const { return pickRuns; }
