@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <initializer_list>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "host/messages.h"
+#include "platform/progress_window.h"
+#include "render/work_image.h"
+#include "test_frame.h"
+
+namespace {
+
+using kestrion_test::PatternPixel;
+using kestrion_test::TestFrame;
+
+struct BlurParams {
+  int32_t idFilter = -1;
+  float focalDepth = 0.0f;
+  float range = 10.0f;
+  float size = 1.0f;
+};
+
+// Builds a working image of the frame, loads the channels in the order
+// given, blurs, and returns the working pixels. Alpha must come out as it
+// went in, whatever was blurred.
+std::vector<BMM_Color_64> Blur(TestFrame& frame, std::initializer_list<uint32_t> channels,
+                               const BlurParams& p, platform::ProgressWindow* progress = nullptr) {
+  WorkImage image(progress ? progress->Handle() : nullptr, &frame.bitmap);
+  for (uint32_t code : channels) image.LoadChannel(code);
+  image.DepthBlur(p.idFilter, p.focalDepth, p.range, p.size);
+  const size_t n = static_cast<size_t>(image.width) * image.height;
+  std::vector<BMM_Color_64> out(image.workPixels, image.workPixels + n);
+  for (size_t i = 0; i < n; ++i)
+    EXPECT_EQ(out[i].a, frame.Storage().Pixels()[i].a) << "alpha " << i;
+  return out;
+}
+
+// The truncated mean of r, g, b over the listed pixels of the frame, with
+// the alpha of the pixel it replaces.
+BMM_Color_64 MeanOf(TestFrame& frame, std::initializer_list<std::pair<int, int>> cells,
+                    uint16_t alpha) {
+  uint64_t r = 0, g = 0, b = 0;
+  for (auto [x, y] : cells) {
+    r += frame.Pixel(x, y).r;
+    g += frame.Pixel(x, y).g;
+    b += frame.Pixel(x, y).b;
+  }
+  const uint64_t n = cells.size();
+  return {static_cast<uint16_t>(r / n), static_cast<uint16_t>(g / n), static_cast<uint16_t>(b / n),
+          alpha};
+}
+
+BMM_Color_64 WholeImageMean(TestFrame& frame, int x, int y) {
+  uint64_t r = 0, g = 0, b = 0;
+  const uint64_t n = static_cast<uint64_t>(frame.Width()) * frame.Height();
+  for (int yy = 0; yy < frame.Height(); ++yy) {
+    for (int xx = 0; xx < frame.Width(); ++xx) {
+      r += frame.Pixel(xx, yy).r;
+      g += frame.Pixel(xx, yy).g;
+      b += frame.Pixel(xx, yy).b;
+    }
+  }
+  return {static_cast<uint16_t>(r / n), static_cast<uint16_t>(g / n), static_cast<uint16_t>(b / n),
+          frame.Pixel(x, y).a};
+}
+
+// A black 13 x 11 frame with one bright pixel at (6, 5) whose own radius is
+// read back from its output: the bright value spread over (2r + 1)^2 pixels.
+BMM_Color_64 BrightCentreAfterBlur(float z, const BlurParams& p) {
+  TestFrame frame(13, 11);
+  frame.FillPixels({0, 0, 0, 500});
+  frame.Pixel(6, 5) = {60000, 30000, 9000, 123};
+  frame.FillZ(-100.0f);
+  frame.Z(6, 5) = z;
+  return Blur(frame, {CHANNEL_Z}, p)[5 * 13 + 6];
+}
+
+constexpr BMM_Color_64 RADIUS_0{60000, 30000, 9000, 123};
+constexpr BMM_Color_64 RADIUS_2{2400, 1200, 360, 123};
+constexpr BMM_Color_64 RADIUS_3{1224, 612, 183, 123};
+constexpr BMM_Color_64 RADIUS_4{740, 370, 111, 123};
+
+TEST(DepthBlur, RadiusGrowsWithDistanceFromTheFocalDepth) {
+  const BlurParams p{-1, 100.0f, 50.0f, 4.0f};
+  EXPECT_EQ(BrightCentreAfterBlur(-100.0f, p), RADIUS_0);
+  EXPECT_EQ(BrightCentreAfterBlur(-130.0f, p), RADIUS_2);  // quotient 2.4
+  EXPECT_EQ(BrightCentreAfterBlur(-149.0f, p), RADIUS_3);  // quotient 3.92
+  EXPECT_EQ(BrightCentreAfterBlur(-150.0f, p), RADIUS_4);  // distance equals the range
+  EXPECT_EQ(BrightCentreAfterBlur(-170.0f, p), RADIUS_4);  // capped at the size
+  EXPECT_EQ(BrightCentreAfterBlur(-50.0f, p), RADIUS_4);   // in front as far as behind
+  EXPECT_EQ(BrightCentreAfterBlur(-110.0f, p), RADIUS_0);  // quotient 0.8
+}
+
+TEST(DepthBlur, BackgroundAlwaysGetsTheFullSize) {
+  const float noGeometry = -std::numeric_limits<float>::infinity();
+  EXPECT_EQ(BrightCentreAfterBlur(Z_BACKGROUND, {-1, 100.0f, 50.0f, 4.0f}), RADIUS_4);
+  EXPECT_EQ(BrightCentreAfterBlur(noGeometry, {-1, 100.0f, 50.0f, 4.0f}), RADIUS_4);
+  EXPECT_EQ(BrightCentreAfterBlur(Z_BACKGROUND, {-1, -1.0e20f, 1.0e25f, 4.7f}), RADIUS_4);
+  EXPECT_EQ(BrightCentreAfterBlur(std::nanf(""), {-1, 100.0f, 50.0f, 4.0f}), RADIUS_4);
+  // Just in front of the background value is geometry, very far away.
+  EXPECT_EQ(BrightCentreAfterBlur(std::nextafter(Z_BACKGROUND, 0.0f), {-1, 0.0f, 1.0e30f, 4.0f}),
+            RADIUS_3);
+}
+
+TEST(DepthBlur, NonIntegerSizeIsTruncated) {
+  TestFrame frame(11, 9);
+  frame.FillPixels({0, 0, 0, 7});
+  frame.Pixel(5, 4) = {50000, 40000, 30000, 7};
+  const auto out = Blur(frame, {}, {-1, 100.0f, 1.0f, 2.9f});  // no Z: every pixel at depth 0
+  for (int y = 0; y < 9; ++y) {
+    for (int x = 0; x < 11; ++x) {
+      const bool reached = std::abs(x - 5) <= 2 && std::abs(y - 4) <= 2;
+      const BMM_Color_64 expected = reached ? BMM_Color_64{2000, 1600, 1200, 7} : frame.Pixel(x, y);
+      EXPECT_EQ(out[y * 11 + x], expected) << x << "," << y;
+    }
+  }
+}
+
+TEST(DepthBlur, WindowsAreClippedToTheImage) {
+  TestFrame frame(7, 5);
+  frame.FillZ(Z_BACKGROUND);
+  const auto out = Blur(frame, {CHANNEL_Z}, {-1, 0.0f, 10.0f, 1.0f});
+  auto at = [&](int x, int y) { return out[y * 7 + x]; };
+  auto alpha = [&](int x, int y) { return frame.Pixel(x, y).a; };
+  EXPECT_EQ(at(0, 0), MeanOf(frame, {{0, 0}, {1, 0}, {0, 1}, {1, 1}}, alpha(0, 0)));
+  EXPECT_EQ(at(6, 4), MeanOf(frame, {{5, 3}, {6, 3}, {5, 4}, {6, 4}}, alpha(6, 4)));
+  EXPECT_EQ(at(6, 0), MeanOf(frame, {{5, 0}, {6, 0}, {5, 1}, {6, 1}}, alpha(6, 0)));
+  EXPECT_EQ(at(3, 0), MeanOf(frame, {{2, 0}, {3, 0}, {4, 0}, {2, 1}, {3, 1}, {4, 1}}, alpha(3, 0)));
+  EXPECT_EQ(at(0, 2), MeanOf(frame, {{0, 1}, {1, 1}, {0, 2}, {1, 2}, {0, 3}, {1, 3}}, alpha(0, 2)));
+  EXPECT_EQ(at(4, 2),
+            MeanOf(frame, {{3, 1}, {4, 1}, {5, 1}, {3, 2}, {4, 2}, {5, 2}, {3, 3}, {4, 3}, {5, 3}},
+                   alpha(4, 2)));
+}
+
+TEST(DepthBlur, WindowLargerThanTheImageAveragesTheWholeImage) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const std::vector<BlurParams> whole = {
+      {-1, 0.0f, 10.0f, 50.0f},       // plain large size
+      {-1, 0.0f, 10.0f, inf},         // infinite size
+      {-1, 0.0f, 1.0e-30f, 1.0e30f},  // quotient far beyond any integer
+      {-1, 0.0f, -10.0f, 1.0e30f},    // negative range: only background blurs
+  };
+  for (const BlurParams& p : whole) {
+    TestFrame frame(7, 5);
+    frame.FillZ(Z_BACKGROUND);
+    frame.Z(2, 3) = -5.0f;
+    const auto out = Blur(frame, {CHANNEL_Z}, p);
+    for (int y = 0; y < 5; ++y) {
+      for (int x = 0; x < 7; ++x) {
+        const bool kept = p.range < 0 && x == 2 && y == 3;
+        EXPECT_EQ(out[y * 7 + x], kept ? frame.Pixel(x, y) : WholeImageMean(frame, x, y))
+            << "size " << p.size << " range " << p.range << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(DepthBlur, ParametersWithoutAPositiveRadiusLeaveThePixels) {
+  const float nan = std::nanf("");
+  const std::vector<BlurParams> untouched = {
+      {-1, 0.0f, 10.0f, nan},  {-1, 0.0f, 10.0f, -3.0f},
+      {-1, 0.0f, 10.0f, 0.9f}, {-1, 0.0f, nan, 5.0f},
+      {-1, nan, 10.0f, 5.0f},  {-1, 0.0f, std::numeric_limits<float>::infinity(), 5.0f},
+  };
+  for (const BlurParams& p : untouched) {
+    TestFrame frame(7, 5);
+    frame.FillZ(-20.0f);  // depth 20
+    EXPECT_EQ(Blur(frame, {CHANNEL_Z}, p), frame.PixelsCopy())
+        << "focal " << p.focalDepth << " range " << p.range << " size " << p.size;
+  }
+}
+
+TEST(DepthBlur, RangeZeroKeepsTheFocalDepthSharpAndBlursEverythingElse) {
+  TestFrame frame(7, 5);
+  frame.FillZ(-100.0f);
+  frame.Z(1, 1) = -100.001f;
+  frame.Z(5, 3) = Z_BACKGROUND;
+  const auto out = Blur(frame, {CHANNEL_Z}, {-1, 100.0f, 0.0f, 1.0f});
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 7; ++x) {
+      if ((x == 1 && y == 1) || (x == 5 && y == 3)) continue;
+      EXPECT_EQ(out[y * 7 + x], frame.Pixel(x, y)) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(out[1 * 7 + 1],
+            MeanOf(frame, {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {1, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}},
+                   frame.Pixel(1, 1).a));
+  EXPECT_EQ(out[3 * 7 + 5],
+            MeanOf(frame, {{4, 2}, {5, 2}, {6, 2}, {4, 3}, {5, 3}, {6, 3}, {4, 4}, {5, 4}, {6, 4}},
+                   frame.Pixel(5, 3).a));
+}
+
+// Only pixels whose ID matches are blurred, each from all its neighbours.
+TEST(DepthBlur, IdFilterBlursOnlyMatchingPixels) {
+  TestFrame frame(7, 5, CHANNEL_Z | CHANNEL_MTL_ID);
+  frame.FillZ(Z_BACKGROUND);
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 7; ++x) frame.Mtl(x, y) = static_cast<uint8_t>((x + 2 * y) % 4);
+  }
+  frame.Mtl(3, 2) = 5;
+  frame.Mtl(0, 4) = 5;
+  frame.Mtl(0, 0) = 5;
+  const auto out = Blur(frame, {CHANNEL_Z, CHANNEL_MTL_ID}, {5, 0.0f, 10.0f, 1.0f});
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 7; ++x) {
+      if (frame.Mtl(x, y) == 5) continue;
+      EXPECT_EQ(out[y * 7 + x], frame.Pixel(x, y)) << x << "," << y;
+    }
+  }
+  EXPECT_EQ(out[2 * 7 + 3],
+            MeanOf(frame, {{2, 1}, {3, 1}, {4, 1}, {2, 2}, {3, 2}, {4, 2}, {2, 3}, {3, 3}, {4, 3}},
+                   frame.Pixel(3, 2).a));
+  EXPECT_EQ(out[4 * 7 + 0], MeanOf(frame, {{0, 3}, {1, 3}, {0, 4}, {1, 4}}, frame.Pixel(0, 4).a));
+  EXPECT_EQ(out[0], MeanOf(frame, {{0, 0}, {1, 0}, {0, 1}, {1, 1}}, frame.Pixel(0, 0).a));
+
+  // An ID filter outside the 8-bit range matches nothing.
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z, CHANNEL_MTL_ID}, {5 + 256, 0.0f, 10.0f, 1.0f}),
+            frame.PixelsCopy());
+}
+
+TEST(DepthBlur, MaterialChannelDecidesWhenBothIdChannelsAreLoaded) {
+  TestFrame frame(7, 5, CHANNEL_Z | CHANNEL_MTL_ID | CHANNEL_OBJ_ID);
+  frame.FillZ(Z_BACKGROUND);
+  frame.Mtl(1, 1) = 5;
+  frame.Obj(4, 3) = 5;
+  const BlurParams p{5, 0.0f, 10.0f, 1.0f};
+  for (auto order : {std::vector<uint32_t>{CHANNEL_MTL_ID, CHANNEL_OBJ_ID},
+                     std::vector<uint32_t>{CHANNEL_OBJ_ID, CHANNEL_MTL_ID}}) {
+    WorkImage image(nullptr, &frame.bitmap);
+    image.LoadChannel(CHANNEL_Z);
+    for (uint32_t code : order) image.LoadChannel(code);
+    image.DepthBlur(p.idFilter, p.focalDepth, p.range, p.size);
+    EXPECT_NE(image.workPixels[1 * 7 + 1], frame.Pixel(1, 1));
+    EXPECT_EQ(image.workPixels[3 * 7 + 4], frame.Pixel(4, 3));
+  }
+  // The object channel alone decides for itself.
+  const auto byObject = Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID}, p);
+  EXPECT_EQ(byObject[1 * 7 + 1], frame.Pixel(1, 1));
+  EXPECT_NE(byObject[3 * 7 + 4], frame.Pixel(4, 3));
+}
+
+// When the deciding ID channel is missing every ID reads 0: filter 0 lets
+// every pixel through, any other filter none.
+TEST(DepthBlur, MissingIdChannelReadsAsIdZero) {
+  TestFrame frame(7, 5, CHANNEL_Z | CHANNEL_OBJ_ID);  // no material channel
+  frame.FillZ(Z_BACKGROUND);
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 7; ++x) frame.Obj(x, y) = 5;
+  }
+  const auto all = Blur(frame, {CHANNEL_Z}, {-1, 0.0f, 10.0f, 2.0f});
+  ASSERT_NE(all, frame.PixelsCopy());
+  // Material requested but absent: it still decides, over the object IDs.
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID, CHANNEL_MTL_ID}, {0, 0.0f, 10.0f, 2.0f}), all);
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID, CHANNEL_MTL_ID}, {5, 0.0f, 10.0f, 2.0f}),
+            frame.PixelsCopy());
+  // No ID channel requested at all.
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z}, {0, 0.0f, 10.0f, 2.0f}), all);
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z}, {5, 0.0f, 10.0f, 2.0f}), frame.PixelsCopy());
+}
+
+// The messages the progress window must see for rows 0 .. lastSent.
+void ExpectRowMessages(const platform::ProgressWindow& progress, int lastSent, int height,
+                       const int32_t* abortFlag) {
+  const auto& log = progress.Log();
+  ASSERT_EQ(log.size(), static_cast<size_t>(2 * (lastSent + 1)));
+  for (int y = 0; y <= lastSent; ++y) {
+    const auto& report = log[2 * y];
+    const auto& query = log[2 * y + 1];
+    EXPECT_EQ(report.message, HOST_PROGRESS);
+    EXPECT_EQ(report.wParam, static_cast<WPARAM>(y));
+    EXPECT_EQ(report.lParam, height - 1);
+    EXPECT_EQ(query.message, HOST_ABORT_QUERY);
+    EXPECT_EQ(query.wParam, 0u);
+    EXPECT_EQ(query.lParam, reinterpret_cast<LPARAM>(abortFlag));
+  }
+}
+
+TEST(DepthBlur, ReportsEachRowAndStopsAtTheRowWhereAbortIsAnswered) {
+  TestFrame frame(7, 5);
+  frame.FillZ(Z_BACKGROUND);
+  const BlurParams p{-1, 0.0f, 10.0f, 1.0f};
+  const auto full = Blur(frame, {CHANNEL_Z}, p);
+  for (int abortRow : {-1, 0, 2, 4}) {
+    platform::ProgressWindow progress;
+    progress.AbortAfter(abortRow);
+    WorkImage image(progress.Handle(), &frame.bitmap);
+    image.LoadChannel(CHANNEL_Z);
+    image.abortFlag = 1;  // left over from an earlier pass: reset at the start
+    image.DepthBlur(p.idFilter, p.focalDepth, p.range, p.size);
+    const int lastSent = abortRow < 0 ? 4 : abortRow;
+    ExpectRowMessages(progress, lastSent, 5, &image.abortFlag);
+    EXPECT_EQ(image.abortFlag != 0, abortRow >= 0);
+    for (int y = 0; y < 5; ++y) {
+      const bool blurred = abortRow < 0 || y < abortRow;
+      for (int x = 0; x < 7; ++x) {
+        EXPECT_EQ(image.workPixels[y * 7 + x], blurred ? full[y * 7 + x] : frame.Pixel(x, y))
+            << "abort at " << abortRow << ", pixel " << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(DepthBlur, EmptyImagesSendOnlyTheMessagesOfTheirRows) {
+  TestFrame zeroWidth(0, 4);
+  platform::ProgressWindow rows;
+  WorkImage noColumns(rows.Handle(), &zeroWidth.bitmap);
+  noColumns.LoadChannel(CHANNEL_Z);
+  noColumns.DepthBlur(-1, 0.0f, 1.0f, 3.0f);
+  ExpectRowMessages(rows, 3, 4, &noColumns.abortFlag);
+
+  TestFrame zeroHeight(6, 0);
+  Bitmap noStorage;
+  for (Bitmap* bitmap : {&zeroHeight.bitmap, &noStorage}) {
+    platform::ProgressWindow silent;
+    WorkImage image(silent.Handle(), bitmap);
+    image.DepthBlur(-1, 0.0f, 1.0f, 3.0f);
+    EXPECT_TRUE(silent.Log().empty());
+  }
+}
+
+}  // namespace
