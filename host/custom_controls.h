@@ -13,9 +13,18 @@
 // A CustEdit window linked to a spinner shows the spinner's value. On Enter
 // (WM_KEYDOWN VK_RETURN) it parses its text; a number updates the linked
 // spinner (held to its limits), which sends SPINNER_CHANGE; then the edit
-// sends CUSTEDIT_ENTER. Text that is not a number restores the display.
-// All messages carry the sender's control identifier in the low word of
-// wParam.
+// sends CUSTEDIT_ENTER. Text that is not a number restores the display and
+// sends nothing: no entry was made. All messages carry the sender's control
+// identifier in the low word of wParam (and its window in lParam).
+//
+// A change message is sent only when a drag step actually changes the value
+// (not for a move that stays at a limit); SetIntValue / SetFloatValue with a
+// non-zero notify and a typed number always send one. An integer spinner
+// shows "%d"; a float spinner shows "%.3f" with trailing zeros dropped down
+// to one decimal ("80.0", "2.5", "0.125"). Typed text may be any decimal
+// number, with blanks around it; an integer spinner rounds it to nearest.
+// The spinner's kind (integer or float) is that of its last LinkToEdit or
+// limits call; only CustEdit windows can be linked.
 #pragma once
 
 #include "platform/win32.h"

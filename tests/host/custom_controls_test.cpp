@@ -1,0 +1,240 @@
+#include "host/custom_controls.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/messages.h"
+#include "tests/host/recording_window.h"
+
+namespace {
+
+constexpr int SPIN_ID = 1006;
+constexpr int EDIT_ID = 1005;
+
+struct Note {
+  UINT msg;
+  int id;
+  int high;
+  bool operator==(const Note&) const = default;
+};
+
+LPARAM At(int y) { return MAKELPARAM(0, static_cast<WORD>(static_cast<int16_t>(y))); }
+
+class SpinnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitCustomControls(nullptr);
+    InitCustomControls(nullptr);  // a second start-up changes nothing
+    spinWnd = Create(SPINNER_CLASS, SPIN_ID);
+    editWnd = Create(CUSTEDIT_CLASS, EDIT_ID);
+    spin = GetISpinner(spinWnd);
+    ASSERT_NE(spin, nullptr);
+    spin->LinkToEdit(editWnd, EDITTYPE_FLOAT);
+    spin->SetFloatLimits(0.0f, 1000.0f, 0);
+    spin->SetFloatValue(50.0f, 0);
+    parent.Clear();
+  }
+  void TearDown() override {
+    if (spin) ReleaseISpinner(spin);
+    EXPECT_EQ(OutstandingSpinners(), 0);
+  }
+
+  HWND Create(const char* cls, int id) {
+    return CreateWindowExA(0, cls, "", WS_CHILD | WS_VISIBLE, 0, 0, 20, 20, parent.hwnd,
+                           static_cast<UINT_PTR>(id), nullptr, nullptr);
+  }
+  std::vector<Note> Notes() const {
+    std::vector<Note> notes;
+    for (const auto& m : parent.Notifications()) {
+      notes.push_back({m.msg, LOWORD(m.wParam), HIWORD(m.wParam)});
+    }
+    return notes;
+  }
+  std::string EditText() const {
+    char text[64];
+    GetWindowTextA(editWnd, text, sizeof text);
+    return text;
+  }
+  void TypeAndEnter(const char* text) {
+    SetWindowTextA(editWnd, text);
+    SendMessageA(editWnd, WM_KEYDOWN, VK_RETURN, 0);
+  }
+
+  test::RecordingWindow parent;
+  HWND spinWnd = nullptr;
+  HWND editWnd = nullptr;
+  ISpinnerControl* spin = nullptr;
+};
+
+TEST_F(SpinnerTest, AcceptedDragSendsPressChangesAndAcceptingRelease) {
+  EXPECT_EQ(EditText(), "50.0");
+  SendMessageA(spinWnd, WM_LBUTTONDOWN, MK_LBUTTON, At(0));
+  SendMessageA(spinWnd, WM_MOUSEMOVE, MK_LBUTTON, At(-100));
+  EXPECT_FLOAT_EQ(spin->GetFloatValue(), 60.0f);
+  SendMessageA(spinWnd, WM_MOUSEMOVE, MK_LBUTTON, At(-300));
+  EXPECT_EQ(spin->GetFloatValue(), 80.0f) << "exactly, not 80.00001";
+  EXPECT_EQ(EditText(), "80.0");
+  SendMessageA(spinWnd, WM_LBUTTONUP, 0, At(-300));
+  EXPECT_EQ(Notes(), (std::vector<Note>{{SPINNER_PRESS, SPIN_ID, 0},
+                                        {SPINNER_CHANGE, SPIN_ID, 0},
+                                        {SPINNER_CHANGE, SPIN_ID, 0},
+                                        {SPINNER_RELEASE, SPIN_ID, 1}}));
+  EXPECT_EQ(parent.Received(SPINNER_PRESS)[0].lParam, reinterpret_cast<LPARAM>(spinWnd));
+
+  parent.Clear();
+  SendMessageA(spinWnd, WM_MOUSEMOVE, 0, At(-500));
+  SendMessageA(spinWnd, WM_LBUTTONUP, 0, 0);
+  EXPECT_TRUE(Notes().empty()) << "moves and releases without a press do nothing";
+  EXPECT_EQ(spin->GetFloatValue(), 80.0f);
+}
+
+TEST_F(SpinnerTest, RightButtonCancelsTheDragAndRestoresSilently) {
+  SendMessageA(spinWnd, WM_LBUTTONDOWN, MK_LBUTTON, At(7));
+  SendMessageA(spinWnd, WM_MOUSEMOVE, MK_LBUTTON, At(27));  // 20 pixels down
+  EXPECT_FLOAT_EQ(spin->GetFloatValue(), 48.0f);
+  SendMessageA(spinWnd, WM_RBUTTONDOWN, 0, At(27));
+  EXPECT_EQ(spin->GetFloatValue(), 50.0f);
+  EXPECT_EQ(EditText(), "50.0");
+  EXPECT_EQ(Notes(), (std::vector<Note>{{SPINNER_PRESS, SPIN_ID, 0},
+                                        {SPINNER_CHANGE, SPIN_ID, 0},
+                                        {SPINNER_RELEASE, SPIN_ID, 0}}));
+  parent.Clear();
+  SendMessageA(spinWnd, WM_RBUTTONDOWN, 0, 0);
+  EXPECT_TRUE(Notes().empty());
+}
+
+TEST_F(SpinnerTest, DragStopsAtTheLimitWithoutFurtherChanges) {
+  spin->SetFloatLimits(0.0f, 60.0f, 0);
+  SendMessageA(spinWnd, WM_LBUTTONDOWN, MK_LBUTTON, At(0));
+  SendMessageA(spinWnd, WM_MOUSEMOVE, MK_LBUTTON, At(-300));
+  SendMessageA(spinWnd, WM_MOUSEMOVE, MK_LBUTTON, At(-400));
+  SendMessageA(spinWnd, WM_MOUSEMOVE, MK_LBUTTON, At(0));
+  EXPECT_EQ(spin->GetFloatValue(), 50.0f);
+  EXPECT_EQ(parent.Received(SPINNER_CHANGE).size(), 2u);
+}
+
+TEST_F(SpinnerTest, IntegerSpinnerStepsOnePerPixelAndShowsIntegers) {
+  spin->LinkToEdit(editWnd, EDITTYPE_INT);
+  spin->SetIntLimits(-100, 100, 0);
+  spin->SetIntValue(5, 0);
+  EXPECT_EQ(EditText(), "5");
+  SendMessageA(spinWnd, WM_LBUTTONDOWN, MK_LBUTTON, At(10));
+  SendMessageA(spinWnd, WM_MOUSEMOVE, MK_LBUTTON, At(17));
+  EXPECT_EQ(spin->GetIntValue(), -2);
+  EXPECT_EQ(EditText(), "-2");
+  SendMessageA(spinWnd, WM_MOUSEMOVE, MK_LBUTTON, At(500));
+  EXPECT_EQ(spin->GetIntValue(), -100);
+}
+
+TEST_F(SpinnerTest, SetValueNotifiesOnlyWhenAskedAndHoldsToLimits) {
+  spin->SetFloatValue(3.5f, 0);
+  EXPECT_TRUE(Notes().empty());
+  EXPECT_EQ(EditText(), "3.5");
+  spin->SetFloatValue(4.25f, 1);
+  EXPECT_EQ(Notes(), (std::vector<Note>{{SPINNER_CHANGE, SPIN_ID, 0}}));
+  spin->SetFloatValue(5000.0f, 0);
+  EXPECT_EQ(spin->GetFloatValue(), 1000.0f);
+  spin->SetFloatValue(-0.0001f, 0);
+  EXPECT_EQ(EditText(), "0.0");
+
+  spin->SetFloatValue(900.0f, 0);
+  spin->SetFloatLimits(10.0f, 1.0f, 0);  // reversed limits are put in order
+  EXPECT_EQ(spin->FloatMinimum(), 1.0f);
+  EXPECT_EQ(spin->GetFloatValue(), 900.0f) << "limitCurrent 0 leaves the value";
+  spin->SetFloatLimits(1.0f, 10.0f, 1);
+  EXPECT_EQ(spin->GetFloatValue(), 10.0f);
+
+  spin->SetKeyIndication(7);
+  EXPECT_EQ(spin->KeyIndication(), 1);
+  spin->SetKeyIndication(0);
+  EXPECT_EQ(spin->KeyIndication(), 0);
+}
+
+TEST_F(SpinnerTest, TypedNumberChangesTheSpinnerThenReportsTheEntry) {
+  TypeAndEnter(" 12.3456 ");
+  EXPECT_FLOAT_EQ(spin->GetFloatValue(), 12.3456f);
+  EXPECT_EQ(EditText(), "12.346");
+  EXPECT_EQ(Notes(),
+            (std::vector<Note>{{SPINNER_CHANGE, SPIN_ID, 0}, {CUSTEDIT_ENTER, EDIT_ID, 0}}));
+
+  parent.Clear();
+  TypeAndEnter("-5");
+  EXPECT_EQ(spin->GetFloatValue(), 0.0f) << "held to the limits";
+  EXPECT_EQ(EditText(), "0.0");
+  EXPECT_EQ(Notes().size(), 2u);
+}
+
+TEST_F(SpinnerTest, TextThatIsNotANumberRestoresTheDisplayAndSendsNothing) {
+  for (const char* bad : {"abc", "", "12x", "1e999", "nan", "inf", "+-3", "3 4"}) {
+    TypeAndEnter(bad);
+    EXPECT_EQ(EditText(), "50.0") << bad;
+  }
+  EXPECT_EQ(spin->GetFloatValue(), 50.0f);
+  EXPECT_TRUE(Notes().empty());
+}
+
+TEST_F(SpinnerTest, IntegerEditRoundsTypedDecimals) {
+  spin->LinkToEdit(editWnd, EDITTYPE_INT);
+  spin->SetIntLimits(0, 255, 0);
+  TypeAndEnter("+7.6");
+  EXPECT_EQ(spin->GetIntValue(), 8);
+  EXPECT_EQ(EditText(), "8");
+}
+
+TEST_F(SpinnerTest, InterfacesAreCountedAndSurviveTheirWindows) {
+  EXPECT_EQ(OutstandingSpinners(), 1);
+  ISpinnerControl* again = GetISpinner(spinWnd);
+  EXPECT_EQ(again, spin);
+  EXPECT_EQ(OutstandingSpinners(), 2);
+  EXPECT_EQ(GetISpinner(editWnd), nullptr);
+  EXPECT_EQ(GetISpinner(parent.hwnd), nullptr);
+  EXPECT_EQ(OutstandingSpinners(), 2);
+  ReleaseISpinner(again);
+  ReleaseISpinner(nullptr);
+
+  DestroyWindow(spinWnd);  // released after its window is gone, as a dialog does
+  EXPECT_EQ(OutstandingSpinners(), 1);
+  TypeAndEnter("3");
+  EXPECT_EQ(Notes(), (std::vector<Note>{{CUSTEDIT_ENTER, EDIT_ID, 0}}))
+      << "an unlinked edit only reports the entry";
+}
+
+TEST_F(SpinnerTest, DestroyedEditIsUnlinked) {
+  DestroyWindow(editWnd);
+  EXPECT_EQ(spin->LinkedEdit(), nullptr);
+  spin->SetFloatValue(20.0f, 1);
+  EXPECT_EQ(spin->GetFloatValue(), 20.0f);
+}
+
+TEST_F(SpinnerTest, RelinkingMovesTheEditToTheNewSpinner) {
+  HWND otherWnd = Create(SPINNER_CLASS, 1004);
+  ISpinnerControl* other = GetISpinner(otherWnd);
+  other->LinkToEdit(editWnd, EDITTYPE_FLOAT);
+  EXPECT_EQ(spin->LinkedEdit(), nullptr);
+  TypeAndEnter("7.5");
+  EXPECT_EQ(other->GetFloatValue(), 7.5f);
+  EXPECT_EQ(spin->GetFloatValue(), 50.0f);
+  EXPECT_EQ(Notes().front(), (Note{SPINNER_CHANGE, 1004, 0}));
+  ReleaseISpinner(other);
+}
+
+TEST(CenterWindow, CentresOverAWindowOrTheWorkAreaKeepingTheSize) {
+  test::RecordingWindow over;  // 300 x 200 at (100, 50)
+  test::RecordingWindow box;
+  MoveWindow(box.hwnd, 7, 9, 201, 99, FALSE);
+  CenterWindow(box.hwnd, over.hwnd);
+  RECT r;
+  GetWindowRect(box.hwnd, &r);
+  EXPECT_EQ(r.left, 149);
+  EXPECT_EQ(r.top, 100);
+  EXPECT_EQ(r.right - r.left, 201);
+  EXPECT_EQ(r.bottom - r.top, 99);
+  CenterWindow(box.hwnd, nullptr);
+  GetWindowRect(box.hwnd, &r);
+  EXPECT_EQ(r.left, 859);
+  EXPECT_EQ(r.top, 490);
+}
+
+}  // namespace
