@@ -1,0 +1,62 @@
+#include "host/filter_pipeline.h"
+
+#include "platform/resources.h"
+
+namespace {
+
+// The registration function `name` of the module, or null.
+template <class Function>
+Function Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(GetProcAddress(module, name));
+}
+
+}  // namespace
+
+std::unique_ptr<FilterModule> FilterModule::Load(const std::string& path, std::string& error) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (!module) {
+    error = "cannot load the filter module " + path + ": " + platform::LoaderError();
+    return nullptr;
+  }
+  // Owns the loaded module from here on: a failure below unloads it.
+  std::unique_ptr<FilterModule> loaded(new FilterModule);
+  loaded->path = path;
+  loaded->module = module;
+  loaded->describe = Export<LibDescriptionFn>(module, "LibDescription");
+  loaded->numberClasses = Export<LibNumberClassesFn>(module, "LibNumberClasses");
+  loaded->classDesc = Export<LibClassDescFn>(module, "LibClassDesc");
+  loaded->version = Export<LibVersionFn>(module, "LibVersion");
+
+  const char* missing = !loaded->describe        ? "LibDescription"
+                        : !loaded->numberClasses ? "LibNumberClasses"
+                        : !loaded->classDesc     ? "LibClassDesc"
+                        : !loaded->version       ? "LibVersion"
+                                                 : nullptr;
+  if (missing) {
+    error = path + " is not a filter module: it does not export " + missing;
+    return nullptr;
+  }
+  if (loaded->ClassCount() < 1 || !loaded->Descriptor(0)) {
+    error = path + " is not a usable filter module: it offers no filter class";
+    return nullptr;
+  }
+  return loaded;
+}
+
+FilterModule::~FilterModule() {
+  if (module) FreeLibrary(module);
+}
+
+std::unique_ptr<ImageFilter> FilterModule::CreateFilter() const {
+  ClassDesc* descriptor = Descriptor(0);
+  if (!descriptor) return nullptr;
+  // The host owns the filter and destroys it through its virtual destructor.
+  return std::unique_ptr<ImageFilter>(descriptor->CreateFilter(0));
+}
+
+int32_t RunFilter(ImageFilter& filter, FilterFrame& frame, HWND progressWindow) {
+  filter.ChannelsRequired();
+  filter.SetSource(frame.bitmap);
+  filter.SetFilterInfo(&frame.info);
+  return filter.Render(progressWindow);
+}
