@@ -1,0 +1,85 @@
+#include "ui/object_picker.h"
+
+#include <cstring>
+#include <string>
+
+#include "tests/ui/ui_fixture.h"
+#include "ui/control_dialog.h"
+#include "ui/dialog_ids.h"
+
+namespace {
+
+using ObjectPickerTest = UiTest;
+
+TEST_F(ObjectPickerTest, StoresTheFirstPickedNameAndIgnoresEmptyLists) {
+  std::strcpy(filter.config.focalObjectName, "Old");
+  ObjectPicker picker(&filter);
+  SceneNode first("Teapot"), second("Box"), third("Sphere");
+  SceneNode* const nodes[] = {&first, &second, &third};
+
+  picker.Picked(PickList{0, nodes});
+  picker.Picked(PickList{3, nullptr});
+  EXPECT_STREQ(filter.config.focalObjectName, "Old");
+  picker.Picked(PickList{3, nodes});
+  EXPECT_STREQ(filter.config.focalObjectName, "Teapot");
+  ObjectPicker unbound(nullptr);
+  unbound.Picked(PickList{3, nodes});  // nothing to store into
+}
+
+TEST_F(ObjectPickerTest, NameMustFitTheFieldWithItsTerminator) {
+  std::strcpy(filter.config.focalObjectName, "Old");
+  ObjectPicker picker(&filter);
+  SceneNode longest(std::string(259, 'n'));
+  SceneNode tooLong(std::string(260, 'x'));
+  SceneNode* const fits[] = {&longest};
+  SceneNode* const refused[] = {&tooLong};
+
+  picker.Picked(PickList{1, refused});
+  EXPECT_STREQ(filter.config.focalObjectName, "Old");
+  EXPECT_EQ(filter.config.blurRange, 50.0f);
+
+  picker.Picked(PickList{1, fits});
+  EXPECT_EQ(std::string(filter.config.focalObjectName), longest.GetName());
+  EXPECT_EQ(filter.config.focalObjectName[259], '\0');
+  EXPECT_EQ(filter.config.blurRange, 50.0f);
+}
+
+TEST_F(ObjectPickerTest, BrowseShowsThePickAndCancelForgetsIt) {
+  std::strcpy(filter.config.focalObjectName, "Before");
+  HostInterface().AddNode("Camera Target");
+  HostInterface().QueuePick({"Camera Target"});
+  User().Click(IDC_BROWSE).Call([this](HWND dialog) {
+    EXPECT_EQ(Text(dialog, IDC_OBJECT_NAME), "Camera Target");
+    EXPECT_STREQ(filter.config.focalObjectName, "Camera Target");
+  });
+  User().Click(IDCANCEL);
+  EXPECT_EQ(filter.ShowControl(nullptr), 0);
+  EXPECT_STREQ(filter.config.focalObjectName, "Before");
+  ASSERT_EQ(HostInterface().PickRuns().size(), 1u);
+  EXPECT_EQ(HostInterface().PickRuns()[0].title, "Select Object");
+}
+
+TEST_F(ObjectPickerTest, BrowseWithoutAUsablePickKeepsNameAndLabel) {
+  HostInterface().AddNode("Camera Target");
+  HostInterface().QueuePickCancel();
+  HostInterface().QueuePick({"No Such Node"});  // completed, but nothing picked
+  User().Click(IDC_BROWSE).Click(IDC_BROWSE).Call([this](HWND dialog) {
+    EXPECT_EQ(Text(dialog, IDC_OBJECT_NAME), "Undefined");
+    EXPECT_EQ(filter.config.focalObjectName[0], '\0');
+    EXPECT_NE(filter.picker, nullptr);
+  });
+  User().Click(IDOK);
+  EXPECT_EQ(filter.ShowControl(nullptr), 1);
+  EXPECT_EQ(HostInterface().PickRuns().size(), 2u);
+  EXPECT_EQ(filter.picker, nullptr);
+}
+
+TEST_F(ObjectPickerTest, LabelShowsAStoredNameWithoutTerminatorWithinItsField) {
+  std::memset(filter.config.focalObjectName, 'q', FOCAL_NAME_SIZE);
+  User().Call([](HWND dialog) {
+    EXPECT_EQ(Text(dialog, IDC_OBJECT_NAME), std::string(FOCAL_NAME_SIZE, 'q'));
+  });
+  filter.ShowControl(nullptr);
+}
+
+}  // namespace
