@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -29,46 +28,6 @@ TEST(FilterModuleLoad, LibraryWithoutRegistrationFunctionsIsRefusedByName) {
   EXPECT_EQ(FilterModule::Load(path, error), nullptr);
   EXPECT_NE(error.find("LibDescription"), std::string::npos) << error;
   EXPECT_NE(error.find(path), std::string::npos) << error;
-}
-
-// Records the host's calls in order.
-class CallOrderFilter : public ImageFilter {
- public:
-  const char* DescriptionText() override { return ""; }
-  const char* AuthorText() override { return ""; }
-  const char* CopyrightText() override { return ""; }
-  uint32_t VersionNumber() override { return 0; }
-  uint32_t CapabilityFlags() override { return 0; }
-  int32_t ShowAboutBox(HWND) override { return 0; }
-  uint32_t ChannelsRequired() override {
-    calls.push_back("channels");
-    return 1;
-  }
-  void SetSource(Bitmap* map) override {
-    calls.push_back(map && Source() == nullptr ? "source" : "source?");
-    ImageFilter::SetSource(map);
-  }
-  void SetFilterInfo(ImageFilterInfo* info) override {
-    calls.push_back(info && info->frameRendered == 12 ? "info" : "info?");
-    ImageFilter::SetFilterInfo(info);
-  }
-  int32_t Render(HWND progress) override {
-    calls.push_back(progress == expectedProgress && Source() && FilterInfo() ? "render"
-                                                                             : "render?");
-    return 7;
-  }
-  std::vector<std::string> calls;
-  HWND expectedProgress = nullptr;
-};
-
-TEST(RunFilter, AsksChannelsThenSetsSourceAndInfoThenRenders) {
-  Bitmap map(7, 5);
-  FilterFrame frame{&map, ImageFilterInfo{3, 20, 12}};
-  CallOrderFilter filter;
-  filter.expectedProgress = reinterpret_cast<HWND>(&frame);  // any distinct handle
-  EXPECT_EQ(RunFilter(filter, frame, filter.expectedProgress), 7);
-  EXPECT_EQ(filter.calls, (std::vector<std::string>{"channels", "source", "info", "render"}));
-  EXPECT_EQ(filter.FilterInfo(), &frame.info);
 }
 
 }  // namespace

@@ -39,32 +39,6 @@ TEST(ImageFilterLerp, FloatTruncatesTowardZeroAndIntDividesBy255) {
   EXPECT_EQ(f.Lerp(-INT_MAX, INT_MAX, 255), INT_MAX) << "no overflow in the product";
 }
 
-TEST_F(ImageFilterTest, StoresWhatTheHostSetsAndAnswersHostDefaults) {
-  BareFilter f;
-  Bitmap map(7, 5);
-  ImageFilterInfo info{3, 9, 4};
-  EXPECT_EQ(f.Source(), nullptr);
-  f.SetSource(&map);
-  f.SetFilterInfo(&info);
-  EXPECT_EQ(f.Source(), &map);
-  EXPECT_EQ(f.FilterInfo(), &info);
-  EXPECT_EQ(f.MainInterface(), &HostInterface());
-  EXPECT_EQ(f.ChannelsRequired(), 0u);
-  EXPECT_EQ(f.ShowControl(nullptr), 0);
-  EXPECT_EQ(f.CreatePreview(nullptr, nullptr, 0, 7, 5, 1.0f, nullptr, 0), 0);
-}
-
-TEST_F(ImageFilterTest, NodeIsCreatedOnceAndOnlyOnRequest) {
-  BareFilter f;
-  EXPECT_EQ(f.Node(), nullptr);
-  ITrackViewNode* node = f.CreateNode();
-  ASSERT_NE(node, nullptr);
-  EXPECT_EQ(f.CreateNode(), node);
-  EXPECT_EQ(f.Node(), node);
-  f.DeleteNode();
-  EXPECT_EQ(f.Node(), nullptr);
-}
-
 TEST_F(ImageFilterTest, InteractiveDialogGetsTimeChangesUntilReplacedOrFilterGone) {
   test::RecordingWindow first;
   test::RecordingWindow second;

@@ -16,23 +16,45 @@ struct Message {
 
 class RecordingWindow {
  public:
-  // A top-level window, or a child of `parent` with the identifier `id`.
-  explicit RecordingWindow(HWND parent = nullptr, int id = 0);
-  ~RecordingWindow();
+  // A 300 x 200 top-level window at (100, 50), or a child of `parent`.
+  explicit RecordingWindow(HWND parent = nullptr, int id = 0) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = Procedure;
+    wc.lpszClassName = "HostTestRecorder";
+    RegisterClassA(&wc);
+    hwnd = CreateWindowExA(0, wc.lpszClassName, "", parent ? WS_CHILD : WS_POPUP, 100, 50, 300, 200,
+                           parent, static_cast<UINT_PTR>(id), nullptr, nullptr);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+  ~RecordingWindow() { Destroy(); }
   RecordingWindow(const RecordingWindow&) = delete;
   RecordingWindow& operator=(const RecordingWindow&) = delete;
 
-  void Destroy();
-  // The messages of number `msg` received so far, oldest first.
-  std::vector<Message> Received(UINT msg) const;
-  // Messages of the host's protocol (numbers above WM_USER), oldest first.
-  std::vector<Message> Notifications() const;
+  void Destroy() {
+    if (hwnd) DestroyWindow(hwnd);
+  }
+  // Messages of number `msg`, or (with 0) those of the host's protocol
+  // above WM_USER, oldest first.
+  std::vector<Message> Received(UINT msg = 0) const {
+    std::vector<Message> found;
+    for (const Message& m : messages) {
+      if (msg ? m.msg == msg : m.msg > WM_USER) found.push_back(m);
+    }
+    return found;
+  }
   void Clear() { messages.clear(); }
 
-  HWND hwnd = nullptr;
+  HWND hwnd = nullptr;  // null once destroyed
 
  private:
-  static LRESULT Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  static LRESULT Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<RecordingWindow*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+    if (self) {
+      self->messages.push_back({msg, wParam, lParam});
+      if (msg == WM_DESTROY) self->hwnd = nullptr;
+    }
+    return DefWindowProcA(wnd, msg, wParam, lParam);
+  }
   std::vector<Message> messages;
 };
 

@@ -63,29 +63,28 @@ TEST(ControlSampling, LinearBetweenKeysHeldOutsideWithNarrowedValidity) {
   EXPECT_FLOAT_EQ(ValueAt(c, 60), -1.5f);
   EXPECT_EQ(ValueAt(c, 1000, &valid), -4.0f);
   EXPECT_EQ(valid, Interval(70, TIME_POS_INFINITY));
+
+  Key(c, 30, 9.0f);  // replaces the key
+  EXPECT_EQ(c.Keys().size(), 3u);
+  EXPECT_EQ(ValueAt(c, 30), 9.0f);
+  EXPECT_EQ(c.IsKeyAtTime(30, 0), 1);
+  EXPECT_EQ(c.IsKeyAtTime(31, 0), 0);
 }
 
-TEST(ControlSampling, NarrowsRatherThanReplacesTheGivenInterval) {
+TEST(ControlSampling, NarrowsTheGivenIntervalAndCopesWithExtremeKeys) {
   Control c;
   Key(c, 100, 1.0f);
-  Key(c, 200, 3.0f);
   float v = 0;
-  Interval valid(-50, 60);
+  Interval valid(-3, 3);
+  c.GetValue(-3, &v, valid, 1);
+  EXPECT_EQ(valid, Interval(-3, 3)) << "a single key holds for all time";
+  Key(c, 200, 3.0f);
+  valid = Interval(-50, 60);
   c.GetValue(0, &v, valid, 1);
   EXPECT_EQ(valid, Interval(-50, 60));
   valid = Interval(-50, 150);
   c.GetValue(250, &v, valid, 1);
-  EXPECT_EQ(valid, Interval(200, 150)) << "empty intersection stays empty";
-}
-
-TEST(ControlSampling, SingleKeyHoldsForAllTimeAndKeysAtTheEndsOfTime) {
-  Control one;
-  Key(one, 40, 7.5f);
-  Interval valid(-3, 3);
-  float v = 0;
-  one.GetValue(-3, &v, valid, 1);
-  EXPECT_EQ(v, 7.5f);
-  EXPECT_EQ(valid, Interval(-3, 3));
+  EXPECT_EQ(valid, Interval(200, 150)) << "an empty intersection stays empty";
 
   Control wide;
   Key(wide, TIME_NEG_INFINITY, -100.0f);
@@ -93,73 +92,29 @@ TEST(ControlSampling, SingleKeyHoldsForAllTimeAndKeysAtTheEndsOfTime) {
   EXPECT_NEAR(ValueAt(wide, 0), 0.0f, 1e-4f);
 }
 
-TEST(ControlKeys, SetValueReplacesKeyAndIsKeyAtTimeIsExact) {
-  Control c;
-  Key(c, 160, 1.0f);
-  Key(c, 160, 9.0f);
-  ASSERT_EQ(c.Keys().size(), 1u);
-  EXPECT_EQ(ValueAt(c, 160), 9.0f);
-  EXPECT_EQ(c.IsKeyAtTime(160, 0), 1);
-  EXPECT_EQ(c.IsKeyAtTime(159, 0), 0);
-  EXPECT_EQ(c.IsKeyAtTime(161, 0), 0);
-}
-
-TEST(ControllerFactory, FailHookFailsExactlyTheNextCalls) {
-  FailNextControllers(2);
-  EXPECT_EQ(NewDefaultFloatController(), nullptr);
-  EXPECT_EQ(NewDefaultFloatController(), nullptr);
-  std::unique_ptr<Control> c(NewDefaultFloatController());
-  ASSERT_NE(c, nullptr);
-  EXPECT_TRUE(c->Keys().empty());
-}
-
-TEST(TicksPerFrame, DefaultsTo160AndRejectsNonPositive) {
-  EXPECT_EQ(GetTicksPerFrame(), 160);
-  SetTicksPerFrame(0);
-  SetTicksPerFrame(-4);
-  EXPECT_EQ(GetTicksPerFrame(), 160);
-  SetTicksPerFrame(200);
-  EXPECT_EQ(GetTicksPerFrame(), 200);
-  SetTicksPerFrame(160);
-}
-
-TEST(TrackViewNode, ItemsAreFoundByIdAndPositioned) {
-  ITrackViewNode node;
-  EXPECT_EQ(node.FindItem(RANGE), -1);
-  EXPECT_EQ(node.GetController(RANGE), nullptr);
-  Control* size = new Control;
-  Control* range = new Control;
-  node.AddController(size, "Size", SIZE, -1);
-  node.AddController(range, "Range", RANGE, 0);
-  EXPECT_EQ(node.FindItem(RANGE), 0);
-  EXPECT_EQ(node.FindItem(SIZE), 1);
-  EXPECT_EQ(node.ItemName(1), "Size");
-  EXPECT_EQ(node.GetController(SIZE), size);
-  EXPECT_EQ(node.GetController(TrackId{1, 32}), nullptr) << "both words must match";
-  EXPECT_TRUE(node.RemoveItem(RANGE));
-  EXPECT_FALSE(node.RemoveItem(RANGE));
-  EXPECT_EQ(node.FindItem(SIZE), 0);
-}
-
-TEST(TrackViewNode, NotifiesAdditionsChangesAndRemovalsUntilUnregistered) {
+TEST(TrackViewNode, ItemsByIdAndNotificationsUntilUnregistered) {
   ITrackViewNode node;
   RecordingNotify notify;
   node.RegisterNotify(&notify);
   node.RegisterNotify(&notify);  // once only
-  EXPECT_EQ(node.NotifyCount(), 1u);
-
-  node.AddController(new Control, "Range", RANGE, -1);
-  node.AddController(new Control, "Size", SIZE, -1);
-  Key(*node.GetController(SIZE), 0, 2.0f);
-  node.RemoveItem(RANGE);
-  EXPECT_EQ(notify.calls, (std::vector<Call>{{NOTIFY_ITEM_ADDED, 0, 0, 1, 16},
-                                             {NOTIFY_ITEM_ADDED, 0, 1, 2, 32},
+  EXPECT_EQ(node.FindItem(RANGE), -1);
+  Control* size = new Control;
+  node.AddController(size, "Size", SIZE, -1);
+  node.AddController(new Control, "Range", RANGE, 0);  // before Size
+  EXPECT_EQ(node.FindItem(SIZE), 1);
+  EXPECT_EQ(node.GetController(SIZE), size);
+  EXPECT_EQ(node.GetController(TrackId{1, 32}), nullptr) << "both words must match";
+  Key(*size, 0, 2.0f);
+  EXPECT_TRUE(node.RemoveItem(RANGE));
+  EXPECT_FALSE(node.RemoveItem(RANGE));
+  EXPECT_EQ(notify.calls, (std::vector<Call>{{NOTIFY_ITEM_ADDED, 0, 0, 2, 32},
+                                             {NOTIFY_ITEM_ADDED, 0, 0, 1, 16},
                                              {NOTIFY_VALUE_CHANGED, 0, 1, 2, 32},
                                              {NOTIFY_ITEM_REMOVED, 0, 0, 1, 16}}));
 
   node.UnregisterNotify(&notify);
   notify.calls.clear();
-  Key(*node.GetController(SIZE), 10, 3.0f);
+  Key(*size, 10, 3.0f);
   node.AddController(new Control, "Range", RANGE, -1);
   EXPECT_TRUE(notify.calls.empty());
 }
