@@ -1,0 +1,58 @@
+// commands.h: the three kestrion commands. Each throws a CommandError on
+// failure (main prints it as one line and exits with its code); none
+// writes a user's file unless it succeeds.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace kestrion {
+
+// The demo's defaults: a frame of DEMO_WIDTH x DEMO_HEIGHT with blur size
+// DEMO_SIZE_AT_WIDTH at that width (scaled with the width) and a range that
+// leaves the focal object sharp and blurs its neighbours clearly.
+constexpr int DEMO_WIDTH = 960;
+constexpr int DEMO_HEIGHT = 540;
+constexpr int DEMO_SIDE_MAX = 8192;
+constexpr float DEMO_SIZE_AT_WIDTH = 12.0f;
+constexpr float DEMO_RANGE = 12.0f;
+inline constexpr const char* DEMO_OUTPUT = "kestrion-demo.png";
+// The node `render` places on the camera axis at the focal depth.
+inline constexpr const char* RENDER_FOCUS_NODE = "Focus";
+
+struct InfoOptions {
+  std::string module;  // empty: the default module
+};
+
+struct DemoOptions {
+  std::string output = DEMO_OUTPUT;
+  std::optional<std::string> focus;  // unset: the middle shape
+  std::optional<float> range;
+  std::optional<float> size;
+  std::string source = "whole";
+  int width = DEMO_WIDTH;
+  int height = DEMO_HEIGHT;
+  std::string original;  // also write the unfiltered frame here
+  std::string module;
+  bool quiet = false;
+};
+
+struct RenderOptions {
+  std::string input;
+  std::string output;
+  std::optional<float> focusDepth;
+  std::optional<std::string> focusPixel;
+  std::optional<float> range;
+  std::optional<float> size;
+  std::optional<std::string> source;
+  std::string settings;  // JSON settings file, overridden by the options
+  std::string module;
+  bool quiet = false;
+};
+
+void RunInfo(const InfoOptions& options, std::FILE* out);
+void RunDemo(const DemoOptions& options, std::FILE* out);
+void RunRender(const RenderOptions& options, std::FILE* out);
+
+}  // namespace kestrion

@@ -1,0 +1,92 @@
+#include <cmath>
+#include <optional>
+
+#include "app/commands.h"
+#include "app/demo_scene.h"
+#include "app/errors.h"
+#include "app/filter_runner.h"
+#include "app/focus_record.h"
+#include "app/image_files.h"
+#include "app/interrupt.h"
+#include "app/output_file.h"
+
+namespace kestrion {
+
+namespace {
+
+void CheckSide(int side, const char* what) {
+  if (side < 1 || side > DEMO_SIDE_MAX) {
+    throw UsageError(std::string(what) + " " + std::to_string(side) + " is outside 1 to " +
+                     std::to_string(DEMO_SIDE_MAX));
+  }
+}
+
+std::string ShapeNames() {
+  std::string names;
+  for (const DemoShape& shape : DemoShapes()) {
+    names += (names.empty() ? "" : ", ") + std::string(shape.name);
+  }
+  return names;
+}
+
+FocusSettings DemoSettings(const DemoOptions& options) {
+  FocusSettings settings;
+  settings.focalName = options.focus.value_or(DefaultFocusShape().name);
+  // An empty name goes to the filter as it is: the filter itself reports
+  // that no focal object is set.
+  if (!settings.focalName.empty() && !FindDemoShape(settings.focalName)) {
+    throw UsageError("focus \"" + settings.focalName + "\": the demo scene has " + ShapeNames());
+  }
+  settings.source = ParseSource(options.source);
+  settings.range = options.range.value_or(DEMO_RANGE);
+  settings.size = options.size.value_or(
+      std::max(BLUR_SIZE_MIN, std::round(DEMO_SIZE_AT_WIDTH * options.width / DEMO_WIDTH)));
+  return settings;
+}
+
+float CameraDepth(const DemoShape& shape) {
+  return -(shape.centre * DemoWorldToCamera()).z;
+}
+
+}  // namespace
+
+void RunDemo(const DemoOptions& options, std::FILE* out) {
+  InterruptGuard interrupt;
+  CheckSide(options.width, "width");
+  CheckSide(options.height, "height");
+  const FocusSettings settings = DemoSettings(options);
+  const FocusConfig record = ComposeRecord(settings);
+  FormatOfName(options.output);
+  if (!options.original.empty()) FormatOfName(options.original);
+
+  const auto module = LoadFilterModule(ResolveModulePath(options.module));
+  OutputFile output(options.output);
+  std::optional<OutputFile> original;
+  if (!options.original.empty()) original.emplace(options.original);
+
+  Image frame =
+      RenderDemoScene(static_cast<uint16_t>(options.width), static_cast<uint16_t>(options.height));
+  AddDemoNodes(HostInterface());
+  if (original) WriteImage(frame, *original);
+
+  FilterJob job;
+  job.record = &record;
+  job.frame = &frame;
+  job.frameName = "demo scene";
+  job.showProgress = !options.quiet;
+  RunFocusFilter(*module, job);
+  WriteImage(frame, output);
+
+  ThrowIfInterrupted();
+  if (original) original->Commit();
+  output.Commit();
+
+  std::fprintf(out, "wrote %s (%d x %d", options.output.c_str(), options.width, options.height);
+  if (const DemoShape* focus = FindDemoShape(settings.focalName)) {
+    std::fprintf(out, ", focus %s at depth %.2f", focus->name, CameraDepth(*focus));
+  }
+  std::fprintf(out, ", range %g, size %g, source %s)\n", settings.range, settings.size,
+               SourceText(settings.source).c_str());
+}
+
+}  // namespace kestrion

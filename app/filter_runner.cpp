@@ -1,0 +1,104 @@
+#include "app/filter_runner.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "app/errors.h"
+#include "app/interrupt.h"
+#include "app/progress_report.h"
+#include "platform/message_box.h"
+#include "platform/progress_window.h"
+
+namespace kestrion {
+
+namespace {
+
+// Prints every message box the filter shows while it lives.
+class MessageBoxPrinter {
+ public:
+  MessageBoxPrinter() {
+    platform::SetMessageBoxObserver([](const platform::ShownMessage& message) {
+      std::fprintf(stderr, "kestrion: %s: %s\n", message.caption.c_str(), message.text.c_str());
+    });
+  }
+  ~MessageBoxPrinter() { platform::SetMessageBoxObserver({}); }
+  MessageBoxPrinter(const MessageBoxPrinter&) = delete;
+  MessageBoxPrinter& operator=(const MessageBoxPrinter&) = delete;
+};
+
+const char* ChannelName(uint32_t code) {
+  switch (code) {
+    case CHANNEL_Z:
+      return "Z (depth)";
+    case CHANNEL_MTL_ID:
+      return "material-effects ID";
+    default:
+      return "object ID";
+  }
+}
+
+void CheckChannels(ImageFilter& filter, const FilterJob& job) {
+  uint32_t type = 0;
+  BitmapStorage& storage = job.frame->Storage();
+  const uint32_t required = filter.ChannelsRequired();
+  for (uint32_t code : {CHANNEL_Z, CHANNEL_MTL_ID, CHANNEL_OBJ_ID}) {
+    if ((required & code) && !storage.GetChannel(code, type)) {
+      throw FileError(job.frameName, std::string("the filter needs a ") + ChannelName(code) +
+                                         " channel, which the image lacks");
+    }
+  }
+}
+
+}  // namespace
+
+std::string ResolveModulePath(const std::string& commandLine) {
+  if (!commandLine.empty()) return commandLine;
+  if (const char* environment = std::getenv(MODULE_ENVIRONMENT); environment && *environment) {
+    return environment;
+  }
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return MODULE_FILE_NAME;
+  return (self.parent_path() / MODULE_FILE_NAME).string();
+}
+
+std::unique_ptr<FilterModule> LoadFilterModule(const std::string& path) {
+  std::string error;
+  auto module = FilterModule::Load(path, error);
+  // The pipeline's messages name the file already.
+  if (!module) throw error.empty() ? FileError(path, "cannot load the filter module") : Failure(error);
+  return module;
+}
+
+void RunFocusFilter(const FilterModule& module, const FilterJob& job) {
+  std::unique_ptr<ImageFilter> filter = module.CreateFilter();
+  if (!filter) throw FileError(module.Path(), "the module could not create a filter");
+  if (filter->EvaluateConfigure() != sizeof(FocusConfig)) {
+    throw FileError(module.Path(), "the filter's configuration record is not " +
+                                       std::to_string(sizeof(FocusConfig)) + " bytes");
+  }
+  FocusConfig record = *job.record;
+  if (!filter->LoadConfigure(&record)) {
+    throw FileError(module.Path(), "the filter rejected the configuration record");
+  }
+  CheckChannels(*filter, job);
+
+  ProgressReport report(job.showProgress, stderr);
+  platform::ProgressWindow window;
+  window.Record(false);
+  window.OnProgress([&report](int32_t row, int32_t lastRow) {
+    report.Update(row, lastRow);
+    return InterruptRequested();
+  });
+  MessageBoxPrinter printer;
+  FilterFrame frame;
+  frame.bitmap = &job.frame->bitmap;
+  const int32_t processed = RunFilter(*filter, frame, window.Handle());
+  report.Finish(processed != 0 && !InterruptRequested());
+  if (InterruptRequested()) throw Aborted();
+  if (!processed) throw FileError(job.frameName, "the filter did not process the frame");
+}
+
+}  // namespace kestrion

@@ -1,0 +1,49 @@
+// focus_record.h: the filter settings a command collects, checked, and the
+// 284-byte configuration record composed from them, which the host hands
+// the filter through LoadConfigure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "filter/focus_config.h"
+
+namespace kestrion {
+
+// The values the filter's control dialog offers; kestrion accepts the same.
+constexpr float BLUR_RANGE_MIN = 0.0f;
+constexpr float BLUR_RANGE_MAX = 99999.0f;
+constexpr float BLUR_SIZE_MIN = 1.0f;
+constexpr float BLUR_SIZE_MAX = 99999.0f;
+// The ID channels are 8 and 16 bits wide.
+constexpr int32_t MATERIAL_ID_MAX = 255;
+constexpr int32_t OBJECT_ID_MAX = 65535;
+
+// Which pixels the filter blurs: the whole image, or the pixels of one
+// material-effects ID or one object ID.
+struct SourceSelection {
+  int32_t mode = SOURCE_WHOLE_IMAGE;
+  int32_t id = 0;
+};
+
+// "whole", "material:ID" or "object:ID"; throws a UsageError.
+SourceSelection ParseSource(const std::string& text);
+std::string SourceText(const SourceSelection& source);
+
+struct FocusSettings {
+  std::string focalName;
+  SourceSelection source;
+  float range = DEFAULT_BLUR_RANGE;
+  float size = DEFAULT_BLUR_SIZE;
+};
+
+// Throws a UsageError when a value lies outside what the filter offers.
+void CheckBlurRange(float range);
+void CheckBlurSize(float size);
+
+// The record for these settings: every byte defined (the name's unused
+// bytes zero), the ID of the unselected channel 0. Throws a UsageError for
+// a focal name longer than the record holds or settings out of range.
+FocusConfig ComposeRecord(const FocusSettings& settings);
+
+}  // namespace kestrion
