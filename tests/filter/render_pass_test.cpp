@@ -46,19 +46,19 @@ class RenderPass : public ::testing::Test {
     platform::ClearShownMessages();
   }
 
-  // Checks each pixel of the rows [rowBegin, rowEnd) against the expected
-  // blur and the rest against the original.
-  void ExpectBlurred(int rowBegin = 0, int rowEnd = H) {
+  // Checks every pixel: where blurred(x, y) holds against its blur (radius 3
+  // in the background column, 1 elsewhere), else against the original.
+  template <class Blurred>
+  void ExpectBlurredWhere(Blurred blurred) {
     for (int y = 0; y < H; ++y) {
       for (int x = 0; x < W; ++x) {
-        BMM_Color_64 expected = frame.original[y * W + x];
-        if (y >= rowBegin && y < rowEnd && !(x == SHARP_X && y == SHARP_Y)) {
-          expected = frame.Mean(x, y, x == 0 ? 3 : 1);
-        }
+        const BMM_Color_64 expected =
+            blurred(x, y) ? frame.Mean(x, y, x == 0 ? 3 : 1) : frame.original[y * W + x];
         ASSERT_EQ(frame.Pixel(x, y), expected) << "pixel " << x << ", " << y;
       }
     }
   }
+  static bool OffFocus(int x, int y) { return !(x == SHARP_X && y == SHARP_Y); }
 
   TestFrame frame;
   ImageFilterInfo info{0, 20, 10};
@@ -68,7 +68,7 @@ class RenderPass : public ::testing::Test {
 
 TEST_F(RenderPass, BlursAboutTheFocalObjectWithItsArgumentsInOrder) {
   ASSERT_EQ(filter.Render(progress.Handle()), 1);
-  ExpectBlurred();
+  ExpectBlurredWhere(OffFocus);
   EXPECT_TRUE(platform::ShownMessages().empty());
   // One progress message and one abort query per row.
   EXPECT_EQ(progress.AbortQueries(), H);
@@ -78,7 +78,7 @@ TEST_F(RenderPass, BlursAboutTheFocalObjectWithItsArgumentsInOrder) {
 TEST_F(RenderPass, AnAbortWritesBackThePartlyBlurredFrame) {
   progress.AbortAfter(2);
   ASSERT_EQ(filter.Render(progress.Handle()), 1);
-  ExpectBlurred(0, 2);
+  ExpectBlurredWhere([](int x, int y) { return y < 2 && OffFocus(x, y); });
   EXPECT_EQ(frame.bitmap.PutPixelsCalls(), static_cast<uint64_t>(H));
 }
 
@@ -166,30 +166,18 @@ class MaskedRenderPass : public RenderPass {
     filter.config.materialEffectsId = 5;
     filter.config.objectChannelId = 9;
   }
-  // Only the listed pixels differ from the original, each by its blur.
-  void ExpectOnlyBlurred(std::initializer_list<std::pair<int, int>> pixels) {
-    for (int y = 0; y < H; ++y) {
-      for (int x = 0; x < W; ++x) {
-        BMM_Color_64 expected = frame.original[y * W + x];
-        for (auto [px, py] : pixels) {
-          if (px == x && py == y) expected = frame.Mean(x, y, x == 0 ? 3 : 1);
-        }
-        ASSERT_EQ(frame.Pixel(x, y), expected) << "pixel " << x << ", " << y;
-      }
-    }
-  }
 };
 
 TEST_F(MaskedRenderPass, MaterialEffectsModeBlursThatIdOnly) {
   filter.config.sourceMode = SOURCE_MATERIAL_EFFECTS;
   ASSERT_EQ(filter.Render(progress.Handle()), 1);
-  ExpectOnlyBlurred({{4, 1}, {0, 3}});
+  ExpectBlurredWhere([](int x, int y) { return (x == 4 && y == 1) || (x == 0 && y == 3); });
 }
 
 TEST_F(MaskedRenderPass, ObjectChannelModeBlursThatIdOnly) {
   filter.config.sourceMode = SOURCE_OBJECT_CHANNEL;
   ASSERT_EQ(filter.Render(progress.Handle()), 1);
-  ExpectOnlyBlurred({{5, 2}});
+  ExpectBlurredWhere([](int x, int y) { return x == 5 && y == 2; });
 }
 
 }  // namespace

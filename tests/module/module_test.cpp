@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/custom_controls.h"
 #include "host/filter_pipeline.h"
@@ -60,14 +61,13 @@ TEST_F(LoadedModule, DescriptorGivesItsFixedAnswers) {
   EXPECT_EQ(desc->FamilyCode(), 3584u);
   EXPECT_STREQ(desc->CategoryText(), "Image Filter");
   EXPECT_STREQ(desc->ClassNameText(), "Kestrion");
-  EXPECT_EQ(desc->DescriptorHookA(), 1);
-  EXPECT_EQ(desc->DescriptorHookB(7), 0);
-  EXPECT_EQ(desc->DescriptorHookC(7), 0);
-  EXPECT_EQ(desc->DescriptorHookD(7), 1);
-  EXPECT_EQ(desc->DescriptorHookE(), 0);
-  EXPECT_EQ(desc->DescriptorHookH(), 0);
-  EXPECT_EQ(desc->DescriptorHookI(7), 0);
-  EXPECT_EQ(desc->DescriptorHookJ(7), 0);
+  // The hooks' fixed answers, in order A to E and H to J.
+  const int32_t hooks[] = {desc->DescriptorHookA(),  desc->DescriptorHookB(7),
+                           desc->DescriptorHookC(7), desc->DescriptorHookD(7),
+                           desc->DescriptorHookE(),  desc->DescriptorHookH(),
+                           desc->DescriptorHookI(7), desc->DescriptorHookJ(7)};
+  EXPECT_EQ(std::vector<int32_t>(std::begin(hooks), std::end(hooks)),
+            (std::vector<int32_t>{1, 0, 0, 1, 0, 0, 0, 0}));
 }
 
 TEST_F(LoadedModule, CreatesDistinctFiltersWithDefaultRecords) {
