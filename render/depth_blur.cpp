@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "host/messages.h"
+#include "render/window_sums.h"
 #include "render/work_image.h"
 
 namespace {
@@ -9,37 +10,121 @@ namespace {
 // The blur radius of a pixel with Z value z.
 //
 // With geometry (z > -1.0e30): trunc(|(-z) - focalDepth| * size / range),
-// capped at trunc(size). Without geometry (or a NaN z): trunc(size).
-// Computed in double; the cap is applied before narrowing, and the value is
-// clamped to `extent` (a window wider than the image averages the whole
-// image either way), so no conversion to int can overflow. A NaN radius
-// (0 * size / 0, or a NaN size) leaves the pixel unchanged.
+// multiplied first and divided second, in double, capped at trunc(size).
+// Without geometry (or a NaN z): trunc(size). A radius below 1, or not a
+// number (0 * size / 0, a NaN size or focal depth), leaves the pixel alone.
+//
+// Radii are also capped at the image's larger side, where a window covers
+// the whole image from any pixel: every larger radius gives the same window,
+// and the cap comes before the value is narrowed, so no quotient, however
+// large or infinite, reaches an undefined conversion to int. Capping before
+// truncating gives the same radius as truncating first, as the cap is whole.
 //
 // A range of 0 is the limit of a shrinking range: a pixel exactly at the
 // focal depth keeps its colour and every other pixel gets the full size.
-int32_t Radius(float z, double focalDepth, double range, double size, int32_t extent) {
-  const double cap = std::trunc(size);
-  double r;
-  if (z > -1.0e30f) {
-    const double d = std::fabs(-static_cast<double>(z) - focalDepth);
-    if (range == 0.0) {
-      r = d == 0.0 ? 0.0 : cap;
-    } else {
-      r = std::trunc((d * size) / range);
-    }
-  } else {
-    r = cap;
+class RadiusRule {
+ public:
+  RadiusRule(float focalDepth, float range, float size, int32_t extent)
+      : focal(focalDepth), range(range), size(size), rangeIsZero(range == 0.0f) {
+    const double whole = std::trunc(static_cast<double>(size));
+    limit = whole > extent ? extent : whole;  // NaN stays NaN
+    full = limit >= 1.0 ? static_cast<int32_t>(limit) : 0;
   }
-  if (r > cap) r = cap;
-  if (std::isnan(r) || r < 1.0) return 0;
-  if (r > extent) return extent;
-  return static_cast<int32_t>(r);
+
+  // The radius given to background pixels, which no radius exceeds.
+  int32_t Full() const { return full; }
+
+  int32_t operator()(float z) const {
+    if (!(z > Z_BACKGROUND)) return full;
+    const double distance = std::fabs(-static_cast<double>(z) - focal);
+    if (rangeIsZero) return distance == 0.0 ? 0 : full;
+    const double quotient = (distance * size) / range;
+    const double r = limit < quotient ? limit : quotient;  // a NaN quotient stays NaN
+    return r >= 1.0 ? static_cast<int32_t>(r) : 0;
+  }
+
+ private:
+  double focal;
+  double range;
+  double size;
+  bool rangeIsZero;
+  double limit;
+  int32_t full;
+};
+
+int32_t Extent(int32_t width, int32_t height) { return width > height ? width : height; }
+
+// Where a pixel's ID comes from when the blur is limited to one ID: the
+// material-effects channel when it was requested, else the object channel
+// when that was, else nowhere. A requested channel that the host did not
+// deliver, like no channel at all, gives every pixel ID 0.
+struct IdSource {
+  IdSource(const ImageBuffer& image, int32_t idFilter)
+      : filter(static_cast<uint32_t>(idFilter)), all(idFilter == -1) {
+    if (all) return;
+    if (image.loadedChannels & CHANNEL_MTL_ID) {
+      mtl = image.mtlChannel;
+    } else if (image.loadedChannels & CHANNEL_OBJ_ID) {
+      obj = image.objectChannel;
+    }
+    // Without an ID array every ID is 0: all pixels pass or none does.
+    if (!mtl && !obj && filter == 0) all = true;
+  }
+
+  bool Passes(size_t i) const {
+    if (all) return true;
+    if (mtl) return mtl[i] == filter;
+    if (obj) return obj[i] == filter;
+    return false;
+  }
+
+  uint32_t filter;
+  bool all;
+  const uint8_t* mtl = nullptr;
+  const uint16_t* obj = nullptr;
+};
+
+// The radii of the `count` pixels from element `first` on, 0 for those the
+// ID filter excludes; returns the largest.
+int32_t RowRadii(const RadiusRule& rule, const IdSource& ids, const float* z, size_t first,
+                 int32_t count, int32_t* radii) {
+  if (z) {
+    const float* zRow = z + first;
+    for (int32_t x = 0; x < count; ++x) radii[x] = rule(zRow[x]);
+  } else {
+    const int32_t r = rule(0.0f);
+    for (int32_t x = 0; x < count; ++x) radii[x] = r;
+  }
+  if (!ids.all) {
+    if (ids.mtl) {
+      const uint8_t* idRow = ids.mtl + first;
+      for (int32_t x = 0; x < count; ++x) radii[x] = idRow[x] == ids.filter ? radii[x] : 0;
+    } else if (ids.obj) {
+      const uint16_t* idRow = ids.obj + first;
+      for (int32_t x = 0; x < count; ++x) radii[x] = idRow[x] == ids.filter ? radii[x] : 0;
+    } else {
+      for (int32_t x = 0; x < count; ++x) radii[x] = 0;
+    }
+  }
+  int32_t largest = 0;
+  for (int32_t x = 0; x < count; ++x) largest = radii[x] > largest ? radii[x] : largest;
+  return largest;
 }
 
 }  // namespace
 
+int WorkImage::PrepareBlur(float blurSize) {
+  if (!Allocated()) return 0;
+  const int32_t largest = RadiusRule(0.0f, 1.0f, blurSize, Extent(width, height)).Full();
+  if (largest < 1 || width == 0 || height == 0) return 1;  // no window to sum
+  if (windowSums && windowSums->MaxRadius() >= largest) return 1;
+  windowSums.reset();  // before the larger table is allocated
+  windowSums = WindowSums::Create(sourcePixels, width, height, largest);
+  return windowSums ? 1 : 0;
+}
+
 void WorkImage::BoxAverage(int32_t x, int32_t y, int32_t radius, BMM_Color_64& p) {
-  if (radius < 1) return;
+  if (radius < 1 || !sourcePixels) return;
   int64_t sumR = 0;
   int64_t sumG = 0;
   int64_t sumB = 0;
@@ -65,26 +150,32 @@ void WorkImage::BoxAverage(int32_t x, int32_t y, int32_t radius, BMM_Color_64& p
 
 void WorkImage::DepthBlur(int32_t idFilter, float focalDepth, float blurRange, float blurSize) {
   abortFlag = 0;
-  const int32_t extent = width > height ? width : height;
+  const RadiusRule rule(focalDepth, blurRange, blurSize, Extent(width, height));
+  const IdSource ids(*this, idFilter);
+  // An image whose copies are missing has nothing to blur, but still
+  // reports its rows.
+  const bool blurring = workPixels && sourcePixels && rule.Full() >= 1;
+  // Without the working memory (not prepared, or too small, and not to be
+  // had now) every window is summed directly.
+  if (blurring) PrepareBlur(blurSize);
+  WindowSums* sums = blurring ? windowSums.get() : nullptr;
+  if (sums) sums->Rewind();
+
   for (int32_t y = 0; y < height; ++y) {
     SendMessageA(progressWindow, HOST_PROGRESS, static_cast<WPARAM>(y), height - 1);
     SendMessageA(progressWindow, HOST_ABORT_QUERY, 0, reinterpret_cast<LPARAM>(&abortFlag));
     if (abortFlag) return;
+    if (!blurring) continue;
+    const size_t first = static_cast<size_t>(y) * width;
+    BMM_Color_64* row = workPixels + first;
+    if (sums) {
+      const int32_t largest = RowRadii(rule, ids, zChannel, first, width, sums->Radii());
+      sums->MeanRow(y, sums->Radii(), largest, row);
+      continue;
+    }
     for (int32_t x = 0; x < width; ++x) {
-      const size_t i = static_cast<size_t>(y) * width + x;
-      if (idFilter != -1) {
-        uint32_t id = 0;
-        if (loadedChannels & CHANNEL_MTL_ID) {
-          id = mtlChannel ? mtlChannel[i] : 0;
-        } else if (loadedChannels & CHANNEL_OBJ_ID) {
-          id = objectChannel ? objectChannel[i] : 0;
-        }
-        if (id != static_cast<uint32_t>(idFilter)) continue;
-      }
-      BMM_Color_64 p = workPixels[i];
-      const float z = zChannel ? zChannel[i] : 0.0f;
-      BoxAverage(x, y, Radius(z, focalDepth, blurRange, blurSize, extent), p);
-      workPixels[i] = p;
+      if (!ids.Passes(first + x)) continue;
+      BoxAverage(x, y, rule(zChannel ? zChannel[first + x] : 0.0f), row[x]);
     }
   }
 }

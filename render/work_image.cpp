@@ -1,6 +1,8 @@
+#include "render/work_image.h"
+
 #include <cstdlib>
 
-#include "render/work_image.h"
+#include "render/window_sums.h"
 
 WorkImage::WorkImage(HWND progressWindow, Bitmap* sourceBitmap)
     : ImageBuffer(progressWindow, sourceBitmap), sourcePixels(nullptr), abortFlag(0) {
@@ -13,10 +15,9 @@ WorkImage::WorkImage(HWND progressWindow, Bitmap* sourceBitmap)
   }
 }
 
+// The blur's working memory goes with the members, after the source pixels.
 WorkImage::~WorkImage() { std::free(sourcePixels); }
 
 bool WorkImage::Allocated() const {
   return width == 0 || height == 0 || (workPixels != nullptr && sourcePixels != nullptr);
 }
-
-int WorkImage::PrepareBlur(float) { return 1; }  // the direct summation needs no memory

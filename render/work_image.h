@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "host/bitmap.h"
 #include "host/types.h"
@@ -48,6 +49,8 @@ class ImageBuffer {
   int32_t height;
 };
 
+class WindowSums;
+
 class WorkImage : public ImageBuffer {
  public:
   WorkImage(HWND progressWindow, Bitmap* sourceBitmap);
@@ -72,4 +75,7 @@ class WorkImage : public ImageBuffer {
 
   BMM_Color_64* sourcePixels;
   int32_t abortFlag;
+  // The blur's working memory (render/window_sums.h), from PrepareBlur or
+  // the blur itself; null until then. Released with the image.
+  std::unique_ptr<WindowSums> windowSums;
 };

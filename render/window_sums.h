@@ -1,0 +1,93 @@
+// window_sums.h: exact means of r, g, b over square windows of the blur's
+// source pixels, at a cost per window that does not depend on its size.
+//
+// A summed-area table holds at row i, column j the sums over the source
+// pixels of rows < i and columns < j, so the sums of any rectangle are a
+// combination of its four corner entries. The windows of one image row with
+// radii up to R reach table rows y - R to y + R + 1 only, so the table keeps
+// those 2R + 2 rows (all height + 1 rows of a shorter image) in a ring that
+// moves down the image with the blur and is filled as it goes.
+//
+// Entries are 32-bit while no window the table serves, clipped to the image,
+// can hold more than 65537 pixels: the running sums then wrap around modulo
+// 2^32, but a window's true sum stays below 65537 * 65535 < 2^32, so the
+// four-entry difference computed modulo 2^32 is that sum exactly. Larger
+// windows use 64-bit entries, which cannot wrap (the sums of a whole 65535 x
+// 65535 image stay below 2^48).
+//
+// The memory is allocated once for a render (see Create) and owned by the
+// object; nothing here calls the host.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "host/types.h"
+
+// The truncated mean sum / count of one channel, given reciprocal =
+// 1.0 / count, for count < 2^32 and a mean below 65536 (which a mean of
+// 16-bit values always is). The product is within 2^-36 of the true
+// quotient; a quotient that is not a whole number lies at least
+// 1 / count > 2^-32 below the next one, so adding 2^-33 lifts an exact
+// whole quotient that the product fell just short of, and lifts no other
+// quotient across a whole number.
+inline uint16_t TruncatedMean(uint64_t sum, double reciprocal) {
+  constexpr double MARGIN = 1.0 / 8589934592.0;  // 2^-33
+  return static_cast<uint16_t>(static_cast<double>(sum) * reciprocal + MARGIN);
+}
+
+class WindowSums {
+ public:
+  // Sums for windows of radius 1 to maxRadius over a width x height image of
+  // `source` (which must outlive the object and stay unchanged). Null when
+  // the memory cannot be allocated or the arguments describe no windows.
+  static std::unique_ptr<WindowSums> Create(const BMM_Color_64* source, int32_t width,
+                                            int32_t height, int32_t maxRadius);
+  ~WindowSums();
+  WindowSums(const WindowSums&) = delete;
+  WindowSums& operator=(const WindowSums&) = delete;
+
+  int32_t MaxRadius() const { return maxRadius; }
+  // Bytes held for the table and the row scratch.
+  size_t Bytes() const { return bytes; }
+
+  // Scratch for the radii of the row being blurred, `width` elements.
+  int32_t* Radii() { return radii; }
+
+  // Replaces r, g, b of every pixel x of `row` (image row y) whose radius
+  // radii[x] is at least 1 by the truncated mean of the source window of that
+  // radius about (x, y), clipped to the image; alpha and the pixels of radius
+  // below 1 are left alone. Radii must not exceed MaxRadius(), and rows must
+  // be visited in increasing order (see Rewind). rowMaxRadius is the
+  // largest of the radii.
+  void MeanRow(int32_t y, const int32_t* radii, int32_t rowMaxRadius, BMM_Color_64* row);
+  // Starts again from the top of the image.
+  void Rewind() { filledRows = 0; }
+
+ private:
+  WindowSums() = default;
+  template <typename Sum>
+  void MeanRowOf(int32_t y, const int32_t* radii, int32_t rowMaxRadius, BMM_Color_64* row);
+  template <typename Sum>
+  void FillTableRowsTo(int32_t last);
+  template <typename Sum>
+  Sum* TableRow(int32_t i) const;
+
+  const BMM_Color_64* source = nullptr;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t maxRadius = 0;
+  bool wide = false;       // 64-bit entries
+  int32_t ringRows = 0;    // table rows kept
+  int32_t filledRows = 0;  // table rows 0 .. filledRows - 1 have been computed
+  size_t rowStride = 0;    // entries per table row: 3 * (width + 1)
+  void* table = nullptr;   // ringRows rows; table row i in slot i % ringRows
+  int32_t* radii = nullptr;
+  // For the row being blurred, indexed by radius: the table rows bounding
+  // its windows vertically and the number of image rows between them.
+  const void** topRows = nullptr;
+  const void** bottomRows = nullptr;
+  uint32_t* rowCounts = nullptr;
+  size_t bytes = 0;
+};

@@ -1,0 +1,165 @@
+// The blur's summed-area table at the sizes where its arithmetic is tight:
+// sums past 2^32, the switch between 32- and 64-bit entries, and the
+// division by the window's pixel count.
+#include "render/window_sums.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "host/bitmap.h"
+#include "render/work_image.h"
+
+namespace {
+
+constexpr uint16_t MAX_CHANNEL = 65535;
+
+TEST(TruncatedMean, EqualsIntegerDivisionAtEveryWholeQuotientEdge) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<uint64_t> bigCount(65538, 4294836225u);  // up to 65535^2
+  std::vector<uint64_t> counts;
+  for (uint64_t c = 1; c <= 66000; ++c) counts.push_back(c);
+  for (int i = 0; i < 20000; ++i) counts.push_back(bigCount(rng));
+  counts.push_back(4294836225u);
+  for (uint64_t count : counts) {
+    const double reciprocal = 1.0 / static_cast<double>(count);
+    for (uint64_t mean : {0ull, 1ull, 2ull, 255ull, 32767ull, 65534ull, 65535ull}) {
+      const uint64_t exact = mean * count;
+      for (uint64_t sum : {exact, exact + count - 1, exact == 0 ? 0 : exact - 1}) {
+        if (sum > MAX_CHANNEL * count) continue;
+        ASSERT_EQ(TruncatedMean(sum, reciprocal), sum / count) << sum << " / " << count;
+      }
+    }
+  }
+}
+
+// A frame of random bright pixels (their sums wrap a 32-bit table several
+// times) and its working image; Z is not loaded, so the blur is driven
+// through BoxAverage and WindowSums directly.
+class BrightFrame {
+ public:
+  BrightFrame(uint16_t w, uint16_t h, uint16_t low) : bitmap(w, h) {
+    std::mt19937 rng(w * 7919u + h);
+    std::uniform_int_distribution<int> channel(low, MAX_CHANNEL);
+    BMM_Color_64* p = bitmap.Storage()->Pixels();
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
+      p[i] = {static_cast<uint16_t>(channel(rng)), static_cast<uint16_t>(channel(rng)),
+              static_cast<uint16_t>(channel(rng)), static_cast<uint16_t>(channel(rng))};
+    }
+    image = std::make_unique<WorkImage>(nullptr, &bitmap);
+  }
+  Bitmap bitmap;
+  std::unique_ptr<WorkImage> image;
+};
+
+// Every `step`-th pixel of every `step`-th row blurred through the table
+// equals BoxAverage's direct sum.
+void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step) {
+  auto sums = WindowSums::Create(image.sourcePixels, image.width, image.height, radius);
+  ASSERT_NE(sums, nullptr);
+  std::vector<BMM_Color_64> row(image.width);
+  std::vector<int32_t> radii(image.width, radius);
+  for (int32_t y = 0; y < image.height; ++y) {
+    std::copy_n(image.workPixels + static_cast<size_t>(y) * image.width, image.width, row.begin());
+    sums->MeanRow(y, radii.data(), radius, row.data());
+    if (y % step) continue;
+    for (int32_t x = 0; x < image.width; x += step) {
+      BMM_Color_64 direct = image.workPixels[static_cast<size_t>(y) * image.width + x];
+      image.BoxAverage(x, y, radius, direct);
+      ASSERT_EQ(row[x], direct) << "radius " << radius << " at " << x << "," << y;
+    }
+  }
+}
+
+TEST(WindowSums, MatchDirectSumsWhereSumsPass32Bits) {
+  BrightFrame frame(301, 400, 60000);
+  // 127: 32-bit entries, windows of up to 255 x 255 pixels; 140 and 1000:
+  // 64-bit entries. The ring wraps for the first two, and holds the whole
+  // table for the last.
+  for (int32_t radius : {127, 140, 1000}) ExpectTableMatchesDirectSums(*frame.image, radius, 7);
+}
+
+TEST(WindowSums, AllWhiteFullHdFrameStaysWhite) {
+  Bitmap bitmap(1920, 1080);
+  std::fill_n(bitmap.Storage()->Pixels(), 1920 * 1080,
+              BMM_Color_64{MAX_CHANNEL, MAX_CHANNEL, MAX_CHANNEL, 4321});
+  for (float size : {127.0f, 128.0f, 5000.0f}) {
+    WorkImage image(nullptr, &bitmap);
+    ASSERT_EQ(image.PrepareBlur(size), 1);
+    // No Z: every pixel at depth 0, 5 from the focal depth. Twice, as the
+    // table must start again from the top.
+    image.DepthBlur(-1, 5.0f, 1.0f, size);
+    image.DepthBlur(-1, 5.0f, 1.0f, size);
+    for (size_t i = 0; i < 1920u * 1080u; ++i) {
+      ASSERT_EQ(image.workPixels[i], (BMM_Color_64{MAX_CHANNEL, MAX_CHANNEL, MAX_CHANNEL, 4321}))
+          << "size " << size << " pixel " << i;
+    }
+  }
+}
+
+// The table keeps only the rows its windows reach: about 2.2 bytes a pixel
+// for radius 100 on a 1920 x 1080 frame.
+TEST(WindowSums, HoldsOnlyTheRowsTheWindowsReach) {
+  std::vector<BMM_Color_64> pixels(1920 * 1080);
+  const double frame = 1920.0 * 1080.0;
+  EXPECT_LT(WindowSums::Create(pixels.data(), 1920, 1080, 100)->Bytes() / frame, 2.5);
+  EXPECT_LT(WindowSums::Create(pixels.data(), 1920, 1080, 20)->Bytes() / frame, 0.6);
+  // A radius beyond the image keeps the whole table, no more.
+  EXPECT_LT(WindowSums::Create(pixels.data(), 1920, 1080, 1920)->Bytes() / frame, 24.1);
+  EXPECT_EQ(WindowSums::Create(pixels.data(), 1920, 1080, 0), nullptr);
+}
+
+uint64_t AddressSpaceInUse() {
+  FILE* status = std::fopen("/proc/self/status", "r");
+  if (!status) return 0;
+  char line[256];
+  uint64_t kilobytes = 0;
+  while (std::fgets(line, sizeof line, status)) {
+    if (std::strncmp(line, "VmSize:", 7) == 0) kilobytes = std::strtoull(line + 7, nullptr, 10);
+  }
+  std::fclose(status);
+  return kilobytes * 1024;
+}
+
+// With too little memory for the table, PrepareBlur says so and the blur
+// still works, summing each window directly. Run in a child process whose
+// address space is capped just above what the pixel copies need.
+TEST(WindowSumsDeathTest, BlurWithoutMemoryForTheTableSumsDirectly) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto blurUnderMemoryCap = [] {
+    Bitmap bitmap(1500, 1200);
+    BitmapStorage& storage = *bitmap.Storage();
+    storage.CreateChannels(CHANNEL_Z);
+    for (size_t i = 0; i < 1500u * 1200u; ++i) {
+      storage.Pixels()[i] = {static_cast<uint16_t>(i * 7), static_cast<uint16_t>(i * 13),
+                             static_cast<uint16_t>(i * 31), static_cast<uint16_t>(i)};
+      storage.ZChannel()[i] = -10.0f;  // at the focal depth
+    }
+    storage.ZChannel()[1500 * 600 + 700] = Z_BACKGROUND;  // the one pixel to blur
+    WorkImage image(nullptr, &bitmap);
+    image.LoadChannel(CHANNEL_Z);
+    // The table for size 2000 takes about 43 MB; allow 16 MB more.
+    const rlimit cap{AddressSpaceInUse() + (16u << 20), RLIM_INFINITY};
+    if (cap.rlim_cur <= (16u << 20) || setrlimit(RLIMIT_AS, &cap) != 0) std::exit(2);
+    if (image.PrepareBlur(2000.0f) != 0) std::exit(3);
+    image.DepthBlur(-1, 10.0f, 5.0f, 2000.0f);
+    BMM_Color_64 whole = image.sourcePixels[1500 * 600 + 700];
+    image.BoxAverage(0, 0, 3000, whole);
+    for (size_t i = 0; i < 1500u * 1200u; ++i) {
+      const BMM_Color_64 expected = i == 1500 * 600 + 700 ? whole : image.sourcePixels[i];
+      if (image.workPixels[i] != expected) std::exit(4);
+    }
+    std::exit(0);
+  };
+  EXPECT_EXIT(blurUnderMemoryCap(), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
