@@ -123,6 +123,7 @@ const DialogTemplate* FindTemplate(HINSTANCE instance, LPCSTR name) {
 // failure everything created is destroyed again and null returned; the
 // dialog procedure is attached later, so it sees none of this.
 HWND BuildDialog(HINSTANCE instance, const DialogTemplate& tmpl, HWND owner) {
+  if (tmpl.itemCount && !tmpl.items) return nullptr;
   HWND dialog =
       CreateWindowExA(tmpl.exStyle, platform::DIALOG_CLASS, tmpl.caption, tmpl.style | WS_POPUP,
                       tmpl.x, tmpl.y, tmpl.cx, tmpl.cy, owner, 0, instance, nullptr);

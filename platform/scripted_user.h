@@ -20,7 +20,8 @@
 // - Call(fn): runs fn with the active dialog window (to inspect state or
 //   to play the host's part, e.g. change the time).
 // An action aimed at a disabled control (or a control inside a disabled
-// window) is refused: nothing is sent and the refusal is counted.
+// window), or at a control the dialog does not have, is refused: nothing is
+// sent and the refusal is counted.
 #pragma once
 
 #include <functional>

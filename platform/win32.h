@@ -209,6 +209,8 @@ BOOL EndDialog(HWND dialog, INT_PTR result);
 // DllMain with DLL_PROCESS_ATTACH and the new instance handle, and returns
 // the handle (0 when the file cannot be opened or the attach failed).
 // FreeLibrary calls DllMain with DLL_PROCESS_DETACH and unloads the file.
+// Loading a file that is already loaded returns the same handle and counts
+// a reference; only the first load attaches and only the last free detaches.
 HMODULE LoadLibraryA(LPCSTR path);
 BOOL FreeLibrary(HMODULE module);
 void* GetProcAddress(HMODULE module, LPCSTR name);
