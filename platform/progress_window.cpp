@@ -1,3 +1,5 @@
+// progress_window.cpp: the host's progress window: records the blur's progress
+// messages and answers its abort queries as the test or host program asks.
 #include "platform/progress_window.h"
 
 #include "platform/window_internal.h"
