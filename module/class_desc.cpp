@@ -23,15 +23,10 @@ ClassDesc* GetFocusClassDesc() { return &focusClassDesc; }
 
 int32_t FocusClassDesc::DescriptorHookA() { return 1; }
 
-// Null when memory runs out. Nothing thrown while the host base constructs
-// crosses back into the host: that, too, is a filter that could not be made.
-ImageFilter* FocusClassDesc::CreateFilter(int32_t) {
-  try {
-    return new (std::nothrow) FocusFilter();
-  } catch (...) {
-    return nullptr;
-  }
-}
+// Null when memory runs out. Should the host base's constructor throw, the
+// new-expression frees the memory and the exception passes on to the host,
+// whose constructor it was.
+ImageFilter* FocusClassDesc::CreateFilter(int32_t) { return new (std::nothrow) FocusFilter(); }
 
 int32_t FocusClassDesc::DescriptorHookB(int32_t) { return 0; }
 int32_t FocusClassDesc::DescriptorHookC(int32_t) { return 0; }
