@@ -44,9 +44,7 @@ FocusSettings DemoSettings(const DemoOptions& options) {
   return settings;
 }
 
-float CameraDepth(const DemoShape& shape) {
-  return -(shape.centre * DemoWorldToCamera()).z;
-}
+float CameraDepth(const DemoShape& shape) { return -(shape.centre * DemoWorldToCamera()).z; }
 
 }  // namespace
 

@@ -16,15 +16,34 @@ constexpr uint8_t SPHERE_MATERIAL_ID = 1;
 constexpr uint8_t BOX_MATERIAL_ID = 2;
 
 constexpr std::array<DemoShape, 5> SHAPES = {{
-    {"Sphere01", ShapeKind::Sphere, {-1.8f, 0.8f, -5.0f}, 0.8f, {0.80f, 0.10f, 0.08f}, 1,
+    {"Sphere01",
+     ShapeKind::Sphere,
+     {-1.8f, 0.8f, -5.0f},
+     0.8f,
+     {0.80f, 0.10f, 0.08f},
+     1,
      SPHERE_MATERIAL_ID},
-    {"Box01", ShapeKind::Box, {1.3f, 0.5f, -7.5f}, 0.5f, {0.10f, 0.25f, 0.80f}, 2,
-     BOX_MATERIAL_ID},
-    {"Sphere02", ShapeKind::Sphere, {0.2f, 0.8f, -12.0f}, 0.8f, {0.15f, 0.70f, 0.15f}, 3,
+    {"Box01", ShapeKind::Box, {1.3f, 0.5f, -7.5f}, 0.5f, {0.10f, 0.25f, 0.80f}, 2, BOX_MATERIAL_ID},
+    {"Sphere02",
+     ShapeKind::Sphere,
+     {0.2f, 0.8f, -12.0f},
+     0.8f,
+     {0.15f, 0.70f, 0.15f},
+     3,
      SPHERE_MATERIAL_ID},
-    {"Box02", ShapeKind::Box, {-2.4f, 1.0f, -19.0f}, 1.0f, {0.90f, 0.55f, 0.05f}, 4,
+    {"Box02",
+     ShapeKind::Box,
+     {-2.4f, 1.0f, -19.0f},
+     1.0f,
+     {0.90f, 0.55f, 0.05f},
+     4,
      BOX_MATERIAL_ID},
-    {"Sphere03", ShapeKind::Sphere, {5.5f, 1.6f, -34.0f}, 1.6f, {0.60f, 0.15f, 0.70f}, 5,
+    {"Sphere03",
+     ShapeKind::Sphere,
+     {5.5f, 1.6f, -34.0f},
+     1.6f,
+     {0.60f, 0.15f, 0.70f},
+     5,
      SPHERE_MATERIAL_ID},
 }};
 constexpr size_t DEFAULT_FOCUS_INDEX = SHAPES.size() / 2;
@@ -96,9 +115,9 @@ bool InShadow(Vec3 point, Vec3 normal) {
 }
 
 Vec3 GroundAlbedo(Vec3 point, float footprint) {
-  const bool light =
-      ((static_cast<int64_t>(std::floor(point.x / CHECKER_SIZE)) +
-        static_cast<int64_t>(std::floor(point.z / CHECKER_SIZE))) & 1) == 0;
+  const bool light = ((static_cast<int64_t>(std::floor(point.x / CHECKER_SIZE)) +
+                       static_cast<int64_t>(std::floor(point.z / CHECKER_SIZE))) &
+                      1) == 0;
   // Far away a pixel covers many squares; fade to their mean instead of
   // letting the pattern alias.
   const float fade = std::clamp((footprint / CHECKER_SIZE - 0.25f) / 0.75f, 0.0f, 1.0f);
@@ -198,8 +217,7 @@ Image RenderDemoScene(uint16_t width, uint16_t height) {
         }
       }
       const Vec3 colour = sum * SAMPLE_WEIGHT;
-      storage.Pixels()[index] = {Encode(colour.x), Encode(colour.y), Encode(colour.z),
-                                 CHANNEL_MAX};
+      storage.Pixels()[index] = {Encode(colour.x), Encode(colour.y), Encode(colour.z), CHANNEL_MAX};
 
       // The renderer's channels come from the ray through the pixel centre.
       const auto hit = Trace(CameraRay(basis, x + 0.5f, y + 0.5f, width, height));

@@ -30,11 +30,11 @@ namespace kestrion {
 enum class ShapeKind { Sphere, Box };
 
 struct DemoShape {
-  const char* name;   // the scene node's name
+  const char* name;  // the scene node's name
   ShapeKind kind;
-  Point3 centre;      // world space; the node's translation
-  float extent;       // sphere radius, or half the box's side
-  Point3 colour;      // linear RGB albedo
+  Point3 centre;  // world space; the node's translation
+  float extent;   // sphere radius, or half the box's side
+  Point3 colour;  // linear RGB albedo
   uint16_t objectId;
   uint8_t materialId;
 };

@@ -9,9 +9,9 @@
 namespace kestrion {
 
 constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;    // bad input file, unusable module, filter failure
-constexpr int EXIT_USAGE = 2;     // the command line or the settings are wrong
-constexpr int EXIT_ABORTED = 130; // interrupted by the user (Ctrl-C)
+constexpr int EXIT_FAILED = 1;     // bad input file, unusable module, filter failure
+constexpr int EXIT_USAGE = 2;      // the command line or the settings are wrong
+constexpr int EXIT_ABORTED = 130;  // interrupted by the user (Ctrl-C)
 
 // A failure with its one-line message (without the "kestrion: " prefix) and
 // the exit code it ends the command with.

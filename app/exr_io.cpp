@@ -91,9 +91,9 @@ float BrightestColour(const DataWindowPixels& pixels) {
 
 uint32_t CheckedId(uint32_t id, uint32_t max, const char* channel, int x, int y) {
   if (id > max) {
-    throw std::runtime_error(std::string(channel) + " value " + std::to_string(id) +
-                             " at pixel (" + std::to_string(x) + ", " + std::to_string(y) +
-                             ") exceeds " + std::to_string(max));
+    throw std::runtime_error(std::string(channel) + " value " + std::to_string(id) + " at pixel (" +
+                             std::to_string(x) + ", " + std::to_string(y) + ") exceeds " +
+                             std::to_string(max));
   }
   return id;
 }
@@ -117,8 +117,8 @@ Image ToImage(const Imath::Box2i& display, const DataWindowPixels& pixels) {
   const int y1 = std::min(display.max.y, data.max.y);
   for (int y = y0; y <= y1; ++y) {
     for (int x = x0; x <= x1; ++x) {
-      const size_t in = static_cast<size_t>(y - data.min.y) * pixels.width +
-                        static_cast<size_t>(x - data.min.x);
+      const size_t in =
+          static_cast<size_t>(y - data.min.y) * pixels.width + static_cast<size_t>(x - data.min.x);
       const size_t out = static_cast<size_t>(y - display.min.y) * static_cast<size_t>(width) +
                          static_cast<size_t>(x - display.min.x);
       const float alpha = pixels.a.present ? pixels.a.values[in] : 1.0f;
@@ -128,8 +128,8 @@ Image ToImage(const Imath::Box2i& display, const DataWindowPixels& pixels) {
                                UnitToChannel(alpha)};
       if (pixels.depth.present) storage.ZChannel()[out] = DepthToZ(pixels.depth.values[in]);
       if (pixels.materialId.present) {
-        storage.MtlChannel()[out] = static_cast<uint8_t>(
-            CheckedId(pixels.materialId.values[in], MATERIAL_ID_MAX, EXR_MATERIAL_ID_CHANNEL, x, y));
+        storage.MtlChannel()[out] = static_cast<uint8_t>(CheckedId(
+            pixels.materialId.values[in], MATERIAL_ID_MAX, EXR_MATERIAL_ID_CHANNEL, x, y));
       }
       if (pixels.objectId.present) {
         storage.ObjChannel()[out] = static_cast<uint16_t>(

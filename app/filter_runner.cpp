@@ -68,7 +68,8 @@ std::unique_ptr<FilterModule> LoadFilterModule(const std::string& path) {
   std::string error;
   auto module = FilterModule::Load(path, error);
   // The pipeline's messages name the file already.
-  if (!module) throw error.empty() ? FileError(path, "cannot load the filter module") : Failure(error);
+  if (!module)
+    throw error.empty() ? FileError(path, "cannot load the filter module") : Failure(error);
   return module;
 }
 

@@ -26,8 +26,8 @@ std::unique_ptr<FilterModule> LoadFilterModule(const std::string& path);
 
 struct FilterJob {
   const FocusConfig* record = nullptr;
-  Image* frame = nullptr;          // filtered in place
-  std::string frameName;           // names the frame in messages
+  Image* frame = nullptr;  // filtered in place
+  std::string frameName;   // names the frame in messages
   bool showProgress = true;
 };
 

@@ -34,7 +34,8 @@ written as +infinity). The output is replaced only when the run succeeds.)";
 template <typename T>
 void AddOptional(CLI::App& command, const std::string& name, std::optional<T>& target,
                  const std::string& help) {
-  command.add_option_function<T>(name, [&target](const T& value) { target = value; }, help);
+  command.add_option_function<T>(
+      name, [&target](const T& value) { target = value; }, help);
 }
 
 void AddDemo(CLI::App& app, DemoOptions& options) {

@@ -13,7 +13,8 @@ ProgressReport::ProgressReport(bool on, std::FILE* stream)
 
 void ProgressReport::Update(int32_t row, int32_t lastRow) {
   if (!enabled || lastRow < 0 || row < 0) return;
-  const int percent = static_cast<int>(static_cast<int64_t>(row) * PERCENT / (int64_t{lastRow} + 1));
+  const int percent =
+      static_cast<int>(static_cast<int64_t>(row) * PERCENT / (int64_t{lastRow} + 1));
   const int step = terminal ? 1 : PROGRESS_LOG_STEP;
   if (shown < 0 || percent >= shown + step) Show(percent - percent % step);
 }

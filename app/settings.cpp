@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -45,8 +45,8 @@ RenderSettings FromJson(const json& document) {
       if (!value.is_array() || value.size() != 2) {
         throw std::invalid_argument("focusPixel must be [x, y]");
       }
-      settings.focusPixel = FocusPixel{WholeNumber(value[0], "focusPixel"),
-                                       WholeNumber(value[1], "focusPixel")};
+      settings.focusPixel =
+          FocusPixel{WholeNumber(value[0], "focusPixel"), WholeNumber(value[1], "focusPixel")};
     } else if (key == "range") {
       settings.range = Number(value, "range");
     } else if (key == "size") {
