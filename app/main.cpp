@@ -8,9 +8,12 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <new>
+#include <string>
 
 #include "app/commands.h"
+#include "app/demo_scene.h"
 #include "app/errors.h"
+#include "filter/focus_config.h"
 
 namespace {
 
@@ -18,6 +21,23 @@ using namespace kestrion;
 
 constexpr const char* MODULE_HELP =
     "Filter module to load (default: $KESTRION_MODULE, else KESTRION.FLT beside kestrion)";
+
+std::string Printed(const char* format, double value) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// The demo's shapes, nearest first, the default marked.
+std::string ShapeChoices() {
+  std::string choices;
+  for (const DemoShape& shape : DemoShapes()) {
+    if (!choices.empty()) choices += ", ";
+    choices += shape.name;
+    if (&shape == &DefaultFocusShape()) choices += " (default)";
+  }
+  return choices;
+}
 
 constexpr const char* RENDER_FOOTER = R"(
 OpenEXR input: channels R, G, B (linear), optional A, and Z holding the
@@ -27,7 +47,7 @@ geometry (always fully blurred). Optional UINT channels objectId (0..65535)
 and materialId (0..255) serve --source object:ID and material:ID.
 The focal plane is a node on the camera axis at --focus-depth, or at the
 depth seen at --focus-pixel X,Y (0,0 is the top-left pixel). Range and size
-default to the filter's own defaults (50 and 2).
+default to the filter's own defaults.
 Output: .png (16-bit sRGB) or .exr (the channels above; background depth
 written as +infinity). The output is replaced only when the run succeeds.)";
 
@@ -43,12 +63,13 @@ void AddDemo(CLI::App& app, DemoOptions& options) {
       "demo", "Render the built-in scene, filter it through the module and write a PNG");
   demo->add_option("-o,--output", options.output, "Output file (.png or .exr)")
       ->capture_default_str();
-  AddOptional(*demo, "--focus", options.focus,
-              "Focal object: Sphere01, Box01, Sphere02 (default), Box02 or Sphere03");
-  AddOptional(*demo, "--range", options.range,
-              "Depth distance at which the blur reaches its full size (default 12)");
+  AddOptional(*demo, "--focus", options.focus, "Focal object: " + ShapeChoices());
+  AddOptional(
+      *demo, "--range", options.range,
+      Printed("Depth distance at which the blur reaches its full size (default %g)", DEMO_RANGE));
   AddOptional(*demo, "--size", options.size,
-              "Full blur radius in pixels (default 12 at 960 wide, scaled with the width)");
+              Printed("Full blur radius in pixels (default %g at ", DEMO_SIZE_AT_WIDTH) +
+                  std::to_string(DEMO_WIDTH) + " wide, scaled with the width)");
   demo->add_option("--source", options.source, "Pixels to blur: whole, material:ID or object:ID")
       ->capture_default_str();
   demo->add_option("--width", options.width, "Frame width")->capture_default_str();
@@ -67,8 +88,10 @@ void AddRender(CLI::App& app, RenderOptions& options) {
   AddOptional(*render, "--focus-pixel", options.focusPixel,
               "X,Y: focus on the depth seen at this pixel");
   AddOptional(*render, "--range", options.range,
-              "Depth distance at which the blur reaches its full size");
-  AddOptional(*render, "--size", options.size, "Full blur radius in pixels");
+              Printed("Depth distance at which the blur reaches its full size (default %g)",
+                      DEFAULT_BLUR_RANGE));
+  AddOptional(*render, "--size", options.size,
+              Printed("Full blur radius in pixels (default %g)", DEFAULT_BLUR_SIZE));
   AddOptional(*render, "--source", options.source,
               "Pixels to blur: whole, material:ID or object:ID");
   render->add_option("--settings", options.settings,
@@ -81,7 +104,7 @@ void AddRender(CLI::App& app, RenderOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"kestrion: depth-of-field filtering with the Kestrion filter module"};
+  CLI::App app{"kestrion: depth-of-field filtering with the Kestrion filter module", "kestrion"};
   app.require_subcommand(1);
   InfoOptions info;
   CLI::App* infoCommand = app.add_subcommand("info", "Show what the filter module reports");
