@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -38,12 +39,36 @@ class RadiusRule {
     if (!(z > Z_BACKGROUND)) return full;
     const double distance = std::fabs(-static_cast<double>(z) - focal);
     if (rangeIsZero) return distance == 0.0 ? 0 : full;
-    const double quotient = (distance * size) / range;
-    const double r = limit < quotient ? limit : quotient;  // a NaN quotient stays NaN
-    return r >= 1.0 ? static_cast<int32_t>(r) : 0;
+    return Bounded((distance * size) / range);
+  }
+
+  // The radii of `count` pixels from their Z values: operator() written
+  // without branches (the background's choice last, the cap as std::min),
+  // so that the compiler vectorises it.
+  void Row(const float* z, int32_t count, int32_t* radii) const {
+    if (rangeIsZero) {
+      for (int32_t x = 0; x < count; ++x) radii[x] = (*this)(z[x]);
+      return;
+    }
+    const double background = Z_BACKGROUND;
+    const double fullRadius = full;
+    for (int32_t x = 0; x < count; ++x) {
+      const double zd = z[x];
+      const double quotient = (std::fabs(-zd - focal) * size) / range;
+      const double capped = std::min(quotient, limit);  // a NaN quotient stays NaN
+      const double radius = capped >= 1.0 ? capped : 0.0;
+      radii[x] = static_cast<int32_t>(zd > background ? radius : fullRadius);
+    }
   }
 
  private:
+  // min(q, limit) truncated, or 0 below 1 or for NaN; never converts a
+  // value outside 0 .. limit.
+  int32_t Bounded(double quotient) const {
+    const double r = limit < quotient ? limit : quotient;  // a NaN quotient stays NaN
+    return static_cast<int32_t>(r >= 1.0 ? r : 0.0);
+  }
+
   double focal;
   double range;
   double size;
@@ -89,8 +114,7 @@ struct IdSource {
 int32_t RowRadii(const RadiusRule& rule, const IdSource& ids, const float* z, size_t first,
                  int32_t count, int32_t* radii) {
   if (z) {
-    const float* zRow = z + first;
-    for (int32_t x = 0; x < count; ++x) radii[x] = rule(zRow[x]);
+    rule.Row(z + first, count, radii);
   } else {
     const int32_t r = rule(0.0f);
     for (int32_t x = 0; x < count; ++x) radii[x] = r;

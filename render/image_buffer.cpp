@@ -41,7 +41,8 @@ BMM_Color_64* ImageBuffer::ReadPixels() {
   const int32_t cols = std::min(w, width);
   const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
   if (count == 0 || count > SIZE_MAX / sizeof(BMM_Color_64)) return nullptr;
-  auto* pixels = static_cast<BMM_Color_64*>(std::calloc(static_cast<size_t>(count), sizeof(BMM_Color_64)));
+  auto* pixels =
+      static_cast<BMM_Color_64*>(std::calloc(static_cast<size_t>(count), sizeof(BMM_Color_64)));
   if (!pixels) return nullptr;
   BitmapStorage* storage = sourceBitmap ? sourceBitmap->Storage() : nullptr;
   for (int32_t y = 0; storage && y < rows; ++y) {
@@ -89,6 +90,4 @@ void ImageBuffer::WriteBack() {
   }
 }
 
-bool ImageBuffer::Allocated() const {
-  return width == 0 || height == 0 || workPixels != nullptr;
-}
+bool ImageBuffer::Allocated() const { return width == 0 || height == 0 || workPixels != nullptr; }

@@ -47,21 +47,15 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
   sums->table = AllocateArray(entries, entry, total);
   sums->radii =
       static_cast<int32_t*>(AllocateArray(static_cast<uint64_t>(width), sizeof(int32_t), total));
-  sums->topRows = static_cast<const void**>(AllocateArray(radii, sizeof(void*), total));
-  sums->bottomRows = static_cast<const void**>(AllocateArray(radii, sizeof(void*), total));
-  sums->rowCounts = static_cast<uint32_t*>(AllocateArray(radii, sizeof(uint32_t), total));
-  if (!sums->table || !sums->radii || !sums->topRows || !sums->bottomRows || !sums->rowCounts) {
-    return nullptr;
-  }
+  sums->spans = static_cast<Span*>(AllocateArray(radii, sizeof(Span), total));
+  if (!sums->table || !sums->radii || !sums->spans) return nullptr;
   return sums;
 }
 
 WindowSums::~WindowSums() {
   std::free(table);
   std::free(radii);
-  std::free(topRows);
-  std::free(bottomRows);
-  std::free(rowCounts);
+  std::free(spans);
 }
 
 template <typename Sum>
@@ -122,25 +116,32 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRad
       ++bottom;
       bottomSlot = bottomSlot == ringRows - 1 ? 0 : bottomSlot + 1;
     }
-    topRows[r] = base + static_cast<size_t>(topSlot) * rowStride;
-    bottomRows[r] = base + static_cast<size_t>(bottomSlot) * rowStride;
-    rowCounts[r] = static_cast<uint32_t>(bottom - top);
+    const uint32_t rows = static_cast<uint32_t>(bottom - top);
+    const uint32_t columns = static_cast<uint32_t>(2 * r + 1);
+    spans[r] = {base + static_cast<size_t>(topSlot) * rowStride,
+                base + static_cast<size_t>(bottomSlot) * rowStride,
+                1.0 / (static_cast<double>(rows) * columns), rows};
   }
 
   for (int32_t x = 0; x < width; ++x) {
     const int32_t r = rowRadii[x];
     if (r < 1) continue;
-    const Sum* above = static_cast<const Sum*>(topRows[r]);
-    const Sum* below = static_cast<const Sum*>(bottomRows[r]);
-    const int32_t x0 = x > r ? x - r : 0;
-    const int32_t x1 = width - x > r ? x + r + 1 : width;
+    const Span& span = spans[r];
+    int32_t x0 = x - r;
+    int32_t x1 = x + r + 1;
+    double reciprocal = span.fullReciprocal;
+    if (x0 < 0 || x1 > width) {  // clipped at the left or right edge
+      x0 = x0 < 0 ? 0 : x0;
+      x1 = x1 > width ? width : x1;
+      reciprocal = 1.0 / (static_cast<double>(span.rows) * (x1 - x0));
+    }
+    const Sum* above = static_cast<const Sum*>(span.above);
+    const Sum* below = static_cast<const Sum*>(span.below);
     const size_t left = CHANNELS * static_cast<size_t>(x0);
     const size_t right = CHANNELS * static_cast<size_t>(x1);
     const Sum sumR = (below[right] - below[left]) - (above[right] - above[left]);
     const Sum sumG = (below[right + 1] - below[left + 1]) - (above[right + 1] - above[left + 1]);
     const Sum sumB = (below[right + 2] - below[left + 2]) - (above[right + 2] - above[left + 2]);
-    const uint32_t count = rowCounts[r] * static_cast<uint32_t>(x1 - x0);
-    const double reciprocal = 1.0 / count;
     row[x].r = TruncatedMean(sumR, reciprocal);
     row[x].g = TruncatedMean(sumG, reciprocal);
     row[x].b = TruncatedMean(sumB, reciprocal);

@@ -85,9 +85,14 @@ class WindowSums {
   void* table = nullptr;   // ringRows rows; table row i in slot i % ringRows
   int32_t* radii = nullptr;
   // For the row being blurred, indexed by radius: the table rows bounding
-  // its windows vertically and the number of image rows between them.
-  const void** topRows = nullptr;
-  const void** bottomRows = nullptr;
-  uint32_t* rowCounts = nullptr;
+  // its windows vertically, the number of image rows between them, and
+  // 1 / pixel count of a window not clipped left or right.
+  struct Span {
+    const void* above;
+    const void* below;
+    double fullReciprocal;
+    uint32_t rows;
+  };
+  Span* spans = nullptr;
   size_t bytes = 0;
 };

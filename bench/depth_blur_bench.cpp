@@ -1,0 +1,169 @@
+// The depth blur alone, its direct-summation reference, and the memory
+// traffic of one render for scale: a frame copy, the working image's two
+// copies, the table, and the write-back.
+//
+// Arguments of every benchmark: frame width, frame height, blur size.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/progress_window.h"
+#include "render/window_sums.h"
+#include "render/work_image.h"
+#include "synthetic_frame.h"
+#include "tests/render/test_frame.h"
+
+namespace {
+
+using kestrion_bench::BLUR_RANGE;
+using kestrion_bench::FOCAL_DEPTH;
+using kestrion_bench::SyntheticFrame;
+
+uint16_t Arg(const benchmark::State& state, int i) { return static_cast<uint16_t>(state.range(i)); }
+double Pixels(const benchmark::State& state) {
+  return static_cast<double>(state.range(0)) * static_cast<double>(state.range(1));
+}
+
+void BM_DepthBlur(benchmark::State& state) {
+  SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
+  const float size = static_cast<float>(state.range(2));
+  platform::ProgressWindow progress;
+  progress.Record(false);
+  WorkImage image(progress.Handle(), &frame.bitmap);
+  if (!image.Allocated() || !image.LoadChannel(CHANNEL_Z) || !image.PrepareBlur(size)) {
+    state.SkipWithError("no working image");
+    return;
+  }
+  for (auto _ : state) {
+    image.DepthBlur(-1, FOCAL_DEPTH, BLUR_RANGE, size);
+    benchmark::DoNotOptimize(image.workPixels);
+    benchmark::ClobberMemory();
+  }
+  state.counters["table_bytes_per_pixel"] = image.windowSums->Bytes() / Pixels(state);
+  state.counters["background_share"] = frame.BackgroundShare();
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(Pixels(state)));
+}
+
+// The blur by summing every window directly (the tests' reference).
+void BM_DirectBlur(benchmark::State& state) {
+  SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
+  const float size = static_cast<float>(state.range(2));
+  BitmapStorage& storage = *frame.bitmap.Storage();
+  kestrion_test::BlurInput in;
+  in.width = storage.Width();
+  in.height = storage.Height();
+  in.pixels.assign(storage.Pixels(), storage.Pixels() + static_cast<size_t>(Pixels(state)));
+  in.z = storage.ZChannel();
+  in.loadedChannels = CHANNEL_Z;
+  for (auto _ : state) {
+    auto out = kestrion_test::ReferenceBlur(in, -1, FOCAL_DEPTH, BLUR_RANGE, size);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(Pixels(state)));
+}
+
+// One copy of a whole frame of 8-byte pixels between two blocks already in
+// memory: the unit the blur's time is measured in.
+void BM_FrameCopy(benchmark::State& state) {
+  const size_t bytes = static_cast<size_t>(Pixels(state)) * sizeof(BMM_Color_64);
+  std::vector<uint8_t> from(bytes, 1);
+  std::vector<uint8_t> to(bytes, 2);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), bytes);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+}
+
+// A fresh zero-filled block of a frame's size, filled with a frame and
+// released: the cost of one pixel copy in a render, page faults included.
+void BM_FreshFrameCopy(benchmark::State& state) {
+  const size_t count = static_cast<size_t>(Pixels(state));
+  std::vector<BMM_Color_64> from(count, BMM_Color_64{1, 2, 3, 4});
+  for (auto _ : state) {
+    auto* to = static_cast<BMM_Color_64*>(std::calloc(count, sizeof(BMM_Color_64)));
+    std::memcpy(to, from.data(), count * sizeof(BMM_Color_64));
+    benchmark::DoNotOptimize(to);
+    std::free(to);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(count * sizeof(BMM_Color_64)));
+}
+
+// The working image's construction and release: two fresh blocks, each read
+// from the bitmap row by row, and the Z channel lent.
+void BM_WorkImageCopies(benchmark::State& state) {
+  SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
+  for (auto _ : state) {
+    WorkImage image(nullptr, &frame.bitmap);
+    image.LoadChannel(CHANNEL_Z);
+    benchmark::DoNotOptimize(image.workPixels);
+  }
+}
+
+// The blur with its table allocated afresh, as in a render: the difference
+// from BM_DepthBlur is the table's allocation and first touch.
+void BM_DepthBlurFreshTable(benchmark::State& state) {
+  SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
+  const float size = static_cast<float>(state.range(2));
+  WorkImage image(nullptr, &frame.bitmap);
+  image.LoadChannel(CHANNEL_Z);
+  for (auto _ : state) {
+    image.windowSums.reset();
+    if (!image.PrepareBlur(size)) state.SkipWithError("no table");
+    image.DepthBlur(-1, FOCAL_DEPTH, BLUR_RANGE, size);
+    benchmark::ClobberMemory();
+  }
+}
+
+void BM_WriteBack(benchmark::State& state) {
+  SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
+  WorkImage image(nullptr, &frame.bitmap);
+  for (auto _ : state) {
+    image.WriteBack();
+    benchmark::ClobberMemory();
+  }
+}
+
+void FrameSizes(benchmark::internal::Benchmark* b, std::initializer_list<int> sizes) {
+  for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+    for (int size : sizes) b->Args({w, h, size});
+  }
+}
+
+constexpr int REPETITIONS = 5;
+
+}  // namespace
+
+BENCHMARK(BM_DepthBlur)
+    ->Apply([](auto* b) {
+      FrameSizes(b, {2, 8, 20, 100});
+    }) -> Unit(benchmark::kMillisecond) -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
+BENCHMARK(BM_DirectBlur)
+    ->Args({1920, 1080, 2})
+    ->Args({1920, 1080, 8})
+    ->Args({1920, 1080, 20})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_FrameCopy)
+    ->Apply([](auto* b) { FrameSizes(b, {0}); }) -> Unit(benchmark::kMillisecond)
+        -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
+BENCHMARK(BM_FreshFrameCopy)
+    ->Apply([](auto* b) { FrameSizes(b, {0}); }) -> Unit(benchmark::kMillisecond)
+        -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
+BENCHMARK(BM_WorkImageCopies)
+    ->Apply([](auto* b) { FrameSizes(b, {0}); }) -> Unit(benchmark::kMillisecond)
+        -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
+BENCHMARK(BM_DepthBlurFreshTable)
+    ->Apply([](auto* b) {
+      FrameSizes(b, {20, 100});
+    }) -> Unit(benchmark::kMillisecond) -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
+BENCHMARK(BM_WriteBack)
+    ->Apply([](auto* b) { FrameSizes(b, {0}); }) -> Unit(benchmark::kMillisecond)
+        -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
+
+BENCHMARK_MAIN();
