@@ -41,12 +41,17 @@ BMM_Color_64* ImageBuffer::ReadPixels() {
   const int32_t cols = std::min(w, width);
   const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
   if (count == 0 || count > SIZE_MAX / sizeof(BMM_Color_64)) return nullptr;
+  // Every pixel is written once, by the bitmap or as zero where the bitmap
+  // delivers nothing: a zero-filled allocation would write recycled memory
+  // twice.
   auto* pixels =
-      static_cast<BMM_Color_64*>(std::calloc(static_cast<size_t>(count), sizeof(BMM_Color_64)));
+      static_cast<BMM_Color_64*>(std::malloc(static_cast<size_t>(count) * sizeof(BMM_Color_64)));
   if (!pixels) return nullptr;
   BitmapStorage* storage = sourceBitmap ? sourceBitmap->Storage() : nullptr;
-  for (int32_t y = 0; storage && y < rows; ++y) {
-    storage->GetPixels(0, y, cols, pixels + static_cast<size_t>(y) * width);
+  for (int32_t y = 0; y < height; ++y) {
+    BMM_Color_64* row = pixels + static_cast<size_t>(y) * width;
+    const bool delivered = storage && y < rows && storage->GetPixels(0, y, cols, row);
+    std::fill(row + (delivered ? cols : 0), row + width, BMM_Color_64{0, 0, 0, 0});
   }
   return pixels;
 }
