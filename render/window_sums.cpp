@@ -80,7 +80,8 @@ void WindowSums::FillTableRowsTo(int32_t last) {
     Sum g = 0;
     Sum b = 0;
     out[0] = out[1] = out[2] = 0;
-    for (int32_t x = 0; x < width; ++x) {
+    const int32_t columns = width;  // kept in a register across the stores
+    for (int32_t x = 0; x < columns; ++x) {
       r += pixels[x].r;
       g += pixels[x].g;
       b += pixels[x].b;
@@ -92,6 +93,31 @@ void WindowSums::FillTableRowsTo(int32_t last) {
   }
   filledRows = std::max(filledRows, last + 1);
 }
+
+namespace {
+
+// The means of `count` windows of `columns` columns whose first columns are
+// first, first + 1, ..., between table rows above and below, into out[0 ..
+// count - 1] (r, g, b only).
+template <typename Sum>
+void MeanRun(const Sum* above, const Sum* below, double reciprocal, int32_t first, int32_t count,
+             int32_t columns, BMM_Color_64* out) {
+  const Sum* aboveLeft = above + CHANNELS * static_cast<size_t>(first);
+  const Sum* belowLeft = below + CHANNELS * static_cast<size_t>(first);
+  const size_t width = CHANNELS * static_cast<size_t>(columns);
+  for (int32_t i = 0; i < count; ++i) {
+    const size_t l = CHANNELS * static_cast<size_t>(i);
+    const size_t r = l + width;
+    const Sum sumR = (belowLeft[r] - belowLeft[l]) - (aboveLeft[r] - aboveLeft[l]);
+    const Sum sumG = (belowLeft[r + 1] - belowLeft[l + 1]) - (aboveLeft[r + 1] - aboveLeft[l + 1]);
+    const Sum sumB = (belowLeft[r + 2] - belowLeft[l + 2]) - (aboveLeft[r + 2] - aboveLeft[l + 2]);
+    out[i].r = TruncatedMean(sumR, reciprocal);
+    out[i].g = TruncatedMean(sumG, reciprocal);
+    out[i].b = TruncatedMean(sumB, reciprocal);
+  }
+}
+
+}  // namespace
 
 template <typename Sum>
 void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRadius,
@@ -123,28 +149,33 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRad
                 1.0 / (static_cast<double>(rows) * columns), rows};
   }
 
-  for (int32_t x = 0; x < width; ++x) {
+  // Runs of pixels with one radius share their span; inside a run the
+  // windows that are not clipped differ only by their column.
+  for (int32_t x = 0; x < width;) {
     const int32_t r = rowRadii[x];
-    if (r < 1) continue;
-    const Span& span = spans[r];
-    int32_t x0 = x - r;
-    int32_t x1 = x + r + 1;
-    double reciprocal = span.fullReciprocal;
-    if (x0 < 0 || x1 > width) {  // clipped at the left or right edge
-      x0 = x0 < 0 ? 0 : x0;
-      x1 = x1 > width ? width : x1;
-      reciprocal = 1.0 / (static_cast<double>(span.rows) * (x1 - x0));
+    int32_t end = x + 1;
+    while (end < width && rowRadii[end] == r) ++end;
+    if (r < 1) {
+      x = end;
+      continue;
     }
+    const Span& span = spans[r];
     const Sum* above = static_cast<const Sum*>(span.above);
     const Sum* below = static_cast<const Sum*>(span.below);
-    const size_t left = CHANNELS * static_cast<size_t>(x0);
-    const size_t right = CHANNELS * static_cast<size_t>(x1);
-    const Sum sumR = (below[right] - below[left]) - (above[right] - above[left]);
-    const Sum sumG = (below[right + 1] - below[left + 1]) - (above[right + 1] - above[left + 1]);
-    const Sum sumB = (below[right + 2] - below[left + 2]) - (above[right + 2] - above[left + 2]);
-    row[x].r = TruncatedMean(sumR, reciprocal);
-    row[x].g = TruncatedMean(sumG, reciprocal);
-    row[x].b = TruncatedMean(sumB, reciprocal);
+    // Unclipped: x - r >= 0 and x + r + 1 <= width.
+    const int32_t first = std::max(x, r);
+    const int32_t last = std::min(end, width - r);  // one past
+    for (; x < end; ++x) {
+      if (x == first && first < last) {
+        MeanRun(above, below, span.fullReciprocal, x - r, last - x, 2 * r + 1, row + x);
+        x = last - 1;
+        continue;
+      }
+      const int32_t x0 = std::max(x - r, 0);
+      const int32_t x1 = std::min(x + r + 1, width);
+      MeanRun(above, below, 1.0 / (static_cast<double>(span.rows) * (x1 - x0)), x0, 1, x1 - x0,
+              row + x);
+    }
   }
 }
 
