@@ -162,20 +162,21 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRad
     const Span& span = spans[r];
     const Sum* above = static_cast<const Sum*>(span.above);
     const Sum* below = static_cast<const Sum*>(span.below);
-    // Unclipped: x - r >= 0 and x + r + 1 <= width.
-    const int32_t first = std::max(x, r);
-    const int32_t last = std::min(end, width - r);  // one past
-    for (; x < end; ++x) {
-      if (x == first && first < last) {
-        MeanRun(above, below, span.fullReciprocal, x - r, last - x, 2 * r + 1, row + x);
-        x = last - 1;
-        continue;
-      }
-      const int32_t x0 = std::max(x - r, 0);
-      const int32_t x1 = std::min(x + r + 1, width);
-      MeanRun(above, below, 1.0 / (static_cast<double>(span.rows) * (x1 - x0)), x0, 1, x1 - x0,
-              row + x);
+    // A window clipped at the left or right edge has its own pixel count.
+    auto clipped = [&](int32_t at) {
+      const int32_t x0 = std::max(at - r, 0);
+      const int32_t x1 = std::min(at + r + 1, width);
+      const double reciprocal = 1.0 / (static_cast<double>(span.rows) * (x1 - x0));
+      MeanRun(above, below, reciprocal, x0, 1, x1 - x0, row + at);
+    };
+    // Clipped at the left, whole (r <= x < width - r), clipped at the right.
+    const int32_t first = std::clamp(r, x, end);
+    const int32_t last = std::clamp(width - r, first, end);
+    for (; x < first; ++x) clipped(x);
+    if (first < last) {
+      MeanRun(above, below, span.fullReciprocal, first - r, last - first, 2 * r + 1, row + first);
     }
+    for (x = last; x < end; ++x) clipped(x);
   }
 }
 
