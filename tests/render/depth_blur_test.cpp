@@ -85,37 +85,29 @@ constexpr BMM_Color_64 RADIUS_4{740, 370, 111, 123};
 
 TEST(DepthBlur, RadiusGrowsWithDistanceFromTheFocalDepth) {
   const BlurParams p{-1, 100.0f, 50.0f, 4.0f};
-  EXPECT_EQ(BrightCentreAfterBlur(-100.0f, p), RADIUS_0);
-  EXPECT_EQ(BrightCentreAfterBlur(-130.0f, p), RADIUS_2);  // quotient 2.4
-  EXPECT_EQ(BrightCentreAfterBlur(-149.0f, p), RADIUS_3);  // quotient 3.92
-  EXPECT_EQ(BrightCentreAfterBlur(-150.0f, p), RADIUS_4);  // distance equals the range
-  EXPECT_EQ(BrightCentreAfterBlur(-170.0f, p), RADIUS_4);  // capped at the size
-  EXPECT_EQ(BrightCentreAfterBlur(-50.0f, p), RADIUS_4);   // in front as far as behind
-  EXPECT_EQ(BrightCentreAfterBlur(-110.0f, p), RADIUS_0);  // quotient 0.8
-}
-
-TEST(DepthBlur, BackgroundAlwaysGetsTheFullSize) {
-  const float noGeometry = -std::numeric_limits<float>::infinity();
-  EXPECT_EQ(BrightCentreAfterBlur(Z_BACKGROUND, {-1, 100.0f, 50.0f, 4.0f}), RADIUS_4);
-  EXPECT_EQ(BrightCentreAfterBlur(noGeometry, {-1, 100.0f, 50.0f, 4.0f}), RADIUS_4);
-  EXPECT_EQ(BrightCentreAfterBlur(Z_BACKGROUND, {-1, -1.0e20f, 1.0e25f, 4.7f}), RADIUS_4);
-  EXPECT_EQ(BrightCentreAfterBlur(std::nanf(""), {-1, 100.0f, 50.0f, 4.0f}), RADIUS_4);
-  // Just in front of the background value is geometry, very far away.
-  EXPECT_EQ(BrightCentreAfterBlur(std::nextafter(Z_BACKGROUND, 0.0f), {-1, 0.0f, 1.0e30f, 4.0f}),
-            RADIUS_3);
-}
-
-TEST(DepthBlur, NonIntegerSizeIsTruncated) {
-  TestFrame frame(11, 9);
-  frame.FillPixels({0, 0, 0, 7});
-  frame.Pixel(5, 4) = {50000, 40000, 30000, 7};
-  const auto out = Blur(frame, {}, {-1, 100.0f, 1.0f, 2.9f});  // no Z: every pixel at depth 0
-  for (int y = 0; y < 9; ++y) {
-    for (int x = 0; x < 11; ++x) {
-      const bool reached = std::abs(x - 5) <= 2 && std::abs(y - 4) <= 2;
-      const BMM_Color_64 expected = reached ? BMM_Color_64{2000, 1600, 1200, 7} : frame.Pixel(x, y);
-      EXPECT_EQ(out[y * 11 + x], expected) << x << "," << y;
-    }
+  const struct {
+    float z;
+    BlurParams params;
+    BMM_Color_64 expected;
+  } cases[] = {
+      {-100.0f, p, RADIUS_0},  // at the focal depth
+      {-110.0f, p, RADIUS_0},  // quotient 0.8
+      {-130.0f, p, RADIUS_2},  // quotient 2.4
+      {-149.0f, p, RADIUS_3},  // quotient 3.92
+      {-150.0f, p, RADIUS_4},  // distance equals the range
+      {-170.0f, p, RADIUS_4},  // capped at the size
+      {-50.0f, p, RADIUS_4},   // in front as far as behind
+      // Background gets the truncated size whatever the depths.
+      {Z_BACKGROUND, p, RADIUS_4},
+      {-std::numeric_limits<float>::infinity(), p, RADIUS_4},
+      {std::nanf(""), p, RADIUS_4},
+      {Z_BACKGROUND, {-1, -1.0e20f, 1.0e25f, 4.7f}, RADIUS_4},
+      // Just in front of the background value is geometry, very far away.
+      {std::nextafter(Z_BACKGROUND, 0.0f), {-1, 0.0f, 1.0e30f, 4.0f}, RADIUS_3},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BrightCentreAfterBlur(c.z, c.params), c.expected)
+        << "z " << c.z << " focal " << c.params.focalDepth << " size " << c.params.size;
   }
 }
 
@@ -135,62 +127,48 @@ TEST(DepthBlur, WindowsAreClippedToTheImage) {
                    alpha(4, 2)));
 }
 
-TEST(DepthBlur, WindowLargerThanTheImageAveragesTheWholeImage) {
+// Parameters at and past the ends of their ranges. Pixels at depth 5 and
+// 5.001 and one background pixel each either average the whole image or
+// keep their colour.
+TEST(DepthBlur, ExtremeParametersAverageTheWholeImageOrNothing) {
   const float inf = std::numeric_limits<float>::infinity();
-  const std::vector<BlurParams> whole = {
-      {-1, 0.0f, 10.0f, 50.0f},       // plain large size
-      {-1, 0.0f, 10.0f, inf},         // infinite size
-      {-1, 0.0f, 1.0e-30f, 1.0e30f},  // quotient far beyond any integer
-      {-1, 0.0f, -10.0f, 1.0e30f},    // negative range: only background blurs
+  const float nan = std::nanf("");
+  constexpr bool WHOLE = true;
+  constexpr bool KEPT = false;
+  const struct {
+    BlurParams params;
+    bool atFive, atFiveAndABit, background;
+  } cases[] = {
+      {{-1, 0.0f, 10.0f, 50.0f}, WHOLE, WHOLE, WHOLE},       // window wider than the image
+      {{-1, 0.0f, 10.0f, inf}, WHOLE, WHOLE, WHOLE},         // infinite size
+      {{-1, 0.0f, 1.0e-30f, 1.0e30f}, WHOLE, WHOLE, WHOLE},  // quotient beyond any integer
+      {{-1, 0.0f, -10.0f, 1.0e30f}, KEPT, KEPT, WHOLE},      // negative range
+      {{-1, 0.0f, inf, 50.0f}, KEPT, KEPT, WHOLE},           // infinite range
+      {{-1, 0.0f, nan, 50.0f}, KEPT, KEPT, WHOLE},
+      {{-1, nan, 10.0f, 50.0f}, KEPT, KEPT, WHOLE},
+      {{-1, 0.0f, 10.0f, nan}, KEPT, KEPT, KEPT},
+      {{-1, 0.0f, 10.0f, -3.0f}, KEPT, KEPT, KEPT},
+      {{-1, 0.0f, 10.0f, 0.9f}, KEPT, KEPT, KEPT},
+      // Range 0: sharp exactly at the focal depth, fully blurred elsewhere.
+      {{-1, 5.0f, 0.0f, 50.0f}, KEPT, WHOLE, WHOLE},
   };
-  for (const BlurParams& p : whole) {
+  for (const auto& c : cases) {
     TestFrame frame(7, 5);
-    frame.FillZ(Z_BACKGROUND);
-    frame.Z(2, 3) = -5.0f;
-    const auto out = Blur(frame, {CHANNEL_Z}, p);
+    frame.FillZ(-5.0f);
+    frame.Z(5, 1) = -5.001f;
+    frame.Z(2, 3) = Z_BACKGROUND;
+    const auto out = Blur(frame, {CHANNEL_Z}, c.params);
     for (int y = 0; y < 5; ++y) {
       for (int x = 0; x < 7; ++x) {
-        const bool kept = p.range < 0 && x == 2 && y == 3;
-        EXPECT_EQ(out[y * 7 + x], kept ? frame.Pixel(x, y) : WholeImageMean(frame, x, y))
-            << "size " << p.size << " range " << p.range << " at " << x << "," << y;
+        const bool whole = x == 2 && y == 3   ? c.background
+                           : x == 5 && y == 1 ? c.atFiveAndABit
+                                              : c.atFive;
+        EXPECT_EQ(out[y * 7 + x], whole ? WholeImageMean(frame, x, y) : frame.Pixel(x, y))
+            << "focal " << c.params.focalDepth << " range " << c.params.range << " size "
+            << c.params.size << " at " << x << "," << y;
       }
     }
   }
-}
-
-TEST(DepthBlur, ParametersWithoutAPositiveRadiusLeaveThePixels) {
-  const float nan = std::nanf("");
-  const std::vector<BlurParams> untouched = {
-      {-1, 0.0f, 10.0f, nan},  {-1, 0.0f, 10.0f, -3.0f},
-      {-1, 0.0f, 10.0f, 0.9f}, {-1, 0.0f, nan, 5.0f},
-      {-1, nan, 10.0f, 5.0f},  {-1, 0.0f, std::numeric_limits<float>::infinity(), 5.0f},
-  };
-  for (const BlurParams& p : untouched) {
-    TestFrame frame(7, 5);
-    frame.FillZ(-20.0f);  // depth 20
-    EXPECT_EQ(Blur(frame, {CHANNEL_Z}, p), frame.PixelsCopy())
-        << "focal " << p.focalDepth << " range " << p.range << " size " << p.size;
-  }
-}
-
-TEST(DepthBlur, RangeZeroKeepsTheFocalDepthSharpAndBlursEverythingElse) {
-  TestFrame frame(7, 5);
-  frame.FillZ(-100.0f);
-  frame.Z(1, 1) = -100.001f;
-  frame.Z(5, 3) = Z_BACKGROUND;
-  const auto out = Blur(frame, {CHANNEL_Z}, {-1, 100.0f, 0.0f, 1.0f});
-  for (int y = 0; y < 5; ++y) {
-    for (int x = 0; x < 7; ++x) {
-      if ((x == 1 && y == 1) || (x == 5 && y == 3)) continue;
-      EXPECT_EQ(out[y * 7 + x], frame.Pixel(x, y)) << x << "," << y;
-    }
-  }
-  EXPECT_EQ(out[1 * 7 + 1],
-            MeanOf(frame, {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {1, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}},
-                   frame.Pixel(1, 1).a));
-  EXPECT_EQ(out[3 * 7 + 5],
-            MeanOf(frame, {{4, 2}, {5, 2}, {6, 2}, {4, 3}, {5, 3}, {6, 3}, {4, 4}, {5, 4}, {6, 4}},
-                   frame.Pixel(5, 3).a));
 }
 
 // Only pixels whose ID matches are blurred, each from all its neighbours.
@@ -221,44 +199,33 @@ TEST(DepthBlur, IdFilterBlursOnlyMatchingPixels) {
             frame.PixelsCopy());
 }
 
-TEST(DepthBlur, MaterialChannelDecidesWhenBothIdChannelsAreLoaded) {
+// The material-effects channel decides whenever it was requested, in
+// either order, even when the host could not deliver it; a missing deciding
+// channel reads as ID 0 everywhere.
+TEST(DepthBlur, MaterialChannelDecidesWheneverItWasRequested) {
   TestFrame frame(7, 5, CHANNEL_Z | CHANNEL_MTL_ID | CHANNEL_OBJ_ID);
   frame.FillZ(Z_BACKGROUND);
   frame.Mtl(1, 1) = 5;
   frame.Obj(4, 3) = 5;
-  const BlurParams p{5, 0.0f, 10.0f, 1.0f};
-  for (auto order : {std::vector<uint32_t>{CHANNEL_MTL_ID, CHANNEL_OBJ_ID},
-                     std::vector<uint32_t>{CHANNEL_OBJ_ID, CHANNEL_MTL_ID}}) {
-    WorkImage image(nullptr, &frame.bitmap);
-    image.LoadChannel(CHANNEL_Z);
-    for (uint32_t code : order) image.LoadChannel(code);
-    image.DepthBlur(p.idFilter, p.focalDepth, p.range, p.size);
-    EXPECT_NE(image.workPixels[1 * 7 + 1], frame.Pixel(1, 1));
-    EXPECT_EQ(image.workPixels[3 * 7 + 4], frame.Pixel(4, 3));
-  }
-  // The object channel alone decides for itself.
-  const auto byObject = Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID}, p);
-  EXPECT_EQ(byObject[1 * 7 + 1], frame.Pixel(1, 1));
-  EXPECT_NE(byObject[3 * 7 + 4], frame.Pixel(4, 3));
-}
+  const BlurParams five{5, 0.0f, 10.0f, 1.0f};
+  const auto all = Blur(frame, {CHANNEL_Z}, {-1, 0.0f, 10.0f, 1.0f});
+  // True when exactly pixel (x, y) was blurred.
+  auto onlyBlurred = [&](const std::vector<BMM_Color_64>& out, int x, int y) {
+    for (int i = 0; i < 35; ++i) {
+      if (out[i] != (i == y * 7 + x ? all[i] : frame.Storage().Pixels()[i])) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(onlyBlurred(Blur(frame, {CHANNEL_Z, CHANNEL_MTL_ID, CHANNEL_OBJ_ID}, five), 1, 1));
+  EXPECT_TRUE(onlyBlurred(Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID, CHANNEL_MTL_ID}, five), 1, 1));
+  EXPECT_TRUE(onlyBlurred(Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID}, five), 4, 3));
 
-// When the deciding ID channel is missing every ID reads 0: filter 0 lets
-// every pixel through, any other filter none.
-TEST(DepthBlur, MissingIdChannelReadsAsIdZero) {
-  TestFrame frame(7, 5, CHANNEL_Z | CHANNEL_OBJ_ID);  // no material channel
-  frame.FillZ(Z_BACKGROUND);
-  for (int y = 0; y < 5; ++y) {
-    for (int x = 0; x < 7; ++x) frame.Obj(x, y) = 5;
-  }
-  const auto all = Blur(frame, {CHANNEL_Z}, {-1, 0.0f, 10.0f, 2.0f});
-  ASSERT_NE(all, frame.PixelsCopy());
-  // Material requested but absent: it still decides, over the object IDs.
-  EXPECT_EQ(Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID, CHANNEL_MTL_ID}, {0, 0.0f, 10.0f, 2.0f}), all);
-  EXPECT_EQ(Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID, CHANNEL_MTL_ID}, {5, 0.0f, 10.0f, 2.0f}),
-            frame.PixelsCopy());
-  // No ID channel requested at all.
-  EXPECT_EQ(Blur(frame, {CHANNEL_Z}, {0, 0.0f, 10.0f, 2.0f}), all);
-  EXPECT_EQ(Blur(frame, {CHANNEL_Z}, {5, 0.0f, 10.0f, 2.0f}), frame.PixelsCopy());
+  frame.Storage().RemoveChannels(CHANNEL_MTL_ID);
+  const BlurParams zero{0, 0.0f, 10.0f, 1.0f};
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID, CHANNEL_MTL_ID}, zero), all);
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z, CHANNEL_OBJ_ID, CHANNEL_MTL_ID}, five), frame.PixelsCopy());
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z}, zero), all);  // no ID channel requested
+  EXPECT_EQ(Blur(frame, {CHANNEL_Z}, five), frame.PixelsCopy());
 }
 
 // The messages the progress window must see for rows 0 .. lastSent.
