@@ -4,24 +4,9 @@
 #include "host/custom_controls.h"
 #include "ui/control_dialog.h"
 #include "ui/dialog_ids.h"
+#include "ui/float_parameters.h"
 
 namespace {
-
-struct FloatSpinner {
-  int spinner;
-  int edit;
-  float minimum;
-  SpinnerHandle ControlDialogState::*handle;
-  float FocusConfig::*field;
-};
-
-// Set up in this order: range, then size.
-constexpr FloatSpinner FLOAT_SPINNERS[] = {
-    {IDC_RANGE_SPINNER, IDC_RANGE_EDIT, BLUR_RANGE_MIN, &ControlDialogState::rangeSpinner,
-     &FocusConfig::blurRange},
-    {IDC_SIZE_SPINNER, IDC_SIZE_EDIT, BLUR_SIZE_MIN, &ControlDialogState::sizeSpinner,
-     &FocusConfig::blurSize},
-};
 
 struct IdSpinner {
   int spinner;
@@ -71,7 +56,7 @@ int32_t FocusFilter::ReadSource(HWND dialog) {
 }
 
 int32_t FocusFilter::SetupFloatSpinners(HWND dialog) {
-  for (const FloatSpinner& s : FLOAT_SPINNERS) {
+  for (const FloatParameter& s : FLOAT_PARAMETERS) {
     ISpinnerControl* spinner =
         Acquire(dialog, s.spinner, s.edit, EDITTYPE_FLOAT, controlDialog.*s.handle);
     if (!spinner) continue;

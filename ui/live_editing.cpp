@@ -7,48 +7,32 @@
 #include "host/messages.h"
 #include "ui/control_dialog.h"
 #include "ui/dialog_ids.h"
+#include "ui/float_parameters.h"
 #include "ui/node_change_notifier.h"
 
 namespace {
 
 constexpr TimeValue CURRENT_TIME = -1;
 
-// A live parameter: its spinner and edit, its track and its field.
-struct LiveParameter {
-  int spinner;
-  int edit;
-  TrackId track;
-  float FocusConfig::*field;
-  SpinnerHandle ControlDialogState::*handle;
-};
-
-// Refreshed in this order: range, then size.
-constexpr LiveParameter PARAMETERS[] = {
-    {IDC_RANGE_SPINNER, IDC_RANGE_EDIT, RANGE_TRACK, &FocusConfig::blurRange,
-     &ControlDialogState::rangeSpinner},
-    {IDC_SIZE_SPINNER, IDC_SIZE_EDIT, SIZE_TRACK, &FocusConfig::blurSize,
-     &ControlDialogState::sizeSpinner},
-};
-
-const LiveParameter* BySpinner(WPARAM wParam) {
-  for (const LiveParameter& p : PARAMETERS) {
+const FloatParameter* BySpinner(WPARAM wParam) {
+  for (const FloatParameter& p : FLOAT_PARAMETERS) {
     if (LOWORD(wParam) == p.spinner) return &p;
   }
   return nullptr;
 }
 
 bool FromLiveEdit(WPARAM wParam) {
-  for (const LiveParameter& p : PARAMETERS) {
+  for (const FloatParameter& p : FLOAT_PARAMETERS) {
     if (LOWORD(wParam) == p.edit) return true;
   }
   return false;
 }
 
-ISpinnerControl* SpinnerOf(const LiveParameter& p) { return (controlDialog.*p.handle).get(); }
+ISpinnerControl* SpinnerOf(const FloatParameter& p) { return (controlDialog.*p.handle).get(); }
 
 // The field from the track at t (negative: the current time), then the
 // spinner from the field, without a change message. GetTrackValue's result.
-int32_t Refresh(FocusFilter& filter, const LiveParameter& p, TimeValue t) {
+int32_t Refresh(FocusFilter& filter, const FloatParameter& p, TimeValue t) {
   float& field = filter.config.*p.field;
   const int32_t read = filter.GetTrackValue(p.track, &field, t);
   if (ISpinnerControl* spinner = SpinnerOf(p)) spinner->SetFloatValue(field, 0);
@@ -58,7 +42,7 @@ int32_t Refresh(FocusFilter& filter, const LiveParameter& p, TimeValue t) {
 // The values at `t`; the key indications for the host's current time, from
 // the controller that the track read left in currentControl.
 void FollowTime(FocusFilter& filter, TimeValue t) {
-  for (const LiveParameter& p : PARAMETERS) {
+  for (const FloatParameter& p : FLOAT_PARAMETERS) {
     if (Refresh(filter, p, t) != 1 || !filter.currentControl) continue;
     const TimeValue now = filter.MainInterface()->GetTime();
     const int key = filter.currentControl->IsKeyAtTime(now, 0);
@@ -68,7 +52,7 @@ void FollowTime(FocusFilter& filter, TimeValue t) {
 
 // Field from the spinner, then the track at the current time from the
 // field, inside a hold.
-void EditLive(FocusFilter& filter, const LiveParameter& p) {
+void EditLive(FocusFilter& filter, const FloatParameter& p) {
   ISpinnerControl* spinner = SpinnerOf(p);
   if (!spinner) return;
   filter.BeginHoldIfNone();
@@ -98,7 +82,7 @@ void HandleLiveEditing(FocusFilter& filter, HWND, UINT message, WPARAM wParam, L
   switch (message) {
     case WM_PAINT:
       if (!filter.tracksChanged) break;
-      for (const LiveParameter& p : PARAMETERS) Refresh(filter, p, CURRENT_TIME);
+      for (const FloatParameter& p : FLOAT_PARAMETERS) Refresh(filter, p, CURRENT_TIME);
       break;
     case HOST_TIME_CHANGE:
       FollowTime(filter, static_cast<TimeValue>(lParam));
@@ -107,7 +91,7 @@ void HandleLiveEditing(FocusFilter& filter, HWND, UINT message, WPARAM wParam, L
       filter.tracksChanged = true;
       break;
     case SPINNER_CHANGE:
-      if (const LiveParameter* p = BySpinner(wParam)) EditLive(filter, *p);
+      if (const FloatParameter* p = BySpinner(wParam)) EditLive(filter, *p);
       break;
     case SPINNER_PRESS:
       if (BySpinner(wParam)) filter.BeginHold();
