@@ -19,16 +19,6 @@ namespace {
 constexpr const char* UNDEFINED_OBJECT = "Undefined";
 constexpr TimeValue CURRENT_TIME = -1;
 
-// Shows the focal object's name in label 1001. A loaded record may hold a
-// name without terminator, so the name is read within its field.
-void ShowFocalName(HWND dialog, const FocusConfig& config) {
-  char name[FOCAL_NAME_SIZE + 1];
-  const size_t length = strnlen(config.focalObjectName, FOCAL_NAME_SIZE);
-  std::memcpy(name, config.focalObjectName, length);
-  name[length] = '\0';
-  SetDlgItemTextA(dialog, IDC_OBJECT_NAME, length ? name : UNDEFINED_OBJECT);
-}
-
 void Initialise(FocusFilter& filter, HWND dialog) {
   filter.holdActive = false;
   filter.tracksChanged = false;
@@ -87,6 +77,14 @@ void Destroy(FocusFilter& filter, HWND dialog) {
 }
 
 }  // namespace
+
+void ShowFocalName(HWND dialog, const FocusConfig& config) {
+  char name[FOCAL_NAME_SIZE + 1];
+  const size_t length = strnlen(config.focalObjectName, FOCAL_NAME_SIZE);
+  std::memcpy(name, config.focalObjectName, length);
+  name[length] = '\0';
+  SetDlgItemTextA(dialog, IDC_OBJECT_NAME, length ? name : UNDEFINED_OBJECT);
+}
 
 INT_PTR ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) controlDialog.filter = reinterpret_cast<FocusFilter*>(lParam);

@@ -48,3 +48,8 @@ extern ControlDialogState controlDialog;
 // WM_INITDIALOG, such as WM_SETFONT, or that follow WM_DESTROY) the answer
 // is 0.
 INT_PTR ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Shows the focal object's name in label 1001, or "Undefined" when it is
+// empty. A loaded record may hold a name without terminator, so the name is
+// read within its field only.
+void ShowFocalName(HWND dialog, const FocusConfig& config);

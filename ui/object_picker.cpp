@@ -6,6 +6,7 @@
 #include <new>
 
 #include "filter/focus_filter.h"
+#include "ui/control_dialog.h"
 #include "ui/dialog_ids.h"
 
 namespace {
@@ -35,8 +36,9 @@ void FocusFilter::Browse(HWND dialog) {
   picker.reset();
   picker.reset(new (std::nothrow) ObjectPicker(this));
   if (picker && MainInterface()->PickByName(*picker) != 0 && config.focalObjectName[0] != '\0') {
-    // The picker stored a terminated name that fits the field.
-    SetDlgItemTextA(dialog, IDC_OBJECT_NAME, config.focalObjectName);
+    // The name may still be one loaded without terminator, should the pick
+    // have been refused.
+    ShowFocalName(dialog, config);
   }
   UpdateWindow(dialog);
 }

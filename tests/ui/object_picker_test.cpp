@@ -76,10 +76,17 @@ TEST_F(ObjectPickerTest, BrowseWithoutAUsablePickKeepsNameAndLabel) {
 
 TEST_F(ObjectPickerTest, LabelShowsAStoredNameWithoutTerminatorWithinItsField) {
   std::memset(filter.config.focalObjectName, 'q', FOCAL_NAME_SIZE);
-  User().Call([](HWND dialog) {
+  filter.config.blurRange = 1.1f;  // no zero byte right behind the name either
+  // A completed pick of a name too long for the field is refused; the label
+  // then shows the stored name again, still read within its field.
+  HostInterface().AddNode(std::string(300, 'z'));
+  HostInterface().QueuePick({std::string(300, 'z')});
+  const auto showsStoredName = [](HWND dialog) {
     EXPECT_EQ(Text(dialog, IDC_OBJECT_NAME), std::string(FOCAL_NAME_SIZE, 'q'));
-  });
+  };
+  User().Call(showsStoredName).Click(IDC_BROWSE).Call(showsStoredName);
   filter.ShowControl(nullptr);
+  EXPECT_EQ(HostInterface().PickRuns().size(), 1u);
 }
 
 }  // namespace
