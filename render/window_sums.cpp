@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <new>
 
+#include "render/window_runs.h"
+
 namespace {
 
-// r, g and b: the table's entries per column.
-constexpr size_t CHANNELS = 3;
+using window_runs::CHANNELS;
+using window_runs::Reciprocals;
 // The most pixels a window may hold for its sums to stay below 2^32:
 // 65537 * 65535 = 2^32 - 1.
 constexpr uint64_t NARROW_WINDOW_PIXELS = 65537;
@@ -36,9 +38,13 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
   sums->height = height;
   sums->maxRadius = maxRadius;
   sums->wide = widestWindow > NARROW_WINDOW_PIXELS;
+  // A window reaches at most `width` columns to either side of its pixel
+  // before it covers the whole row.
+  sums->pad = sums->wide ? 0 : std::min(maxRadius, width);
   sums->ringRows =
       static_cast<int32_t>(std::min<int64_t>(side + 1, static_cast<int64_t>(height) + 1));
-  sums->rowStride = CHANNELS * (static_cast<size_t>(width) + 1);
+  sums->planeStride = static_cast<size_t>(width) + 1 + 2 * static_cast<size_t>(sums->pad);
+  sums->rowStride = CHANNELS * sums->planeStride;
 
   const size_t entry = sums->wide ? sizeof(uint64_t) : sizeof(uint32_t);
   const uint64_t entries = static_cast<uint64_t>(sums->ringRows) * sums->rowStride;
@@ -47,77 +53,40 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
   sums->table = AllocateArray(entries, entry, total);
   sums->radii =
       static_cast<int32_t*>(AllocateArray(static_cast<uint64_t>(width), sizeof(int32_t), total));
+  sums->reciprocals =
+      static_cast<double*>(AllocateArray(static_cast<uint64_t>(width), sizeof(double), total));
   sums->spans = static_cast<Span*>(AllocateArray(radii, sizeof(Span), total));
-  if (!sums->table || !sums->radii || !sums->spans) return nullptr;
+  if (!sums->table || !sums->radii || !sums->reciprocals || !sums->spans) return nullptr;
   return sums;
 }
 
 WindowSums::~WindowSums() {
   std::free(table);
   std::free(radii);
+  std::free(reciprocals);
   std::free(spans);
 }
 
 template <typename Sum>
 Sum* WindowSums::TableRow(int32_t i) const {
-  return static_cast<Sum*>(table) + static_cast<size_t>(i % ringRows) * rowStride;
+  return static_cast<Sum*>(table) + static_cast<size_t>(i % ringRows) * rowStride + pad;
 }
 
 // Table row i is row i - 1 above it plus the running sums along source row
-// i - 1; row 0 is all zero. Unsigned arithmetic wraps, which the narrow
-// table relies on.
+// i - 1; row 0 is all zero.
 template <typename Sum>
 void WindowSums::FillTableRowsTo(int32_t last) {
   for (int32_t i = filledRows; i <= last; ++i) {
     Sum* out = TableRow<Sum>(i);
     if (i == 0) {
-      std::fill_n(out, rowStride, Sum{0});
+      std::fill_n(out - pad, rowStride, Sum{0});
       continue;
     }
-    const Sum* above = TableRow<Sum>(i - 1);
-    const BMM_Color_64* pixels = source + static_cast<size_t>(i - 1) * width;
-    Sum r = 0;
-    Sum g = 0;
-    Sum b = 0;
-    out[0] = out[1] = out[2] = 0;
-    const int32_t columns = width;  // kept in a register across the stores
-    for (int32_t x = 0; x < columns; ++x) {
-      r += pixels[x].r;
-      g += pixels[x].g;
-      b += pixels[x].b;
-      const size_t j = CHANNELS * (static_cast<size_t>(x) + 1);
-      out[j] = above[j] + r;
-      out[j + 1] = above[j + 1] + g;
-      out[j + 2] = above[j + 2] + b;
-    }
+    window_runs::FillRow(TableRow<Sum>(i - 1), source + static_cast<size_t>(i - 1) * width, width,
+                         pad, planeStride, out);
   }
   filledRows = std::max(filledRows, last + 1);
 }
-
-namespace {
-
-// The means of `count` windows of `columns` columns whose first columns are
-// first, first + 1, ..., between table rows above and below, into out[0 ..
-// count - 1] (r, g, b only).
-template <typename Sum>
-void MeanRun(const Sum* above, const Sum* below, double reciprocal, int32_t first, int32_t count,
-             int32_t columns, BMM_Color_64* out) {
-  const Sum* aboveLeft = above + CHANNELS * static_cast<size_t>(first);
-  const Sum* belowLeft = below + CHANNELS * static_cast<size_t>(first);
-  const size_t width = CHANNELS * static_cast<size_t>(columns);
-  for (int32_t i = 0; i < count; ++i) {
-    const size_t l = CHANNELS * static_cast<size_t>(i);
-    const size_t r = l + width;
-    const Sum sumR = (belowLeft[r] - belowLeft[l]) - (aboveLeft[r] - aboveLeft[l]);
-    const Sum sumG = (belowLeft[r + 1] - belowLeft[l + 1]) - (aboveLeft[r + 1] - aboveLeft[l + 1]);
-    const Sum sumB = (belowLeft[r + 2] - belowLeft[l + 2]) - (aboveLeft[r + 2] - aboveLeft[l + 2]);
-    out[i].r = TruncatedMean(sumR, reciprocal);
-    out[i].g = TruncatedMean(sumG, reciprocal);
-    out[i].b = TruncatedMean(sumB, reciprocal);
-  }
-}
-
-}  // namespace
 
 template <typename Sum>
 void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRadius,
@@ -132,7 +101,7 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRad
   int32_t bottom = y + 1;
   int32_t topSlot = y % ringRows;
   int32_t bottomSlot = bottom % ringRows;
-  const Sum* base = static_cast<const Sum*>(table);
+  const Sum* base = static_cast<const Sum*>(table) + pad;
   for (int32_t r = 1; r <= rowMaxRadius; ++r) {
     if (top > 0) {
       --top;
@@ -150,11 +119,10 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRad
   }
 
   // Runs of pixels with one radius share their span; inside a run the
-  // windows that are not clipped differ only by their column.
+  // windows differ only by their column.
   for (int32_t x = 0; x < width;) {
     const int32_t r = rowRadii[x];
-    int32_t end = x + 1;
-    while (end < width && rowRadii[end] == r) ++end;
+    const int32_t end = window_runs::RunEnd(rowRadii, x, width);
     if (r < 1) {
       x = end;
       continue;
@@ -162,21 +130,50 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRad
     const Span& span = spans[r];
     const Sum* above = static_cast<const Sum*>(span.above);
     const Sum* below = static_cast<const Sum*>(span.below);
-    // A window clipped at the left or right edge has its own pixel count.
-    auto clipped = [&](int32_t at) {
-      const int32_t x0 = std::max(at - r, 0);
-      const int32_t x1 = std::min(at + r + 1, width);
-      const double reciprocal = 1.0 / (static_cast<double>(span.rows) * (x1 - x0));
-      MeanRun(above, below, reciprocal, x0, 1, x1 - x0, row + at);
-    };
-    // Clipped at the left, whole (r <= x < width - r), clipped at the right.
+    // Windows clipped at the left edge, whole (r <= x < width - r), clipped
+    // at the right edge.
     const int32_t first = std::clamp(r, x, end);
     const int32_t last = std::clamp(width - r, first, end);
-    for (; x < first; ++x) clipped(x);
+    auto clipped = [&](int32_t from, int32_t to) {
+      if (from < to) MeanClipped(above, below, span.rows, r, from, to, row);
+    };
+    clipped(x, first);
     if (first < last) {
-      MeanRun(above, below, span.fullReciprocal, first - r, last - first, 2 * r + 1, row + first);
+      window_runs::MeanRun<Sum, Reciprocals::SHARED>(above, below, planeStride, first - r,
+                                                     first + r + 1, &span.fullReciprocal,
+                                                     last - first, row + first);
     }
-    for (x = last; x < end; ++x) clipped(x);
+    clipped(last, end);
+    x = end;
+  }
+}
+
+// The windows of radius r about pixels from .. to - 1, each clipped at the
+// left or right edge and so with its own pixel count. A padded table reads
+// them as a run, as far as the pad reaches (a window reaching past the
+// whole row reads the same sums as one reaching just across it); the
+// unpadded one reads each window's clamped columns.
+template <typename Sum>
+void WindowSums::MeanClipped(const Sum* above, const Sum* below, uint32_t rows, int32_t r,
+                             int32_t from, int32_t to, BMM_Color_64* row) {
+  for (int32_t x = from; x < to; ++x) {
+    // Radii stay within the image's larger side, so none of this overflows.
+    const int32_t left = std::max(x - r, 0);
+    const int32_t right = std::min(x + r + 1, width);
+    reciprocals[x - from] = 1.0 / (static_cast<double>(rows) * (right - left));
+  }
+  if (pad > 0) {
+    const int32_t reach = std::min(r, pad);
+    window_runs::MeanRun<Sum, Reciprocals::PER_WINDOW>(above, below, planeStride, from - reach,
+                                                       from + reach + 1, reciprocals, to - from,
+                                                       row + from);
+    return;
+  }
+  for (int32_t x = from; x < to; ++x) {
+    const int32_t left = std::max(x - r, 0);
+    const int32_t right = std::min(x + r + 1, width);
+    window_runs::MeanRun<Sum, Reciprocals::SHARED>(above, below, planeStride, left, right,
+                                                   reciprocals + (x - from), 1, row + x);
   }
 }
 

@@ -15,6 +15,16 @@
 // windows use 64-bit entries, which cannot wrap (the sums of a whole 65535 x
 // 65535 image stay below 2^48).
 //
+// Each table row holds its r, g and b sums as three planes, so that the
+// windows of a run of pixels with one radius read contiguous entries in
+// each plane and their sums and means are computed several at a time
+// (render/window_runs.h). A 32-bit table's rows are padded on both sides by
+// the largest column reach of a window (zeros on the left, copies of the
+// last column on the right), so that a window clipped at the left or right
+// edge is read like any other, only its pixel count differs. The 64-bit
+// table, whose radii can reach across a large image, is not padded: its
+// clipped windows are read one by one from clamped columns.
+//
 // The memory is allocated once for a render (see Create) and owned by the
 // object; nothing here calls the host.
 #pragma once
@@ -32,9 +42,9 @@
 // 1 / count > 2^-32 below the next one, so adding 2^-33 lifts an exact
 // whole quotient that the product fell just short of, and lifts no other
 // quotient across a whole number.
+constexpr double TRUNCATED_MEAN_MARGIN = 1.0 / 8589934592.0;  // 2^-33
 inline uint16_t TruncatedMean(uint64_t sum, double reciprocal) {
-  constexpr double MARGIN = 1.0 / 8589934592.0;  // 2^-33
-  return static_cast<uint16_t>(static_cast<double>(sum) * reciprocal + MARGIN);
+  return static_cast<uint16_t>(static_cast<double>(sum) * reciprocal + TRUNCATED_MEAN_MARGIN);
 }
 
 class WindowSums {
@@ -72,6 +82,9 @@ class WindowSums {
   template <typename Sum>
   void FillTableRowsTo(int32_t last);
   template <typename Sum>
+  void MeanClipped(const Sum* above, const Sum* below, uint32_t rows, int32_t r, int32_t from,
+                   int32_t to, BMM_Color_64* row);
+  template <typename Sum>
   Sum* TableRow(int32_t i) const;
 
   const BMM_Color_64* source = nullptr;
@@ -79,14 +92,17 @@ class WindowSums {
   int32_t height = 0;
   int32_t maxRadius = 0;
   bool wide = false;       // 64-bit entries
+  int32_t pad = 0;         // columns added on either side of a plane
   int32_t ringRows = 0;    // table rows kept
   int32_t filledRows = 0;  // table rows 0 .. filledRows - 1 have been computed
-  size_t rowStride = 0;    // entries per table row: 3 * (width + 1)
+  size_t planeStride = 0;  // entries per plane: width + 1 + 2 * pad, rounded up
+  size_t rowStride = 0;    // entries per table row: 3 * planeStride
   void* table = nullptr;   // ringRows rows; table row i in slot i % ringRows
   int32_t* radii = nullptr;
+  double* reciprocals = nullptr;  // of the clipped windows of a run, width elements
   // For the row being blurred, indexed by radius: the table rows bounding
-  // its windows vertically, the number of image rows between them, and
-  // 1 / pixel count of a window not clipped left or right.
+  // its windows vertically (at their column 0), the number of image rows
+  // between them, and 1 / pixel count of a window not clipped left or right.
   struct Span {
     const void* above;
     const void* below;

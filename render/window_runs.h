@@ -1,0 +1,243 @@
+// window_runs.h: the inner loops of the window sums (render/window_sums.h):
+// filling one row of the summed-area table, and the means of a run of
+// windows that share their table rows and differ only by their column.
+//
+// A table row is three planes, r, g and b, each `planeStride` entries long.
+// Pointers to a row point at its column 0 in the r plane; the g and b planes
+// follow at planeStride and 2 * planeStride. Columns may be addressed from
+// -pad to width + pad, where the row was filled with zeros on the left and
+// copies of column `width` on the right, so that a window clipped at the
+// left or right edge of the image reads the same entries as a clipped
+// rectangle would (see WindowSums::Create for the pad).
+//
+// Every loop has a plain form; on x86 with SSE2 (the x86-64 baseline) the
+// 32-bit table also has a four-windows-at-a-time form doing the very same
+// arithmetic, so both give identical results. Only called from
+// window_sums.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#include "host/types.h"
+#include "render/window_sums.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace window_runs {
+
+constexpr size_t CHANNELS = 3;
+
+#if defined(__SSE2__)
+
+// Four lanes of 32-bit running sums: lane k gets the sum of lanes 0 .. k.
+inline __m128i RunningSums4(__m128i v) {
+  v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+  return _mm_add_epi32(v, _mm_slli_si128(v, 8));
+}
+
+// FillRow's main loop for a 32-bit table, four pixels at a time: their r, g
+// and b are gathered into one vector each, summed along the row and added
+// to the row above. Returns how many pixels were done; sums[] holds the
+// running sums after them.
+inline int32_t FillRowInFours(const uint32_t* above, const BMM_Color_64* pixels, int32_t width,
+                              size_t planeStride, uint32_t* out, uint32_t sums[3]) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i carry[CHANNELS] = {zero, zero, zero};
+  int32_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + x));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + x + 2));
+    const __m128i even = _mm_unpacklo_epi16(first, second);  // r0 r2 g0 g2 b0 b2 a0 a2
+    const __m128i odd = _mm_unpackhi_epi16(first, second);   // r1 r3 g1 g3 b1 b3 a1 a3
+    const __m128i redGreen = _mm_unpacklo_epi16(even, odd);  // r0 .. r3 g0 .. g3
+    const __m128i blueAlpha = _mm_unpackhi_epi16(even, odd);
+    const __m128i channels[CHANNELS] = {_mm_unpacklo_epi16(redGreen, zero),
+                                        _mm_unpackhi_epi16(redGreen, zero),
+                                        _mm_unpacklo_epi16(blueAlpha, zero)};
+    for (size_t c = 0; c < CHANNELS; ++c) {
+      const __m128i running = _mm_add_epi32(RunningSums4(channels[c]), carry[c]);
+      carry[c] = _mm_shuffle_epi32(running, _MM_SHUFFLE(3, 3, 3, 3));
+      const size_t at = c * planeStride + static_cast<size_t>(x) + 1;
+      const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + at));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_add_epi32(running, up));
+    }
+  }
+  for (size_t c = 0; c < CHANNELS; ++c) {
+    sums[c] = static_cast<uint32_t>(_mm_cvtsi128_si32(carry[c]));
+  }
+  return x;
+}
+
+#endif  // __SSE2__
+
+// Table row `out` = row `above` plus the running sums of the `width`
+// source pixels; out[0] = 0. Unsigned arithmetic wraps, which the 32-bit
+// table relies on. The pads are filled too.
+template <typename Sum>
+void FillRow(const Sum* above, const BMM_Color_64* pixels, int32_t width, int32_t pad,
+             size_t planeStride, Sum* out) {
+  Sum* outR = out;
+  Sum* outG = out + planeStride;
+  Sum* outB = out + 2 * planeStride;
+  const Sum* aboveR = above;
+  const Sum* aboveG = above + planeStride;
+  const Sum* aboveB = above + 2 * planeStride;
+  Sum sums[CHANNELS] = {0, 0, 0};
+  int32_t x = 0;
+#if defined(__SSE2__)
+  if constexpr (std::is_same_v<Sum, uint32_t>) {
+    x = FillRowInFours(above, pixels, width, planeStride, out, sums);
+  }
+#endif
+  Sum r = sums[0];
+  Sum g = sums[1];
+  Sum b = sums[2];
+  for (; x < width; ++x) {
+    r += pixels[x].r;
+    g += pixels[x].g;
+    b += pixels[x].b;
+    outR[x + 1] = aboveR[x + 1] + r;
+    outG[x + 1] = aboveG[x + 1] + g;
+    outB[x + 1] = aboveB[x + 1] + b;
+  }
+  for (size_t c = 0; c < CHANNELS; ++c) {
+    Sum* plane = out + c * planeStride;
+    for (int32_t j = -pad; j <= 0; ++j) plane[j] = 0;
+    for (int32_t j = 1; j <= pad; ++j) plane[width + j] = plane[width];
+  }
+}
+
+// How a run's windows get 1 / their pixel count: one value for the whole
+// run, or one per window.
+enum class Reciprocals { SHARED, PER_WINDOW };
+
+template <Reciprocals kind>
+inline double ReciprocalAt(const double* reciprocals, int32_t i) {
+  if constexpr (kind == Reciprocals::SHARED) {
+    return reciprocals[0];
+  } else {
+    return reciprocals[i];
+  }
+}
+
+// r, g, b of out[i] become the means of window i of `count`, whose sums lie
+// between table rows above and below and columns left + i and right + i
+// (left < right); alpha is kept.
+template <typename Sum, Reciprocals kind>
+void PlainMeanRun(const Sum* above, const Sum* below, size_t planeStride, int32_t left,
+                  int32_t right, const double* reciprocals, int32_t count, BMM_Color_64* out) {
+  for (int32_t i = 0; i < count; ++i) {
+    uint16_t mean[CHANNELS];
+    for (size_t c = 0; c < CHANNELS; ++c) {
+      const Sum* a = above + c * planeStride;
+      const Sum* b = below + c * planeStride;
+      const Sum sum = (b[right + i] - b[left + i]) - (a[right + i] - a[left + i]);
+      mean[c] = TruncatedMean(sum, ReciprocalAt<kind>(reciprocals, i));
+    }
+    out[i].r = mean[0];
+    out[i].g = mean[1];
+    out[i].b = mean[2];
+  }
+}
+
+#if defined(__SSE2__)
+
+inline __m128i Load4(const uint32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// TruncatedMean of four 32-bit sums, as 32-bit lanes. A sum becomes a double
+// exactly by placing it under the exponent of 2^52 and subtracting 2^52;
+// then multiply, margin and truncation as in TruncatedMean.
+inline __m128i Means4(__m128i sums, __m128d reciprocalsLow, __m128d reciprocalsHigh) {
+  const __m128i exponent = _mm_set1_epi32(0x43300000);
+  const __m128d two52 = _mm_set1_pd(4503599627370496.0);
+  const __m128d margin = _mm_set1_pd(TRUNCATED_MEAN_MARGIN);
+  __m128d low = _mm_sub_pd(_mm_castsi128_pd(_mm_unpacklo_epi32(sums, exponent)), two52);
+  __m128d high = _mm_sub_pd(_mm_castsi128_pd(_mm_unpackhi_epi32(sums, exponent)), two52);
+  low = _mm_add_pd(_mm_mul_pd(low, reciprocalsLow), margin);
+  high = _mm_add_pd(_mm_mul_pd(high, reciprocalsHigh), margin);
+  return _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
+}
+
+// The windows of the run four at a time, as far as they come in fours;
+// returns how many were done.
+template <Reciprocals kind>
+int32_t MeanRunInFours(const uint32_t* above, const uint32_t* below, size_t planeStride,
+                       int32_t left, int32_t right, const double* reciprocals, int32_t count,
+                       BMM_Color_64* out) {
+  const __m128i alphaMask = _mm_set1_epi32(static_cast<int32_t>(0xFFFF0000u));
+  int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    __m128d reciprocalsLow;
+    __m128d reciprocalsHigh;
+    if constexpr (kind == Reciprocals::SHARED) {
+      reciprocalsLow = reciprocalsHigh = _mm_set1_pd(reciprocals[0]);
+    } else {
+      reciprocalsLow = _mm_loadu_pd(reciprocals + i);
+      reciprocalsHigh = _mm_loadu_pd(reciprocals + i + 2);
+    }
+    __m128i mean[CHANNELS];
+    for (size_t c = 0; c < CHANNELS; ++c) {
+      const uint32_t* a = above + c * planeStride + i;
+      const uint32_t* b = below + c * planeStride + i;
+      const __m128i sums = _mm_sub_epi32(_mm_sub_epi32(Load4(b + right), Load4(b + left)),
+                                         _mm_sub_epi32(Load4(a + right), Load4(a + left)));
+      mean[c] = Means4(sums, reciprocalsLow, reciprocalsHigh);
+    }
+    // A pixel is the 32-bit words (r | g << 16) and (b | a << 16); the
+    // means are below 2^16.
+    __m128i* pixels = reinterpret_cast<__m128i*>(out + i);
+    const __m128i first = _mm_loadu_si128(pixels);
+    const __m128i second = _mm_loadu_si128(pixels + 1);
+    const __m128i blueAlpha = _mm_castps_si128(_mm_shuffle_ps(
+        _mm_castsi128_ps(first), _mm_castsi128_ps(second), _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m128i redGreen = _mm_or_si128(mean[0], _mm_slli_epi32(mean[1], 16));
+    const __m128i newBlueAlpha = _mm_or_si128(mean[2], _mm_and_si128(blueAlpha, alphaMask));
+    _mm_storeu_si128(pixels, _mm_unpacklo_epi32(redGreen, newBlueAlpha));
+    _mm_storeu_si128(pixels + 1, _mm_unpackhi_epi32(redGreen, newBlueAlpha));
+  }
+  return i;
+}
+
+#endif  // __SSE2__
+
+// The end of the run of equal radii that starts at radii[from]: the first
+// index after `from` whose radius differs, or `count`.
+inline int32_t RunEnd(const int32_t* radii, int32_t from, int32_t count) {
+  const int32_t radius = radii[from];
+  int32_t end = from + 1;
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi32(radius);
+  for (; end + 4 <= count; end += 4) {
+    const __m128i equal =
+        _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(radii + end)), wanted);
+    const int mask = _mm_movemask_ps(_mm_castsi128_ps(equal));
+    if (mask != 0xF) return end + __builtin_ctz(~mask);
+  }
+#endif
+  while (end < count && radii[end] == radius) ++end;
+  return end;
+}
+
+// The means of a run of windows, as PlainMeanRun: in fours where SSE2
+// serves the table, the rest one by one.
+template <typename Sum, Reciprocals kind>
+void MeanRun(const Sum* above, const Sum* below, size_t planeStride, int32_t left, int32_t right,
+             const double* reciprocals, int32_t count, BMM_Color_64* out) {
+  int32_t done = 0;
+#if defined(__SSE2__)
+  if constexpr (std::is_same_v<Sum, uint32_t>) {
+    done = MeanRunInFours<kind>(above, below, planeStride, left, right, reciprocals, count, out);
+  }
+#endif
+  const double* rest = kind == Reciprocals::SHARED ? reciprocals : reciprocals + done;
+  PlainMeanRun<Sum, kind>(above, below, planeStride, left + done, right + done, rest,
+                          count - done, out + done);
+}
+
+}  // namespace window_runs
