@@ -26,7 +26,12 @@ namespace {
 class RadiusRule {
  public:
   RadiusRule(float focalDepth, float range, float size, int32_t extent)
-      : focal(focalDepth), range(range), size(size), rangeIsZero(range == 0.0f) {
+      : focal(focalDepth),
+        range(range),
+        size(size),
+        rangeIsZero(range == 0.0f),
+        ordinary(std::isfinite(focalDepth) && range > 0.0f && std::isfinite(range) &&
+                 size > 0.0f && std::isfinite(size)) {
     const double whole = std::trunc(static_cast<double>(size));
     limit = whole > extent ? extent : whole;  // NaN stays NaN
     full = limit >= 1.0 ? static_cast<int32_t>(limit) : 0;
@@ -48,6 +53,19 @@ class RadiusRule {
   void Row(const float* z, int32_t count, int32_t* radii) const {
     if (rangeIsZero) {
       for (int32_t x = 0; x < count; ++x) radii[x] = (*this)(z[x]);
+      return;
+    }
+    if (ordinary) {
+      // Finite focal depth, size and range, both positive: the quotient of
+      // a pixel with geometry lies in 0 .. +infinity (never NaN), so the
+      // capped value converts as it is, a value below 1 giving radius 0.
+      // |z + focal| is |(-z) - focal|: negation is exact and rounding is
+      // symmetric. The test for geometry is made on the floats themselves.
+      for (int32_t x = 0; x < count; ++x) {
+        const double quotient = (std::fabs(static_cast<double>(z[x]) + focal) * size) / range;
+        const int32_t radius = static_cast<int32_t>(std::min(quotient, limit));
+        radii[x] = z[x] > Z_BACKGROUND ? radius : full;
+      }
       return;
     }
     const double background = Z_BACKGROUND;
@@ -73,6 +91,7 @@ class RadiusRule {
   double range;
   double size;
   bool rangeIsZero;
+  bool ordinary;  // see Row
   double limit;
   int32_t full;
 };
@@ -110,8 +129,8 @@ struct IdSource {
 };
 
 // The radii of the `count` pixels from element `first` on, 0 for those the
-// ID filter excludes; returns the largest.
-int32_t RowRadii(const RadiusRule& rule, const IdSource& ids, const float* z, size_t first,
+// ID filter excludes.
+void RowRadii(const RadiusRule& rule, const IdSource& ids, const float* z, size_t first,
                  int32_t count, int32_t* radii) {
   if (z) {
     rule.Row(z + first, count, radii);
@@ -130,9 +149,6 @@ int32_t RowRadii(const RadiusRule& rule, const IdSource& ids, const float* z, si
       for (int32_t x = 0; x < count; ++x) radii[x] = 0;
     }
   }
-  int32_t largest = 0;
-  for (int32_t x = 0; x < count; ++x) largest = radii[x] > largest ? radii[x] : largest;
-  return largest;
 }
 
 }  // namespace
@@ -193,8 +209,10 @@ void WorkImage::DepthBlur(int32_t idFilter, float focalDepth, float blurRange, f
     const size_t first = static_cast<size_t>(y) * width;
     BMM_Color_64* row = workPixels + first;
     if (sums) {
-      const int32_t largest = RowRadii(rule, ids, zChannel, first, width, sums->Radii());
-      sums->MeanRow(y, sums->Radii(), largest, row);
+      // No radius exceeds the full one, which is the bound MeanRow needs.
+      // The next row is fetched into the cache while this one is blurred.
+      RowRadii(rule, ids, zChannel, first, width, sums->Radii());
+      sums->MeanRow(y, sums->Radii(), rule.Full(), row, y + 1 < height ? row + width : nullptr);
       continue;
     }
     for (int32_t x = 0; x < width; ++x) {

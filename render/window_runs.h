@@ -41,14 +41,17 @@ inline __m128i RunningSums4(__m128i v) {
 
 // FillRow's main loop for a 32-bit table, four pixels at a time: their r, g
 // and b are gathered into one vector each, summed along the row and added
-// to the row above. Returns how many pixels were done; sums[] holds the
-// running sums after them.
-inline int32_t FillRowInFours(const uint32_t* above, const BMM_Color_64* pixels, int32_t width,
-                              size_t planeStride, uint32_t* out, uint32_t sums[3]) {
+// to the row above. Meanwhile the source row `next` is fetched into the
+// cache. Returns how many pixels were done; sums[] holds the running sums
+// after them.
+inline int32_t FillRowInFours(const uint32_t* above, const BMM_Color_64* pixels,
+                              const BMM_Color_64* next, int32_t width, size_t planeStride,
+                              uint32_t* out, uint32_t sums[3]) {
   const __m128i zero = _mm_setzero_si128();
   __m128i carry[CHANNELS] = {zero, zero, zero};
   int32_t x = 0;
   for (; x + 4 <= width; x += 4) {
+    _mm_prefetch(reinterpret_cast<const char*>(next + x), _MM_HINT_T0);
     const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + x));
     const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + x + 2));
     const __m128i even = _mm_unpacklo_epi16(first, second);  // r0 r2 g0 g2 b0 b2 a0 a2
@@ -76,10 +79,13 @@ inline int32_t FillRowInFours(const uint32_t* above, const BMM_Color_64* pixels,
 
 // Table row `out` = row `above` plus the running sums of the `width`
 // source pixels; out[0] = 0. Unsigned arithmetic wraps, which the 32-bit
-// table relies on. The pads are filled too.
+// table relies on. The pads are filled too. `next` is the source row the
+// next call will read (or `pixels` again): a row of the source is read
+// once, from memory, so fetching the next one ahead while this one is
+// summed hides most of the wait.
 template <typename Sum>
-void FillRow(const Sum* above, const BMM_Color_64* pixels, int32_t width, int32_t pad,
-             size_t planeStride, Sum* out) {
+void FillRow(const Sum* above, const BMM_Color_64* pixels, const BMM_Color_64* next,
+             int32_t width, int32_t pad, size_t planeStride, Sum* out) {
   Sum* outR = out;
   Sum* outG = out + planeStride;
   Sum* outB = out + 2 * planeStride;
@@ -90,7 +96,7 @@ void FillRow(const Sum* above, const BMM_Color_64* pixels, int32_t width, int32_
   int32_t x = 0;
 #if defined(__SSE2__)
   if constexpr (std::is_same_v<Sum, uint32_t>) {
-    x = FillRowInFours(above, pixels, width, planeStride, out, sums);
+    x = FillRowInFours(above, pixels, next, width, planeStride, out, sums);
   }
 #endif
   Sum r = sums[0];
@@ -115,32 +121,52 @@ void FillRow(const Sum* above, const BMM_Color_64* pixels, int32_t width, int32_
 // run, or one per window.
 enum class Reciprocals { SHARED, PER_WINDOW };
 
-template <Reciprocals kind>
-inline double ReciprocalAt(const double* reciprocals, int32_t i) {
-  if constexpr (kind == Reciprocals::SHARED) {
-    return reciprocals[0];
-  } else {
-    return reciprocals[i];
-  }
-}
+// A run of `count` windows whose sums lie between table rows `above` and
+// `below`, window i between columns left + i and right + i (left < right).
+// The means go to r, g, b of out[0 .. count - 1]; alpha is kept. `ahead`,
+// when not null, is where the next row's run will write: it is fetched into
+// the cache meanwhile.
+template <typename Sum>
+struct WindowRun {
+  const Sum* above;
+  const Sum* below;
+  size_t planeStride;
+  int32_t left;
+  int32_t right;
+  const double* reciprocals;  // reciprocals[0], or reciprocals[i] for window i
+  int32_t count;
+  BMM_Color_64* out;
+  const BMM_Color_64* ahead;
 
-// r, g, b of out[i] become the means of window i of `count`, whose sums lie
-// between table rows above and below and columns left + i and right + i
-// (left < right); alpha is kept.
+  // The same run without its first n windows.
+  WindowRun After(int32_t n, Reciprocals kind) const {
+    return {above,
+            below,
+            planeStride,
+            left + n,
+            right + n,
+            kind == Reciprocals::SHARED ? reciprocals : reciprocals + n,
+            count - n,
+            out + n,
+            ahead ? ahead + n : nullptr};
+  }
+};
+
 template <typename Sum, Reciprocals kind>
-void PlainMeanRun(const Sum* above, const Sum* below, size_t planeStride, int32_t left,
-                  int32_t right, const double* reciprocals, int32_t count, BMM_Color_64* out) {
-  for (int32_t i = 0; i < count; ++i) {
+void PlainMeanRun(const WindowRun<Sum>& run) {
+  for (int32_t i = 0; i < run.count; ++i) {
+    const double reciprocal = run.reciprocals[kind == Reciprocals::SHARED ? 0 : i];
     uint16_t mean[CHANNELS];
     for (size_t c = 0; c < CHANNELS; ++c) {
-      const Sum* a = above + c * planeStride;
-      const Sum* b = below + c * planeStride;
-      const Sum sum = (b[right + i] - b[left + i]) - (a[right + i] - a[left + i]);
-      mean[c] = TruncatedMean(sum, ReciprocalAt<kind>(reciprocals, i));
+      const Sum* a = run.above + c * run.planeStride;
+      const Sum* b = run.below + c * run.planeStride;
+      const int32_t l = run.left + i;
+      const int32_t r = run.right + i;
+      mean[c] = TruncatedMean((b[r] - b[l]) - (a[r] - a[l]), reciprocal);
     }
-    out[i].r = mean[0];
-    out[i].g = mean[1];
-    out[i].b = mean[2];
+    run.out[i].r = mean[0];
+    run.out[i].g = mean[1];
+    run.out[i].b = mean[2];
   }
 }
 
@@ -167,31 +193,31 @@ inline __m128i Means4(__m128i sums, __m128d reciprocalsLow, __m128d reciprocalsH
 // The windows of the run four at a time, as far as they come in fours;
 // returns how many were done.
 template <Reciprocals kind>
-int32_t MeanRunInFours(const uint32_t* above, const uint32_t* below, size_t planeStride,
-                       int32_t left, int32_t right, const double* reciprocals, int32_t count,
-                       BMM_Color_64* out) {
+int32_t MeanRunInFours(const WindowRun<uint32_t>& run) {
   const __m128i alphaMask = _mm_set1_epi32(static_cast<int32_t>(0xFFFF0000u));
+  // Read once: the stores to the pixels below may not alias it.
+  const __m128d shared = _mm_set1_pd(run.reciprocals[0]);
   int32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    __m128d reciprocalsLow;
-    __m128d reciprocalsHigh;
-    if constexpr (kind == Reciprocals::SHARED) {
-      reciprocalsLow = reciprocalsHigh = _mm_set1_pd(reciprocals[0]);
-    } else {
-      reciprocalsLow = _mm_loadu_pd(reciprocals + i);
-      reciprocalsHigh = _mm_loadu_pd(reciprocals + i + 2);
+  for (; i + 4 <= run.count; i += 4) {
+    if (run.ahead) _mm_prefetch(reinterpret_cast<const char*>(run.ahead + i), _MM_HINT_T0);
+    __m128d reciprocalsLow = shared;
+    __m128d reciprocalsHigh = shared;
+    if constexpr (kind == Reciprocals::PER_WINDOW) {
+      reciprocalsLow = _mm_loadu_pd(run.reciprocals + i);
+      reciprocalsHigh = _mm_loadu_pd(run.reciprocals + i + 2);
     }
     __m128i mean[CHANNELS];
     for (size_t c = 0; c < CHANNELS; ++c) {
-      const uint32_t* a = above + c * planeStride + i;
-      const uint32_t* b = below + c * planeStride + i;
-      const __m128i sums = _mm_sub_epi32(_mm_sub_epi32(Load4(b + right), Load4(b + left)),
-                                         _mm_sub_epi32(Load4(a + right), Load4(a + left)));
+      const uint32_t* a = run.above + c * run.planeStride + i;
+      const uint32_t* b = run.below + c * run.planeStride + i;
+      const __m128i sums =
+          _mm_sub_epi32(_mm_sub_epi32(Load4(b + run.right), Load4(b + run.left)),
+                        _mm_sub_epi32(Load4(a + run.right), Load4(a + run.left)));
       mean[c] = Means4(sums, reciprocalsLow, reciprocalsHigh);
     }
     // A pixel is the 32-bit words (r | g << 16) and (b | a << 16); the
     // means are below 2^16.
-    __m128i* pixels = reinterpret_cast<__m128i*>(out + i);
+    __m128i* pixels = reinterpret_cast<__m128i*>(run.out + i);
     const __m128i first = _mm_loadu_si128(pixels);
     const __m128i second = _mm_loadu_si128(pixels + 1);
     const __m128i blueAlpha = _mm_castps_si128(_mm_shuffle_ps(
@@ -224,20 +250,15 @@ inline int32_t RunEnd(const int32_t* radii, int32_t from, int32_t count) {
   return end;
 }
 
-// The means of a run of windows, as PlainMeanRun: in fours where SSE2
-// serves the table, the rest one by one.
+// The means of a run of windows: in fours where SSE2 serves the table, the
+// rest one by one.
 template <typename Sum, Reciprocals kind>
-void MeanRun(const Sum* above, const Sum* below, size_t planeStride, int32_t left, int32_t right,
-             const double* reciprocals, int32_t count, BMM_Color_64* out) {
+void MeanRun(const WindowRun<Sum>& run) {
   int32_t done = 0;
 #if defined(__SSE2__)
-  if constexpr (std::is_same_v<Sum, uint32_t>) {
-    done = MeanRunInFours<kind>(above, below, planeStride, left, right, reciprocals, count, out);
-  }
+  if constexpr (std::is_same_v<Sum, uint32_t>) done = MeanRunInFours<kind>(run);
 #endif
-  const double* rest = kind == Reciprocals::SHARED ? reciprocals : reciprocals + done;
-  PlainMeanRun<Sum, kind>(above, below, planeStride, left + done, right + done, rest,
-                          count - done, out + done);
+  PlainMeanRun<Sum, kind>(done == 0 ? run : run.After(done, kind));
 }
 
 }  // namespace window_runs

@@ -57,6 +57,7 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
       static_cast<double*>(AllocateArray(static_cast<uint64_t>(width), sizeof(double), total));
   sums->spans = static_cast<Span*>(AllocateArray(radii, sizeof(Span), total));
   if (!sums->table || !sums->radii || !sums->reciprocals || !sums->spans) return nullptr;
+  for (uint64_t r = 0; r < radii; ++r) sums->spans[r].row = -1;
   return sums;
 }
 
@@ -82,41 +83,35 @@ void WindowSums::FillTableRowsTo(int32_t last) {
       std::fill_n(out - pad, rowStride, Sum{0});
       continue;
     }
-    window_runs::FillRow(TableRow<Sum>(i - 1), source + static_cast<size_t>(i - 1) * width, width,
-                         pad, planeStride, out);
+    const BMM_Color_64* pixels = source + static_cast<size_t>(i - 1) * width;
+    const BMM_Color_64* next = i < height ? pixels + width : pixels;
+    window_runs::FillRow(TableRow<Sum>(i - 1), pixels, next, width, pad, planeStride, out);
   }
   filledRows = std::max(filledRows, last + 1);
 }
 
-template <typename Sum>
-void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRadius,
-                           BMM_Color_64* row) {
-  if (rowMaxRadius < 1) return;
-  assert(rowMaxRadius <= maxRadius);
-  FillTableRowsTo<Sum>(std::min(y + rowMaxRadius + 1, height));
+const WindowSums::Span& WindowSums::SpanOf(int32_t y, int32_t r) {
+  Span& span = spans[r];
+  if (span.row == y) return span;
+  // Radii stay within MaxRadius(), so y + r + 1 does not overflow.
+  const int32_t top = std::max(y - r, 0);
+  const int32_t bottom = std::min(y + r + 1, height);
+  const size_t entry = wide ? sizeof(uint64_t) : sizeof(uint32_t);
+  const char* base = static_cast<const char*>(table) + static_cast<size_t>(pad) * entry;
+  span.above = base + static_cast<size_t>(top % ringRows) * rowStride * entry;
+  span.below = base + static_cast<size_t>(bottom % ringRows) * rowStride * entry;
+  span.rows = static_cast<uint32_t>(bottom - top);
+  span.fullReciprocal = 1.0 / (static_cast<double>(span.rows) * (2 * static_cast<double>(r) + 1));
+  span.row = y;
+  return span;
+}
 
-  // The vertical extent of each radius's windows in this row, walking the
-  // ring's slots outward from row y.
-  int32_t top = y;
-  int32_t bottom = y + 1;
-  int32_t topSlot = y % ringRows;
-  int32_t bottomSlot = bottom % ringRows;
-  const Sum* base = static_cast<const Sum*>(table) + pad;
-  for (int32_t r = 1; r <= rowMaxRadius; ++r) {
-    if (top > 0) {
-      --top;
-      topSlot = topSlot == 0 ? ringRows - 1 : topSlot - 1;
-    }
-    if (bottom < height) {
-      ++bottom;
-      bottomSlot = bottomSlot == ringRows - 1 ? 0 : bottomSlot + 1;
-    }
-    const uint32_t rows = static_cast<uint32_t>(bottom - top);
-    const uint32_t columns = static_cast<uint32_t>(2 * r + 1);
-    spans[r] = {base + static_cast<size_t>(topSlot) * rowStride,
-                base + static_cast<size_t>(bottomSlot) * rowStride,
-                1.0 / (static_cast<double>(rows) * columns), rows};
-  }
+template <typename Sum>
+void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t radiusBound,
+                           BMM_Color_64* row, const BMM_Color_64* nextRow) {
+  if (radiusBound < 1) return;
+  assert(radiusBound <= maxRadius);
+  FillTableRowsTo<Sum>(std::min(y + radiusBound + 1, height));
 
   // Runs of pixels with one radius share their span; inside a run the
   // windows differ only by their column.
@@ -127,23 +122,20 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRad
       x = end;
       continue;
     }
-    const Span& span = spans[r];
-    const Sum* above = static_cast<const Sum*>(span.above);
-    const Sum* below = static_cast<const Sum*>(span.below);
+    assert(r <= radiusBound);
+    const Span& span = SpanOf(y, r);
     // Windows clipped at the left edge, whole (r <= x < width - r), clipped
     // at the right edge.
     const int32_t first = std::clamp(r, x, end);
     const int32_t last = std::clamp(width - r, first, end);
-    auto clipped = [&](int32_t from, int32_t to) {
-      if (from < to) MeanClipped(above, below, span.rows, r, from, to, row);
-    };
-    clipped(x, first);
+    if (x < first) MeanClipped<Sum>(span, r, x, first, row);
     if (first < last) {
-      window_runs::MeanRun<Sum, Reciprocals::SHARED>(above, below, planeStride, first - r,
-                                                     first + r + 1, &span.fullReciprocal,
-                                                     last - first, row + first);
+      window_runs::MeanRun<Sum, Reciprocals::SHARED>(
+          {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
+           first - r, first + r + 1, &span.fullReciprocal, last - first, row + first,
+           nextRow ? nextRow + first : nullptr});
     }
-    clipped(last, end);
+    if (last < end) MeanClipped<Sum>(span, r, last, end, row);
     x = end;
   }
 }
@@ -154,34 +146,47 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t rowMaxRad
 // whole row reads the same sums as one reaching just across it); the
 // unpadded one reads each window's clamped columns.
 template <typename Sum>
-void WindowSums::MeanClipped(const Sum* above, const Sum* below, uint32_t rows, int32_t r,
-                             int32_t from, int32_t to, BMM_Color_64* row) {
+void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t to,
+                             BMM_Color_64* row) {
+  // Written with conditionals the compiler turns into vector selects, so that
+  // the divisions go two at a time. Radii stay within MaxRadius(), so
+  // x + r + 1 does not overflow.
   for (int32_t x = from; x < to; ++x) {
-    // Radii stay within the image's larger side, so none of this overflows.
-    const int32_t left = std::max(x - r, 0);
-    const int32_t right = std::min(x + r + 1, width);
-    reciprocals[x - from] = 1.0 / (static_cast<double>(rows) * (right - left));
+    const int32_t right = x + r + 1 < width ? x + r + 1 : width;
+    const int32_t left = x - r > 0 ? x - r : 0;
+    reciprocals[x - from] = 1.0 / (static_cast<double>(span.rows) * (right - left));
   }
+  window_runs::WindowRun<Sum> run{static_cast<const Sum*>(span.above),
+                                  static_cast<const Sum*>(span.below),
+                                  planeStride,
+                                  0,
+                                  0,
+                                  reciprocals,
+                                  to - from,
+                                  row + from,
+                                  nullptr};
   if (pad > 0) {
     const int32_t reach = std::min(r, pad);
-    window_runs::MeanRun<Sum, Reciprocals::PER_WINDOW>(above, below, planeStride, from - reach,
-                                                       from + reach + 1, reciprocals, to - from,
-                                                       row + from);
+    run.left = from - reach;
+    run.right = from + reach + 1;
+    window_runs::MeanRun<Sum, Reciprocals::PER_WINDOW>(run);
     return;
   }
+  run.count = 1;
   for (int32_t x = from; x < to; ++x) {
-    const int32_t left = std::max(x - r, 0);
-    const int32_t right = std::min(x + r + 1, width);
-    window_runs::MeanRun<Sum, Reciprocals::SHARED>(above, below, planeStride, left, right,
-                                                   reciprocals + (x - from), 1, row + x);
+    run.left = std::max(x - r, 0);
+    run.right = std::min(x + r + 1, width);
+    run.reciprocals = reciprocals + (x - from);
+    run.out = row + x;
+    window_runs::MeanRun<Sum, Reciprocals::SHARED>(run);
   }
 }
 
-void WindowSums::MeanRow(int32_t y, const int32_t* rowRadii, int32_t rowMaxRadius,
-                         BMM_Color_64* row) {
+void WindowSums::MeanRow(int32_t y, const int32_t* rowRadii, int32_t radiusBound,
+                         BMM_Color_64* row, const BMM_Color_64* nextRow) {
   if (wide) {
-    MeanRowOf<uint64_t>(y, rowRadii, rowMaxRadius, row);
+    MeanRowOf<uint64_t>(y, rowRadii, radiusBound, row, nextRow);
   } else {
-    MeanRowOf<uint32_t>(y, rowRadii, rowMaxRadius, row);
+    MeanRowOf<uint32_t>(y, rowRadii, radiusBound, row, nextRow);
   }
 }

@@ -69,21 +69,25 @@ class WindowSums {
   // radii[x] is at least 1 by the truncated mean of the source window of that
   // radius about (x, y), clipped to the image; alpha and the pixels of radius
   // below 1 are left alone. Radii must not exceed MaxRadius(), and rows must
-  // be visited in increasing order (see Rewind). rowMaxRadius is the
-  // largest of the radii.
-  void MeanRow(int32_t y, const int32_t* radii, int32_t rowMaxRadius, BMM_Color_64* row);
+  // be visited in increasing order (see Rewind). No radius may exceed
+  // radiusBound, which is at most MaxRadius(): the table is filled as far
+  // as windows of that radius reach. nextRow, when not null, is the row the
+  // next call will be given: it is fetched into the cache meanwhile.
+  void MeanRow(int32_t y, const int32_t* radii, int32_t radiusBound, BMM_Color_64* row,
+               const BMM_Color_64* nextRow = nullptr);
   // Starts again from the top of the image.
   void Rewind() { filledRows = 0; }
 
  private:
   WindowSums() = default;
   template <typename Sum>
-  void MeanRowOf(int32_t y, const int32_t* radii, int32_t rowMaxRadius, BMM_Color_64* row);
+  void MeanRowOf(int32_t y, const int32_t* radii, int32_t radiusBound, BMM_Color_64* row,
+                 const BMM_Color_64* nextRow);
   template <typename Sum>
   void FillTableRowsTo(int32_t last);
+  struct Span;
   template <typename Sum>
-  void MeanClipped(const Sum* above, const Sum* below, uint32_t rows, int32_t r, int32_t from,
-                   int32_t to, BMM_Color_64* row);
+  void MeanClipped(const Span& span, int32_t r, int32_t from, int32_t to, BMM_Color_64* row);
   template <typename Sum>
   Sum* TableRow(int32_t i) const;
 
@@ -100,15 +104,20 @@ class WindowSums {
   void* table = nullptr;   // ringRows rows; table row i in slot i % ringRows
   int32_t* radii = nullptr;
   double* reciprocals = nullptr;  // of the clipped windows of a run, width elements
-  // For the row being blurred, indexed by radius: the table rows bounding
-  // its windows vertically (at their column 0), the number of image rows
-  // between them, and 1 / pixel count of a window not clipped left or right.
+  // The windows of one radius about the pixels of image row `row`: the table
+  // rows bounding them vertically (at their column 0), the number of image
+  // rows between them, and 1 / pixel count of a window not clipped left or
+  // right.
   struct Span {
     const void* above;
     const void* below;
     double fullReciprocal;
     uint32_t rows;
+    int32_t row;
   };
-  Span* spans = nullptr;
+  // The span of radius r about image row y, from spans[r] when that was
+  // made for row y.
+  const Span& SpanOf(int32_t y, int32_t r);
+  Span* spans = nullptr;  // indexed by radius, each made when first needed
   size_t bytes = 0;
 };
