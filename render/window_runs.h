@@ -178,15 +178,14 @@ inline __m128i Load4(const uint32_t* p) {
 
 // TruncatedMean of four 32-bit sums, as 32-bit lanes. A sum becomes a double
 // exactly by placing it under the exponent of 2^52 and subtracting 2^52;
-// then multiply, margin and truncation as in TruncatedMean.
+// then multiply and truncation as in TruncatedMean.
 inline __m128i Means4(__m128i sums, __m128d reciprocalsLow, __m128d reciprocalsHigh) {
   const __m128i exponent = _mm_set1_epi32(0x43300000);
   const __m128d two52 = _mm_set1_pd(4503599627370496.0);
-  const __m128d margin = _mm_set1_pd(TRUNCATED_MEAN_MARGIN);
   __m128d low = _mm_sub_pd(_mm_castsi128_pd(_mm_unpacklo_epi32(sums, exponent)), two52);
   __m128d high = _mm_sub_pd(_mm_castsi128_pd(_mm_unpackhi_epi32(sums, exponent)), two52);
-  low = _mm_add_pd(_mm_mul_pd(low, reciprocalsLow), margin);
-  high = _mm_add_pd(_mm_mul_pd(high, reciprocalsHigh), margin);
+  low = _mm_mul_pd(low, reciprocalsLow);
+  high = _mm_mul_pd(high, reciprocalsHigh);
   return _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
 }
 

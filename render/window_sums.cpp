@@ -101,7 +101,8 @@ const WindowSums::Span& WindowSums::SpanOf(int32_t y, int32_t r) {
   span.above = base + static_cast<size_t>(top % ringRows) * rowStride * entry;
   span.below = base + static_cast<size_t>(bottom % ringRows) * rowStride * entry;
   span.rows = static_cast<uint32_t>(bottom - top);
-  span.fullReciprocal = 1.0 / (static_cast<double>(span.rows) * (2 * static_cast<double>(r) + 1));
+  span.fullReciprocal =
+      MeanReciprocal(static_cast<double>(span.rows) * (2 * static_cast<double>(r) + 1));
   span.row = y;
   return span;
 }
@@ -128,14 +129,14 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t radiusBou
     // at the right edge.
     const int32_t first = std::clamp(r, x, end);
     const int32_t last = std::clamp(width - r, first, end);
-    if (x < first) MeanClipped<Sum>(span, r, x, first, row);
+    if (x < first) MeanClipped<Sum>(span, r, x, first, row, nextRow);
     if (first < last) {
       window_runs::MeanRun<Sum, Reciprocals::SHARED>(
           {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
            first - r, first + r + 1, &span.fullReciprocal, last - first, row + first,
            nextRow ? nextRow + first : nullptr});
     }
-    if (last < end) MeanClipped<Sum>(span, r, last, end, row);
+    if (last < end) MeanClipped<Sum>(span, r, last, end, row, nextRow);
     x = end;
   }
 }
@@ -147,14 +148,14 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t radiusBou
 // unpadded one reads each window's clamped columns.
 template <typename Sum>
 void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t to,
-                             BMM_Color_64* row) {
+                             BMM_Color_64* row, const BMM_Color_64* nextRow) {
   // Written with conditionals the compiler turns into vector selects, so that
   // the divisions go two at a time. Radii stay within MaxRadius(), so
   // x + r + 1 does not overflow.
   for (int32_t x = from; x < to; ++x) {
     const int32_t right = x + r + 1 < width ? x + r + 1 : width;
     const int32_t left = x - r > 0 ? x - r : 0;
-    reciprocals[x - from] = 1.0 / (static_cast<double>(span.rows) * (right - left));
+    reciprocals[x - from] = MeanReciprocal(static_cast<double>(span.rows) * (right - left));
   }
   window_runs::WindowRun<Sum> run{static_cast<const Sum*>(span.above),
                                   static_cast<const Sum*>(span.below),
@@ -164,7 +165,7 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
                                   reciprocals,
                                   to - from,
                                   row + from,
-                                  nullptr};
+                                  nextRow ? nextRow + from : nullptr};
   if (pad > 0) {
     const int32_t reach = std::min(r, pad);
     run.left = from - reach;
@@ -178,6 +179,7 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
     run.right = std::min(x + r + 1, width);
     run.reciprocals = reciprocals + (x - from);
     run.out = row + x;
+    run.ahead = nextRow ? nextRow + x : nullptr;
     window_runs::MeanRun<Sum, Reciprocals::SHARED>(run);
   }
 }

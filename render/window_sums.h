@@ -35,16 +35,29 @@
 
 #include "host/types.h"
 
-// The truncated mean sum / count of one channel, given reciprocal =
-// 1.0 / count, for count < 2^32 and a mean below 65536 (which a mean of
-// 16-bit values always is). The product is within 2^-36 of the true
-// quotient; a quotient that is not a whole number lies at least
-// 1 / count > 2^-32 below the next one, so adding 2^-33 lifts an exact
-// whole quotient that the product fell just short of, and lifts no other
-// quotient across a whole number.
-constexpr double TRUNCATED_MEAN_MARGIN = 1.0 / 8589934592.0;  // 2^-33
+// The truncated mean sum / count of one channel without a division:
+// TruncatedMean(sum, MeanReciprocal(count)) == sum / count (integer
+// division) for every count < 2^32 and every sum up to 65535 * count, i.e.
+// every mean of 16-bit values.
+//
+// Why: let e = 2^-53, v = fl(1 / count) and m = fl(v * (1 + 2^-50)), fl()
+// rounding to nearest. v lies within a factor 1 +- e of 1 / count, so the
+// exact product v * (1 + 2^-50) lies in (1 / count) * [1 + 7e, 1 + 9e]
+// (to first order) and m in (1 / count) * (1, 1 + 11e]. Write
+// sum = q * count + t with 0 <= t < count, q <= 65535. Then
+// - sum * m >= sum / count >= q, so fl(sum * m) >= q (q is a double);
+// - sum * m <= (q + 1 - 1 / count) * (1 + 11e) < q + 1 - 1 / count +
+//   65536 * 11e, and 1 / count > 2^-32 exceeds 65536 * 11e (< 2^-33)
+//   by more than half a unit in the last place below q + 1 (at most
+//   2^-38), so fl(sum * m) < q + 1.
+// Hence the truncation of fl(sum * m) is q. (sum < 2^48 is exact in
+// double.)
+inline double MeanReciprocal(double count) {
+  constexpr double NUDGE = 1.0 + 1.0 / 1125899906842624.0;  // 1 + 2^-50
+  return (1.0 / count) * NUDGE;
+}
 inline uint16_t TruncatedMean(uint64_t sum, double reciprocal) {
-  return static_cast<uint16_t>(static_cast<double>(sum) * reciprocal + TRUNCATED_MEAN_MARGIN);
+  return static_cast<uint16_t>(static_cast<double>(sum) * reciprocal);
 }
 
 class WindowSums {
@@ -87,7 +100,8 @@ class WindowSums {
   void FillTableRowsTo(int32_t last);
   struct Span;
   template <typename Sum>
-  void MeanClipped(const Span& span, int32_t r, int32_t from, int32_t to, BMM_Color_64* row);
+  void MeanClipped(const Span& span, int32_t r, int32_t from, int32_t to, BMM_Color_64* row,
+                   const BMM_Color_64* nextRow);
   template <typename Sum>
   Sum* TableRow(int32_t i) const;
 

@@ -27,7 +27,7 @@ TEST(TruncatedMean, EqualsIntegerDivisionAtEveryWholeQuotientEdge) {
   for (int i = 0; i < 20000; ++i) counts.push_back(bigCount(rng));
   counts.push_back(4294836225u);
   for (uint64_t count : counts) {
-    const double reciprocal = 1.0 / static_cast<double>(count);
+    const double reciprocal = MeanReciprocal(static_cast<double>(count));
     for (uint64_t mean : {0ull, 1ull, 2ull, 255ull, 32767ull, 65534ull, 65535ull}) {
       const uint64_t exact = mean * count;
       for (uint64_t sum : {exact, exact + count - 1, exact == 0 ? 0 : exact - 1}) {
