@@ -58,6 +58,12 @@ RandomCase MakeCase(std::mt19937& rng) {
   c.range = Pick<float>(rng, {0.0f, 0.25f, 3.7f, 10.0f, 10.0f, 123.4f, 1.0e-20f, -5.0f});
   c.size = Pick<float>(
       rng, {0.5f, 1.0f, 1.5f, 2.9f, 3.0f, 6.25f, 12.0f, 40.0f, 1.0e6f, inf, std::nanf(""), -2.0f});
+  // Mostly prepared by the blur itself, else beforehand for this size, a
+  // smaller or a larger one; mostly not aborted.
+  c.preparedSize = Pick<float>(rng, {std::nanf(""), std::nanf(""), c.size, 2.0f, 1.0e6f});
+  c.abortRow = std::uniform_int_distribution<int>(0, 3)(rng) == 0
+                   ? std::uniform_int_distribution<int>(0, c.height)(rng)
+                   : -1;
   return c;
 }
 

@@ -97,6 +97,7 @@ TEST(DepthBlur, RadiusGrowsWithDistanceFromTheFocalDepth) {
       {-150.0f, p, RADIUS_4},  // distance equals the range
       {-170.0f, p, RADIUS_4},  // capped at the size
       {-50.0f, p, RADIUS_4},   // in front as far as behind
+      {std::numeric_limits<float>::infinity(), p, RADIUS_4},  // infinitely far
       // Background gets the truncated size whatever the depths.
       {Z_BACKGROUND, p, RADIUS_4},
       {-std::numeric_limits<float>::infinity(), p, RADIUS_4},

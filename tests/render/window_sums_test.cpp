@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,20 +59,30 @@ class BrightFrame {
 };
 
 // Every `step`-th pixel of every `step`-th row blurred through the table
-// equals BoxAverage's direct sum.
-void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step) {
+// equals BoxAverage's direct sum. With `mixed`, each row's radii come in runs
+// of random lengths and radii from 0 to `radius`, so that runs clipped at
+// either edge, runs inside and single windows meet; otherwise every pixel
+// has `radius`.
+void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step,
+                                  bool mixed = false) {
   auto sums = WindowSums::Create(image.sourcePixels, image.width, image.height, radius);
   ASSERT_NE(sums, nullptr);
+  std::mt19937 rng(static_cast<uint32_t>(radius));
   std::vector<BMM_Color_64> row(image.width);
   std::vector<int32_t> radii(image.width, radius);
   for (int32_t y = 0; y < image.height; ++y) {
+    for (int32_t x = 0; mixed && x < image.width;) {
+      const int32_t length = std::uniform_int_distribution<int32_t>(1, 40)(rng);
+      const int32_t r = std::uniform_int_distribution<int32_t>(0, radius)(rng);
+      for (int32_t end = std::min(x + length, image.width); x < end; ++x) radii[x] = r;
+    }
     std::copy_n(image.workPixels + static_cast<size_t>(y) * image.width, image.width, row.begin());
     sums->MeanRow(y, radii.data(), radius, row.data());
     if (y % step) continue;
     for (int32_t x = 0; x < image.width; x += step) {
       BMM_Color_64 direct = image.workPixels[static_cast<size_t>(y) * image.width + x];
-      image.BoxAverage(x, y, radius, direct);
-      ASSERT_EQ(row[x], direct) << "radius " << radius << " at " << x << "," << y;
+      image.BoxAverage(x, y, radii[x], direct);
+      ASSERT_EQ(row[x], direct) << "radius " << radii[x] << " at " << x << "," << y;
     }
   }
 }
@@ -82,6 +93,16 @@ TEST(WindowSums, MatchDirectSumsWhereSumsPass32Bits) {
   // 64-bit entries. The ring wraps for the first two, and holds the whole
   // table for the last.
   for (int32_t radius : {127, 140, 1000}) ExpectTableMatchesDirectSums(*frame.image, radius, 7);
+}
+
+// Runs of mixed radii: 32-bit tables whose pad is the radius (3, 60) or
+// the whole width (300 on a frame 211 wide), and a 64-bit table (140 on
+// 301 x 400), whose clipped windows are read one by one.
+TEST(WindowSums, RunsOfMixedRadiiMatchDirectSums) {
+  BrightFrame narrow(211, 67, 50000);
+  for (int32_t radius : {3, 60, 300}) ExpectTableMatchesDirectSums(*narrow.image, radius, 1, true);
+  BrightFrame wide(301, 400, 60000);
+  ExpectTableMatchesDirectSums(*wide.image, 140, 5, true);
 }
 
 TEST(WindowSums, AllWhiteFullHdFrameStaysWhite) {
