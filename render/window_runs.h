@@ -33,6 +33,11 @@ constexpr size_t CHANNELS = 3;
 
 #if defined(__SSE2__)
 
+// The four-at-a-time loops read and write pixels as four 16-bit lanes r, g,
+// b, a (x86 is little-endian).
+static_assert(sizeof(BMM_Color_64) == 8 && offsetof(BMM_Color_64, g) == 2 &&
+              offsetof(BMM_Color_64, b) == 4 && offsetof(BMM_Color_64, a) == 6);
+
 // Four lanes of 32-bit running sums: lane k gets the sum of lanes 0 .. k.
 inline __m128i RunningSums4(__m128i v) {
   v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
@@ -46,7 +51,7 @@ inline __m128i RunningSums4(__m128i v) {
 // after them.
 inline int32_t FillRowInFours(const uint32_t* above, const BMM_Color_64* pixels,
                               const BMM_Color_64* next, int32_t width, size_t planeStride,
-                              uint32_t* out, uint32_t sums[3]) {
+                              uint32_t* out, uint32_t sums[CHANNELS]) {
   const __m128i zero = _mm_setzero_si128();
   __m128i carry[CHANNELS] = {zero, zero, zero};
   int32_t x = 0;
