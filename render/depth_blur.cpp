@@ -30,8 +30,8 @@ class RadiusRule {
         range(range),
         size(size),
         rangeIsZero(range == 0.0f),
-        ordinary(std::isfinite(focalDepth) && range > 0.0f && std::isfinite(range) &&
-                 size > 0.0f && std::isfinite(size)) {
+        ordinary(std::isfinite(focalDepth) && range > 0.0f && std::isfinite(range) && size > 0.0f &&
+                 std::isfinite(size)) {
     const double whole = std::trunc(static_cast<double>(size));
     limit = whole > extent ? extent : whole;  // NaN stays NaN
     full = limit >= 1.0 ? static_cast<int32_t>(limit) : 0;
@@ -131,7 +131,7 @@ struct IdSource {
 // The radii of the `count` pixels from element `first` on, 0 for those the
 // ID filter excludes.
 void RowRadii(const RadiusRule& rule, const IdSource& ids, const float* z, size_t first,
-                 int32_t count, int32_t* radii) {
+              int32_t count, int32_t* radii) {
   if (z) {
     rule.Row(z + first, count, radii);
   } else {

@@ -89,8 +89,8 @@ inline int32_t FillRowInFours(const uint32_t* above, const BMM_Color_64* pixels,
 // once, from memory, so fetching the next one ahead while this one is
 // summed hides most of the wait.
 template <typename Sum>
-void FillRow(const Sum* above, const BMM_Color_64* pixels, const BMM_Color_64* next,
-             int32_t width, int32_t pad, size_t planeStride, Sum* out) {
+void FillRow(const Sum* above, const BMM_Color_64* pixels, const BMM_Color_64* next, int32_t width,
+             int32_t pad, size_t planeStride, Sum* out) {
   Sum* outR = out;
   Sum* outG = out + planeStride;
   Sum* outB = out + 2 * planeStride;
@@ -145,15 +145,9 @@ struct WindowRun {
 
   // The same run without its first n windows.
   WindowRun After(int32_t n, Reciprocals kind) const {
-    return {above,
-            below,
-            planeStride,
-            left + n,
-            right + n,
-            kind == Reciprocals::SHARED ? reciprocals : reciprocals + n,
-            count - n,
-            out + n,
-            ahead ? ahead + n : nullptr};
+    return {above,     below,     planeStride,
+            left + n,  right + n, kind == Reciprocals::SHARED ? reciprocals : reciprocals + n,
+            count - n, out + n,   ahead ? ahead + n : nullptr};
   }
 };
 
@@ -214,9 +208,8 @@ int32_t MeanRunInFours(const WindowRun<uint32_t>& run) {
     for (size_t c = 0; c < CHANNELS; ++c) {
       const uint32_t* a = run.above + c * run.planeStride + i;
       const uint32_t* b = run.below + c * run.planeStride + i;
-      const __m128i sums =
-          _mm_sub_epi32(_mm_sub_epi32(Load4(b + run.right), Load4(b + run.left)),
-                        _mm_sub_epi32(Load4(a + run.right), Load4(a + run.left)));
+      const __m128i sums = _mm_sub_epi32(_mm_sub_epi32(Load4(b + run.right), Load4(b + run.left)),
+                                         _mm_sub_epi32(Load4(a + run.right), Load4(a + run.left)));
       mean[c] = Means4(sums, reciprocalsLow, reciprocalsHigh);
     }
     // A pixel is the 32-bit words (r | g << 16) and (b | a << 16); the
@@ -224,8 +217,8 @@ int32_t MeanRunInFours(const WindowRun<uint32_t>& run) {
     __m128i* pixels = reinterpret_cast<__m128i*>(run.out + i);
     const __m128i first = _mm_loadu_si128(pixels);
     const __m128i second = _mm_loadu_si128(pixels + 1);
-    const __m128i blueAlpha = _mm_castps_si128(_mm_shuffle_ps(
-        _mm_castsi128_ps(first), _mm_castsi128_ps(second), _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m128i blueAlpha = _mm_castps_si128(
+        _mm_shuffle_ps(_mm_castsi128_ps(first), _mm_castsi128_ps(second), _MM_SHUFFLE(3, 1, 3, 1)));
     const __m128i redGreen = _mm_or_si128(mean[0], _mm_slli_epi32(mean[1], 16));
     const __m128i newBlueAlpha = _mm_or_si128(mean[2], _mm_and_si128(blueAlpha, alphaMask));
     _mm_storeu_si128(pixels, _mm_unpacklo_epi32(redGreen, newBlueAlpha));

@@ -184,8 +184,8 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
   }
 }
 
-void WindowSums::MeanRow(int32_t y, const int32_t* rowRadii, int32_t radiusBound,
-                         BMM_Color_64* row, const BMM_Color_64* nextRow) {
+void WindowSums::MeanRow(int32_t y, const int32_t* rowRadii, int32_t radiusBound, BMM_Color_64* row,
+                         const BMM_Color_64* nextRow) {
   if (wide) {
     MeanRowOf<uint64_t>(y, rowRadii, radiusBound, row, nextRow);
   } else {

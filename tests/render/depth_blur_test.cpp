@@ -90,14 +90,14 @@ TEST(DepthBlur, RadiusGrowsWithDistanceFromTheFocalDepth) {
     BlurParams params;
     BMM_Color_64 expected;
   } cases[] = {
-      {-100.0f, p, RADIUS_0},  // at the focal depth
-      {-110.0f, p, RADIUS_0},  // quotient 0.8
-      {-130.0f, p, RADIUS_2},  // quotient 2.4
-      {-149.0f, p, RADIUS_3},  // quotient 3.92
-      {-150.0f, p, RADIUS_4},  // distance equals the range
-      {-170.0f, p, RADIUS_4},  // capped at the size
-      {-50.0f, p, RADIUS_4},   // in front as far as behind
-      {std::numeric_limits<float>::infinity(), p, RADIUS_4},  // infinitely far
+      {-100.0f, p, RADIUS_0},   // at the focal depth
+      {-110.0f, p, RADIUS_0},   // quotient 0.8
+      {-130.0f, p, RADIUS_2},   // quotient 2.4
+      {-149.0f, p, RADIUS_3},   // quotient 3.92
+      {-150.0f, p, RADIUS_4},   // distance equals the range
+      {-170.0f, p, RADIUS_4},   // capped at the size
+      {-50.0f, p, RADIUS_4},    // in front as far as behind
+      {INFINITY, p, RADIUS_4},  // infinitely far
       // Background gets the truncated size whatever the depths.
       {Z_BACKGROUND, p, RADIUS_4},
       {-std::numeric_limits<float>::infinity(), p, RADIUS_4},

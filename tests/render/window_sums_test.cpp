@@ -63,8 +63,7 @@ class BrightFrame {
 // of random lengths and radii from 0 to `radius`, so that runs clipped at
 // either edge, runs inside and single windows meet; otherwise every pixel
 // has `radius`.
-void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step,
-                                  bool mixed = false) {
+void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step, bool mixed = false) {
   auto sums = WindowSums::Create(image.sourcePixels, image.width, image.height, radius);
   ASSERT_NE(sums, nullptr);
   std::mt19937 rng(static_cast<uint32_t>(radius));
