@@ -54,7 +54,7 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
   sums->radii =
       static_cast<int32_t*>(AllocateArray(static_cast<uint64_t>(width), sizeof(int32_t), total));
   sums->reciprocals =
-      static_cast<double*>(AllocateArray(static_cast<uint64_t>(width), sizeof(double), total));
+      static_cast<double*>(AllocateArray(2 * static_cast<uint64_t>(width), sizeof(double), total));
   sums->spans = static_cast<Span*>(AllocateArray(radii, sizeof(Span), total));
   if (!sums->table || !sums->radii || !sums->reciprocals || !sums->spans) return nullptr;
   for (uint64_t r = 0; r < radii; ++r) sums->spans[r].row = -1;
@@ -152,17 +152,23 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
   // Written with conditionals the compiler turns into vector selects, so that
   // the divisions go two at a time. Radii stay within MaxRadius(), so
   // x + r + 1 does not overflow.
-  for (int32_t x = from; x < to; ++x) {
-    const int32_t right = x + r + 1 < width ? x + r + 1 : width;
-    const int32_t left = x - r > 0 ? x - r : 0;
-    reciprocals[x - from] = MeanReciprocal(static_cast<double>(span.rows) * (right - left));
+  const int slot = from == 0 ? 0 : 1;
+  double* counts = reciprocals + static_cast<size_t>(slot) * width;
+  ClippedRun& cached = clippedRuns[slot];
+  if (cached.radius != r || cached.rows != span.rows || cached.from != from || cached.to != to) {
+    for (int32_t x = from; x < to; ++x) {
+      const int32_t right = x + r + 1 < width ? x + r + 1 : width;
+      const int32_t left = x - r > 0 ? x - r : 0;
+      counts[x - from] = MeanReciprocal(static_cast<double>(span.rows) * (right - left));
+    }
+    cached = {r, span.rows, from, to};
   }
   window_runs::WindowRun<Sum> run{static_cast<const Sum*>(span.above),
                                   static_cast<const Sum*>(span.below),
                                   planeStride,
                                   0,
                                   0,
-                                  reciprocals,
+                                  counts,
                                   to - from,
                                   row + from,
                                   nextRow ? nextRow + from : nullptr};
@@ -177,7 +183,7 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
   for (int32_t x = from; x < to; ++x) {
     run.left = std::max(x - r, 0);
     run.right = std::min(x + r + 1, width);
-    run.reciprocals = reciprocals + (x - from);
+    run.reciprocals = counts + (x - from);
     run.out = row + x;
     run.ahead = nextRow ? nextRow + x : nullptr;
     window_runs::MeanRun<Sum, Reciprocals::SHARED>(run);

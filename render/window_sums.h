@@ -117,7 +117,18 @@ class WindowSums {
   size_t rowStride = 0;    // entries per table row: 3 * planeStride
   void* table = nullptr;   // ringRows rows; table row i in slot i % ringRows
   int32_t* radii = nullptr;
-  double* reciprocals = nullptr;  // of the clipped windows of a run, width elements
+  // 1 / pixel count of the clipped windows of a run, in two slots of width
+  // elements: windows clipped at the left edge (runs from column 0), and the
+  // others. A slot is kept for the next row while its radius, rows and
+  // columns stay the same, as they do down a background region.
+  double* reciprocals = nullptr;
+  struct ClippedRun {
+    int32_t radius = -1;
+    uint32_t rows = 0;
+    int32_t from = 0;
+    int32_t to = 0;
+  };
+  ClippedRun clippedRuns[2];
   // The windows of one radius about the pixels of image row `row`: the table
   // rows bounding them vertically (at their column 0), the number of image
   // rows between them, and 1 / pixel count of a window not clipped left or
