@@ -10,12 +10,8 @@
 
 namespace kestrion {
 
-// The values the filter's control dialog offers; kestrion accepts the same.
-constexpr float BLUR_RANGE_MIN = 0.0f;
-constexpr float BLUR_RANGE_MAX = 99999.0f;
-constexpr float BLUR_SIZE_MIN = 1.0f;
-constexpr float BLUR_SIZE_MAX = 99999.0f;
-// The ID channels are 8 and 16 bits wide.
+// Blur range and size: kestrion accepts what the control dialog offers
+// (BLUR_*_MIN / _MAX of the record). The ID channels are 8 and 16 bits wide.
 constexpr int32_t MATERIAL_ID_MAX = 255;
 constexpr int32_t OBJECT_ID_MAX = 65535;
 

@@ -40,3 +40,22 @@ static_assert(offsetof(FocusConfig, blurSize) == 280);
 
 constexpr float DEFAULT_BLUR_RANGE = 50.0f;
 constexpr float DEFAULT_BLUR_SIZE = 2.0f;
+
+// The values of blur range and blur size that the control dialog offers.
+constexpr float BLUR_RANGE_MIN = 0.0f;
+constexpr float BLUR_RANGE_MAX = 99999.0f;
+constexpr float BLUR_SIZE_MIN = 1.0f;
+constexpr float BLUR_SIZE_MAX = 99999.0f;
+
+// A focal object name as a terminated string: the field's characters up to
+// its first zero byte or its end, whichever comes first. Reads no more than
+// FOCAL_NAME_SIZE bytes of `field`.
+struct TerminatedName {
+  char text[FOCAL_NAME_SIZE + 1];
+};
+
+inline TerminatedName TerminateFocalName(const char* field) {
+  TerminatedName name{};
+  for (size_t i = 0; i < FOCAL_NAME_SIZE && field[i] != '\0'; ++i) name.text[i] = field[i];
+  return name;
+}

@@ -19,15 +19,7 @@ int32_t FocusFilter::GetFocalDepth(const char* name, float* depth) {
 
   // A loaded record's name may fill its field without a zero byte: look up
   // a terminated copy and never read past the field.
-  char bounded[FOCAL_NAME_SIZE + 1];
-  size_t length = 0;
-  while (length < FOCAL_NAME_SIZE && name[length] != '\0') {
-    bounded[length] = name[length];
-    ++length;
-  }
-  bounded[length] = '\0';
-
-  SceneNode* node = MainInterface()->GetNodeByName(bounded);
+  SceneNode* node = MainInterface()->GetNodeByName(TerminateFocalName(name).text);
   if (!node) return 0;
   const Point3 origin = node->GetWorldTransform(info->renderTime).GetTrans();
   const Point3 inCamera = origin * info->worldToCam;

@@ -2,8 +2,6 @@
 // commands and its closing.
 #include "ui/control_dialog.h"
 
-#include <cstring>
-
 #include "filter/focus_filter.h"
 #include "host/bitmap.h"
 #include "host/custom_controls.h"
@@ -79,11 +77,8 @@ void Destroy(FocusFilter& filter, HWND dialog) {
 }  // namespace
 
 void ShowFocalName(HWND dialog, const FocusConfig& config) {
-  char name[FOCAL_NAME_SIZE + 1];
-  const size_t length = strnlen(config.focalObjectName, FOCAL_NAME_SIZE);
-  std::memcpy(name, config.focalObjectName, length);
-  name[length] = '\0';
-  SetDlgItemTextA(dialog, IDC_OBJECT_NAME, length ? name : UNDEFINED_OBJECT);
+  const TerminatedName name = TerminateFocalName(config.focalObjectName);
+  SetDlgItemTextA(dialog, IDC_OBJECT_NAME, name.text[0] ? name.text : UNDEFINED_OBJECT);
 }
 
 INT_PTR ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

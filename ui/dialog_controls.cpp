@@ -60,7 +60,7 @@ int32_t FocusFilter::SetupFloatSpinners(HWND dialog) {
     ISpinnerControl* spinner =
         Acquire(dialog, s.spinner, s.edit, EDITTYPE_FLOAT, controlDialog.*s.handle);
     if (!spinner) continue;
-    spinner->SetFloatLimits(s.minimum, BLUR_MAX, 0);
+    spinner->SetFloatLimits(s.minimum, s.maximum, 0);
     spinner->SetFloatValue(config.*s.field, 0);
   }
   return 1;

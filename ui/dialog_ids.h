@@ -29,9 +29,6 @@ constexpr int IDC_OBJECT_ID_EDIT = 1027;
 constexpr int IDC_MATERIAL_ID_SPINNER = 1046;
 constexpr int IDC_OBJECT_ID_SPINNER = 1047;
 
-// Limits of the dialog's spinners.
-constexpr float BLUR_RANGE_MIN = 0.0f;
-constexpr float BLUR_SIZE_MIN = 1.0f;
-constexpr float BLUR_MAX = 99999.0f;
+// Limits of the ID spinners (the float spinners' are the record's).
 constexpr int MATERIAL_ID_MAX = 15;
 constexpr int OBJECT_ID_MAX = 65535;

@@ -12,14 +12,15 @@ struct FloatParameter {
   int spinner;
   int edit;
   float minimum;
+  float maximum;
   TrackId track;
   float FocusConfig::*field;
   SpinnerHandle ControlDialogState::*handle;
 };
 
 constexpr FloatParameter FLOAT_PARAMETERS[] = {
-    {IDC_RANGE_SPINNER, IDC_RANGE_EDIT, BLUR_RANGE_MIN, RANGE_TRACK, &FocusConfig::blurRange,
-     &ControlDialogState::rangeSpinner},
-    {IDC_SIZE_SPINNER, IDC_SIZE_EDIT, BLUR_SIZE_MIN, SIZE_TRACK, &FocusConfig::blurSize,
-     &ControlDialogState::sizeSpinner},
+    {IDC_RANGE_SPINNER, IDC_RANGE_EDIT, BLUR_RANGE_MIN, BLUR_RANGE_MAX, RANGE_TRACK,
+     &FocusConfig::blurRange, &ControlDialogState::rangeSpinner},
+    {IDC_SIZE_SPINNER, IDC_SIZE_EDIT, BLUR_SIZE_MIN, BLUR_SIZE_MAX, SIZE_TRACK,
+     &FocusConfig::blurSize, &ControlDialogState::sizeSpinner},
 };
