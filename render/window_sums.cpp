@@ -10,7 +10,6 @@
 namespace {
 
 using window_runs::CHANNELS;
-using window_runs::Reciprocals;
 // The most pixels a window may hold for its sums to stay below 2^32:
 // 65537 * 65535 = 2^32 - 1.
 constexpr uint64_t NARROW_WINDOW_PIXELS = 65537;
@@ -23,7 +22,11 @@ void* AllocateArray(uint64_t count, size_t size, size_t& total) {
   return std::malloc(static_cast<size_t>(count) * size);
 }
 
+bool widestVectors = true;
+
 }  // namespace
+
+void WindowSums::UseWidestVectors(bool widest) { widestVectors = widest; }
 
 std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32_t width,
                                                int32_t height, int32_t maxRadius) {
@@ -38,12 +41,12 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
   sums->height = height;
   sums->maxRadius = maxRadius;
   sums->wide = widestWindow > NARROW_WINDOW_PIXELS;
-  // A window reaches at most `width` columns to either side of its pixel
-  // before it covers the whole row.
-  sums->pad = sums->wide ? 0 : std::min(maxRadius, width);
+#if defined(KESTRION_AVX2_LOOPS)
+  sums->avx2 = widestVectors && window_runs::ProcessorHasAvx2();
+#endif
   sums->ringRows =
       static_cast<int32_t>(std::min<int64_t>(side + 1, static_cast<int64_t>(height) + 1));
-  sums->planeStride = static_cast<size_t>(width) + 1 + 2 * static_cast<size_t>(sums->pad);
+  sums->planeStride = static_cast<size_t>(width) + 1;
   sums->rowStride = CHANNELS * sums->planeStride;
 
   const size_t entry = sums->wide ? sizeof(uint64_t) : sizeof(uint32_t);
@@ -70,7 +73,7 @@ WindowSums::~WindowSums() {
 
 template <typename Sum>
 Sum* WindowSums::TableRow(int32_t i) const {
-  return static_cast<Sum*>(table) + static_cast<size_t>(i % ringRows) * rowStride + pad;
+  return static_cast<Sum*>(table) + static_cast<size_t>(i % ringRows) * rowStride;
 }
 
 // Table row i is row i - 1 above it plus the running sums along source row
@@ -80,12 +83,12 @@ void WindowSums::FillTableRowsTo(int32_t last) {
   for (int32_t i = filledRows; i <= last; ++i) {
     Sum* out = TableRow<Sum>(i);
     if (i == 0) {
-      std::fill_n(out - pad, rowStride, Sum{0});
+      std::fill_n(out, rowStride, Sum{0});
       continue;
     }
     const BMM_Color_64* pixels = source + static_cast<size_t>(i - 1) * width;
     const BMM_Color_64* next = i < height ? pixels + width : pixels;
-    window_runs::FillRow(TableRow<Sum>(i - 1), pixels, next, width, pad, planeStride, out);
+    window_runs::FillRow(TableRow<Sum>(i - 1), pixels, next, width, planeStride, out);
   }
   filledRows = std::max(filledRows, last + 1);
 }
@@ -97,7 +100,7 @@ const WindowSums::Span& WindowSums::SpanOf(int32_t y, int32_t r) {
   const int32_t top = std::max(y - r, 0);
   const int32_t bottom = std::min(y + r + 1, height);
   const size_t entry = wide ? sizeof(uint64_t) : sizeof(uint32_t);
-  const char* base = static_cast<const char*>(table) + static_cast<size_t>(pad) * entry;
+  const char* base = static_cast<const char*>(table);
   span.above = base + static_cast<size_t>(top % ringRows) * rowStride * entry;
   span.below = base + static_cast<size_t>(bottom % ringRows) * rowStride * entry;
   span.rows = static_cast<uint32_t>(bottom - top);
@@ -125,28 +128,35 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t radiusBou
     }
     assert(r <= radiusBound);
     const Span& span = SpanOf(y, r);
-    // Windows clipped at the left edge, whole (r <= x < width - r), clipped
-    // at the right edge.
+    // The windows about columns before `first` are clipped at the left
+    // edge (x - r < 0), those from `last` on at the right edge (x + r + 1 >
+    // width). The run falls into windows clipped left only, then either
+    // whole windows or (where 2r >= width) windows clipped at both edges,
+    // then windows clipped right only. Radii stay within MaxRadius(), so
+    // width - r does not overflow.
     const int32_t first = std::clamp(r, x, end);
-    const int32_t last = std::clamp(width - r, first, end);
-    if (x < first) MeanClipped<Sum>(span, r, x, first, row, nextRow);
-    if (first < last) {
-      window_runs::MeanRun<Sum, Reciprocals::SHARED>(
+    const int32_t last = std::clamp(width - r, x, end);
+    const int32_t middle = std::min(first, last);
+    const int32_t after = std::max(first, last);
+    if (x < middle) MeanClipped<Sum, true, false>(span, r, x, middle, row, nextRow);
+    if (middle < after && first <= last) {
+      window_runs::MeanRun<Sum, window_runs::WHOLE>(
           {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
-           first - r, first + r + 1, &span.fullReciprocal, last - first, row + first,
-           nextRow ? nextRow + first : nullptr});
+           middle - r, middle + r + 1, &span.fullReciprocal, after - middle, row + middle,
+           nextRow ? nextRow + middle : nullptr},
+          avx2);
+    } else if (middle < after) {
+      MeanClipped<Sum, true, true>(span, r, middle, after, row, nextRow);
     }
-    if (last < end) MeanClipped<Sum>(span, r, last, end, row, nextRow);
+    if (after < end) MeanClipped<Sum, false, true>(span, r, after, end, row, nextRow);
     x = end;
   }
 }
 
 // The windows of radius r about pixels from .. to - 1, each clipped at the
-// left or right edge and so with its own pixel count. A padded table reads
-// them as a run, as far as the pad reaches (a window reaching past the
-// whole row reads the same sums as one reaching just across it); the
-// unpadded one reads each window's clamped columns.
-template <typename Sum>
+// left edge, the right edge or both, as the template says, and so each with
+// its own pixel count.
+template <typename Sum, bool clippedLeft, bool clippedRight>
 void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t to,
                              BMM_Color_64* row, const BMM_Color_64* nextRow) {
   // Written with conditionals the compiler turns into vector selects, so that
@@ -163,31 +173,12 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
     }
     cached = {r, span.rows, from, to};
   }
-  window_runs::WindowRun<Sum> run{static_cast<const Sum*>(span.above),
-                                  static_cast<const Sum*>(span.below),
-                                  planeStride,
-                                  0,
-                                  0,
-                                  counts,
-                                  to - from,
-                                  row + from,
-                                  nextRow ? nextRow + from : nullptr};
-  if (pad > 0) {
-    const int32_t reach = std::min(r, pad);
-    run.left = from - reach;
-    run.right = from + reach + 1;
-    window_runs::MeanRun<Sum, Reciprocals::PER_WINDOW>(run);
-    return;
-  }
-  run.count = 1;
-  for (int32_t x = from; x < to; ++x) {
-    run.left = std::max(x - r, 0);
-    run.right = std::min(x + r + 1, width);
-    run.reciprocals = counts + (x - from);
-    run.out = row + x;
-    run.ahead = nextRow ? nextRow + x : nullptr;
-    window_runs::MeanRun<Sum, Reciprocals::SHARED>(run);
-  }
+  constexpr window_runs::RunShape shape{!clippedLeft, !clippedRight, false};
+  window_runs::MeanRun<Sum, shape>(
+      {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
+       clippedLeft ? 0 : from - r, clippedRight ? width : from + r + 1, counts, to - from,
+       row + from, nextRow ? nextRow + from : nullptr},
+      avx2);
 }
 
 void WindowSums::MeanRow(int32_t y, const int32_t* rowRadii, int32_t radiusBound, BMM_Color_64* row,

@@ -18,12 +18,9 @@
 // Each table row holds its r, g and b sums as three planes, so that the
 // windows of a run of pixels with one radius read contiguous entries in
 // each plane and their sums and means are computed several at a time
-// (render/window_runs.h). A 32-bit table's rows are padded on both sides by
-// the largest column reach of a window (zeros on the left, copies of the
-// last column on the right), so that a window clipped at the left or right
-// edge is read like any other, only its pixel count differs. The 64-bit
-// table, whose radii can reach across a large image, is not padded: its
-// clipped windows are read one by one from clamped columns.
+// (render/window_runs.h). Windows clipped at the left or right edge of the
+// image go in runs too: they all read the edge's column on that side, and
+// each has its own pixel count.
 //
 // The memory is allocated once for a render (see Create) and owned by the
 // object; nothing here calls the host.
@@ -71,6 +68,12 @@ class WindowSums {
   WindowSums(const WindowSums&) = delete;
   WindowSums& operator=(const WindowSums&) = delete;
 
+  // Tables created from now on use the widest vector loops the processor
+  // supports, or, with `widest` false, only those of the x86-64 baseline.
+  // Both give identical results (the tests check each); the widest is the
+  // default.
+  static void UseWidestVectors(bool widest);
+
   int32_t MaxRadius() const { return maxRadius; }
   // Bytes held for the table and the row scratch.
   size_t Bytes() const { return bytes; }
@@ -99,7 +102,7 @@ class WindowSums {
   template <typename Sum>
   void FillTableRowsTo(int32_t last);
   struct Span;
-  template <typename Sum>
+  template <typename Sum, bool clippedLeft, bool clippedRight>
   void MeanClipped(const Span& span, int32_t r, int32_t from, int32_t to, BMM_Color_64* row,
                    const BMM_Color_64* nextRow);
   template <typename Sum>
@@ -110,10 +113,10 @@ class WindowSums {
   int32_t height = 0;
   int32_t maxRadius = 0;
   bool wide = false;       // 64-bit entries
-  int32_t pad = 0;         // columns added on either side of a plane
+  bool avx2 = false;       // eight-at-a-time loops
   int32_t ringRows = 0;    // table rows kept
   int32_t filledRows = 0;  // table rows 0 .. filledRows - 1 have been computed
-  size_t planeStride = 0;  // entries per plane: width + 1 + 2 * pad, rounded up
+  size_t planeStride = 0;  // entries per plane: width + 1
   size_t rowStride = 0;    // entries per table row: 3 * planeStride
   void* table = nullptr;   // ringRows rows; table row i in slot i % ringRows
   int32_t* radii = nullptr;

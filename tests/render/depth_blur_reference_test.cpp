@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/progress_window.h"
+#include "render/window_sums.h"
 #include "render/work_image.h"
 #include "test_frame.h"
 
@@ -134,6 +135,15 @@ void CheckCase(std::mt19937& rng, const RandomCase& c, int round) {
 TEST(DepthBlurReference, MatchesTheDefinitionOnRandomFrames) {
   std::mt19937 rng(20240611);
   for (int round = 0; round < 400; ++round) CheckCase(rng, MakeCase(rng), round);
+}
+
+// The same with only the vector loops every x86-64 processor has (the test
+// above uses the widest the processor offers).
+TEST(DepthBlurReference, MatchesTheDefinitionWithBaselineVectorLoops) {
+  WindowSums::UseWidestVectors(false);
+  std::mt19937 rng(20261208);
+  for (int round = 0; round < 400; ++round) CheckCase(rng, MakeCase(rng), round);
+  WindowSums::UseWidestVectors(true);
 }
 
 // Single rows and columns far longer than the windows, so that the

@@ -86,7 +86,15 @@ void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step, bo
   }
 }
 
-TEST(WindowSums, MatchDirectSumsWhereSumsPass32Bits) {
+// Each test below runs with the widest vector loops the processor has and
+// with the baseline ones.
+class WindowSumsLoops : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { WindowSums::UseWidestVectors(GetParam()); }
+  void TearDown() override { WindowSums::UseWidestVectors(true); }
+};
+
+TEST_P(WindowSumsLoops, MatchDirectSumsWhereSumsPass32Bits) {
   BrightFrame frame(301, 400, 60000);
   // 127: 32-bit entries, windows of up to 255 x 255 pixels; 140 and 1000:
   // 64-bit entries. The ring wraps for the first two, and holds the whole
@@ -94,15 +102,22 @@ TEST(WindowSums, MatchDirectSumsWhereSumsPass32Bits) {
   for (int32_t radius : {127, 140, 1000}) ExpectTableMatchesDirectSums(*frame.image, radius, 7);
 }
 
-// Runs of mixed radii: 32-bit tables whose pad is the radius (3, 60) or
-// the whole width (300 on a frame 211 wide), and a 64-bit table (140 on
-// 301 x 400), whose clipped windows are read one by one.
-TEST(WindowSums, RunsOfMixedRadiiMatchDirectSums) {
+// Runs of mixed radii, so that windows clipped at the left edge, the right
+// edge and both (radius 300 on a frame 211 wide) meet whole ones in runs of
+// every length: 32-bit tables, and a 64-bit one (140 on 301 x 400).
+TEST_P(WindowSumsLoops, RunsOfMixedRadiiMatchDirectSums) {
   BrightFrame narrow(211, 67, 50000);
-  for (int32_t radius : {3, 60, 300}) ExpectTableMatchesDirectSums(*narrow.image, radius, 1, true);
+  for (int32_t radius : {3, 60, 105, 300}) {
+    ExpectTableMatchesDirectSums(*narrow.image, radius, 1, true);
+  }
   BrightFrame wide(301, 400, 60000);
   ExpectTableMatchesDirectSums(*wide.image, 140, 5, true);
 }
+
+INSTANTIATE_TEST_SUITE_P(Vectors, WindowSumsLoops, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Widest" : "Baseline";
+                         });
 
 TEST(WindowSums, AllWhiteFullHdFrameStaysWhite) {
   Bitmap bitmap(1920, 1080);
