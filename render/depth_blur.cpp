@@ -209,10 +209,10 @@ void WorkImage::DepthBlur(int32_t idFilter, float focalDepth, float blurRange, f
     const size_t first = static_cast<size_t>(y) * width;
     BMM_Color_64* row = workPixels + first;
     if (sums) {
-      // No radius exceeds the full one, which is the bound MeanRow needs.
-      // The next row is fetched into the cache while this one is blurred.
+      // No radius exceeds the full one, for which the table was made. The
+      // next row is fetched into the cache while this one is blurred.
       RowRadii(rule, ids, zChannel, first, width, sums->Radii());
-      sums->MeanRow(y, sums->Radii(), rule.Full(), row, y + 1 < height ? row + width : nullptr);
+      sums->MeanRow(y, sums->Radii(), row, y + 1 < height ? row + width : nullptr);
       continue;
     }
     for (int32_t x = 0; x < width; ++x) {

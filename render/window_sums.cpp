@@ -111,12 +111,8 @@ const WindowSums::Span& WindowSums::SpanOf(int32_t y, int32_t r) {
 }
 
 template <typename Sum>
-void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t radiusBound,
-                           BMM_Color_64* row, const BMM_Color_64* nextRow) {
-  if (radiusBound < 1) return;
-  assert(radiusBound <= maxRadius);
-  FillTableRowsTo<Sum>(std::min(y + radiusBound + 1, height));
-
+void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, BMM_Color_64* row,
+                           const BMM_Color_64* nextRow) {
   // Runs of pixels with one radius share their span; inside a run the
   // windows differ only by their column.
   for (int32_t x = 0; x < width;) {
@@ -126,7 +122,9 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, int32_t radiusBou
       x = end;
       continue;
     }
-    assert(r <= radiusBound);
+    assert(r <= maxRadius);
+    // The windows of this run reach table row y + r + 1.
+    if (y + r + 1 >= filledRows) FillTableRowsTo<Sum>(std::min(y + r + 1, height));
     const Span& span = SpanOf(y, r);
     // The windows about columns before `first` are clipped at the left
     // edge (x - r < 0), those from `last` on at the right edge (x + r + 1 >
@@ -181,11 +179,11 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
       avx2);
 }
 
-void WindowSums::MeanRow(int32_t y, const int32_t* rowRadii, int32_t radiusBound, BMM_Color_64* row,
+void WindowSums::MeanRow(int32_t y, const int32_t* rowRadii, BMM_Color_64* row,
                          const BMM_Color_64* nextRow) {
   if (wide) {
-    MeanRowOf<uint64_t>(y, rowRadii, radiusBound, row, nextRow);
+    MeanRowOf<uint64_t>(y, rowRadii, row, nextRow);
   } else {
-    MeanRowOf<uint32_t>(y, rowRadii, radiusBound, row, nextRow);
+    MeanRowOf<uint32_t>(y, rowRadii, row, nextRow);
   }
 }

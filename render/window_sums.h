@@ -85,11 +85,12 @@ class WindowSums {
   // radii[x] is at least 1 by the truncated mean of the source window of that
   // radius about (x, y), clipped to the image; alpha and the pixels of radius
   // below 1 are left alone. Radii must not exceed MaxRadius(), and rows must
-  // be visited in increasing order (see Rewind). No radius may exceed
-  // radiusBound, which is at most MaxRadius(): the table is filled as far
-  // as windows of that radius reach. nextRow, when not null, is the row the
-  // next call will be given: it is fetched into the cache meanwhile.
-  void MeanRow(int32_t y, const int32_t* radii, int32_t radiusBound, BMM_Color_64* row,
+  // be visited in increasing order (see Rewind). The table is filled only
+  // as far down as the windows met so far reach, so that rows of small
+  // radii read table rows filled recently. nextRow, when not null, is the
+  // row the next call will be given: it is fetched into the cache
+  // meanwhile.
+  void MeanRow(int32_t y, const int32_t* radii, BMM_Color_64* row,
                const BMM_Color_64* nextRow = nullptr);
   // Starts again from the top of the image.
   void Rewind() { filledRows = 0; }
@@ -97,8 +98,7 @@ class WindowSums {
  private:
   WindowSums() = default;
   template <typename Sum>
-  void MeanRowOf(int32_t y, const int32_t* radii, int32_t radiusBound, BMM_Color_64* row,
-                 const BMM_Color_64* nextRow);
+  void MeanRowOf(int32_t y, const int32_t* radii, BMM_Color_64* row, const BMM_Color_64* nextRow);
   template <typename Sum>
   void FillTableRowsTo(int32_t last);
   struct Span;

@@ -76,7 +76,7 @@ void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step, bo
       for (int32_t end = std::min(x + length, image.width); x < end; ++x) radii[x] = r;
     }
     std::copy_n(image.workPixels + static_cast<size_t>(y) * image.width, image.width, row.begin());
-    sums->MeanRow(y, radii.data(), radius, row.data());
+    sums->MeanRow(y, radii.data(), row.data());
     if (y % step) continue;
     for (int32_t x = 0; x < image.width; x += step) {
       BMM_Color_64 direct = image.workPixels[static_cast<size_t>(y) * image.width + x];
