@@ -1,5 +1,12 @@
 #include "host/filter_pipeline.h"
 
+#include <cstdint>
+#include <mutex>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "platform/resources.h"
 
 namespace {
@@ -12,7 +19,21 @@ Function Export(HMODULE module, const char* name) {
 
 }  // namespace
 
+void KeepFrameMemory() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+#if defined(__GLIBC__)
+    // No block is mapped on its own (large ones come from the heap, which
+    // can grow past any single mapping's size limit), and the heap's free
+    // top is never handed back.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, INT32_MAX);
+#endif
+  });
+}
+
 std::unique_ptr<FilterModule> FilterModule::Load(const std::string& path, std::string& error) {
+  KeepFrameMemory();
   HMODULE module = LoadLibraryA(path.c_str());
   if (!module) {
     error = "cannot load the filter module " + path + ": " + platform::LoaderError();
