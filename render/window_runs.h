@@ -185,6 +185,21 @@ void PlainMeanRun(const WindowRun<Sum>& run) {
   }
 }
 
+// Below minus above, for each channel, at the column that all windows of a
+// run clipped at an edge read on that side (0 where the windows move).
+struct EdgeColumns {
+  EdgeColumns(const WindowRun<uint32_t>& run, RunShape shape) {
+    for (size_t c = 0; c < CHANNELS; ++c) {
+      const uint32_t* a = run.above + c * run.planeStride;
+      const uint32_t* b = run.below + c * run.planeStride;
+      left[c] = shape.leftMoves ? 0 : b[run.left] - a[run.left];
+      right[c] = shape.rightMoves ? 0 : b[run.right] - a[run.right];
+    }
+  }
+  uint32_t left[CHANNELS];
+  uint32_t right[CHANNELS];
+};
+
 #if defined(__SSE2__)
 
 inline __m128i Load4(const uint32_t* p) {
@@ -211,19 +226,12 @@ int32_t MeanRunInFours(const WindowRun<uint32_t>& run) {
   const __m128i alphaMask = _mm_set1_epi32(static_cast<int32_t>(0xFFFF0000u));
   // Read once: the stores to the pixels below may not alias them.
   const __m128d shared = _mm_set1_pd(run.reciprocals[0]);
-  // Below minus above at a column all windows share, for each channel.
+  const EdgeColumns edges(run, shape);
   __m128i fixedLeft[CHANNELS];
   __m128i fixedRight[CHANNELS];
   for (size_t c = 0; c < CHANNELS; ++c) {
-    const uint32_t* a = run.above + c * run.planeStride;
-    const uint32_t* b = run.below + c * run.planeStride;
-    fixedLeft[c] = fixedRight[c] = _mm_setzero_si128();
-    if constexpr (!shape.leftMoves) {
-      fixedLeft[c] = _mm_set1_epi32(static_cast<int32_t>(b[run.left] - a[run.left]));
-    }
-    if constexpr (!shape.rightMoves) {
-      fixedRight[c] = _mm_set1_epi32(static_cast<int32_t>(b[run.right] - a[run.right]));
-    }
+    fixedLeft[c] = _mm_set1_epi32(static_cast<int32_t>(edges.left[c]));
+    fixedRight[c] = _mm_set1_epi32(static_cast<int32_t>(edges.right[c]));
   }
   int32_t i = 0;
   for (; i + 4 <= run.count; i += 4) {
@@ -287,18 +295,12 @@ KESTRION_AVX2 int32_t MeanRunInEights(const WindowRun<uint32_t>& run) {
   const __m256i signBit = _mm256_set1_epi32(static_cast<int32_t>(0x80000000u));
   const __m256d two31 = _mm256_set1_pd(2147483648.0);
   const __m256d shared = _mm256_set1_pd(run.reciprocals[0]);
+  const EdgeColumns edges(run, shape);
   __m256i fixedLeft[CHANNELS];
   __m256i fixedRight[CHANNELS];
   for (size_t c = 0; c < CHANNELS; ++c) {
-    const uint32_t* a = run.above + c * run.planeStride;
-    const uint32_t* b = run.below + c * run.planeStride;
-    fixedLeft[c] = fixedRight[c] = _mm256_setzero_si256();
-    if constexpr (!shape.leftMoves) {
-      fixedLeft[c] = _mm256_set1_epi32(static_cast<int32_t>(b[run.left] - a[run.left]));
-    }
-    if constexpr (!shape.rightMoves) {
-      fixedRight[c] = _mm256_set1_epi32(static_cast<int32_t>(b[run.right] - a[run.right]));
-    }
+    fixedLeft[c] = _mm256_set1_epi32(static_cast<int32_t>(edges.left[c]));
+    fixedRight[c] = _mm256_set1_epi32(static_cast<int32_t>(edges.right[c]));
   }
   int32_t i = 0;
   for (; i + 8 <= run.count; i += 8) {
