@@ -86,10 +86,10 @@ inline int32_t FillRowInFours(const uint32_t* above, const BMM_Color_64* pixels,
 
 // Table row `out` = row `above` plus the running sums of the `width`
 // source pixels; out[0] = 0. Unsigned arithmetic wraps, which the 32-bit
-// table relies on. `next` is the source row the
-// next call will read (or `pixels` again): a row of the source is read
-// once, from memory, so fetching the next one ahead while this one is
-// summed hides most of the wait.
+// table relies on. `next` is the source row the next call will read (or
+// `pixels` again): a row of the source is read once, from memory, so
+// fetching the next one ahead while this one is summed hides most of the
+// wait.
 template <typename Sum>
 void FillRow(const Sum* above, const BMM_Color_64* pixels, const BMM_Color_64* next, int32_t width,
              size_t planeStride, Sum* out) {
@@ -131,8 +131,8 @@ struct RunShape {
   bool rightMoves;        // window i's right column is right + i, else right
   bool sharedReciprocal;  // one 1 / pixel count for the run, else one per window
 };
-// Windows inside the image: all of a run's windows hold the same number of
-// pixels.
+// Windows clipped at neither the left nor the right edge: all of a run's
+// windows hold the same number of pixels.
 constexpr RunShape WHOLE{true, true, true};
 
 // A run of `count` windows whose sums lie between table rows `above` and
