@@ -10,7 +10,6 @@
 #include <cstring>
 #include <vector>
 
-#include "host/filter_pipeline.h"
 #include "platform/progress_window.h"
 #include "render/window_sums.h"
 #include "render/work_image.h"
@@ -21,6 +20,7 @@ namespace {
 
 using kestrion_bench::BLUR_RANGE;
 using kestrion_bench::FOCAL_DEPTH;
+using kestrion_bench::REPETITIONS;
 using kestrion_bench::SyntheticFrame;
 
 uint16_t Arg(const benchmark::State& state, int i) { return static_cast<uint16_t>(state.range(i)); }
@@ -148,8 +148,6 @@ void FrameSizes(benchmark::internal::Benchmark* b, std::initializer_list<int> si
   }
 }
 
-constexpr int REPETITIONS = 5;
-
 }  // namespace
 
 BENCHMARK(BM_DepthBlur)
@@ -180,14 +178,3 @@ BENCHMARK(BM_DepthBlurFreshTable)
 BENCHMARK(BM_WriteBack)
     ->Apply([](auto* b) { FrameSizes(b, {0}); }) -> Unit(benchmark::kMillisecond)
         -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
-
-// Every benchmark runs as inside the host, whose pipeline keeps the memory
-// of one frame's working copies for the next (KeepFrameMemory).
-int main(int argc, char** argv) {
-  KeepFrameMemory();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

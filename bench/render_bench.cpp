@@ -18,6 +18,7 @@ namespace {
 
 using kestrion_bench::BLUR_RANGE;
 using kestrion_bench::FOCAL_DEPTH;
+using kestrion_bench::REPETITIONS;
 using kestrion_bench::SyntheticFrame;
 
 constexpr size_t RECORD_SIZE = 284;
@@ -81,5 +82,5 @@ BENCHMARK(BM_Render)
     ->Args({3840, 2160, 20})
     ->Args({3840, 2160, 100})
     ->Unit(benchmark::kMillisecond)
-    ->Repetitions(5)
+    ->Repetitions(REPETITIONS)
     ->ReportAggregatesOnly(true);

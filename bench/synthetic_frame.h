@@ -12,6 +12,13 @@
 
 namespace kestrion_bench {
 
+// Repetitions of each timed benchmark, of which the report gives the
+// median. On a shared machine a busy spell slows whatever runs during it;
+// with the repetitions of all benchmarks interleaved (main.cpp) it slows a
+// few of each benchmark's ten rather than all of one benchmark's, and the
+// medians stay close to the quiet times.
+constexpr int REPETITIONS = 10;
+
 constexpr float FOCAL_DEPTH = 100.0f;
 constexpr float BLUR_RANGE = 50.0f;
 // The ground's depth at the bottom edge of the frame.
