@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/filter_pipeline.h"
@@ -89,6 +90,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
 // a shared machine would fall on one benchmark's repetitions only.
 int main(int argc, char** argv) {
   KeepFrameMemory();
+  // Another output format asked for on the command line (json, csv) goes to
+  // the library's own reporter, without the ratios.
+  bool console = true;
+  constexpr std::string_view FORMAT = "--benchmark_format=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg.substr(0, FORMAT.size()) == FORMAT) console = arg.substr(FORMAT.size()) == "console";
+  }
   std::vector<char*> args(argv, argv + argc);
   char interleave[] = "--benchmark_enable_random_interleaving=true";
   args.insert(args.begin() + (argc > 0 ? 1 : 0), interleave);
@@ -96,8 +105,12 @@ int main(int argc, char** argv) {
   args.push_back(nullptr);
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (console) {
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+  } else {
+    benchmark::RunSpecifiedBenchmarks();
+  }
   benchmark::Shutdown();
   return 0;
 }
