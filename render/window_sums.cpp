@@ -161,20 +161,20 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
   // the divisions go two at a time. Radii stay within MaxRadius(), so
   // x + r + 1 does not overflow.
   const int slot = from == 0 ? 0 : 1;
-  double* counts = reciprocals + static_cast<size_t>(slot) * width;
+  double* perWindow = reciprocals + static_cast<size_t>(slot) * width;
   ClippedRun& cached = clippedRuns[slot];
   if (cached.radius != r || cached.rows != span.rows || cached.from != from || cached.to != to) {
     for (int32_t x = from; x < to; ++x) {
       const int32_t right = x + r + 1 < width ? x + r + 1 : width;
       const int32_t left = x - r > 0 ? x - r : 0;
-      counts[x - from] = MeanReciprocal(static_cast<double>(span.rows) * (right - left));
+      perWindow[x - from] = MeanReciprocal(static_cast<double>(span.rows) * (right - left));
     }
     cached = {r, span.rows, from, to};
   }
   constexpr window_runs::RunShape shape{!clippedLeft, !clippedRight, false};
   window_runs::MeanRun<Sum, shape>(
       {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
-       clippedLeft ? 0 : from - r, clippedRight ? width : from + r + 1, counts, to - from,
+       clippedLeft ? 0 : from - r, clippedRight ? width : from + r + 1, perWindow, to - from,
        row + from, nextRow ? nextRow + from : nullptr},
       avx2);
 }
