@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "host/custom_controls.h"
-#include "module/module.h"
+#include "platform/resources.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/dialog_ids.h"
+#include "ui/module_instance.h"
 
 namespace {
 
