@@ -14,7 +14,7 @@
 
 namespace {
 
-using ControlDialog = UiTest;
+using ControlDialog = UiFixture;
 
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
