@@ -39,7 +39,7 @@ struct ControlDialogState {
 };
 
 // The module's one control dialog state. Only the dialog procedure and the
-// filter's dialog operations write it.
+// dialog's helpers (dialog_controls.h) write it.
 extern ControlDialogState controlDialog;
 
 // The dialog procedure of every control dialog. WM_INITDIALOG records
