@@ -21,8 +21,6 @@ namespace kestrion {
 namespace {
 
 constexpr float DEPTH_BACKGROUND = 1.0e30f;
-constexpr uint32_t MATERIAL_ID_MAX = std::numeric_limits<uint8_t>::max();
-constexpr uint32_t OBJECT_ID_MAX = std::numeric_limits<uint16_t>::max();
 constexpr int64_t SIDE_MAX = std::numeric_limits<uint16_t>::max();
 
 int64_t Side(int min, int max) { return static_cast<int64_t>(max) - min + 1; }

@@ -8,8 +8,8 @@
 #include "app/errors.h"
 #include "app/interrupt.h"
 #include "app/progress_report.h"
+#include "host/progress_window.h"
 #include "platform/message_box.h"
-#include "platform/progress_window.h"
 
 namespace kestrion {
 
@@ -86,8 +86,11 @@ void RunFocusFilter(const FilterModule& module, const FilterJob& job) {
   }
   CheckChannels(*filter, job);
 
+  // kestrion runs frames as the host application does, whose renderer keeps
+  // one frame's memory for the next.
+  KeepFrameMemory();
   ProgressReport report(job.showProgress, stderr);
-  platform::ProgressWindow window;
+  ProgressWindow window;
   window.Record(false);
   window.OnProgress([&report](int32_t row, int32_t lastRow) {
     report.Update(row, lastRow);

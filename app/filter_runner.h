@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/image.h"
-#include "filter/focus_config.h"
 #include "host/filter_pipeline.h"
+#include "kestrion/focus_config.h"
 
 namespace kestrion {
 

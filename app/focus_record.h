@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <string>
 
-#include "filter/focus_config.h"
+#include "host/bitmap.h"
+#include "kestrion/focus_config.h"
 
 namespace kestrion {
 
 // Blur range and size: kestrion accepts what the control dialog offers
-// (BLUR_*_MIN / _MAX of the record). The ID channels are 8 and 16 bits wide.
-constexpr int32_t MATERIAL_ID_MAX = 255;
-constexpr int32_t OBJECT_ID_MAX = 65535;
+// (BLUR_*_MIN / _MAX of the record); IDs, what their channels can hold
+// (MATERIAL_ID_MAX, OBJECT_ID_MAX of the bitmap).
 
 // Which pixels the filter blurs: the whole image, or the pixels of one
 // material-effects ID or one object ID.

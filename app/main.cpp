@@ -13,7 +13,7 @@
 #include "app/commands.h"
 #include "app/demo_scene.h"
 #include "app/errors.h"
-#include "filter/focus_config.h"
+#include "kestrion/focus_config.h"
 
 namespace {
 

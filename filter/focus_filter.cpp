@@ -6,8 +6,6 @@
 
 #include "filter/identity.h"
 #include "host/bitmap.h"
-#include "ui/node_change_notifier.h"
-#include "ui/object_picker.h"
 
 const char FILTER_DESCRIPTION[256] = KESTRION_PRODUCT_NAME;
 const char FILTER_AUTHOR[256] = KESTRION_AUTHOR_CREDIT;

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "filter/focus_config.h"
 #include "host/image_filter.h"
+#include "kestrion/focus_config.h"
 #include "platform/win32.h"
 
 class NodeChangeNotifier;
@@ -28,14 +28,18 @@ constexpr uint32_t FILTER_CAPABILITY = 6;
 constexpr int32_t ABOUT_DIALOG_ID = 101;
 constexpr int32_t CONTROL_DIALOG_ID = 102;
 
-// The two animated tracks.
-constexpr TrackId RANGE_TRACK{1, 16};
-constexpr TrackId SIZE_TRACK{2, 32};
-constexpr const char* RANGE_TRACK_NAME = "Range";
-constexpr const char* SIZE_TRACK_NAME = "Size";
+// The time argument of the track operations that stands for the host's
+// current time (any negative time does).
+constexpr TimeValue CURRENT_TIME = -1;
 
-// Name of the undo step of a live edit of range or size.
-constexpr const char* PARAMETER_CHANGE = "Parameter Change";
+// Free the control dialog's callback objects. Defined with their classes,
+// in the dialog code, which this header does not see.
+struct NotifierDeleter {
+  void operator()(NodeChangeNotifier* notifier) const;
+};
+struct PickerDeleter {
+  void operator()(ObjectPicker* picker) const;
+};
 
 class FilterBase : public ImageFilter {
  public:
@@ -49,7 +53,7 @@ class FilterBase : public ImageFilter {
   uint32_t CapabilityFlags() override;
 
   // Registered with the track-view node while the control dialog is open.
-  std::unique_ptr<NodeChangeNotifier> nodeNotifier;
+  std::unique_ptr<NodeChangeNotifier, NotifierDeleter> nodeNotifier;
   // The controller the last track operation found or created; not owned.
   Control* currentControl = nullptr;
   // An undo hold begun by the control dialog is open.
@@ -83,23 +87,7 @@ class FocusFilter : public FilterBase {
   // that points in front of the camera have positive depth. 1 when stored.
   int32_t GetFocalDepth(const char* name, float* depth);
 
-  // The control dialog's handler and its support operations.
-  INT_PTR DialogHandler(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-  void EnableBySource(HWND dialog);
-  int32_t ReadSource(HWND dialog);
-  int32_t SetupFloatSpinners(HWND dialog);
-  void SetupIdSpinners(HWND dialog);
-  void ReleaseIdSpinners();
-  int32_t ReadBackFloatSpinners(HWND dialog);
-  void Browse(HWND dialog);
-  void RegisterNotifier(HWND dialog);
-  void UnregisterNotifier();
-  void BeginHold();
-  void BeginHoldIfNone();
-  void EndHold(WPARAM wParam, const char* name);
-  void AcceptHold(const char* name);
-
   FocusConfig config;
   // Created by the dialog's Browse button, freed when the dialog closes.
-  std::unique_ptr<ObjectPicker> picker;
+  std::unique_ptr<ObjectPicker, PickerDeleter> picker;
 };

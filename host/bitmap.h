@@ -10,9 +10,13 @@
 #include "platform/win32.h"
 
 // Renderer channel codes, as a bit set.
-constexpr uint32_t CHANNEL_Z = 1;        // float per pixel; Z <= -1.0e30 means no geometry
-constexpr uint32_t CHANNEL_MTL_ID = 2;   // uint8_t per pixel: material-effects ID
-constexpr uint32_t CHANNEL_OBJ_ID = 4;   // uint16_t per pixel: object ID
+constexpr uint32_t CHANNEL_Z = 1;       // float per pixel; Z <= -1.0e30 means no geometry
+constexpr uint32_t CHANNEL_MTL_ID = 2;  // uint8_t per pixel: material-effects ID
+constexpr uint32_t CHANNEL_OBJ_ID = 4;  // uint16_t per pixel: object ID
+
+// The highest ID each ID channel can hold: its element's range.
+constexpr int32_t MATERIAL_ID_MAX = 255;  // CHANNEL_MTL_ID, 8 bits
+constexpr int32_t OBJECT_ID_MAX = 65535;  // CHANNEL_OBJ_ID, 16 bits
 
 // The Z value the renderer writes where no geometry was hit.
 constexpr float Z_BACKGROUND = -1.0e30f;
@@ -76,7 +80,8 @@ class Bitmap {
  public:
   Bitmap() = default;
   explicit Bitmap(std::unique_ptr<BitmapStorage> storage) : storage(std::move(storage)) {}
-  Bitmap(uint16_t width, uint16_t height) : storage(std::make_unique<BitmapStorage>(width, height)) {}
+  Bitmap(uint16_t width, uint16_t height)
+      : storage(std::make_unique<BitmapStorage>(width, height)) {}
 
   // The storage, or null for a bitmap that has none.
   BitmapStorage* Storage() const { return storage.get(); }

@@ -33,7 +33,6 @@ void KeepFrameMemory() {
 }
 
 std::unique_ptr<FilterModule> FilterModule::Load(const std::string& path, std::string& error) {
-  KeepFrameMemory();
   HMODULE module = LoadLibraryA(path.c_str());
   if (!module) {
     error = "cannot load the filter module " + path + ": " + platform::LoaderError();

@@ -56,9 +56,11 @@ class FilterModule {
 // unmapping them when freed. A filter that allocates its working copies at
 // the start of each frame and frees them at the end then reuses pages
 // already mapped, instead of paying a page fault for every fresh 4 KiB page
-// of every frame (about as much as copying the frame twice). Called by
-// FilterModule::Load; calling it again does nothing. Has no effect where
-// the allocator offers no such settings (or is replaced, as under the
+// of every frame (about as much as copying the frame twice). It changes the
+// allocator of the whole process, so it is the host program's choice: a
+// program that runs frames through filters calls it before the first one;
+// loading a module does not. Calling it again does nothing. Has no effect
+// where the allocator offers no such settings (or is replaced, as under the
 // address sanitizer).
 void KeepFrameMemory();
 

@@ -2,6 +2,7 @@
 #include "module/exports.h"
 
 #include "filter/identity.h"
+#include "kestrion/version.h"
 #include "module/class_desc.h"
 
 namespace {
@@ -19,4 +20,4 @@ ClassDesc* LibClassDesc(int32_t index) {
   return classTable[index].getter();
 }
 
-uint32_t LibVersion() { return LIBRARY_VERSION; }
+uint32_t LibVersion() { return HOST_INTERFACE_VERSION; }

@@ -7,8 +7,6 @@
 #include "host/class_desc.h"
 #include "module/module.h"
 
-constexpr uint32_t LIBRARY_VERSION = 0x07D00500;
-
 KESTRION_EXPORT const char* LibDescription();
 KESTRION_EXPORT int32_t LibNumberClasses();
 // The descriptor of class `index`, or null outside 0 .. count - 1.

@@ -9,13 +9,11 @@
 
 #define KESTRION_EXPORT extern "C" __attribute__((visibility("default")))
 
-// The module's own instance handle: set at attach, cleared at detach. Every
-// dialog is created from the module's resources through it.
-extern HINSTANCE moduleInstance;
 // Set once the custom and common controls are initialised for this attach.
 extern int32_t controlsInitialised;
 
-// The attach and detach handling, called by the platform's loader.
+// The attach and detach handling, called by the platform's loader. Sets
+// and clears moduleInstance (ui/module_instance.h).
 KESTRION_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 // The module's resource table (dialogs 101 and 102, bitmap 104).
 KESTRION_EXPORT const ResourceTable* ModuleResources();

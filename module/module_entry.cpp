@@ -2,9 +2,9 @@
 // the platform's loader finds.
 #include "host/custom_controls.h"
 #include "module/module.h"
+#include "ui/module_instance.h"
 #include "ui/resources.h"
 
-HINSTANCE moduleInstance = nullptr;
 int32_t controlsInitialised = 0;
 
 BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

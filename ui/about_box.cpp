@@ -1,9 +1,10 @@
-// about_box.cpp: the about box and the filter's operation that shows it.
+// about_box.cpp: the about box's procedure and how the filter runs it.
 #include "ui/about_box.h"
 
+#include "filter/dialogs.h"
 #include "filter/focus_filter.h"
 #include "host/custom_controls.h"
-#include "module/module.h"
+#include "ui/module_instance.h"
 
 INT_PTR AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
@@ -20,8 +21,8 @@ INT_PTR AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   }
 }
 
-int32_t FocusFilter::ShowAboutBox(HWND parent) {
+int32_t RunAboutBox(FocusFilter& filter, HWND parent) {
   return static_cast<int32_t>(
       DialogBoxParamA(moduleInstance, MAKEINTRESOURCEA(static_cast<WORD>(ABOUT_DIALOG_ID)), parent,
-                      AboutDialogProc, reinterpret_cast<LPARAM>(this)));
+                      AboutDialogProc, reinterpret_cast<LPARAM>(&filter)));
 }

@@ -15,8 +15,8 @@
 
 #include <memory>
 
-#include "filter/focus_config.h"
 #include "host/custom_controls.h"
+#include "kestrion/focus_config.h"
 #include "platform/win32.h"
 
 class FocusFilter;
@@ -39,12 +39,12 @@ struct ControlDialogState {
 };
 
 // The module's one control dialog state. Only the dialog procedure and the
-// filter's dialog operations write it.
+// dialog's helpers (dialog_controls.h) write it.
 extern ControlDialogState controlDialog;
 
 // The dialog procedure of every control dialog. WM_INITDIALOG records
-// lParam as the dialog's filter; each message then goes to that filter's
-// DialogHandler. With no filter recorded (messages that precede
+// lParam as the dialog's filter; each message is then handled for that
+// filter. With no filter recorded (messages that precede
 // WM_INITDIALOG, such as WM_SETFONT, or that follow WM_DESTROY) the answer
 // is 0.
 INT_PTR ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

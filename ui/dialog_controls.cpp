@@ -1,6 +1,8 @@
 // dialog_controls.cpp: the control dialog's source radio buttons and its
 // four spinners (acquired at initialisation, released at destroy).
-#include "filter/focus_filter.h"
+#include "ui/dialog_controls.h"
+
+#include "host/bitmap.h"
 #include "host/custom_controls.h"
 #include "ui/control_dialog.h"
 #include "ui/dialog_ids.h"
@@ -18,7 +20,7 @@ struct IdSpinner {
 
 // Set up in this order: material effects ID, then object channel ID.
 constexpr IdSpinner ID_SPINNERS[] = {
-    {IDC_MATERIAL_ID_SPINNER, IDC_MATERIAL_ID_EDIT, MATERIAL_ID_MAX,
+    {IDC_MATERIAL_ID_SPINNER, IDC_MATERIAL_ID_EDIT, MATERIAL_ID_SPINNER_MAX,
      &ControlDialogState::materialIdSpinner, &FocusConfig::materialEffectsId},
     {IDC_OBJECT_ID_SPINNER, IDC_OBJECT_ID_EDIT, OBJECT_ID_MAX, &ControlDialogState::objectIdSpinner,
      &FocusConfig::objectChannelId},
@@ -41,21 +43,21 @@ void EnablePair(HWND dialog, int edit, int spinner, bool enable) {
 
 }  // namespace
 
-void FocusFilter::EnableBySource(HWND dialog) {
+void EnableBySource(HWND dialog) {
   EnablePair(dialog, IDC_MATERIAL_ID_EDIT, IDC_MATERIAL_ID_SPINNER,
              Checked(dialog, IDC_MATERIAL_EFFECTS));
   EnablePair(dialog, IDC_OBJECT_ID_EDIT, IDC_OBJECT_ID_SPINNER,
              Checked(dialog, IDC_OBJECT_CHANNEL));
 }
 
-int32_t FocusFilter::ReadSource(HWND dialog) {
+int32_t ReadSource(HWND dialog) {
   for (int id : {IDC_WHOLE_IMAGE, IDC_MATERIAL_EFFECTS, IDC_OBJECT_CHANNEL}) {
     if (Checked(dialog, id)) return id;
   }
   return SOURCE_WHOLE_IMAGE;
 }
 
-int32_t FocusFilter::SetupFloatSpinners(HWND dialog) {
+void SetupFloatSpinners(HWND dialog, const FocusConfig& config) {
   for (const FloatParameter& s : FLOAT_PARAMETERS) {
     ISpinnerControl* spinner =
         Acquire(dialog, s.spinner, s.edit, EDITTYPE_FLOAT, controlDialog.*s.handle);
@@ -63,10 +65,9 @@ int32_t FocusFilter::SetupFloatSpinners(HWND dialog) {
     spinner->SetFloatLimits(s.minimum, s.maximum, 0);
     spinner->SetFloatValue(config.*s.field, 0);
   }
-  return 1;
 }
 
-void FocusFilter::SetupIdSpinners(HWND dialog) {
+void SetupIdSpinners(HWND dialog, const FocusConfig& config) {
   // A stored mode outside the three buttons selects none of them.
   const int32_t mode = config.sourceMode;
   if (mode >= IDC_WHOLE_IMAGE && mode <= IDC_OBJECT_CHANNEL) {
@@ -82,15 +83,14 @@ void FocusFilter::SetupIdSpinners(HWND dialog) {
   EnableBySource(dialog);
 }
 
-void FocusFilter::ReleaseIdSpinners() {
+void ReleaseIdSpinners() {
   controlDialog.materialIdSpinner.reset();
   controlDialog.objectIdSpinner.reset();
 }
 
-int32_t FocusFilter::ReadBackFloatSpinners(HWND) {
+void ReadBackFloatSpinners(FocusConfig& config) {
   if (controlDialog.sizeSpinner) config.blurSize = controlDialog.sizeSpinner->GetFloatValue();
   if (controlDialog.rangeSpinner) config.blurRange = controlDialog.rangeSpinner->GetFloatValue();
   controlDialog.sizeSpinner.reset();
   controlDialog.rangeSpinner.reset();
-  return 1;
 }

@@ -4,7 +4,7 @@
 // templates in resources.cpp and the handlers use these names only.
 #pragma once
 
-#include "filter/focus_config.h"
+#include "kestrion/focus_config.h"
 #include "platform/win32.h"
 
 // The logo that the about box shows.
@@ -29,6 +29,7 @@ constexpr int IDC_OBJECT_ID_EDIT = 1027;
 constexpr int IDC_MATERIAL_ID_SPINNER = 1046;
 constexpr int IDC_OBJECT_ID_SPINNER = 1047;
 
-// Limits of the ID spinners (the float spinners' are the record's).
-constexpr int MATERIAL_ID_MAX = 15;
-constexpr int OBJECT_ID_MAX = 65535;
+// The material ID spinner's upper limit, lower than the channel's
+// (MATERIAL_ID_MAX). The object ID spinner offers the whole channel
+// (OBJECT_ID_MAX), the float spinners the record's limits.
+constexpr int MATERIAL_ID_SPINNER_MAX = 15;

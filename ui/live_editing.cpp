@@ -3,16 +3,14 @@
 #include "ui/live_editing.h"
 
 #include "filter/focus_filter.h"
-#include "host/hold.h"
 #include "host/messages.h"
 #include "ui/control_dialog.h"
 #include "ui/dialog_ids.h"
 #include "ui/float_parameters.h"
 #include "ui/node_change_notifier.h"
+#include "ui/parameter_hold.h"
 
 namespace {
-
-constexpr TimeValue CURRENT_TIME = -1;
 
 const FloatParameter* BySpinner(WPARAM wParam) {
   for (const FloatParameter& p : FLOAT_PARAMETERS) {
@@ -55,7 +53,7 @@ void FollowTime(FocusFilter& filter, TimeValue t) {
 void EditLive(FocusFilter& filter, const FloatParameter& p) {
   ISpinnerControl* spinner = SpinnerOf(p);
   if (!spinner) return;
-  filter.BeginHoldIfNone();
+  BeginHoldIfNone(filter);
   float& field = filter.config.*p.field;
   field = spinner->GetFloatValue();
   filter.SetTrackValue(p.track, &field, CURRENT_TIME);
@@ -94,40 +92,15 @@ void HandleLiveEditing(FocusFilter& filter, HWND, UINT message, WPARAM wParam, L
       if (const FloatParameter* p = BySpinner(wParam)) EditLive(filter, *p);
       break;
     case SPINNER_PRESS:
-      if (BySpinner(wParam)) filter.BeginHold();
+      if (BySpinner(wParam)) BeginHold(filter);
       break;
     case SPINNER_RELEASE:
-      if (BySpinner(wParam)) filter.EndHold(wParam, PARAMETER_CHANGE);
+      if (BySpinner(wParam)) EndHold(filter, wParam, PARAMETER_CHANGE);
       break;
     case CUSTEDIT_ENTER:
-      if (FromLiveEdit(wParam)) filter.AcceptHold(PARAMETER_CHANGE);
+      if (FromLiveEdit(wParam)) AcceptHold(filter, PARAMETER_CHANGE);
       break;
     default:
       break;
   }
-}
-
-void FocusFilter::BeginHold() {
-  theHold.Begin();
-  holdActive = true;
-}
-
-void FocusFilter::BeginHoldIfNone() {
-  if (!holdActive) BeginHold();
-}
-
-void FocusFilter::EndHold(WPARAM wParam, const char* name) {
-  if (!holdActive) return;
-  if (HIWORD(wParam)) {
-    theHold.Accept(name);
-  } else {
-    theHold.Cancel();
-  }
-  holdActive = false;
-}
-
-void FocusFilter::AcceptHold(const char* name) {
-  if (!holdActive) return;
-  theHold.Accept(name);
-  holdActive = false;
 }

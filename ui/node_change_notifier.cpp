@@ -14,19 +14,21 @@ int32_t NodeChangeNotifier::Changed(uint32_t, uint32_t, uint32_t, uint32_t, uint
   return 1;
 }
 
-void FocusFilter::RegisterNotifier(HWND dialog) {
+void NotifierDeleter::operator()(NodeChangeNotifier* notifier) const { delete notifier; }
+
+void RegisterNotifier(FocusFilter& filter, HWND dialog) {
   // A notifier left from an earlier dialog must not stay registered.
-  UnregisterNotifier();
-  ITrackViewNode* node = Node();
+  UnregisterNotifier(filter);
+  ITrackViewNode* node = filter.Node();
   if (!node) return;
-  nodeNotifier.reset(new (std::nothrow) NodeChangeNotifier(dialog));
-  if (nodeNotifier) node->RegisterNotify(nodeNotifier.get());
+  filter.nodeNotifier.reset(new (std::nothrow) NodeChangeNotifier(dialog));
+  if (filter.nodeNotifier) node->RegisterNotify(filter.nodeNotifier.get());
 }
 
-void FocusFilter::UnregisterNotifier() {
-  if (!nodeNotifier) return;
-  if (ITrackViewNode* node = Node()) node->UnregisterNotify(nodeNotifier.get());
+void UnregisterNotifier(FocusFilter& filter) {
+  if (!filter.nodeNotifier) return;
+  if (ITrackViewNode* node = filter.Node()) node->UnregisterNotify(filter.nodeNotifier.get());
   // Freed even when the node has gone meanwhile: the notifier lives only as
   // long as its dialog.
-  nodeNotifier.reset();
+  filter.nodeNotifier.reset();
 }

@@ -7,6 +7,8 @@
 #include "host/tracks.h"
 #include "platform/win32.h"
 
+class FocusFilter;
+
 // Sent by the notifier to the control dialog: the track-view node changed.
 constexpr UINT NODE_CHANGED = 1060;
 
@@ -20,3 +22,11 @@ class NodeChangeNotifier : public TrackViewNotify {
 
   HWND dialog;
 };
+
+// Registers a new notifier for `dialog` on the filter's track-view node, as
+// filter.nodeNotifier, after unregistering any left from an earlier dialog.
+// Without a node there is none.
+void RegisterNotifier(FocusFilter& filter, HWND dialog);
+// Unregisters and frees the filter's notifier, if it has one; freed also
+// when the node has gone meanwhile.
+void UnregisterNotifier(FocusFilter& filter);

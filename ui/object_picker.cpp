@@ -32,13 +32,16 @@ void ObjectPicker::Picked(const PickList& picked) {
   std::memcpy(filter->config.focalObjectName, name, length + 1);
 }
 
-void FocusFilter::Browse(HWND dialog) {
-  picker.reset();
-  picker.reset(new (std::nothrow) ObjectPicker(this));
-  if (picker && MainInterface()->PickByName(*picker) != 0 && config.focalObjectName[0] != '\0') {
+void PickerDeleter::operator()(ObjectPicker* picker) const { delete picker; }
+
+void Browse(FocusFilter& filter, HWND dialog) {
+  filter.picker.reset();
+  filter.picker.reset(new (std::nothrow) ObjectPicker(&filter));
+  if (filter.picker && filter.MainInterface()->PickByName(*filter.picker) != 0 &&
+      filter.config.focalObjectName[0] != '\0') {
     // The name may still be one loaded without terminator, should the pick
     // have been refused.
-    ShowFocalName(dialog, config);
+    ShowFocalName(dialog, filter.config);
   }
   UpdateWindow(dialog);
 }

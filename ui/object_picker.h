@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/scene.h"
+#include "platform/win32.h"
 
 class FocusFilter;
 
@@ -12,8 +13,8 @@ class ObjectPicker : public PickCallback {
   explicit ObjectPicker(FocusFilter* filter) : filter(filter) {}
   virtual ~ObjectPicker() = default;
 
-  const char* DialogTitle() override;           // "Select Object"
-  const char* ButtonText() override;            // "Ok"
+  const char* DialogTitle() override;  // "Select Object"
+  const char* ButtonText() override;   // "Ok"
   int SinglePick() override { return 1; }
   int ListHidden() override { return 0; }
   int Listed(SceneNode*) override { return 1; }
@@ -25,3 +26,8 @@ class ObjectPicker : public PickCallback {
 
   FocusFilter* filter;
 };
+
+// The Browse... command of the control dialog: runs the host's pick dialog
+// with a new picker held in filter.picker (freeing any earlier one); after
+// a completed pick of a stored name the name label shows it.
+void Browse(FocusFilter& filter, HWND dialog);

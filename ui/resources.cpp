@@ -6,7 +6,9 @@
 #include <iterator>
 
 #include "filter/focus_filter.h"
+#include "filter/identity.h"
 #include "host/custom_controls.h"
+#include "kestrion/version.h"
 #include "ui/dialog_ids.h"
 #include "ui/logo.h"
 
@@ -20,6 +22,11 @@ constexpr DWORD CHILD = WS_CHILD | WS_VISIBLE;
 constexpr DWORD LABEL = CHILD | SS_CENTER | WS_GROUP;
 constexpr DWORD EDIT = CHILD | WS_TABSTOP;
 constexpr const char* WEB_ADDRESS = "www.kestrion.example";
+// VERSION_TEXT, and the control dialog's heading PRODUCT_AND_VERSION.
+#define VERSION_LINE "Version " KESTRION_VERSION_TEXT
+constexpr const char* VERSION_TEXT = VERSION_LINE;
+constexpr const char* PRODUCT_AND_VERSION = KESTRION_PRODUCT_NAME ", " VERSION_LINE;
+#undef VERSION_LINE
 
 constexpr WORD Id(int id) { return static_cast<WORD>(id); }
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "filter/focus_filter.h"
+#include "host/progress_window.h"
 #include "platform/message_box.h"
-#include "platform/progress_window.h"
 #include "tests/filter/test_frame.h"
 
 namespace {
@@ -63,7 +63,7 @@ class RenderPass : public ::testing::Test {
   TestFrame frame;
   ImageFilterInfo info{0, 20, 10};
   FocusFilter filter;
-  platform::ProgressWindow progress;
+  ProgressWindow progress;
 };
 
 TEST_F(RenderPass, BlursAboutTheFocalObjectWithItsArgumentsInOrder) {

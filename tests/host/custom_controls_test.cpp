@@ -22,7 +22,7 @@ struct Note {
 
 LPARAM At(int y) { return MAKELPARAM(0, static_cast<WORD>(static_cast<int16_t>(y))); }
 
-class SpinnerTest : public ::testing::Test {
+class SpinnerControl : public ::testing::Test {
  protected:
   void SetUp() override {
     InitCustomControls(nullptr);
@@ -63,13 +63,13 @@ class SpinnerTest : public ::testing::Test {
     SendMessageA(editWnd, WM_KEYDOWN, VK_RETURN, 0);
   }
 
-  test::RecordingWindow parent;
+  kestrion_test::RecordingWindow parent;
   HWND spinWnd = nullptr;
   HWND editWnd = nullptr;
   ISpinnerControl* spin = nullptr;
 };
 
-TEST_F(SpinnerTest, AcceptedDragSendsPressChangesAndAcceptingRelease) {
+TEST_F(SpinnerControl, AcceptedDragSendsPressChangesAndAcceptingRelease) {
   EXPECT_EQ(EditText(), "50.0");
   Mouse(WM_LBUTTONDOWN, 0);
   Mouse(WM_MOUSEMOVE, -100);
@@ -91,7 +91,7 @@ TEST_F(SpinnerTest, AcceptedDragSendsPressChangesAndAcceptingRelease) {
   EXPECT_EQ(spin->GetFloatValue(), 80.0f);
 }
 
-TEST_F(SpinnerTest, RightButtonCancelsTheDragAndRestoresSilently) {
+TEST_F(SpinnerControl, RightButtonCancelsTheDragAndRestoresSilently) {
   Mouse(WM_LBUTTONDOWN, 7);
   Mouse(WM_MOUSEMOVE, 27);  // 20 pixels down
   EXPECT_FLOAT_EQ(spin->GetFloatValue(), 48.0f);
@@ -106,7 +106,7 @@ TEST_F(SpinnerTest, RightButtonCancelsTheDragAndRestoresSilently) {
   EXPECT_TRUE(Notes().empty());
 }
 
-TEST_F(SpinnerTest, IntegerSpinnerStepsOnePerPixelAndShowsIntegers) {
+TEST_F(SpinnerControl, IntegerSpinnerStepsOnePerPixelAndShowsIntegers) {
   spin->LinkToEdit(editWnd, EDITTYPE_INT);
   spin->SetIntLimits(-100, 100, 0);
   spin->SetIntValue(5, 0);
@@ -125,7 +125,7 @@ TEST_F(SpinnerTest, IntegerSpinnerStepsOnePerPixelAndShowsIntegers) {
   EXPECT_EQ(EditText(), "8");
 }
 
-TEST_F(SpinnerTest, SetValueNotifiesOnlyWhenAskedAndHoldsToLimits) {
+TEST_F(SpinnerControl, SetValueNotifiesOnlyWhenAskedAndHoldsToLimits) {
   spin->SetFloatValue(3.5f, 0);
   EXPECT_TRUE(Notes().empty());
   EXPECT_EQ(EditText(), "3.5");
@@ -146,7 +146,7 @@ TEST_F(SpinnerTest, SetValueNotifiesOnlyWhenAskedAndHoldsToLimits) {
   EXPECT_EQ(spin->KeyIndication(), 1) << "any non-zero is on";
 }
 
-TEST_F(SpinnerTest, TypedNumberChangesTheSpinnerThenReportsTheEntryOthersAreRefused) {
+TEST_F(SpinnerControl, TypedNumberChangesTheSpinnerThenReportsTheEntryOthersAreRefused) {
   TypeAndEnter(" 12.3456 ");
   EXPECT_FLOAT_EQ(spin->GetFloatValue(), 12.3456f);
   EXPECT_EQ(EditText(), "12.346");
@@ -166,7 +166,7 @@ TEST_F(SpinnerTest, TypedNumberChangesTheSpinnerThenReportsTheEntryOthersAreRefu
   EXPECT_TRUE(Notes().empty()) << "and no entry is reported";
 }
 
-TEST_F(SpinnerTest, InterfacesAreCountedAndSurviveTheirWindows) {
+TEST_F(SpinnerControl, InterfacesAreCountedAndSurviveTheirWindows) {
   EXPECT_EQ(OutstandingSpinners(), 1);
   ISpinnerControl* again = GetISpinner(spinWnd);
   EXPECT_EQ(again, spin);
@@ -190,7 +190,7 @@ TEST_F(SpinnerTest, InterfacesAreCountedAndSurviveTheirWindows) {
       << "an unlinked edit only reports the entry";
 }
 
-TEST_F(SpinnerTest, RelinkingMovesTheEditToTheNewSpinner) {
+TEST_F(SpinnerControl, RelinkingMovesTheEditToTheNewSpinner) {
   HWND otherWnd = Create(SPINNER_CLASS, 1004);
   ISpinnerControl* other = GetISpinner(otherWnd);
   other->LinkToEdit(editWnd, EDITTYPE_FLOAT);
@@ -203,8 +203,8 @@ TEST_F(SpinnerTest, RelinkingMovesTheEditToTheNewSpinner) {
 }
 
 TEST(CenterWindow, CentresOverAWindowOrTheWorkAreaKeepingTheSize) {
-  test::RecordingWindow over;  // 300 x 200 at (100, 50)
-  test::RecordingWindow box;
+  kestrion_test::RecordingWindow over;  // 300 x 200 at (100, 50)
+  kestrion_test::RecordingWindow box;
   MoveWindow(box.hwnd, 7, 9, 201, 99, FALSE);
   CenterWindow(box.hwnd, over.hwnd);
   RECT r;

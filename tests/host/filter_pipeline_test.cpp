@@ -62,4 +62,24 @@ TEST(KeepFrameMemory, TheNextFramesBlockCostsNoPageFaults) {
   EXPECT_LT(MinorFaults() - before, 100);
 }
 
+// Loading a module leaves the process's allocator as it was: keeping frame
+// memory is the host program's own choice. Checked in a fresh process, so
+// that no earlier test's call counts.
+TEST(KeepFrameMemory, LoadingAModuleDoesNotChooseItForTheProgram) {
+#if defined(__SANITIZE_ADDRESS__) || !defined(__GLIBC__)
+  GTEST_SKIP() << "the allocator here has no such settings";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::string error;
+        FilterModule::Load(BinaryDir() + "/libkestrion_platform.so", error);
+        UseFrameBlock();
+        const long before = MinorFaults();
+        UseFrameBlock();
+        std::exit(MinorFaults() - before > 10000 ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
+}
+
 }  // namespace

@@ -12,7 +12,7 @@ void Key(Control& c, TimeValue t, float v) { c.SetValue(t, &v, 1, 1); }
 
 using Keys = std::map<TimeValue, float>;
 
-class HoldTest : public ::testing::Test {
+class UndoHold : public ::testing::Test {
  protected:
   void SetUp() override {
     theHold.Reset();
@@ -24,7 +24,7 @@ class HoldTest : public ::testing::Test {
   Control b;
 };
 
-TEST_F(HoldTest, AcceptedChangesFormOneStepThatUndoesAndRedoesTogether) {
+TEST_F(UndoHold, AcceptedChangesFormOneStepThatUndoesAndRedoesTogether) {
   theHold.Begin();
   Key(a, 0, 2.0f);
   Key(b, 160, 20.0f);
@@ -46,7 +46,7 @@ TEST_F(HoldTest, AcceptedChangesFormOneStepThatUndoesAndRedoesTogether) {
   EXPECT_FALSE(theHold.Redo());
 }
 
-TEST_F(HoldTest, CancelRestoresEveryChangeInReverseAndLeavesNoStep) {
+TEST_F(UndoHold, CancelRestoresEveryChangeInReverseAndLeavesNoStep) {
   theHold.Begin();
   Key(a, 0, 2.0f);
   Key(a, 0, 3.0f);
@@ -60,7 +60,7 @@ TEST_F(HoldTest, CancelRestoresEveryChangeInReverseAndLeavesNoStep) {
   EXPECT_EQ(theHold.CancelCalls(), 1);
 }
 
-TEST_F(HoldTest, HoldsDoNotNestAndEmptyAcceptMakesNoStep) {
+TEST_F(UndoHold, HoldsDoNotNestAndEmptyAcceptMakesNoStep) {
   theHold.Begin();
   Key(a, 0, 2.0f);
   theHold.Begin();
@@ -82,7 +82,7 @@ TEST_F(HoldTest, HoldsDoNotNestAndEmptyAcceptMakesNoStep) {
   EXPECT_EQ(a.Keys(), (Keys{{0, 1.0f}}));
 }
 
-TEST_F(HoldTest, NewStepDropsRedoAndChangesOutsideAHoldAreNotRecorded) {
+TEST_F(UndoHold, NewStepDropsRedoAndChangesOutsideAHoldAreNotRecorded) {
   Key(a, 0, 5.0f);  // no hold open
   EXPECT_EQ(theHold.UndoDepth(), 0u);
   theHold.Begin();

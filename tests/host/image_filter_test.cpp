@@ -20,7 +20,7 @@ class BareFilter : public ImageFilter {
   int32_t Render(HWND) override { return 1; }
 };
 
-class ImageFilterTest : public ::testing::Test {
+class InteractiveDialog : public ::testing::Test {
  protected:
   void SetUp() override { HostInterface().Reset(); }
   void TearDown() override { HostInterface().Reset(); }
@@ -39,9 +39,9 @@ TEST(ImageFilterLerp, FloatTruncatesTowardZeroAndIntDividesBy255) {
   EXPECT_EQ(f.Lerp(-INT_MAX, INT_MAX, 255), INT_MAX) << "no overflow in the product";
 }
 
-TEST_F(ImageFilterTest, InteractiveDialogGetsTimeChangesUntilReplacedOrFilterGone) {
-  test::RecordingWindow first;
-  test::RecordingWindow second;
+TEST_F(InteractiveDialog, InteractiveDialogGetsTimeChangesUntilReplacedOrFilterGone) {
+  kestrion_test::RecordingWindow first;
+  kestrion_test::RecordingWindow second;
   {
     BareFilter f;
     EXPECT_EQ(f.IsInteractive(), 0);
@@ -58,9 +58,9 @@ TEST_F(ImageFilterTest, InteractiveDialogGetsTimeChangesUntilReplacedOrFilterGon
   EXPECT_EQ(second.Received(HOST_TIME_CHANGE).size(), 1u) << "the filter's destructor unregisters";
 }
 
-TEST_F(ImageFilterTest, DestroyedDialogIsNoLongerInteractive) {
+TEST_F(InteractiveDialog, DestroyedDialogIsNoLongerInteractive) {
   BareFilter f;
-  test::RecordingWindow dialog;
+  kestrion_test::RecordingWindow dialog;
   f.MakeDlgInteractive(dialog.hwnd);
   dialog.Destroy();
   EXPECT_EQ(f.IsInteractive(), 0);

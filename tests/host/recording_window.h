@@ -6,7 +6,7 @@
 
 #include "platform/win32.h"
 
-namespace test {
+namespace kestrion_test {
 
 struct Message {
   UINT msg;
@@ -58,4 +58,4 @@ class RecordingWindow {
   std::vector<Message> messages;
 };
 
-}  // namespace test
+}  // namespace kestrion_test

@@ -39,14 +39,14 @@ TEST(SceneNodeTransform, IdentityWithoutKeysLinearPerElementHeldOutside) {
   EXPECT_EQ(node.GetWorldTransform(200).GetTrans(), (Point3{1.0f, -2.0f, 3.0f}));
 }
 
-class InterfaceTest : public ::testing::Test {
+class SceneInterface : public ::testing::Test {
  protected:
   void SetUp() override { ip.Reset(); }
   void TearDown() override { ip.Reset(); }
   Interface& ip = HostInterface();
 };
 
-TEST_F(InterfaceTest, NodeByNameIsExactAndFirstWins) {
+TEST_F(SceneInterface, NodeByNameIsExactAndFirstWins) {
   SceneNode& first = ip.AddNode("Camera");
   ip.AddNode("Camera");
   ip.AddNode("Cam");
@@ -57,10 +57,10 @@ TEST_F(InterfaceTest, NodeByNameIsExactAndFirstWins) {
   EXPECT_EQ(std::string(ip.GetNodeByName("Cam")->GetName()), "Cam");
 }
 
-TEST_F(InterfaceTest, SetTimeReachesLiveInteractiveDialogsOnly) {
-  test::RecordingWindow live;
-  test::RecordingWindow destroyed;
-  test::RecordingWindow unregistered;
+TEST_F(SceneInterface, SetTimeReachesLiveInteractiveDialogsOnly) {
+  kestrion_test::RecordingWindow live;
+  kestrion_test::RecordingWindow destroyed;
+  kestrion_test::RecordingWindow unregistered;
   ip.RegisterInteractiveDialog(live.hwnd);
   ip.RegisterInteractiveDialog(destroyed.hwnd);
   ip.RegisterInteractiveDialog(unregistered.hwnd);
@@ -99,7 +99,7 @@ class RecordingPicker : public PickCallback {
   std::vector<std::string> names;
 };
 
-TEST_F(InterfaceTest, PickByNameOffersListedNodesAndDeliversQueuedAnswers) {
+TEST_F(SceneInterface, PickByNameOffersListedNodesAndDeliversQueuedAnswers) {
   ip.AddNode("Ball");
   ip.AddNode("Apple");
   ip.AddNode("Box");

@@ -40,7 +40,7 @@ class RecordingNotify : public TrackViewNotify {
 constexpr TrackId RANGE{1, 16};
 constexpr TrackId SIZE{2, 32};
 
-class TracksTest : public ::testing::Test {
+class ControllerUndo : public ::testing::Test {
  protected:
   void SetUp() override { theHold.Reset(); }
   void TearDown() override { theHold.Reset(); }
@@ -130,7 +130,7 @@ TEST(TrackViewNode, NotifierUnregisteredDuringACallIsNotCalledAgain) {
   EXPECT_TRUE(second.calls.empty());
 }
 
-TEST_F(TracksTest, SetValueInsideAHoldIsUndoableAndUndoNotifiesTheNode) {
+TEST_F(ControllerUndo, SetValueInsideAHoldIsUndoableAndUndoNotifiesTheNode) {
   ITrackViewNode node;
   node.AddController(new Control, "Range", RANGE, -1);
   Control& range = *node.GetController(RANGE);
@@ -151,7 +151,7 @@ TEST_F(TracksTest, SetValueInsideAHoldIsUndoableAndUndoNotifiesTheNode) {
   EXPECT_EQ(ValueAt(range, 0), 80.0f);
 }
 
-TEST_F(TracksTest, UndoAfterTheControllerIsGoneChangesNothing) {
+TEST_F(ControllerUndo, UndoAfterTheControllerIsGoneChangesNothing) {
   auto node = std::make_unique<ITrackViewNode>();
   node->AddController(new Control, "Range", RANGE, -1);
   node->AddController(new Control, "Size", SIZE, -1);

@@ -12,10 +12,11 @@
 
 #include "host/custom_controls.h"
 #include "host/filter_pipeline.h"
+#include "host/progress_window.h"
 #include "platform/common_controls.h"
-#include "platform/progress_window.h"
 #include "platform/resources.h"
 #include "tests/filter/test_frame.h"
+#include "ui/module_instance.h"
 #include "ui/resources.h"
 
 namespace {
@@ -107,7 +108,7 @@ TEST_F(LoadedModule, RendersAFrameBlurredAboutTheFocalNode) {
   std::memcpy(record.data() + 16, "Focus", 6);
   ASSERT_EQ(filter->LoadConfigure(record.data()), 1);
 
-  platform::ProgressWindow progress;
+  ProgressWindow progress;
   FilterFrame run{&frame.bitmap, ImageFilterInfo{0, 0, 0}};
   ASSERT_EQ(RunFilter(*filter, run, progress.Handle()), 1);
   // Range 50, size 2: depth 160 is past the range (radius 2); depth 100 is

@@ -7,7 +7,7 @@ namespace {
 using namespace test_dialogs;
 using platform::User;
 
-TEST_F(DialogTest, BuildsControlsFromTheTemplateInOrder) {
+TEST_F(ModalDialog, BuildsControlsFromTheTemplateInOrder) {
   HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, 0, nullptr, nullptr);
   User().Call([&](HWND dialog) {
     EXPECT_EQ(GetActiveWindow(), dialog);
@@ -32,7 +32,7 @@ TEST_F(DialogTest, BuildsControlsFromTheTemplateInOrder) {
   DestroyWindow(owner);
 }
 
-TEST_F(DialogTest, SetsTheFontThenInitialisesThenFocusesTheFirstEnabledTabStop) {
+TEST_F(ModalDialog, SetsTheFontThenInitialisesThenFocusesTheFirstEnabledTabStop) {
   rec.disableAtInit = NESTED_BUTTON;
   int focusId = -1;
   User().Call([&](HWND) { focusId = GetDlgCtrlID(GetFocus()); });
@@ -53,7 +53,7 @@ TEST_F(DialogTest, SetsTheFontThenInitialisesThenFocusesTheFirstEnabledTabStop) 
   EXPECT_EQ(focus, nullptr);
 }
 
-TEST_F(DialogTest, MissingTemplateOrUnknownClassCreatesNothing) {
+TEST_F(ModalDialog, MissingTemplateOrUnknownClassCreatesNothing) {
   const size_t windows = platform::LiveWindows().size();
   EXPECT_EQ(Run(999), -1);
   EXPECT_EQ(Run(LOGO), -1);  // a bitmap is not a dialog
@@ -63,7 +63,7 @@ TEST_F(DialogTest, MissingTemplateOrUnknownClassCreatesNothing) {
   EXPECT_TRUE(rec.log.empty());
 }
 
-TEST_F(DialogTest, EndsWithTheCodeOfTheWayItWasClosed) {
+TEST_F(ModalDialog, EndsWithTheCodeOfTheWayItWasClosed) {
   User().Click(IDOK);
   EXPECT_EQ(Run(MAIN_DIALOG), 1);
   User().Escape();
@@ -84,7 +84,7 @@ TEST_F(DialogTest, EndsWithTheCodeOfTheWayItWasClosed) {
   EXPECT_EQ(stubborn.Count(WM_DESTROY), 1);
 }
 
-TEST_F(DialogTest, DestroyFollowsEndDialogAndReachesTheProcedureBeforeTheChildren) {
+TEST_F(ModalDialog, DestroyFollowsEndDialogAndReachesTheProcedureBeforeTheChildren) {
   HWND seen = nullptr;
   User().Call([&](HWND dialog) { seen = dialog; }).Click(IDOK);
   EXPECT_EQ(Run(MAIN_DIALOG), 1);
@@ -96,7 +96,7 @@ TEST_F(DialogTest, DestroyFollowsEndDialogAndReachesTheProcedureBeforeTheChildre
   EXPECT_FALSE(IsWindow(seen));
 }
 
-TEST_F(DialogTest, PaintsInvalidatedWindowsBeforeTheNextAction) {
+TEST_F(ModalDialog, PaintsInvalidatedWindowsBeforeTheNextAction) {
   int paintsSeen = -1;
   User()
       .Call([](HWND dialog) { InvalidateRect(GetDlgItem(dialog, PROBE_ID), nullptr, FALSE); })
@@ -107,7 +107,7 @@ TEST_F(DialogTest, PaintsInvalidatedWindowsBeforeTheNextAction) {
   EXPECT_EQ(rec.Count(WM_PAINT), 1);
 }
 
-TEST_F(DialogTest, RadioButtonsCheckWithinTheirGroupAndTellTheDialog) {
+TEST_F(ModalDialog, RadioButtonsCheckWithinTheirGroupAndTellTheDialog) {
   std::vector<UINT> checks;
   auto state = [&](HWND dialog) {
     for (int id : {11, 12, 13, 31, 32}) checks.push_back(IsDlgButtonChecked(dialog, id));
@@ -144,7 +144,7 @@ TEST_F(DialogTest, RadioButtonsCheckWithinTheirGroupAndTellTheDialog) {
   EXPECT_EQ(clicked, (std::vector<int>{11, 13, 32}));
 }
 
-TEST_F(DialogTest, InputToDisabledControlsIsRefused) {
+TEST_F(ModalDialog, InputToDisabledControlsIsRefused) {
   User()
       .Call([](HWND dialog) { EnableWindow(GetDlgItem(dialog, IDOK), FALSE); })
       .Click(IDOK)
@@ -160,7 +160,7 @@ TEST_F(DialogTest, InputToDisabledControlsIsRefused) {
   EXPECT_EQ(rec.Count(WM_ENABLE), 1);  // the button's changes went to the button
 }
 
-TEST_F(DialogTest, ScriptedInputArrivesAsMouseAndKeyboardMessages) {
+TEST_F(ModalDialog, ScriptedInputArrivesAsMouseAndKeyboardMessages) {
   std::string typed;
   User()
       .Type(PROBE_ID, "12.5")
@@ -187,7 +187,7 @@ TEST_F(DialogTest, ScriptedInputArrivesAsMouseAndKeyboardMessages) {
   EXPECT_EQ(User().Refused(), 0);
 }
 
-TEST_F(DialogTest, NestedDialogTakesTheActionsWhileItIsOpen) {
+TEST_F(ModalDialog, NestedDialogTakesTheActionsWhileItIsOpen) {
   HWND outer = nullptr, inner = nullptr, activeAfter = nullptr;
   INT_PTR firstInner = -2;
   User()

@@ -11,7 +11,7 @@ namespace {
 
 // The test holds its own reference to the sample module, so the module's
 // record of attach and detach calls survives the loader's unloading it.
-class LoaderTest : public ::testing::Test {
+class ModuleLoader : public ::testing::Test {
  protected:
   void SetUp() override {
     own = dlopen(KESTRION_SAMPLE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -48,7 +48,7 @@ class LoaderTest : public ::testing::Test {
 
 using ReasonList = std::vector<DWORD>;
 
-TEST_F(LoaderTest, AttachesAndDetachesWithTheInstanceThatFindsItsResources) {
+TEST_F(ModuleLoader, AttachesAndDetachesWithTheInstanceThatFindsItsResources) {
   HMODULE module = LoadLibraryA(KESTRION_SAMPLE_MODULE_PATH);
   ASSERT_NE(module, nullptr) << platform::LoaderError();
   EXPECT_EQ(TakeReasons(module), ReasonList{DLL_PROCESS_ATTACH});
@@ -74,7 +74,7 @@ TEST_F(LoaderTest, AttachesAndDetachesWithTheInstanceThatFindsItsResources) {
   EXPECT_EQ(platform::FindModuleResource(module, RT_BITMAP_TYPE, SAMPLE_BITMAP), nullptr);
 }
 
-TEST_F(LoaderTest, LoadingTwiceSharesOneHandleAndOneAttach) {
+TEST_F(ModuleLoader, LoadingTwiceSharesOneHandleAndOneAttach) {
   HMODULE first = LoadLibraryA(KESTRION_SAMPLE_MODULE_PATH);
   ASSERT_NE(first, nullptr) << platform::LoaderError();
   EXPECT_EQ(LoadLibraryA(KESTRION_SAMPLE_MODULE_PATH), first);
@@ -84,7 +84,7 @@ TEST_F(LoaderTest, LoadingTwiceSharesOneHandleAndOneAttach) {
   EXPECT_EQ(TakeReasons(first), ReasonList{DLL_PROCESS_DETACH});
 }
 
-TEST_F(LoaderTest, FailuresReturnNullAndSayWhy) {
+TEST_F(ModuleLoader, FailuresReturnNullAndSayWhy) {
   setAttachResult(FALSE);
   EXPECT_EQ(LoadLibraryA(KESTRION_SAMPLE_MODULE_PATH), nullptr);
   EXPECT_NE(std::string(platform::LoaderError()).find("refused to attach"), std::string::npos);

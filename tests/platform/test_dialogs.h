@@ -111,7 +111,7 @@ inline LRESULT ProbeProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 // Each test starts with an empty script and a fresh recorder.
-class DialogTest : public ::testing::Test {
+class ModalDialog : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::User().Clear();

@@ -21,7 +21,7 @@ LRESULT Recording(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(wnd, msg, wParam, lParam);
 }
 
-class WindowTest : public ::testing::Test {
+class PlatformWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     WNDCLASSA wc{};
@@ -39,7 +39,7 @@ class WindowTest : public ::testing::Test {
   }
 };
 
-TEST_F(WindowTest, MessagesAreDeliveredAtOnceToLiveWindowsOnly) {
+TEST_F(PlatformWindow, MessagesAreDeliveredAtOnceToLiveWindowsOnly) {
   const size_t windows = platform::LiveWindows().size();
   EXPECT_EQ(CreateWindowExA(0, "Nowhere", "", 0, 0, 0, 1, 1, nullptr, 0, nullptr, nullptr),
             nullptr);
@@ -57,7 +57,7 @@ TEST_F(WindowTest, MessagesAreDeliveredAtOnceToLiveWindowsOnly) {
   EXPECT_EQ(seen.size(), count);
 }
 
-TEST_F(WindowTest, DestroyReachesOwnedPopupsThenTheWindowThenItsChildren) {
+TEST_F(PlatformWindow, DestroyReachesOwnedPopupsThenTheWindowThenItsChildren) {
   HWND top = Make(nullptr, 0, WS_POPUP);
   HWND first = Make(top, 11);
   HWND grandchild = Make(first, 12);
@@ -77,7 +77,7 @@ TEST_F(WindowTest, DestroyReachesOwnedPopupsThenTheWindowThenItsChildren) {
   EXPECT_FALSE(DestroyWindow(top));
 }
 
-TEST_F(WindowTest, TextsAreCopiedAndCutToTheBuffer) {
+TEST_F(PlatformWindow, TextsAreCopiedAndCutToTheBuffer) {
   HWND dialog = Make(nullptr, 0, WS_POPUP);
   HWND item = Make(dialog, 21);
   EXPECT_TRUE(SetDlgItemTextA(dialog, 21, "Depth of field"));
@@ -91,7 +91,7 @@ TEST_F(WindowTest, TextsAreCopiedAndCutToTheBuffer) {
   DestroyWindow(dialog);
 }
 
-TEST_F(WindowTest, EnableNotifiesOnChangeAndDisablesChildrenButNotPopups) {
+TEST_F(PlatformWindow, EnableNotifiesOnChangeAndDisablesChildrenButNotPopups) {
   HWND popup = Make(nullptr, 0, WS_POPUP);
   HWND child = Make(popup, 31);
   HWND owned = Make(popup, 0, WS_POPUP);
@@ -109,7 +109,7 @@ TEST_F(WindowTest, EnableNotifiesOnChangeAndDisablesChildrenButNotPopups) {
   DestroyWindow(popup);
 }
 
-TEST_F(WindowTest, PaintReachesInvalidWindowsOnceParentsFirst) {
+TEST_F(PlatformWindow, PaintReachesInvalidWindowsOnceParentsFirst) {
   HWND top = Make(nullptr, 0, WS_POPUP);
   HWND child = Make(top, 41);
   HWND other = Make(top, 42);

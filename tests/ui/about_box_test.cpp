@@ -3,7 +3,7 @@
 
 namespace {
 
-using AboutBox = UiTest;
+using AboutBox = UiFixture;
 
 LRESULT PlainWindow(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(wnd, msg, wParam, lParam);

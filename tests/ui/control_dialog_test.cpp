@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "host/custom_controls.h"
-#include "module/module.h"
+#include "platform/resources.h"
 #include "tests/ui/ui_fixture.h"
 #include "ui/dialog_ids.h"
+#include "ui/module_instance.h"
 
 namespace {
 
-using ControlDialog = UiTest;
+using ControlDialog = UiFixture;
 
 bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 bool Checked(HWND dialog, int id) { return IsDlgButtonChecked(dialog, id) == BST_CHECKED; }

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "host/filter_pipeline.h"
+#include "host/progress_window.h"
 #include "host/scene.h"
-#include "platform/progress_window.h"
 #include "platform/scripted_user.h"
 #include "ui/dialog_ids.h"
 
@@ -63,7 +63,7 @@ TEST(EndToEnd, PickedFocalObjectIsSharpAndTheRestBlurred) {
     storage.ZChannel()[i] = AtFocus(i % WIDTH) ? FOCAL_Z : FAR_Z;
   }
   FilterFrame frame{&bitmap, {0, 0, 0}};
-  platform::ProgressWindow progress;
+  ProgressWindow progress;
   ASSERT_EQ(RunFilter(*filter, frame, progress.Handle()), 1);
   for (int i = 0; i < WIDTH * HEIGHT; ++i) {
     const int x = i % WIDTH, y = i / WIDTH;

@@ -7,7 +7,7 @@
 
 namespace {
 
-using LiveEditing = UiTest;
+using LiveEditing = UiFixture;
 
 constexpr TimeValue NOW = 800;
 

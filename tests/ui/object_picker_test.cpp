@@ -9,9 +9,9 @@
 
 namespace {
 
-using ObjectPickerTest = UiTest;
+using FocalObjectPicker = UiFixture;
 
-TEST_F(ObjectPickerTest, StoresTheFirstPickedNameAndIgnoresEmptyLists) {
+TEST_F(FocalObjectPicker, StoresTheFirstPickedNameAndIgnoresEmptyLists) {
   std::strcpy(filter.config.focalObjectName, "Old");
   ObjectPicker picker(&filter);
   SceneNode first("Teapot"), second("Box"), third("Sphere");
@@ -26,7 +26,7 @@ TEST_F(ObjectPickerTest, StoresTheFirstPickedNameAndIgnoresEmptyLists) {
   unbound.Picked(PickList{3, nodes});  // nothing to store into
 }
 
-TEST_F(ObjectPickerTest, NameMustFitTheFieldWithItsTerminator) {
+TEST_F(FocalObjectPicker, NameMustFitTheFieldWithItsTerminator) {
   std::strcpy(filter.config.focalObjectName, "Old");
   ObjectPicker picker(&filter);
   SceneNode longest(std::string(259, 'n'));
@@ -44,7 +44,7 @@ TEST_F(ObjectPickerTest, NameMustFitTheFieldWithItsTerminator) {
   EXPECT_EQ(filter.config.blurRange, 50.0f);
 }
 
-TEST_F(ObjectPickerTest, BrowseShowsThePickAndCancelForgetsIt) {
+TEST_F(FocalObjectPicker, BrowseShowsThePickAndCancelForgetsIt) {
   std::strcpy(filter.config.focalObjectName, "Before");
   HostInterface().AddNode("Camera Target");
   HostInterface().QueuePick({"Camera Target"});
@@ -59,7 +59,7 @@ TEST_F(ObjectPickerTest, BrowseShowsThePickAndCancelForgetsIt) {
   EXPECT_EQ(HostInterface().PickRuns()[0].title, "Select Object");
 }
 
-TEST_F(ObjectPickerTest, BrowseWithoutAUsablePickKeepsNameAndLabel) {
+TEST_F(FocalObjectPicker, BrowseWithoutAUsablePickKeepsNameAndLabel) {
   HostInterface().AddNode("Camera Target");
   HostInterface().QueuePickCancel();
   HostInterface().QueuePick({"No Such Node"});  // completed, but nothing picked
@@ -74,7 +74,7 @@ TEST_F(ObjectPickerTest, BrowseWithoutAUsablePickKeepsNameAndLabel) {
   EXPECT_EQ(filter.picker, nullptr);
 }
 
-TEST_F(ObjectPickerTest, LabelShowsAStoredNameWithoutTerminatorWithinItsField) {
+TEST_F(FocalObjectPicker, LabelShowsAStoredNameWithoutTerminatorWithinItsField) {
   std::memset(filter.config.focalObjectName, 'q', FOCAL_NAME_SIZE);
   filter.config.blurRange = 1.1f;  // no zero byte right behind the name either
   // A completed pick of a name too long for the field is refused; the label

@@ -13,7 +13,7 @@
 #include "host/tracks.h"
 #include "platform/scripted_user.h"
 
-class UiTest : public ::testing::Test {
+class UiFixture : public ::testing::Test {
  protected:
   void SetUp() override { ResetHost(); }
   void TearDown() override { ResetHost(); }

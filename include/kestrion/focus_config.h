@@ -1,11 +1,15 @@
-// focus_config.h: the filter's configuration record, the 284-byte block the
-// host saves and loads. Its layout is a stored format: little-endian, no
-// padding, every offset fixed.
+// focus_config.h: what a host program needs to drive the Kestrion filter:
+// the filter's configuration record, the 284-byte block the host saves and
+// loads (its layout is a stored format: little-endian, no padding, every
+// offset fixed), and the two animated tracks on the filter's track-view
+// node. The module and host programs include this one header.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "host/types.h"
 
 constexpr uint32_t CONFIG_MAGIC = 0x78EF4C38;
 
@@ -37,6 +41,13 @@ static_assert(offsetof(FocusConfig, materialEffectsId) == 12);
 static_assert(offsetof(FocusConfig, focalObjectName) == 16);
 static_assert(offsetof(FocusConfig, blurRange) == 276);
 static_assert(offsetof(FocusConfig, blurSize) == 280);
+
+// The tracks that animate blurRange and blurSize, by their identifiers and
+// the names the track view shows.
+constexpr TrackId RANGE_TRACK{1, 16};
+constexpr TrackId SIZE_TRACK{2, 32};
+constexpr const char* RANGE_TRACK_NAME = "Range";
+constexpr const char* SIZE_TRACK_NAME = "Size";
 
 constexpr float DEFAULT_BLUR_RANGE = 50.0f;
 constexpr float DEFAULT_BLUR_SIZE = 2.0f;

@@ -1,22 +1,19 @@
 // progress_window.cpp: the host's progress window: records the blur's progress
 // messages and answers its abort queries as the test or host program asks.
-#include "platform/progress_window.h"
+#include "host/progress_window.h"
 
-#include "platform/window_internal.h"
-
-namespace platform {
+#include "host/messages.h"
 
 namespace {
 constexpr const char* PROGRESS_CLASS = "KestrionProgressWindow";
 }
 
 ProgressWindow::ProgressWindow() {
-  if (!FindClassProcedure(PROGRESS_CLASS)) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = &ProgressWindow::Procedure;
-    wc.lpszClassName = PROGRESS_CLASS;
-    RegisterClassA(&wc);
-  }
+  // Registering the class again replaces it with the same procedure.
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = &ProgressWindow::Procedure;
+  wc.lpszClassName = PROGRESS_CLASS;
+  RegisterClassA(&wc);
   window = CreateWindowExA(0, PROGRESS_CLASS, "Progress", WS_POPUP, 0, 0, 200, 40, nullptr, 0,
                            nullptr, this);
 }
@@ -29,7 +26,7 @@ LRESULT ProgressWindow::Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPar
     return 0;
   }
   auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
-  if (self && (msg == PROGRESS_MESSAGE || msg == ABORT_QUERY_MESSAGE)) {
+  if (self && (msg == HOST_PROGRESS || msg == HOST_ABORT_QUERY)) {
     return self->Answer(msg, wParam, lParam);
   }
   return DefWindowProcA(wnd, msg, wParam, lParam);
@@ -37,7 +34,7 @@ LRESULT ProgressWindow::Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPar
 
 LRESULT ProgressWindow::Answer(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (recording) log.push_back({msg, wParam, lParam});
-  if (msg == PROGRESS_MESSAGE) {
+  if (msg == HOST_PROGRESS) {
     if (progress && progress(static_cast<int32_t>(wParam), static_cast<int32_t>(lParam))) {
       abortRequested = true;
     }
@@ -50,5 +47,3 @@ LRESULT ProgressWindow::Answer(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (flag && abort) *flag = 1;
   return 0;
 }
-
-}  // namespace platform

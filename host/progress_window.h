@@ -1,5 +1,6 @@
 // progress_window.h: the host's progress window that a render is given. It
-// answers the blur's progress message and abort query and records them.
+// answers the blur's progress message and abort query (HOST_PROGRESS,
+// HOST_ABORT_QUERY) and records them.
 #pragma once
 
 #include <cstdint>
@@ -7,12 +8,6 @@
 #include <vector>
 
 #include "platform/win32.h"
-
-namespace platform {
-
-// Message numbers of the progress window's protocol.
-constexpr UINT PROGRESS_MESSAGE = 1056;     // wParam current row, lParam last row
-constexpr UINT ABORT_QUERY_MESSAGE = 1057;  // lParam: int32_t* abort flag
 
 class ProgressWindow {
  public:
@@ -34,7 +29,9 @@ class ProgressWindow {
   void AbortAfter(int64_t queries) { abortAfter = queries; }
   // Called on every progress message (row, last row); may request an abort
   // by returning true, which the next abort query answers.
-  void OnProgress(std::function<bool(int32_t row, int32_t lastRow)> fn) { progress = std::move(fn); }
+  void OnProgress(std::function<bool(int32_t row, int32_t lastRow)> fn) {
+    progress = std::move(fn);
+  }
   // Messages received so far, in order (recording can be turned off for
   // long renders).
   const std::vector<Received>& Log() const { return log; }
@@ -53,5 +50,3 @@ class ProgressWindow {
   std::function<bool(int32_t, int32_t)> progress;
   std::vector<Received> log;
 };
-
-}  // namespace platform
