@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "filter/focus_filter.h"
-#include "render/show_message.h"
+#include "filter/show_message.h"
 #include "render/work_image.h"
 
 namespace {
