@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "platform/progress_window.h"
-#include "render/window_sums.h"
-#include "render/work_image.h"
+#include "blur/window_sums.h"
+#include "blur/work_image.h"
 #include "synthetic_frame.h"
-#include "tests/render/test_frame.h"
+#include "tests/blur/test_frame.h"
 
 namespace {
 

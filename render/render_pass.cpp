@@ -10,7 +10,7 @@
 
 #include "filter/focus_filter.h"
 #include "render/show_message.h"
-#include "render/work_image.h"
+#include "blur/work_image.h"
 
 namespace {
 

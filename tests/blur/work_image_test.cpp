@@ -1,4 +1,4 @@
-#include "render/work_image.h"
+#include "blur/work_image.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 #include "host/messages.h"
 #include "platform/progress_window.h"
-#include "render/work_image.h"
+#include "blur/work_image.h"
 #include "test_frame.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "render/window_sums.h"
+#include "blur/window_sums.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <new>
 
-#include "render/window_runs.h"
+#include "blur/window_runs.h"
 
 namespace {
 

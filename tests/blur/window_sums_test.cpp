@@ -1,7 +1,7 @@
 // The blur's summed-area table at the sizes where its arithmetic is tight:
 // sums past 2^32, the switch between 32- and 64-bit entries, and the
 // division by the window's pixel count.
-#include "render/window_sums.h"
+#include "blur/window_sums.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "host/bitmap.h"
-#include "render/work_image.h"
+#include "blur/work_image.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "host/messages.h"
-#include "render/window_sums.h"
-#include "render/work_image.h"
+#include "blur/window_sums.h"
+#include "blur/work_image.h"
 
 namespace {
 

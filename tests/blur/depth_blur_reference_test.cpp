@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/progress_window.h"
-#include "render/window_sums.h"
-#include "render/work_image.h"
+#include "blur/window_sums.h"
+#include "blur/work_image.h"
 #include "test_frame.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "render/work_image.h"
+#include "blur/work_image.h"
 
 #include <cstdlib>
 
-#include "render/window_sums.h"
+#include "blur/window_sums.h"
 
 WorkImage::WorkImage(HWND progressWindow, Bitmap* sourceBitmap)
     : ImageBuffer(progressWindow, sourceBitmap), sourcePixels(nullptr), abortFlag(0) {

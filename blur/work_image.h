@@ -75,7 +75,7 @@ class WorkImage : public ImageBuffer {
 
   BMM_Color_64* sourcePixels;
   int32_t abortFlag;
-  // The blur's working memory (render/window_sums.h), from PrepareBlur or
+  // The blur's working memory (blur/window_sums.h), from PrepareBlur or
   // the blur itself; null until then. Released with the image.
   std::unique_ptr<WindowSums> windowSums;
 };

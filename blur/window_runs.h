@@ -1,4 +1,4 @@
-// window_runs.h: the inner loops of the window sums (render/window_sums.h):
+// window_runs.h: the inner loops of the window sums (blur/window_sums.h):
 // filling one row of the summed-area table, and the means of a run of
 // windows that share their table rows and differ only by their column.
 //
@@ -19,7 +19,7 @@
 #include <type_traits>
 
 #include "host/types.h"
-#include "render/window_sums.h"
+#include "blur/window_sums.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

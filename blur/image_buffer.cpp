@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "render/work_image.h"
+#include "blur/work_image.h"
 
 namespace {
 

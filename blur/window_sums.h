@@ -18,7 +18,7 @@
 // Each table row holds its r, g and b sums as three planes, so that the
 // windows of a run of pixels with one radius read contiguous entries in
 // each plane and their sums and means are computed several at a time
-// (render/window_runs.h). Windows clipped at the left or right edge of the
+// (blur/window_runs.h). Windows clipped at the left or right edge of the
 // image go in runs too: they all read the edge's column on that side, and
 // each has its own pixel count.
 //
