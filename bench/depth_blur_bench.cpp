@@ -10,9 +10,9 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/progress_window.h"
-#include "blur/window_sums.h"
+#include "blur/blur_plan.h"
 #include "blur/work_image.h"
+#include "platform/progress_window.h"
 #include "synthetic_frame.h"
 #include "tests/blur/test_frame.h"
 
@@ -34,13 +34,18 @@ void BM_DepthBlur(benchmark::State& state) {
   platform::ProgressWindow progress;
   progress.Record(false);
   WorkImage image(progress.Handle(), &frame.bitmap);
-  if (!image.Allocated() || !image.LoadChannel(CHANNEL_Z) || !image.PrepareBlur(size)) {
+  if (!image.Allocated() || !image.LoadChannel(CHANNEL_Z)) {
     state.SkipWithError("no working image");
     return;
   }
+  BlurPlan plan(image, size);
+  if (!plan.Sums()) {
+    state.SkipWithError("no table");
+    return;
+  }
   for (auto _ : state) {
-    image.DepthBlur(-1, FOCAL_DEPTH, BLUR_RANGE, size);
-    benchmark::DoNotOptimize(image.workPixels);
+    image.DepthBlur(plan, -1, FOCAL_DEPTH, BLUR_RANGE);
+    benchmark::DoNotOptimize(image.workPixels.get());
     benchmark::ClobberMemory();
   }
   // The share of pixels the blur changed: in-focus pixels cost less.
@@ -49,7 +54,7 @@ void BM_DepthBlur(benchmark::State& state) {
     changed += image.workPixels[i] != image.sourcePixels[i] ? 1 : 0;
   }
   state.counters["changed_share"] = changed / Pixels(state);
-  state.counters["table_bytes_per_pixel"] = image.windowSums->Bytes() / Pixels(state);
+  state.counters["table_bytes_per_pixel"] = plan.Bytes() / Pixels(state);
   state.counters["background_share"] = frame.BackgroundShare();
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(Pixels(state)));
 }
@@ -114,21 +119,21 @@ void BM_WorkImageCopies(benchmark::State& state) {
   for (auto _ : state) {
     WorkImage image(nullptr, &frame.bitmap);
     image.LoadChannel(CHANNEL_Z);
-    benchmark::DoNotOptimize(image.workPixels);
+    benchmark::DoNotOptimize(image.workPixels.get());
   }
 }
 
-// The blur with its table allocated again, as in a render: the difference
-// from BM_DepthBlur is the table's allocation.
+// The blur planned again, as in a render: the difference from BM_DepthBlur
+// is the table's allocation.
 void BM_DepthBlurFreshTable(benchmark::State& state) {
   SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
   const float size = static_cast<float>(state.range(2));
   WorkImage image(nullptr, &frame.bitmap);
   image.LoadChannel(CHANNEL_Z);
   for (auto _ : state) {
-    image.windowSums.reset();
-    if (!image.PrepareBlur(size)) state.SkipWithError("no table");
-    image.DepthBlur(-1, FOCAL_DEPTH, BLUR_RANGE, size);
+    BlurPlan plan(image, size);
+    if (!plan.Sums()) state.SkipWithError("no table");
+    image.DepthBlur(plan, -1, FOCAL_DEPTH, BLUR_RANGE);
     benchmark::ClobberMemory();
   }
 }

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "blur/work_image.h"
 #include "host/messages.h"
 #include "platform/progress_window.h"
-#include "blur/work_image.h"
 #include "test_frame.h"
 
 namespace {
@@ -30,9 +30,9 @@ std::vector<BMM_Color_64> Blur(TestFrame& frame, std::initializer_list<uint32_t>
                                const BlurParams& p, platform::ProgressWindow* progress = nullptr) {
   WorkImage image(progress ? progress->Handle() : nullptr, &frame.bitmap);
   for (uint32_t code : channels) image.LoadChannel(code);
-  image.DepthBlur(p.idFilter, p.focalDepth, p.range, p.size);
+  kestrion_test::RunBlur(image, p.idFilter, p.focalDepth, p.range, p.size);
   const size_t n = static_cast<size_t>(image.width) * image.height;
-  std::vector<BMM_Color_64> out(image.workPixels, image.workPixels + n);
+  std::vector<BMM_Color_64> out(image.workPixels.get(), image.workPixels.get() + n);
   for (size_t i = 0; i < n; ++i)
     EXPECT_EQ(out[i].a, frame.Storage().Pixels()[i].a) << "alpha " << i;
   return out;
@@ -257,7 +257,7 @@ TEST(DepthBlur, ReportsEachRowAndStopsAtTheRowWhereAbortIsAnswered) {
     WorkImage image(progress.Handle(), &frame.bitmap);
     image.LoadChannel(CHANNEL_Z);
     image.abortFlag = 1;  // left over from an earlier pass: reset at the start
-    image.DepthBlur(p.idFilter, p.focalDepth, p.range, p.size);
+    kestrion_test::RunBlur(image, p.idFilter, p.focalDepth, p.range, p.size);
     const int lastSent = abortRow < 0 ? 4 : abortRow;
     ExpectRowMessages(progress, lastSent, 5, &image.abortFlag);
     EXPECT_EQ(image.abortFlag != 0, abortRow >= 0);
@@ -276,7 +276,7 @@ TEST(DepthBlur, EmptyImagesSendOnlyTheMessagesOfTheirRows) {
   platform::ProgressWindow rows;
   WorkImage noColumns(rows.Handle(), &zeroWidth.bitmap);
   noColumns.LoadChannel(CHANNEL_Z);
-  noColumns.DepthBlur(-1, 0.0f, 1.0f, 3.0f);
+  kestrion_test::RunBlur(noColumns, -1, 0.0f, 1.0f, 3.0f);
   ExpectRowMessages(rows, 3, 4, &noColumns.abortFlag);
 
   TestFrame zeroHeight(6, 0);
@@ -284,7 +284,7 @@ TEST(DepthBlur, EmptyImagesSendOnlyTheMessagesOfTheirRows) {
   for (Bitmap* bitmap : {&zeroHeight.bitmap, &noStorage}) {
     platform::ProgressWindow silent;
     WorkImage image(silent.Handle(), bitmap);
-    image.DepthBlur(-1, 0.0f, 1.0f, 3.0f);
+    kestrion_test::RunBlur(image, -1, 0.0f, 1.0f, 3.0f);
     EXPECT_TRUE(silent.Log().empty());
   }
 }

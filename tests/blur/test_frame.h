@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "blur/blur_plan.h"
+#include "blur/work_image.h"
 #include "host/bitmap.h"
 #include "host/types.h"
 
@@ -53,6 +55,13 @@ class TestFrame {
 
   Bitmap bitmap;
 };
+
+// Plans the blur of `image` and runs it, as the render pass does.
+inline void RunBlur(WorkImage& image, int32_t idFilter, float focalDepth, float range, float size,
+                    VectorWidth vectors = VectorWidth::Widest) {
+  BlurPlan plan(image, size, vectors);
+  image.DepthBlur(plan, idFilter, focalDepth, range);
+}
 
 // The blur's inputs, as the reference blur takes them.
 struct BlurInput {
