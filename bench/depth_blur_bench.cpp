@@ -147,8 +147,9 @@ void BM_WriteBack(benchmark::State& state) {
   }
 }
 
+// The measured frames, and the small one of the smoke run (bench/main.cpp).
 void FrameSizes(benchmark::internal::Benchmark* b, std::initializer_list<int> sizes) {
-  for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+  for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}, std::pair{65, 47}}) {
     for (int size : sizes) b->Args({w, h, size});
   }
 }
@@ -163,6 +164,7 @@ BENCHMARK(BM_DirectBlur)
     ->Args({1920, 1080, 2})
     ->Args({1920, 1080, 8})
     ->Args({1920, 1080, 20})
+    ->Args({65, 47, 20})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(3)

@@ -81,6 +81,7 @@ BENCHMARK(BM_Render)
     ->Args({3840, 2160, 8})
     ->Args({3840, 2160, 20})
     ->Args({3840, 2160, 100})
+    ->Args({65, 47, 8})
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(REPETITIONS)
     ->ReportAggregatesOnly(true);
