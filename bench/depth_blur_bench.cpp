@@ -14,7 +14,7 @@
 #include "blur/work_image.h"
 #include "platform/progress_window.h"
 #include "synthetic_frame.h"
-#include "tests/blur/test_frame.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "blur/blur_plan.h"
 #include "blur/work_image.h"
 #include "platform/progress_window.h"
-#include "test_frame.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
@@ -9,7 +10,7 @@
 #include "blur/work_image.h"
 #include "host/messages.h"
 #include "platform/progress_window.h"
-#include "test_frame.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 
@@ -53,18 +54,10 @@ BMM_Color_64 MeanOf(TestFrame& frame, std::initializer_list<std::pair<int, int>>
           alpha};
 }
 
+// The window about (x, y) that reaches past every edge: the whole image.
 BMM_Color_64 WholeImageMean(TestFrame& frame, int x, int y) {
-  uint64_t r = 0, g = 0, b = 0;
-  const uint64_t n = static_cast<uint64_t>(frame.Width()) * frame.Height();
-  for (int yy = 0; yy < frame.Height(); ++yy) {
-    for (int xx = 0; xx < frame.Width(); ++xx) {
-      r += frame.Pixel(xx, yy).r;
-      g += frame.Pixel(xx, yy).g;
-      b += frame.Pixel(xx, yy).b;
-    }
-  }
-  return {static_cast<uint16_t>(r / n), static_cast<uint16_t>(g / n), static_cast<uint16_t>(b / n),
-          frame.Pixel(x, y).a};
+  return kestrion_test::WindowMean(frame.Storage().Pixels(), frame.Width(), frame.Height(), x, y,
+                                   std::max(frame.Width(), frame.Height()));
 }
 
 // A black 13 x 11 frame with one bright pixel at (6, 5) whose own radius is

@@ -16,7 +16,7 @@
 #include "blur/blur_plan.h"
 #include "blur/work_image.h"
 #include "host/bitmap.h"
-#include "test_frame.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 

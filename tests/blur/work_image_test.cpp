@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/progress_window.h"
-#include "test_frame.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "filter/focus_filter.h"
 #include "platform/message_box.h"
 #include "platform/progress_window.h"
-#include "tests/filter/test_frame.h"
+#include "tests/support/scene_frame.h"
 
 #if !defined(__SANITIZE_ADDRESS__)
 namespace {
@@ -33,8 +33,8 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 
 namespace {
 
-using testing_frame::AtDepth;
-using testing_frame::TestFrame;
+using kestrion_test::AtDepth;
+using TestFrame = kestrion_test::SceneFrame;
 
 constexpr float FOCAL_DEPTH = 120.0f;
 
@@ -46,7 +46,7 @@ class RenderFallback : public ::testing::Test {
     platform::ClearShownMessages();
     HostInterface().AddNode("Focus").SetWorldTransform(0,
                                                        Matrix3::Translation(AtDepth(FOCAL_DEPTH)));
-    testing_frame::SetFocalName(filter.config, "Focus");
+    kestrion_test::SetFocalName(filter.config, "Focus");
     filter.config.blurRange = 40.0f;
     filter.config.blurSize = 4.0f;
     filter.SetFilterInfo(&info);
@@ -57,16 +57,16 @@ class RenderFallback : public ::testing::Test {
   // column; returns the render's result and the rendered pixels.
   std::vector<BMM_Color_64> Render(int32_t& result) {
     TestFrame frame(CHANNEL_Z, 1600);
-    for (int y = 0; y < testing_frame::H; ++y) {
-      for (int x = 0; x < testing_frame::W; ++x) frame.SetDepth(x, y, 100.0f + 10.0f * x + y);
-      frame.SetBackground(testing_frame::W - 1, y);
+    for (int y = 0; y < kestrion_test::H; ++y) {
+      for (int x = 0; x < kestrion_test::W; ++x) frame.SetDepth(x, y, 100.0f + 10.0f * x + y);
+      frame.SetBackground(kestrion_test::W - 1, y);
     }
     filter.SetSource(&frame.bitmap);
     platform::ProgressWindow progress;
     result = filter.Render(progress.Handle());
     filter.SetSource(nullptr);
     const BMM_Color_64* pixels = frame.Storage().Pixels();
-    return {pixels, pixels + testing_frame::W * testing_frame::H};
+    return {pixels, pixels + kestrion_test::W * kestrion_test::H};
   }
 
   ImageFilterInfo info{0, 20, 10};
