@@ -63,8 +63,8 @@ inline int32_t BlurRadius(const RadiusRule& rule, float z) {
   const double distance = std::fabs(depth + rule.focal);
   // With range 0 the quotient is 0 at the focal depth and the full radius
   // elsewhere (also for a NaN distance).
-  const double quotient = rule.rangeIsZero ? (distance == 0.0 ? 0.0 : rule.full)
-                                           : (distance * rule.size) / rule.range;
+  const double quotient =
+      rule.rangeIsZero ? (distance == 0.0 ? 0.0 : rule.full) : (distance * rule.size) / rule.range;
   const double capped = rule.cap < quotient ? rule.cap : quotient;  // NaN stays NaN
   // A NaN or negative value becomes 0 here; one below 1 truncates to 0.
   const double radius = capped > 0.0 ? capped : 0.0;
@@ -72,12 +72,10 @@ inline int32_t BlurRadius(const RadiusRule& rule, float z) {
   return static_cast<int32_t>(depth > Z_BACKGROUND ? radius : rule.full);
 }
 
-// The radii of `count` pixels from their Z values. One loop for each kind of
-// range, so that the choice is made once per row.
+// The radii of `count` pixels from their Z values. The rule is copied, so
+// that the compiler knows the stores to `radii` leave it alone and makes
+// the choices that depend on it once per row.
 inline void BlurRadii(const RadiusRule& rule, const float* z, int32_t count, int32_t* radii) {
-  if (rule.rangeIsZero) {
-    for (int32_t x = 0; x < count; ++x) radii[x] = BlurRadius(rule, z[x]);
-  } else {
-    for (int32_t x = 0; x < count; ++x) radii[x] = BlurRadius(rule, z[x]);
-  }
+  const RadiusRule local = rule;
+  for (int32_t x = 0; x < count; ++x) radii[x] = BlurRadius(local, z[x]);
 }

@@ -195,7 +195,7 @@ TEST(WindowSumsDeathTest, BlurWithoutMemoryForTheTableSumsDirectly) {
     WorkImage image(nullptr, &bitmap);
     image.LoadChannel(CHANNEL_Z);
     // The table for size 2000 takes about 43 MB; allow 16 MB more.
-    const rlimit cap{AddressSpaceInUse() + (16u << 20), RLIM_INFINITY};
+    const rlimit cap{static_cast<rlim_t>(AddressSpaceInUse() + (16u << 20)), RLIM_INFINITY};
     if (cap.rlim_cur <= (16u << 20) || setrlimit(RLIMIT_AS, &cap) != 0) std::exit(2);
     BlurPlan plan(image, 2000.0f);
     if (plan.Sums() != nullptr) std::exit(3);
