@@ -10,11 +10,11 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/progress_window.h"
-#include "render/window_sums.h"
-#include "render/work_image.h"
+#include "blur/blur_plan.h"
+#include "blur/work_image.h"
+#include "host/progress_window.h"
 #include "synthetic_frame.h"
-#include "tests/render/test_frame.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 
@@ -31,16 +31,21 @@ double Pixels(const benchmark::State& state) {
 void BM_DepthBlur(benchmark::State& state) {
   SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
   const float size = static_cast<float>(state.range(2));
-  platform::ProgressWindow progress;
+  ProgressWindow progress;
   progress.Record(false);
   WorkImage image(progress.Handle(), &frame.bitmap);
-  if (!image.Allocated() || !image.LoadChannel(CHANNEL_Z) || !image.PrepareBlur(size)) {
+  if (!image.Allocated() || !image.LoadChannel(CHANNEL_Z)) {
     state.SkipWithError("no working image");
     return;
   }
+  BlurPlan plan(image, size);
+  if (!plan.Sums()) {
+    state.SkipWithError("no table");
+    return;
+  }
   for (auto _ : state) {
-    image.DepthBlur(-1, FOCAL_DEPTH, BLUR_RANGE, size);
-    benchmark::DoNotOptimize(image.workPixels);
+    image.DepthBlur(plan, -1, FOCAL_DEPTH, BLUR_RANGE);
+    benchmark::DoNotOptimize(image.workPixels.get());
     benchmark::ClobberMemory();
   }
   // The share of pixels the blur changed: in-focus pixels cost less.
@@ -49,7 +54,7 @@ void BM_DepthBlur(benchmark::State& state) {
     changed += image.workPixels[i] != image.sourcePixels[i] ? 1 : 0;
   }
   state.counters["changed_share"] = changed / Pixels(state);
-  state.counters["table_bytes_per_pixel"] = image.windowSums->Bytes() / Pixels(state);
+  state.counters["table_bytes_per_pixel"] = plan.Bytes() / Pixels(state);
   state.counters["background_share"] = frame.BackgroundShare();
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(Pixels(state)));
 }
@@ -114,21 +119,21 @@ void BM_WorkImageCopies(benchmark::State& state) {
   for (auto _ : state) {
     WorkImage image(nullptr, &frame.bitmap);
     image.LoadChannel(CHANNEL_Z);
-    benchmark::DoNotOptimize(image.workPixels);
+    benchmark::DoNotOptimize(image.workPixels.get());
   }
 }
 
-// The blur with its table allocated again, as in a render: the difference
-// from BM_DepthBlur is the table's allocation.
+// The blur planned again, as in a render: the difference from BM_DepthBlur
+// is the table's allocation.
 void BM_DepthBlurFreshTable(benchmark::State& state) {
   SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
   const float size = static_cast<float>(state.range(2));
   WorkImage image(nullptr, &frame.bitmap);
   image.LoadChannel(CHANNEL_Z);
   for (auto _ : state) {
-    image.windowSums.reset();
-    if (!image.PrepareBlur(size)) state.SkipWithError("no table");
-    image.DepthBlur(-1, FOCAL_DEPTH, BLUR_RANGE, size);
+    BlurPlan plan(image, size);
+    if (!plan.Sums()) state.SkipWithError("no table");
+    image.DepthBlur(plan, -1, FOCAL_DEPTH, BLUR_RANGE);
     benchmark::ClobberMemory();
   }
 }
@@ -142,8 +147,9 @@ void BM_WriteBack(benchmark::State& state) {
   }
 }
 
+// The measured frames, and the small one of the smoke run (bench/main.cpp).
 void FrameSizes(benchmark::internal::Benchmark* b, std::initializer_list<int> sizes) {
-  for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+  for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}, std::pair{65, 47}}) {
     for (int size : sizes) b->Args({w, h, size});
   }
 }
@@ -158,6 +164,7 @@ BENCHMARK(BM_DirectBlur)
     ->Args({1920, 1080, 2})
     ->Args({1920, 1080, 8})
     ->Args({1920, 1080, 20})
+    ->Args({65, 47, 20})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->Repetitions(3)

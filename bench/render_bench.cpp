@@ -11,7 +11,7 @@
 
 #include "host/filter_pipeline.h"
 #include "host/scene.h"
-#include "platform/progress_window.h"
+#include "host/progress_window.h"
 #include "synthetic_frame.h"
 
 namespace {
@@ -57,7 +57,7 @@ void BM_Render(benchmark::State& state) {
     BitmapStorage& storage = *frame.bitmap.Storage();
     const size_t count = static_cast<size_t>(storage.Width()) * storage.Height();
     const std::vector<BMM_Color_64> original(storage.Pixels(), storage.Pixels() + count);
-    platform::ProgressWindow progress;
+    ProgressWindow progress;
     progress.Record(false);
     FilterFrame run{&frame.bitmap, ImageFilterInfo{0, 0, 0}};
     for (auto _ : state) {
@@ -81,6 +81,7 @@ BENCHMARK(BM_Render)
     ->Args({3840, 2160, 8})
     ->Args({3840, 2160, 20})
     ->Args({3840, 2160, 100})
+    ->Args({65, 47, 8})
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(REPETITIONS)
     ->ReportAggregatesOnly(true);

@@ -2,15 +2,18 @@
 // bitmap: checks, focal depth, working image, track evaluation, the blur on
 // the pixels the source mode selects, write-back.
 //
-// The working image is a local of the call, so its pixel copies are
-// released on every way out. The bitmap is written only once everything the
-// blur needs is in hand; a failure before that leaves it untouched.
+// The working image and the blur plan are locals of the call, so their
+// memory is released on every way out. The bitmap is written only once the
+// working image's copies are in hand; a failure before that leaves it
+// untouched. The blur itself cannot fail: without memory for its table it
+// sums each window directly.
 #include <cstdarg>
 #include <cstdio>
 
+#include "blur/blur_plan.h"
+#include "blur/work_image.h"
 #include "filter/focus_filter.h"
 #include "filter/show_message.h"
-#include "render/work_image.h"
 
 namespace {
 
@@ -65,8 +68,10 @@ int32_t FocusFilter::Render(HWND progressWindow) {
       break;  // an unknown mode blurs nothing; the frame is still written back
   }
   if (blur) {
-    if (!work.PrepareBlur(config.blurSize)) return 0;
-    work.DepthBlur(idFilter, focalDepth, config.blurRange, config.blurSize);
+    // Without memory for the table the plan sums each window directly: the
+    // same pixels, slower.
+    BlurPlan plan(work, config.blurSize);
+    work.DepthBlur(plan, idFilter, focalDepth, config.blurRange);
   }
   // Also after an abort, and unblurred when no blur ran.
   work.WriteBack();

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "filter/focus_filter.h"
-#include "tests/filter/test_frame.h"
+#include "tests/support/scene_frame.h"
 
 namespace {
 
-using testing_frame::AtDepth;
-using testing_frame::TestFrame;
+using kestrion_test::AtDepth;
+using TestFrame = kestrion_test::SceneFrame;
 
 class FocalDepth : public ::testing::Test {
  protected:

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "filter/focus_filter.h"
-#include "tests/filter/test_frame.h"
+#include "tests/support/scene_frame.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ TEST(FocusConfig, SaveThenLoadIntoAnotherFilterIsByteIdentical) {
   a.config.sourceMode = SOURCE_OBJECT_CHANNEL;
   a.config.objectChannelId = 4093;
   a.config.materialEffectsId = 11;
-  testing_frame::SetFocalName(a.config, "Lamp.Target");
+  kestrion_test::SetFocalName(a.config, "Lamp.Target");
   a.config.focalObjectName[200] = 'x';  // bytes behind the terminator travel too
   a.config.blurRange = 12.5f;
   a.config.blurSize = 7.25f;
@@ -96,7 +96,7 @@ TEST(FocusFilter, TwoFiltersKeepIndependentRecords) {
   const Block bBefore = Save(b);
   a.config.sourceMode = SOURCE_MATERIAL_EFFECTS;
   a.config.blurRange = 1.0f;
-  testing_frame::SetFocalName(a.config, "Box01");
+  kestrion_test::SetFocalName(a.config, "Box01");
   EXPECT_EQ(Save(b), bBefore);
   EXPECT_EQ(a.ChannelsRequired(), 3u);
   EXPECT_EQ(b.ChannelsRequired(), 1u);

@@ -3,14 +3,14 @@
 #include "filter/focus_filter.h"
 #include "host/progress_window.h"
 #include "platform/message_box.h"
-#include "tests/filter/test_frame.h"
+#include "tests/support/scene_frame.h"
 
 namespace {
 
-using testing_frame::AtDepth;
-using testing_frame::H;
-using testing_frame::TestFrame;
-using testing_frame::W;
+using kestrion_test::AtDepth;
+using kestrion_test::H;
+using TestFrame = kestrion_test::SceneFrame;
+using kestrion_test::W;
 
 constexpr float FOCAL_DEPTH = 120.0f;
 
@@ -35,7 +35,7 @@ class RenderPass : public ::testing::Test {
       frame.SetDepth(SHARP_X, SHARP_Y, FOCAL_DEPTH);
       for (int y = 0; y < H; ++y) frame.SetBackground(0, y);
     }
-    testing_frame::SetFocalName(filter.config, "Focus");
+    kestrion_test::SetFocalName(filter.config, "Focus");
     filter.config.blurRange = 40.0f;
     filter.config.blurSize = 3.0f;
     filter.SetSource(&frame.bitmap);
@@ -124,10 +124,10 @@ TEST_F(RenderPass, FailuresBeforeTheBlurLeaveTheBitmapUntouched) {
   sourceless.config.focalObjectName[0] = '\0';
   EXPECT_EQ(sourceless.Render(progress.Handle()), 0);  // no source: not even a message
 
-  testing_frame::SetFocalName(filter.config, "Nobody");
+  kestrion_test::SetFocalName(filter.config, "Nobody");
   EXPECT_EQ(filter.Render(progress.Handle()), 0);
 
-  testing_frame::SetFocalName(filter.config, "Focus");
+  kestrion_test::SetFocalName(filter.config, "Focus");
   frame.Storage().RemoveChannels(CHANNEL_Z);
   EXPECT_EQ(filter.Render(progress.Handle()), 0);
 

@@ -15,14 +15,14 @@
 #include "host/progress_window.h"
 #include "platform/common_controls.h"
 #include "platform/resources.h"
-#include "tests/filter/test_frame.h"
+#include "tests/support/scene_frame.h"
 #include "ui/module_instance.h"
 #include "ui/resources.h"
 
 namespace {
 
-using testing_frame::AtDepth;
-using testing_frame::TestFrame;
+using kestrion_test::AtDepth;
+using TestFrame = kestrion_test::SceneFrame;
 using Block = std::array<uint8_t, 284>;
 
 class LoadedModule : public ::testing::Test {
@@ -100,7 +100,7 @@ TEST_F(LoadedModule, RendersAFrameBlurredAboutTheFocalNode) {
   HostInterface().AddNode("Focus").SetWorldTransform(0, Matrix3::Translation(AtDepth(100.0f)));
   TestFrame frame(CHANNEL_Z);
   frame.FillDepth(100.0f);
-  for (int x = 4; x < testing_frame::W; ++x) frame.SetDepth(x, 3, 160.0f);
+  for (int x = 4; x < kestrion_test::W; ++x) frame.SetDepth(x, 3, 160.0f);
 
   std::unique_ptr<ImageFilter> filter = module->CreateFilter();
   ASSERT_NE(filter, nullptr);
@@ -113,14 +113,14 @@ TEST_F(LoadedModule, RendersAFrameBlurredAboutTheFocalNode) {
   ASSERT_EQ(RunFilter(*filter, run, progress.Handle()), 1);
   // Range 50, size 2: depth 160 is past the range (radius 2); depth 100 is
   // in focus.
-  for (int y = 0; y < testing_frame::H; ++y) {
-    for (int x = 0; x < testing_frame::W; ++x) {
+  for (int y = 0; y < kestrion_test::H; ++y) {
+    for (int x = 0; x < kestrion_test::W; ++x) {
       const BMM_Color_64 expected =
-          (y == 3 && x >= 4) ? frame.Mean(x, y, 2) : frame.original[y * testing_frame::W + x];
+          (y == 3 && x >= 4) ? frame.Mean(x, y, 2) : frame.original[y * kestrion_test::W + x];
       ASSERT_EQ(frame.Pixel(x, y), expected) << x << ", " << y;
     }
   }
-  EXPECT_EQ(progress.AbortQueries(), testing_frame::H);
+  EXPECT_EQ(progress.AbortQueries(), kestrion_test::H);
 }
 
 // The attach handling of the module's own code, under an instance handle

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "host/filter_pipeline.h"
 #include "host/progress_window.h"
 #include "host/scene.h"
 #include "platform/scripted_user.h"
+#include "tests/support/window_mean.h"
 #include "ui/dialog_ids.h"
 
 namespace {
@@ -25,16 +27,9 @@ BMM_Color_64 Pattern(int x, int y) {
 // The mean of the 5 x 5 window about (x, y), clipped to the image, of the
 // pattern: the blur of a far pixel with the default blur size 2.
 BMM_Color_64 WindowMean(int x, int y) {
-  uint64_t r = 0, g = 0, b = 0, n = 0;
-  for (int yy = y - 2; yy <= y + 2; ++yy) {
-    for (int xx = x - 2; xx <= x + 2; ++xx) {
-      if (xx < 0 || yy < 0 || xx >= WIDTH || yy >= HEIGHT) continue;
-      const BMM_Color_64 p = Pattern(xx, yy);
-      r += p.r, g += p.g, b += p.b, ++n;
-    }
-  }
-  return {static_cast<uint16_t>(r / n), static_cast<uint16_t>(g / n), static_cast<uint16_t>(b / n),
-          Pattern(x, y).a};
+  std::vector<BMM_Color_64> pattern;
+  for (int i = 0; i < WIDTH * HEIGHT; ++i) pattern.push_back(Pattern(i % WIDTH, i / WIDTH));
+  return kestrion_test::WindowMean(pattern.data(), WIDTH, HEIGHT, x, y, 2);
 }
 
 // Columns 0..3 lie at the focal object's depth, the rest far behind it.

@@ -1,5 +1,6 @@
-// test_frame.h: rendered frames for the working-image and blur tests, and an
-// independent reference blur written straight from the blur's definition.
+// test_frame.h: rendered frames of any size for the working-image and blur
+// tests and the benchmarks, and the reference blur: every pixel by the
+// window-mean oracle (tests/support/window_mean.h).
 #pragma once
 
 #include <algorithm>
@@ -9,8 +10,11 @@
 #include <random>
 #include <vector>
 
+#include "blur/blur_plan.h"
+#include "blur/work_image.h"
 #include "host/bitmap.h"
 #include "host/types.h"
+#include "tests/support/window_mean.h"
 
 namespace kestrion_test {
 
@@ -53,6 +57,13 @@ class TestFrame {
 
   Bitmap bitmap;
 };
+
+// Plans the blur of `image` and runs it, as the render pass does.
+inline void RunBlur(WorkImage& image, int32_t idFilter, float focalDepth, float range, float size,
+                    VectorWidth vectors = VectorWidth::Widest) {
+  BlurPlan plan(image, size, vectors);
+  image.DepthBlur(plan, idFilter, focalDepth, range);
+}
 
 // The blur's inputs, as the reference blur takes them.
 struct BlurInput {
@@ -98,24 +109,10 @@ inline std::vector<BMM_Color_64> ReferenceBlur(const BlurInput& in, int32_t idFi
         }
       }
       if (!(radius >= 1.0)) continue;
-      const int x0 = static_cast<int>(std::max(0.0, x - radius));
-      const int x1 = static_cast<int>(std::min(in.width - 1.0, x + radius));
-      const int y0 = static_cast<int>(std::max(0.0, y - radius));
-      const int y1 = static_cast<int>(std::min(in.height - 1.0, y + radius));
-      uint64_t sum[3] = {0, 0, 0};
-      uint64_t count = 0;
-      for (int yy = y0; yy <= y1; ++yy) {
-        for (int xx = x0; xx <= x1; ++xx) {
-          const BMM_Color_64& s = in.pixels[static_cast<size_t>(yy) * in.width + xx];
-          sum[0] += s.r;
-          sum[1] += s.g;
-          sum[2] += s.b;
-          ++count;
-        }
-      }
-      out[i].r = static_cast<uint16_t>(sum[0] / count);
-      out[i].g = static_cast<uint16_t>(sum[1] / count);
-      out[i].b = static_cast<uint16_t>(sum[2] / count);
+      // Every radius above the image's larger side gives the same window.
+      const double extent = std::max(in.width, in.height);
+      out[i] = WindowMean(in.pixels.data(), in.width, in.height, x, y,
+                          static_cast<int>(std::min(radius, extent)));
     }
   }
   return out;

@@ -18,18 +18,20 @@
 // Each table row holds its r, g and b sums as three planes, so that the
 // windows of a run of pixels with one radius read contiguous entries in
 // each plane and their sums and means are computed several at a time
-// (render/window_runs.h). Windows clipped at the left or right edge of the
+// (blur/window_runs.h). Windows clipped at the left or right edge of the
 // image go in runs too: they all read the edge's column on that side, and
 // each has its own pixel count.
 //
 // The memory is allocated once for a render (see Create) and owned by the
-// object; nothing here calls the host.
+// object (blur/blur_plan.h); nothing here calls the host.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include "blur/vector_width.h"
+#include "blur/window_run.h"
 #include "host/types.h"
 
 // The truncated mean sum / count of one channel without a division:
@@ -50,7 +52,7 @@
 // Hence the truncation of fl(sum * m) is q. (sum < 2^48 is exact in
 // double.)
 inline double MeanReciprocal(double count) {
-  constexpr double NUDGE = 1.0 + 1.0 / 1125899906842624.0;  // 1 + 2^-50
+  constexpr double NUDGE = 1.0 + 0x1p-50;
   return (1.0 / count) * NUDGE;
 }
 inline uint16_t TruncatedMean(uint64_t sum, double reciprocal) {
@@ -60,26 +62,23 @@ inline uint16_t TruncatedMean(uint64_t sum, double reciprocal) {
 class WindowSums {
  public:
   // Sums for windows of radius 1 to maxRadius over a width x height image of
-  // `source` (which must outlive the object and stay unchanged). Null when
-  // the memory cannot be allocated or the arguments describe no windows.
+  // `source` (which must outlive the object and stay unchanged), computed
+  // with the vector loops `vectors` allows. Null when the arguments
+  // describe no windows, or the memory cannot be had or would exceed
+  // `memoryBudget` bytes.
   static std::unique_ptr<WindowSums> Create(const BMM_Color_64* source, int32_t width,
-                                            int32_t height, int32_t maxRadius);
-  ~WindowSums();
+                                            int32_t height, int32_t maxRadius,
+                                            VectorWidth vectors = VectorWidth::Widest,
+                                            size_t memoryBudget = SIZE_MAX);
   WindowSums(const WindowSums&) = delete;
   WindowSums& operator=(const WindowSums&) = delete;
-
-  // Tables created from now on use the widest vector loops the processor
-  // supports, or, with `widest` false, only those of the x86-64 baseline.
-  // Both give identical results (the tests check each); the widest is the
-  // default.
-  static void UseWidestVectors(bool widest);
 
   int32_t MaxRadius() const { return maxRadius; }
   // Bytes held for the table and the row scratch.
   size_t Bytes() const { return bytes; }
 
   // Scratch for the radii of the row being blurred, `width` elements.
-  int32_t* Radii() { return radii; }
+  int32_t* Radii() { return radii.get(); }
 
   // Replaces r, g, b of every pixel x of `row` (image row y) whose radius
   // radii[x] is at least 1 by the truncated mean of the source window of that
@@ -106,25 +105,30 @@ class WindowSums {
   void MeanClipped(const Span& span, int32_t r, int32_t from, int32_t to, BMM_Color_64* row,
                    const BMM_Color_64* nextRow);
   template <typename Sum>
+  Sum* Table() const;
+  template <typename Sum>
   Sum* TableRow(int32_t i) const;
 
   const BMM_Color_64* source = nullptr;
   int32_t width = 0;
   int32_t height = 0;
   int32_t maxRadius = 0;
-  bool wide = false;       // 64-bit entries
-  bool avx2 = false;       // eight-at-a-time loops
+  bool wide = false;  // 64-bit entries
+  window_runs::MeanLoops loops = window_runs::MeanLoops::Plain;
   int32_t ringRows = 0;    // table rows kept
   int32_t filledRows = 0;  // table rows 0 .. filledRows - 1 have been computed
   size_t planeStride = 0;  // entries per plane: width + 1
   size_t rowStride = 0;    // entries per table row: 3 * planeStride
-  void* table = nullptr;   // ringRows rows; table row i in slot i % ringRows
-  int32_t* radii = nullptr;
+  // ringRows rows, table row i in slot i % ringRows: 32-bit entries in
+  // narrowTable, or 64-bit ones in wideTable.
+  std::unique_ptr<uint32_t[]> narrowTable;
+  std::unique_ptr<uint64_t[]> wideTable;
+  std::unique_ptr<int32_t[]> radii;
   // 1 / pixel count of the clipped windows of a run, in two slots of width
   // elements: windows clipped at the left edge (runs from column 0), and the
   // others. A slot is kept for the next row while its radius, rows and
   // columns stay the same, as they do down a background region.
-  double* reciprocals = nullptr;
+  std::unique_ptr<double[]> reciprocals;
   struct ClippedRun {
     int32_t radius = -1;
     uint32_t rows = 0;
@@ -146,6 +150,6 @@ class WindowSums {
   // The span of radius r about image row y, from spans[r] when that was
   // made for row y.
   const Span& SpanOf(int32_t y, int32_t r);
-  Span* spans = nullptr;  // indexed by radius, each made when first needed
+  std::unique_ptr<Span[]> spans;  // indexed by radius, each made when first needed
   size_t bytes = 0;
 };

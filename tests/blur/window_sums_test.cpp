@@ -1,7 +1,7 @@
 // The blur's summed-area table at the sizes where its arithmetic is tight:
 // sums past 2^32, the switch between 32- and 64-bit entries, and the
 // division by the window's pixel count.
-#include "render/window_sums.h"
+#include "blur/window_sums.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -13,8 +13,10 @@
 #include <random>
 #include <vector>
 
+#include "blur/blur_plan.h"
+#include "blur/work_image.h"
 #include "host/bitmap.h"
-#include "render/work_image.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 
@@ -63,8 +65,10 @@ class BrightFrame {
 // of random lengths and radii from 0 to `radius`, so that runs clipped at
 // either edge, runs inside and single windows meet; otherwise every pixel
 // has `radius`.
-void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step, bool mixed = false) {
-  auto sums = WindowSums::Create(image.sourcePixels, image.width, image.height, radius);
+void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step, VectorWidth vectors,
+                                  bool mixed = false) {
+  auto sums =
+      WindowSums::Create(image.sourcePixels.get(), image.width, image.height, radius, vectors);
   ASSERT_NE(sums, nullptr);
   std::mt19937 rng(static_cast<uint32_t>(radius));
   std::vector<BMM_Color_64> row(image.width);
@@ -75,7 +79,8 @@ void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step, bo
       const int32_t r = std::uniform_int_distribution<int32_t>(0, radius)(rng);
       for (int32_t end = std::min(x + length, image.width); x < end; ++x) radii[x] = r;
     }
-    std::copy_n(image.workPixels + static_cast<size_t>(y) * image.width, image.width, row.begin());
+    std::copy_n(image.workPixels.get() + static_cast<size_t>(y) * image.width, image.width,
+                row.begin());
     sums->MeanRow(y, radii.data(), row.data());
     if (y % step) continue;
     for (int32_t x = 0; x < image.width; x += step) {
@@ -86,20 +91,17 @@ void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step, bo
   }
 }
 
-// Each test below runs with the widest vector loops the processor has and
-// with the baseline ones.
-class WindowSumsLoops : public testing::TestWithParam<bool> {
- protected:
-  void SetUp() override { WindowSums::UseWidestVectors(GetParam()); }
-  void TearDown() override { WindowSums::UseWidestVectors(true); }
-};
+// Each test below runs with the widest vector loops the processor has, with
+// the baseline ones and with plain loops.
+class WindowSumsLoops : public testing::TestWithParam<VectorWidth> {};
 
 TEST_P(WindowSumsLoops, MatchDirectSumsWhereSumsPass32Bits) {
   BrightFrame frame(301, 400, 60000);
   // 127: 32-bit entries, windows of up to 255 x 255 pixels; 140 and 1000:
   // 64-bit entries. The ring wraps for the first two, and holds the whole
   // table for the last.
-  for (int32_t radius : {127, 140, 1000}) ExpectTableMatchesDirectSums(*frame.image, radius, 7);
+  for (int32_t radius : {127, 140, 1000})
+    ExpectTableMatchesDirectSums(*frame.image, radius, 7, GetParam());
 }
 
 // Runs of mixed radii, so that windows clipped at the left edge, the right
@@ -108,15 +110,25 @@ TEST_P(WindowSumsLoops, MatchDirectSumsWhereSumsPass32Bits) {
 TEST_P(WindowSumsLoops, RunsOfMixedRadiiMatchDirectSums) {
   BrightFrame narrow(211, 67, 50000);
   for (int32_t radius : {3, 60, 105, 300}) {
-    ExpectTableMatchesDirectSums(*narrow.image, radius, 1, true);
+    ExpectTableMatchesDirectSums(*narrow.image, radius, 1, GetParam(), true);
   }
   BrightFrame wide(301, 400, 60000);
-  ExpectTableMatchesDirectSums(*wide.image, 140, 5, true);
+  ExpectTableMatchesDirectSums(*wide.image, 140, 5, GetParam(), true);
 }
 
-INSTANTIATE_TEST_SUITE_P(Vectors, WindowSumsLoops, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& info) {
-                           return info.param ? "Widest" : "Baseline";
+INSTANTIATE_TEST_SUITE_P(Vectors, WindowSumsLoops,
+                         testing::Values(VectorWidth::Widest, VectorWidth::Baseline,
+                                         VectorWidth::None),
+                         [](const testing::TestParamInfo<VectorWidth>& info) {
+                           switch (info.param) {
+                             case VectorWidth::Widest:
+                               return "Widest";
+                             case VectorWidth::Baseline:
+                               return "Baseline";
+                             case VectorWidth::None:
+                               break;
+                           }
+                           return "Plain";
                          });
 
 TEST(WindowSums, AllWhiteFullHdFrameStaysWhite) {
@@ -125,11 +137,12 @@ TEST(WindowSums, AllWhiteFullHdFrameStaysWhite) {
               BMM_Color_64{MAX_CHANNEL, MAX_CHANNEL, MAX_CHANNEL, 4321});
   for (float size : {127.0f, 128.0f, 5000.0f}) {
     WorkImage image(nullptr, &bitmap);
-    ASSERT_EQ(image.PrepareBlur(size), 1);
+    BlurPlan plan(image, size);
+    ASSERT_NE(plan.Sums(), nullptr);
     // No Z: every pixel at depth 0, 5 from the focal depth. Twice, as the
     // table must start again from the top.
-    image.DepthBlur(-1, 5.0f, 1.0f, size);
-    image.DepthBlur(-1, 5.0f, 1.0f, size);
+    image.DepthBlur(plan, -1, 5.0f, 1.0f);
+    image.DepthBlur(plan, -1, 5.0f, 1.0f);
     for (size_t i = 0; i < 1920u * 1080u; ++i) {
       ASSERT_EQ(image.workPixels[i], (BMM_Color_64{MAX_CHANNEL, MAX_CHANNEL, MAX_CHANNEL, 4321}))
           << "size " << size << " pixel " << i;
@@ -161,7 +174,7 @@ uint64_t AddressSpaceInUse() {
   return kilobytes * 1024;
 }
 
-// With too little memory for the table, PrepareBlur says so and the blur
+// With too little memory for the table, the plan has none and the blur
 // still works, summing each window directly. Run in a child process whose
 // address space is capped just above what the pixel copies need.
 TEST(WindowSumsDeathTest, BlurWithoutMemoryForTheTableSumsDirectly) {
@@ -182,10 +195,11 @@ TEST(WindowSumsDeathTest, BlurWithoutMemoryForTheTableSumsDirectly) {
     WorkImage image(nullptr, &bitmap);
     image.LoadChannel(CHANNEL_Z);
     // The table for size 2000 takes about 43 MB; allow 16 MB more.
-    const rlimit cap{AddressSpaceInUse() + (16u << 20), RLIM_INFINITY};
+    const rlimit cap{static_cast<rlim_t>(AddressSpaceInUse() + (16u << 20)), RLIM_INFINITY};
     if (cap.rlim_cur <= (16u << 20) || setrlimit(RLIMIT_AS, &cap) != 0) std::exit(2);
-    if (image.PrepareBlur(2000.0f) != 0) std::exit(3);
-    image.DepthBlur(-1, 10.0f, 5.0f, 2000.0f);
+    BlurPlan plan(image, 2000.0f);
+    if (plan.Sums() != nullptr) std::exit(3);
+    image.DepthBlur(plan, -1, 10.0f, 5.0f);
     BMM_Color_64 whole = image.sourcePixels[1500 * 600 + 700];
     image.BoxAverage(0, 0, 3000, whole);
     for (size_t i = 0; i < 1500u * 1200u; ++i) {

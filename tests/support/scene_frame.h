@@ -1,4 +1,5 @@
-// test_frame.h: a small rendered frame and scene for filter tests.
+// scene_frame.h: a small rendered frame in a scene, for the filter, module
+// and end-to-end tests.
 //
 // The frame is 7 x 5 with every pixel distinct in r, g, b and a, so that a
 // flip, a shift or a channel swap shows. The camera looks along world y:
@@ -13,8 +14,9 @@
 #include "filter/focus_filter.h"
 #include "host/bitmap.h"
 #include "host/scene.h"
+#include "tests/support/window_mean.h"
 
-namespace testing_frame {
+namespace kestrion_test {
 
 constexpr int W = 7;
 constexpr int H = 5;
@@ -32,20 +34,20 @@ inline Matrix3 WorldToCamera() {
 // A world position whose camera-space depth is `depth` (x and z arbitrary).
 inline Point3 AtDepth(float depth) { return {13.0f, depth - CAMERA_OFFSET, -21.0f}; }
 
-inline BMM_Color_64 PatternPixel(int x, int y) {
+inline BMM_Color_64 ScenePixel(int x, int y) {
   return {
       static_cast<uint16_t>(1000 * x + 37 * y + 11), static_cast<uint16_t>(500 + 3000 * y + 7 * x),
       static_cast<uint16_t>(60000 - 900 * x - 1100 * y), static_cast<uint16_t>(100 + x + 10 * y)};
 }
 
-struct TestFrame {
+struct SceneFrame {
   Bitmap bitmap{W, H};
   std::vector<BMM_Color_64> original;
 
-  explicit TestFrame(uint32_t channels = CHANNEL_Z, TimeValue renderTime = 0) {
+  explicit SceneFrame(uint32_t channels = CHANNEL_Z, TimeValue renderTime = 0) {
     BitmapStorage& s = Storage();
     for (int y = 0; y < H; ++y) {
-      for (int x = 0; x < W; ++x) s.Pixels()[y * W + x] = PatternPixel(x, y);
+      for (int x = 0; x < W; ++x) s.Pixels()[y * W + x] = ScenePixel(x, y);
     }
     original.assign(s.Pixels(), s.Pixels() + W * H);
     if (channels) s.CreateChannels(channels);
@@ -69,23 +71,7 @@ struct TestFrame {
   // The original pixel (x, y) with r, g, b replaced by the plain mean of the
   // original pixels in the square of radius r about it, clipped to the frame.
   BMM_Color_64 Mean(int x, int y, int r) const {
-    uint64_t sum[3] = {0, 0, 0};
-    uint64_t count = 0;
-    for (int yy = y - r; yy <= y + r; ++yy) {
-      for (int xx = x - r; xx <= x + r; ++xx) {
-        if (xx < 0 || yy < 0 || xx >= W || yy >= H) continue;
-        const BMM_Color_64& p = original[yy * W + xx];
-        sum[0] += p.r;
-        sum[1] += p.g;
-        sum[2] += p.b;
-        ++count;
-      }
-    }
-    BMM_Color_64 m = original[y * W + x];
-    m.r = static_cast<uint16_t>(sum[0] / count);
-    m.g = static_cast<uint16_t>(sum[1] / count);
-    m.b = static_cast<uint16_t>(sum[2] / count);
-    return m;
+    return WindowMean(original.data(), W, H, x, y, r);
   }
 };
 
@@ -94,4 +80,4 @@ inline void SetFocalName(FocusConfig& config, const char* name) {
   std::strncpy(config.focalObjectName, name, sizeof(config.focalObjectName) - 1);
 }
 
-}  // namespace testing_frame
+}  // namespace kestrion_test

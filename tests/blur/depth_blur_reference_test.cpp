@@ -7,10 +7,10 @@
 #include <random>
 #include <vector>
 
-#include "platform/progress_window.h"
-#include "render/window_sums.h"
-#include "render/work_image.h"
-#include "test_frame.h"
+#include "blur/blur_plan.h"
+#include "blur/work_image.h"
+#include "host/progress_window.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 
@@ -25,8 +25,9 @@ struct RandomCase {
   float focalDepth;
   float range;
   float size;
-  float preparedSize;  // what PrepareBlur was given first; NaN: not called
-  int abortRow;        // -1: never
+  bool direct;   // the plan gets no memory for the table: every window summed directly
+  int runs;      // times the plan runs (the result must not change)
+  int abortRow;  // -1: never
 };
 
 template <typename T>
@@ -59,9 +60,9 @@ RandomCase MakeCase(std::mt19937& rng) {
   c.range = Pick<float>(rng, {0.0f, 0.25f, 3.7f, 10.0f, 10.0f, 123.4f, 1.0e-20f, -5.0f});
   c.size = Pick<float>(
       rng, {0.5f, 1.0f, 1.5f, 2.9f, 3.0f, 6.25f, 12.0f, 40.0f, 1.0e6f, inf, std::nanf(""), -2.0f});
-  // Mostly prepared by the blur itself, else beforehand for this size, a
-  // smaller or a larger one; mostly not aborted.
-  c.preparedSize = Pick<float>(rng, {std::nanf(""), std::nanf(""), c.size, 2.0f, 1.0e6f});
+  // Mostly with a table and run once; mostly not aborted.
+  c.direct = std::uniform_int_distribution<int>(0, 4)(rng) == 0;
+  c.runs = Pick<int>(rng, {1, 1, 2});
   c.abortRow = std::uniform_int_distribution<int>(0, 3)(rng) == 0
                    ? std::uniform_int_distribution<int>(0, c.height)(rng)
                    : -1;
@@ -91,28 +92,29 @@ void Randomize(std::mt19937& rng, BitmapStorage& storage, const RandomCase& c) {
 
 // Blurs a random frame as the case says and compares it with the reference:
 // rows before an abort blurred, the rest as read.
-void CheckCase(std::mt19937& rng, const RandomCase& c, int round) {
+void CheckCase(std::mt19937& rng, const RandomCase& c, int round,
+               VectorWidth vectors = VectorWidth::Widest) {
   SCOPED_TRACE(testing::Message() << "round " << round << ": " << c.width << " x " << c.height
                                   << ", ids " << c.loadIds << ", filter " << c.idFilter
                                   << ", focal " << c.focalDepth << ", range " << c.range
-                                  << ", size " << c.size << ", prepared " << c.preparedSize
-                                  << ", abort " << c.abortRow);
+                                  << ", size " << c.size << ", direct " << c.direct << ", runs "
+                                  << c.runs << ", abort " << c.abortRow);
   Bitmap bitmap(c.width, c.height);
   BitmapStorage& storage = *bitmap.Storage();
   storage.CreateChannels(CHANNEL_Z | CHANNEL_MTL_ID | CHANNEL_OBJ_ID);
   Randomize(rng, storage, c);
 
-  platform::ProgressWindow progress;
+  ProgressWindow progress;
   progress.AbortAfter(c.abortRow);
   WorkImage image(progress.Handle(), &bitmap);
   ASSERT_EQ(image.LoadChannel(CHANNEL_Z), 1);
   for (uint32_t code : {CHANNEL_MTL_ID, CHANNEL_OBJ_ID}) {
     if (c.loadIds & code) image.LoadChannel(code);
   }
-  if (!std::isnan(c.preparedSize)) {
-    ASSERT_EQ(image.PrepareBlur(c.preparedSize), 1);
+  BlurPlan plan(image, c.size, vectors, c.direct ? 0 : SIZE_MAX);
+  for (int run = 0; run < c.runs; ++run) {
+    image.DepthBlur(plan, c.idFilter, c.focalDepth, c.range);
   }
-  image.DepthBlur(c.idFilter, c.focalDepth, c.range, c.size);
 
   BlurInput in;
   in.width = c.width;
@@ -137,13 +139,18 @@ TEST(DepthBlurReference, MatchesTheDefinitionOnRandomFrames) {
   for (int round = 0; round < 400; ++round) CheckCase(rng, MakeCase(rng), round);
 }
 
-// The same with only the vector loops every x86-64 processor has (the test
-// above uses the widest the processor offers).
+// The same with only the vector loops of the build's baseline, and with
+// plain loops only (the test above uses the widest the processor offers).
 TEST(DepthBlurReference, MatchesTheDefinitionWithBaselineVectorLoops) {
-  WindowSums::UseWidestVectors(false);
   std::mt19937 rng(20261208);
-  for (int round = 0; round < 400; ++round) CheckCase(rng, MakeCase(rng), round);
-  WindowSums::UseWidestVectors(true);
+  for (int round = 0; round < 400; ++round) {
+    CheckCase(rng, MakeCase(rng), round, VectorWidth::Baseline);
+  }
+}
+
+TEST(DepthBlurReference, MatchesTheDefinitionWithPlainLoops) {
+  std::mt19937 rng(1208);
+  for (int round = 0; round < 200; ++round) CheckCase(rng, MakeCase(rng), round, VectorWidth::None);
 }
 
 // Single rows and columns far longer than the windows, so that the
@@ -159,6 +166,7 @@ TEST(DepthBlurReference, MatchesTheDefinitionOnLongRowsAndColumns) {
     c.size = Pick<float>(rng, {3.5f, 40.0f, 299.0f, 1.0e4f});
     c.range = Pick<float>(rng, {0.0f, 10.0f, 30.0f});
     c.abortRow = -1;
+    c.direct = false;
     CheckCase(rng, c, round);
   }
 }

@@ -1,11 +1,12 @@
-#include "render/window_sums.h"
+#include "blur/window_sums.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 
-#include "render/window_runs.h"
+#include "blur/window_runs.h"
 
 namespace {
 
@@ -14,22 +15,36 @@ using window_runs::CHANNELS;
 // 65537 * 65535 = 2^32 - 1.
 constexpr uint64_t NARROW_WINDOW_PIXELS = 65537;
 
-// An uninitialised array of `count` elements of `size` bytes, or null when
-// it cannot be had (including a size that does not fit in size_t).
-void* AllocateArray(uint64_t count, size_t size, size_t& total) {
-  if (count == 0 || count > SIZE_MAX / size) return nullptr;
-  total += static_cast<size_t>(count) * size;
-  return std::malloc(static_cast<size_t>(count) * size);
+// An uninitialised array of `count` elements, or null when it cannot be had
+// or does not fit in what is left of the budget (which it then takes).
+template <typename T>
+std::unique_ptr<T[]> AllocateArray(uint64_t count, size_t& budgetLeft) {
+  if (count == 0 || count > budgetLeft / sizeof(T)) return nullptr;
+  budgetLeft -= static_cast<size_t>(count) * sizeof(T);
+  return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]);
 }
 
-bool widestVectors = true;
+// The widest mean loops that `vectors` allows and the build and the
+// processor support.
+window_runs::MeanLoops ChooseLoops(VectorWidth vectors) {
+  using window_runs::MeanLoops;
+  if (vectors == VectorWidth::None) return MeanLoops::Plain;
+#if defined(KESTRION_AVX2_LOOPS)
+  // The processor, and the system, which must save the registers.
+  if (vectors == VectorWidth::Widest && __builtin_cpu_supports("avx2")) return MeanLoops::Avx2;
+#endif
+#if defined(KESTRION_VECTOR_LOOPS) && defined(__SSE2__)
+  return MeanLoops::Sse2;
+#else
+  return MeanLoops::Plain;
+#endif
+}
 
 }  // namespace
 
-void WindowSums::UseWidestVectors(bool widest) { widestVectors = widest; }
-
 std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32_t width,
-                                               int32_t height, int32_t maxRadius) {
+                                               int32_t height, int32_t maxRadius,
+                                               VectorWidth vectors, size_t memoryBudget) {
   if (!source || width < 1 || height < 1 || maxRadius < 1) return nullptr;
   std::unique_ptr<WindowSums> sums(new (std::nothrow) WindowSums);
   if (!sums) return nullptr;
@@ -41,39 +56,44 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
   sums->height = height;
   sums->maxRadius = maxRadius;
   sums->wide = widestWindow > NARROW_WINDOW_PIXELS;
-#if defined(KESTRION_AVX2_LOOPS)
-  sums->avx2 = widestVectors && window_runs::ProcessorHasAvx2();
-#endif
+  sums->loops = ChooseLoops(vectors);
   sums->ringRows =
       static_cast<int32_t>(std::min<int64_t>(side + 1, static_cast<int64_t>(height) + 1));
   sums->planeStride = static_cast<size_t>(width) + 1;
   sums->rowStride = CHANNELS * sums->planeStride;
 
-  const size_t entry = sums->wide ? sizeof(uint64_t) : sizeof(uint32_t);
   const uint64_t entries = static_cast<uint64_t>(sums->ringRows) * sums->rowStride;
   const uint64_t radii = static_cast<uint64_t>(maxRadius) + 1;
-  size_t& total = sums->bytes;
-  sums->table = AllocateArray(entries, entry, total);
-  sums->radii =
-      static_cast<int32_t*>(AllocateArray(static_cast<uint64_t>(width), sizeof(int32_t), total));
-  sums->reciprocals =
-      static_cast<double*>(AllocateArray(2 * static_cast<uint64_t>(width), sizeof(double), total));
-  sums->spans = static_cast<Span*>(AllocateArray(radii, sizeof(Span), total));
-  if (!sums->table || !sums->radii || !sums->reciprocals || !sums->spans) return nullptr;
+  size_t budgetLeft = memoryBudget;
+  if (sums->wide) {
+    sums->wideTable = AllocateArray<uint64_t>(entries, budgetLeft);
+  } else {
+    sums->narrowTable = AllocateArray<uint32_t>(entries, budgetLeft);
+  }
+  sums->radii = AllocateArray<int32_t>(static_cast<uint64_t>(width), budgetLeft);
+  sums->reciprocals = AllocateArray<double>(2 * static_cast<uint64_t>(width), budgetLeft);
+  sums->spans = AllocateArray<Span>(radii, budgetLeft);
+  if (!(sums->narrowTable || sums->wideTable) || !sums->radii || !sums->reciprocals ||
+      !sums->spans) {
+    return nullptr;
+  }
+  sums->bytes = memoryBudget - budgetLeft;
   for (uint64_t r = 0; r < radii; ++r) sums->spans[r].row = -1;
   return sums;
 }
 
-WindowSums::~WindowSums() {
-  std::free(table);
-  std::free(radii);
-  std::free(reciprocals);
-  std::free(spans);
+template <typename Sum>
+Sum* WindowSums::Table() const {
+  if constexpr (std::is_same_v<Sum, uint64_t>) {
+    return wideTable.get();
+  } else {
+    return narrowTable.get();
+  }
 }
 
 template <typename Sum>
 Sum* WindowSums::TableRow(int32_t i) const {
-  return static_cast<Sum*>(table) + static_cast<size_t>(i % ringRows) * rowStride;
+  return Table<Sum>() + static_cast<size_t>(i % ringRows) * rowStride;
 }
 
 // Table row i is row i - 1 above it plus the running sums along source row
@@ -88,7 +108,7 @@ void WindowSums::FillTableRowsTo(int32_t last) {
     }
     const BMM_Color_64* pixels = source + static_cast<size_t>(i - 1) * width;
     const BMM_Color_64* next = i < height ? pixels + width : pixels;
-    window_runs::FillRow(TableRow<Sum>(i - 1), pixels, next, width, planeStride, out);
+    window_runs::FillRow(TableRow<Sum>(i - 1), pixels, next, width, planeStride, out, loops);
   }
   filledRows = std::max(filledRows, last + 1);
 }
@@ -100,7 +120,8 @@ const WindowSums::Span& WindowSums::SpanOf(int32_t y, int32_t r) {
   const int32_t top = std::max(y - r, 0);
   const int32_t bottom = std::min(y + r + 1, height);
   const size_t entry = wide ? sizeof(uint64_t) : sizeof(uint32_t);
-  const char* base = static_cast<const char*>(table);
+  const char* base = wide ? reinterpret_cast<const char*>(wideTable.get())
+                          : reinterpret_cast<const char*>(narrowTable.get());
   span.above = base + static_cast<size_t>(top % ringRows) * rowStride * entry;
   span.below = base + static_cast<size_t>(bottom % ringRows) * rowStride * entry;
   span.rows = static_cast<uint32_t>(bottom - top);
@@ -117,7 +138,7 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, BMM_Color_64* row
   // windows differ only by their column.
   for (int32_t x = 0; x < width;) {
     const int32_t r = rowRadii[x];
-    const int32_t end = window_runs::RunEnd(rowRadii, x, width);
+    const int32_t end = window_runs::RunEnd(rowRadii, x, width, loops);
     if (r < 1) {
       x = end;
       continue;
@@ -142,7 +163,7 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, BMM_Color_64* row
           {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
            middle - r, middle + r + 1, &span.fullReciprocal, after - middle, row + middle,
            nextRow ? nextRow + middle : nullptr},
-          avx2);
+          loops);
     } else if (middle < after) {
       MeanClipped<Sum, true, true>(span, r, middle, after, row, nextRow);
     }
@@ -161,7 +182,7 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
   // the divisions go two at a time. Radii stay within MaxRadius(), so
   // x + r + 1 does not overflow.
   const int slot = from == 0 ? 0 : 1;
-  double* perWindow = reciprocals + static_cast<size_t>(slot) * width;
+  double* perWindow = reciprocals.get() + static_cast<size_t>(slot) * width;
   ClippedRun& cached = clippedRuns[slot];
   if (cached.radius != r || cached.rows != span.rows || cached.from != from || cached.to != to) {
     for (int32_t x = from; x < to; ++x) {
@@ -171,12 +192,12 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
     }
     cached = {r, span.rows, from, to};
   }
-  constexpr window_runs::RunShape shape{!clippedLeft, !clippedRight, false};
+  constexpr window_runs::RunShape shape = window_runs::ClippedShape(clippedLeft, clippedRight);
   window_runs::MeanRun<Sum, shape>(
       {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
        clippedLeft ? 0 : from - r, clippedRight ? width : from + r + 1, perWindow, to - from,
        row + from, nextRow ? nextRow + from : nullptr},
-      avx2);
+      loops);
 }
 
 void WindowSums::MeanRow(int32_t y, const int32_t* rowRadii, BMM_Color_64* row,

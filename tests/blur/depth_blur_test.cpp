@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <limits>
 #include <utility>
 #include <vector>
 
+#include "blur/work_image.h"
 #include "host/messages.h"
-#include "platform/progress_window.h"
-#include "render/work_image.h"
-#include "test_frame.h"
+#include "host/progress_window.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 
@@ -27,12 +28,12 @@ struct BlurParams {
 // given, blurs, and returns the working pixels. Alpha must come out as it
 // went in, whatever was blurred.
 std::vector<BMM_Color_64> Blur(TestFrame& frame, std::initializer_list<uint32_t> channels,
-                               const BlurParams& p, platform::ProgressWindow* progress = nullptr) {
+                               const BlurParams& p, ProgressWindow* progress = nullptr) {
   WorkImage image(progress ? progress->Handle() : nullptr, &frame.bitmap);
   for (uint32_t code : channels) image.LoadChannel(code);
-  image.DepthBlur(p.idFilter, p.focalDepth, p.range, p.size);
+  kestrion_test::RunBlur(image, p.idFilter, p.focalDepth, p.range, p.size);
   const size_t n = static_cast<size_t>(image.width) * image.height;
-  std::vector<BMM_Color_64> out(image.workPixels, image.workPixels + n);
+  std::vector<BMM_Color_64> out(image.workPixels.get(), image.workPixels.get() + n);
   for (size_t i = 0; i < n; ++i)
     EXPECT_EQ(out[i].a, frame.Storage().Pixels()[i].a) << "alpha " << i;
   return out;
@@ -53,18 +54,10 @@ BMM_Color_64 MeanOf(TestFrame& frame, std::initializer_list<std::pair<int, int>>
           alpha};
 }
 
+// The window about (x, y) that reaches past every edge: the whole image.
 BMM_Color_64 WholeImageMean(TestFrame& frame, int x, int y) {
-  uint64_t r = 0, g = 0, b = 0;
-  const uint64_t n = static_cast<uint64_t>(frame.Width()) * frame.Height();
-  for (int yy = 0; yy < frame.Height(); ++yy) {
-    for (int xx = 0; xx < frame.Width(); ++xx) {
-      r += frame.Pixel(xx, yy).r;
-      g += frame.Pixel(xx, yy).g;
-      b += frame.Pixel(xx, yy).b;
-    }
-  }
-  return {static_cast<uint16_t>(r / n), static_cast<uint16_t>(g / n), static_cast<uint16_t>(b / n),
-          frame.Pixel(x, y).a};
+  return kestrion_test::WindowMean(frame.Storage().Pixels(), frame.Width(), frame.Height(), x, y,
+                                   std::max(frame.Width(), frame.Height()));
 }
 
 // A black 13 x 11 frame with one bright pixel at (6, 5) whose own radius is
@@ -230,7 +223,7 @@ TEST(DepthBlur, MaterialChannelDecidesWheneverItWasRequested) {
 }
 
 // The messages the progress window must see for rows 0 .. lastSent.
-void ExpectRowMessages(const platform::ProgressWindow& progress, int lastSent, int height,
+void ExpectRowMessages(const ProgressWindow& progress, int lastSent, int height,
                        const int32_t* abortFlag) {
   const auto& log = progress.Log();
   ASSERT_EQ(log.size(), static_cast<size_t>(2 * (lastSent + 1)));
@@ -252,12 +245,12 @@ TEST(DepthBlur, ReportsEachRowAndStopsAtTheRowWhereAbortIsAnswered) {
   const BlurParams p{-1, 0.0f, 10.0f, 1.0f};
   const auto full = Blur(frame, {CHANNEL_Z}, p);
   for (int abortRow : {-1, 0, 2, 4}) {
-    platform::ProgressWindow progress;
+    ProgressWindow progress;
     progress.AbortAfter(abortRow);
     WorkImage image(progress.Handle(), &frame.bitmap);
     image.LoadChannel(CHANNEL_Z);
     image.abortFlag = 1;  // left over from an earlier pass: reset at the start
-    image.DepthBlur(p.idFilter, p.focalDepth, p.range, p.size);
+    kestrion_test::RunBlur(image, p.idFilter, p.focalDepth, p.range, p.size);
     const int lastSent = abortRow < 0 ? 4 : abortRow;
     ExpectRowMessages(progress, lastSent, 5, &image.abortFlag);
     EXPECT_EQ(image.abortFlag != 0, abortRow >= 0);
@@ -273,18 +266,18 @@ TEST(DepthBlur, ReportsEachRowAndStopsAtTheRowWhereAbortIsAnswered) {
 
 TEST(DepthBlur, EmptyImagesSendOnlyTheMessagesOfTheirRows) {
   TestFrame zeroWidth(0, 4);
-  platform::ProgressWindow rows;
+  ProgressWindow rows;
   WorkImage noColumns(rows.Handle(), &zeroWidth.bitmap);
   noColumns.LoadChannel(CHANNEL_Z);
-  noColumns.DepthBlur(-1, 0.0f, 1.0f, 3.0f);
+  kestrion_test::RunBlur(noColumns, -1, 0.0f, 1.0f, 3.0f);
   ExpectRowMessages(rows, 3, 4, &noColumns.abortFlag);
 
   TestFrame zeroHeight(6, 0);
   Bitmap noStorage;
   for (Bitmap* bitmap : {&zeroHeight.bitmap, &noStorage}) {
-    platform::ProgressWindow silent;
+    ProgressWindow silent;
     WorkImage image(silent.Handle(), bitmap);
-    image.DepthBlur(-1, 0.0f, 1.0f, 3.0f);
+    kestrion_test::RunBlur(image, -1, 0.0f, 1.0f, 3.0f);
     EXPECT_TRUE(silent.Log().empty());
   }
 }

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "render/work_image.h"
+#include "blur/work_image.h"
 
 namespace {
 
@@ -18,7 +18,6 @@ void StorageSize(const Bitmap* bitmap, int32_t& w, int32_t& h) {
 ImageBuffer::ImageBuffer(HWND progressWindow, Bitmap* sourceBitmap)
     : progressWindow(progressWindow),
       sourceBitmap(sourceBitmap),
-      workPixels(nullptr),
       zChannel(nullptr),
       objectChannel(nullptr),
       mtlChannel(nullptr),
@@ -29,9 +28,7 @@ ImageBuffer::ImageBuffer(HWND progressWindow, Bitmap* sourceBitmap)
   workPixels = ReadPixels();
 }
 
-ImageBuffer::~ImageBuffer() { std::free(workPixels); }
-
-BMM_Color_64* ImageBuffer::ReadPixels() {
+PixelBuffer ImageBuffer::ReadPixels() {
   int32_t w = 0;
   int32_t h = 0;
   StorageSize(sourceBitmap, w, h);
@@ -44,12 +41,12 @@ BMM_Color_64* ImageBuffer::ReadPixels() {
   // Every pixel is written once, by the bitmap or as zero where the bitmap
   // delivers nothing: a zero-filled allocation would write recycled memory
   // twice.
-  auto* pixels =
-      static_cast<BMM_Color_64*>(std::malloc(static_cast<size_t>(count) * sizeof(BMM_Color_64)));
+  PixelBuffer pixels(
+      static_cast<BMM_Color_64*>(std::malloc(static_cast<size_t>(count) * sizeof(BMM_Color_64))));
   if (!pixels) return nullptr;
   BitmapStorage* storage = sourceBitmap ? sourceBitmap->Storage() : nullptr;
   for (int32_t y = 0; y < height; ++y) {
-    BMM_Color_64* row = pixels + static_cast<size_t>(y) * width;
+    BMM_Color_64* row = pixels.get() + static_cast<size_t>(y) * width;
     const bool delivered = storage && y < rows && storage->GetPixels(0, y, cols, row);
     std::fill(row + (delivered ? cols : 0), row + width, BMM_Color_64{0, 0, 0, 0});
   }
@@ -91,7 +88,7 @@ void ImageBuffer::WriteBack() {
   const int32_t rows = std::min(h, height);
   const int32_t cols = std::min(w, width);
   for (int32_t y = 0; y < rows; ++y) {
-    sourceBitmap->PutPixels(0, y, cols, workPixels + static_cast<size_t>(y) * width);
+    sourceBitmap->PutPixels(0, y, cols, workPixels.get() + static_cast<size_t>(y) * width);
   }
 }
 

@@ -1,11 +1,11 @@
-#include "render/work_image.h"
+#include "blur/work_image.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "platform/progress_window.h"
-#include "test_frame.h"
+#include "host/progress_window.h"
+#include "tests/support/test_frame.h"
 
 namespace {
 
@@ -101,10 +101,10 @@ TEST(WorkImage, StorageResizedAfterConstructionStaysInBounds) {
   EXPECT_EQ(small.zChannel, nullptr);
   small.WriteBack();
   EXPECT_EQ(shrunk.Pixel(2, 1), PatternPixel(2, 1));
-  std::unique_ptr<BMM_Color_64, decltype(&std::free)> reread(small.ReadPixels(), &std::free);
+  const PixelBuffer reread = small.ReadPixels();
   ASSERT_NE(reread, nullptr);
-  EXPECT_EQ(reread.get()[1 * 7 + 2], PatternPixel(2, 1));
-  EXPECT_EQ(reread.get()[4 * 7 + 6], (BMM_Color_64{0, 0, 0, 0}));  // not delivered: zero
+  EXPECT_EQ(reread[1 * 7 + 2], PatternPixel(2, 1));
+  EXPECT_EQ(reread[4 * 7 + 6], (BMM_Color_64{0, 0, 0, 0}));  // not delivered: zero
 
   TestFrame grown(7, 5, CHANNEL_Z);
   WorkImage large(nullptr, &grown.bitmap);
@@ -114,9 +114,9 @@ TEST(WorkImage, StorageResizedAfterConstructionStaysInBounds) {
   EXPECT_EQ(grown.Pixel(7, 4), (BMM_Color_64{0, 0, 0, 0}));
   EXPECT_EQ(grown.Pixel(0, 5), (BMM_Color_64{0, 0, 0, 0}));
   // The blur keeps to the arrays it owns.
-  platform::ProgressWindow progress;
+  ProgressWindow progress;
   large.progressWindow = progress.Handle();
-  large.DepthBlur(-1, 10.0f, 10.0f, 3.0f);
+  kestrion_test::RunBlur(large, -1, 10.0f, 10.0f, 3.0f);
   EXPECT_EQ(progress.AbortQueries(), 5);
   EXPECT_NE(large.workPixels[0], PatternPixel(0, 0));
 }

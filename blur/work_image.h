@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "blur/pixel_buffer.h"
 #include "host/bitmap.h"
 #include "host/types.h"
 #include "platform/win32.h"
@@ -20,14 +21,13 @@
 class ImageBuffer {
  public:
   ImageBuffer(HWND progressWindow, Bitmap* sourceBitmap);
-  ~ImageBuffer();  // not virtual: always destroyed as its own type
   ImageBuffer(const ImageBuffer&) = delete;
   ImageBuffer& operator=(const ImageBuffer&) = delete;
 
-  // A new zero-filled array of the storage's current size, filled row by
-  // row from the bitmap; the caller owns it (free()). Null when it cannot
-  // be allocated (or the bitmap is empty).
-  BMM_Color_64* ReadPixels();
+  // A new array of width x height pixels, filled row by row from the
+  // bitmap where its storage delivers them, zero elsewhere. Null when it
+  // cannot be allocated (or the image is empty).
+  PixelBuffer ReadPixels();
   // Asks the host for a channel (1 Z, 2 material effects, 4 object). The
   // code is ORed into the loaded-channel bits whatever the outcome.
   // 1 when the channel is available, else 0.
@@ -37,10 +37,12 @@ class ImageBuffer {
 
   // False when a pixel copy could not be allocated: the render must fail.
   bool Allocated() const;
+  // The larger of width and height.
+  int32_t Extent() const { return width > height ? width : height; }
 
   HWND progressWindow;
   Bitmap* sourceBitmap;
-  BMM_Color_64* workPixels;
+  PixelBuffer workPixels;  // the copy the blur writes
   float* zChannel;
   uint16_t* objectChannel;
   uint8_t* mtlChannel;
@@ -49,33 +51,27 @@ class ImageBuffer {
   int32_t height;
 };
 
-class WindowSums;
+class BlurPlan;
 
 class WorkImage : public ImageBuffer {
  public:
   WorkImage(HWND progressWindow, Bitmap* sourceBitmap);
-  ~WorkImage();
 
   // False when a pixel copy could not be allocated: the render must fail.
   bool Allocated() const;
 
-  // Allocates the blur's working memory for radii up to trunc(blurSize)
-  // (the render pass calls it before DepthBlur, so that a shortage fails the
-  // render with the bitmap untouched). 1 when ready, 0 when memory ran out.
-  int PrepareBlur(float blurSize);
-
-  // Blurs every pixel (or those of one ID) by the mean of a square window
-  // of the source pixels whose radius grows with the pixel's distance in
-  // depth from focalDepth, up to blurSize. Sends the progress message and
-  // the abort query once per row; an abort ends the pass before the row.
-  void DepthBlur(int32_t idFilter, float focalDepth, float blurRange, float blurSize);
+  // Blurs every pixel (or those of one ID, -1 for all) by the mean of a
+  // square window of the source pixels whose radius grows with the pixel's
+  // distance in depth from focalDepth, up to the plan's blur size
+  // (blur/radius_rule.h). The plan must have been made for this image
+  // (blur/blur_plan.h); it may run again, the result is the same. Sends the
+  // progress message and the abort query once per row; an abort ends the
+  // pass before the row.
+  void DepthBlur(BlurPlan& plan, int32_t idFilter, float focalDepth, float blurRange);
   // Replaces p's r, g, b by the mean of the source pixels in the window of
   // the radius about (x, y), clipped to the image; nothing when radius < 1.
   void BoxAverage(int32_t x, int32_t y, int32_t radius, BMM_Color_64& p);
 
-  BMM_Color_64* sourcePixels;
+  PixelBuffer sourcePixels;  // the copy the blur reads, unchanged
   int32_t abortFlag;
-  // The blur's working memory (render/window_sums.h), from PrepareBlur or
-  // the blur itself; null until then. Released with the image.
-  std::unique_ptr<WindowSums> windowSums;
 };

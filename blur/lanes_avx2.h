@@ -1,0 +1,75 @@
+// lanes_avx2.h: eight 32-bit lanes with AVX2, for the vector loops of
+// blur/window_means.h. Only for a translation unit compiled for AVX2
+// (blur/window_means_avx2.cpp), whose code runs only where the processor
+// has it.
+//
+// The 256-bit unpacks and shuffles work within each 128-bit half, so the
+// means and pixel words are kept in the lane order 0 1 4 5 2 3 6 7 of their
+// windows: the order in which the words of pixels 0 .. 7 come out of
+// BlueAlphaWords, and in which StorePixelWords puts them back.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/types.h"
+
+namespace window_runs {
+
+static_assert(sizeof(BMM_Color_64) == 8 && offsetof(BMM_Color_64, g) == 2 &&
+              offsetof(BMM_Color_64, b) == 4 && offsetof(BMM_Color_64, a) == 6);
+
+struct Avx2Lanes {
+  static constexpr int32_t COUNT = 8;
+  using U32 = __m256i;
+  using F64 = __m256d;  // four windows' doubles
+
+  static U32 Load(const uint32_t* p) { return _mm256_loadu_si256(reinterpret_cast<const U32*>(p)); }
+  static U32 Broadcast(uint32_t v) { return _mm256_set1_epi32(static_cast<int32_t>(v)); }
+  static U32 Sub(U32 a, U32 b) { return _mm256_sub_epi32(a, b); }
+  static U32 Or(U32 a, U32 b) { return _mm256_or_si256(a, b); }
+  static U32 And(U32 a, U32 b) { return _mm256_and_si256(a, b); }
+  static U32 ShiftLeft16(U32 a) { return _mm256_slli_epi32(a, 16); }
+  static F64 LoadDoubles(const double* p) { return _mm256_loadu_pd(p); }
+  static F64 BroadcastDouble(double v) { return _mm256_set1_pd(v); }
+  // Eight pixels span up to two cache lines.
+  static void Prefetch(const BMM_Color_64* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(p + 4), _MM_HINT_T0);
+  }
+
+  // A 32-bit sum s becomes a double exactly as (s - 2^31, a signed integer)
+  // + 2^31. The means come out in the lane order 0 1 4 5 2 3 6 7.
+  static U32 TruncatedMeans(U32 sums, F64 low, F64 high) {
+    constexpr uint32_t SIGN_BIT = 0x80000000u;
+    const U32 offsetSums = _mm256_xor_si256(sums, Broadcast(SIGN_BIT));
+    const F64 offset = _mm256_set1_pd(0x1p31);
+    const F64 sumsLow =
+        _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(offsetSums)), offset);
+    const F64 sumsHigh =
+        _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(offsetSums, 1)), offset);
+    const __m128i meansLow = _mm256_cvttpd_epi32(_mm256_mul_pd(sumsLow, low));
+    const __m128i meansHigh = _mm256_cvttpd_epi32(_mm256_mul_pd(sumsHigh, high));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi64(meansLow, meansHigh)),
+                                   _mm_unpackhi_epi64(meansLow, meansHigh), 1);
+  }
+
+  // The (b | a << 16) words of eight pixels, in the lane order 0 1 4 5 2 3 6 7.
+  static U32 BlueAlphaWords(const BMM_Color_64* p) {
+    const U32 first = _mm256_loadu_si256(reinterpret_cast<const U32*>(p));
+    const U32 second = _mm256_loadu_si256(reinterpret_cast<const U32*>(p) + 1);
+    return _mm256_castps_si256(_mm256_shuffle_ps(
+        _mm256_castsi256_ps(first), _mm256_castsi256_ps(second), _MM_SHUFFLE(3, 1, 3, 1)));
+  }
+  // Interleaving words in the lane order 0 1 4 5 2 3 6 7 gives the pixels
+  // back in their own order.
+  static void StorePixelWords(BMM_Color_64* p, U32 redGreen, U32 blueAlpha) {
+    U32* out = reinterpret_cast<U32*>(p);
+    _mm256_storeu_si256(out, _mm256_unpacklo_epi32(redGreen, blueAlpha));
+    _mm256_storeu_si256(out + 1, _mm256_unpackhi_epi32(redGreen, blueAlpha));
+  }
+};
+
+}  // namespace window_runs

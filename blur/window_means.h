@@ -1,0 +1,78 @@
+// window_means.h: the means of a run of windows, several windows at a time,
+// written once over a vector type `Lanes` of 32-bit lanes (four with SSE2,
+// blur/lanes_sse2.h; eight with AVX2, blur/lanes_avx2.h). For 32-bit tables
+// only (blur/window_sums.h): the four-entry differences wrap modulo 2^32 to
+// the window's true sum.
+//
+// Lanes provides, besides loads, stores and lane-wise arithmetic:
+// - TruncatedMeans(sums, low, high): TruncatedMean (blur/window_sums.h) of
+//   each lane's sum, exactly as the scalar does it: the sum made a double
+//   exactly, multiplied by its window's reciprocal (windows 0 .. COUNT / 2 -
+//   1 in `low`, the rest in `high`), truncated;
+// - PixelWords / StorePixelWords: pixels as their 32-bit words (r | g << 16)
+//   and (b | a << 16), in the lane order TruncatedMeans gives its means in.
+//
+// Only included by the translation unit that instantiates it for one Lanes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "blur/window_run.h"
+
+namespace window_runs {
+
+// The windows of the run COUNT at a time, as far as they come in whole
+// vectors; returns how many were done. The rest is left to the caller.
+template <typename Lanes, RunShape shape>
+int32_t MeanWindows(const WindowRun<uint32_t>& run) {
+  using U32 = typename Lanes::U32;
+  using F64 = typename Lanes::F64;
+  constexpr int32_t COUNT = Lanes::COUNT;
+  constexpr uint32_t ALPHA_MASK = 0xFFFF0000u;  // a in a (b | a << 16) word
+  const U32 alphaMask = Lanes::Broadcast(ALPHA_MASK);
+  // Read once: the stores to the pixels below may not alias them.
+  const F64 shared = Lanes::BroadcastDouble(run.reciprocals[0]);
+  // Below minus above at the column all windows of the run read on a side
+  // where they are clipped at the image's edge.
+  U32 fixedLeft[CHANNELS];
+  U32 fixedRight[CHANNELS];
+  for (size_t c = 0; c < CHANNELS; ++c) {
+    const uint32_t* a = run.above + c * run.planeStride;
+    const uint32_t* b = run.below + c * run.planeStride;
+    fixedLeft[c] = Lanes::Broadcast(shape.leftMoves ? 0 : b[run.left] - a[run.left]);
+    fixedRight[c] = Lanes::Broadcast(shape.rightMoves ? 0 : b[run.right] - a[run.right]);
+  }
+  int32_t i = 0;
+  for (; i + COUNT <= run.count; i += COUNT) {
+    if (run.ahead) Lanes::Prefetch(run.ahead + i);
+    F64 low = shared;
+    F64 high = shared;
+    if constexpr (!shape.sharedReciprocal) {
+      low = Lanes::LoadDoubles(run.reciprocals + i);
+      high = Lanes::LoadDoubles(run.reciprocals + i + COUNT / 2);
+    }
+    U32 mean[CHANNELS];
+    for (size_t c = 0; c < CHANNELS; ++c) {
+      const uint32_t* a = run.above + c * run.planeStride + i;
+      const uint32_t* b = run.below + c * run.planeStride + i;
+      U32 right = fixedRight[c];
+      U32 left = fixedLeft[c];
+      if constexpr (shape.rightMoves) {
+        right = Lanes::Sub(Lanes::Load(b + run.right), Lanes::Load(a + run.right));
+      }
+      if constexpr (shape.leftMoves) {
+        left = Lanes::Sub(Lanes::Load(b + run.left), Lanes::Load(a + run.left));
+      }
+      mean[c] = Lanes::TruncatedMeans(Lanes::Sub(right, left), low, high);
+    }
+    // The means are below 2^16; alpha is kept.
+    BMM_Color_64* pixels = run.out + i;
+    const U32 blueAlpha = Lanes::And(Lanes::BlueAlphaWords(pixels), alphaMask);
+    Lanes::StorePixelWords(pixels, Lanes::Or(mean[0], Lanes::ShiftLeft16(mean[1])),
+                           Lanes::Or(mean[2], blueAlpha));
+  }
+  return i;
+}
+
+}  // namespace window_runs

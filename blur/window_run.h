@@ -1,0 +1,84 @@
+// window_run.h: a run of windows that share their table rows and differ
+// only by their column, as the mean loops (blur/window_runs.h,
+// blur/window_means.h) take it.
+//
+// A table row is three planes, r, g and b, each `planeStride` entries long
+// (columns 0 .. width). Pointers to a row point at its column 0 in the r
+// plane; the g and b planes follow at planeStride and 2 * planeStride.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host/types.h"
+
+namespace window_runs {
+
+constexpr size_t CHANNELS = 3;
+
+// The shape of a run of windows. A window whose rectangle runs past the
+// left edge of the image is clipped to column 0, one that runs past the
+// right edge to column `width`: all the windows of a run clipped at an edge
+// read that edge's column, and each has its own pixel count.
+struct RunShape {
+  bool leftMoves;         // window i's left column is left + i, else left
+  bool rightMoves;        // window i's right column is right + i, else right
+  bool sharedReciprocal;  // one 1 / pixel count for the run, else one per window
+};
+// Windows clipped at neither the left nor the right edge: all of a run's
+// windows hold the same number of pixels.
+constexpr RunShape WHOLE{true, true, true};
+
+// The shape of windows clipped at the left edge, the right edge, both or
+// neither.
+constexpr RunShape ClippedShape(bool clippedLeft, bool clippedRight) {
+  return {!clippedLeft, !clippedRight, !clippedLeft && !clippedRight};
+}
+
+// A run of `count` windows whose sums lie between table rows `above` and
+// `below`, window i between columns left (+ i) and right (+ i), left <
+// right, as its shape says. The means go to r, g, b of out[0 .. count - 1];
+// alpha is kept. `ahead`, when not null, is where the next row's run will
+// write: it is fetched into the cache meanwhile.
+template <typename Sum>
+struct WindowRun {
+  const Sum* above;
+  const Sum* below;
+  size_t planeStride;
+  int32_t left;
+  int32_t right;
+  const double* reciprocals;  // reciprocals[0], or reciprocals[i] for window i
+  int32_t count;
+  BMM_Color_64* out;
+  const BMM_Color_64* ahead;
+
+  // The same run without its first n windows.
+  template <RunShape shape>
+  WindowRun After(int32_t n) const {
+    return {above,
+            below,
+            planeStride,
+            shape.leftMoves ? left + n : left,
+            shape.rightMoves ? right + n : right,
+            shape.sharedReciprocal ? reciprocals : reciprocals + n,
+            count - n,
+            out + n,
+            ahead ? ahead + n : nullptr};
+  }
+};
+
+// The vector loops a table uses, chosen from a VectorWidth by what the build
+// and the processor support (see WindowSums::Create).
+enum class MeanLoops {
+  Plain,  // one window at a time
+  Sse2,   // four at a time
+  Avx2,   // eight at a time
+};
+
+// MeanWindows (blur/window_means.h) for AVX2, compiled in its own
+// translation unit for that instruction set; only to be called when the
+// processor has it. Instantiated for the four shapes the blur uses.
+template <RunShape shape>
+int32_t MeanWindowsAvx2(const WindowRun<uint32_t>& run);
+
+}  // namespace window_runs

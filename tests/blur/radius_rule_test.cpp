@@ -1,0 +1,109 @@
+// The radius rule at its edges, for one pixel and for a row: both forms
+// must give the radius the rule's definition gives, whatever the inputs.
+#include "blur/radius_rule.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr float INF = std::numeric_limits<float>::infinity();
+const float NaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float DENORMAL = 1.0e-40f;
+constexpr int32_t EXTENT = 37;  // the image's larger side
+
+struct Case {
+  const char* what;
+  float focal;
+  float range;
+  float size;
+  float z;
+  int32_t radius;
+};
+
+// Pixels store -depth: z = -12 is depth 12. Focal depth 10, range 4, size 8
+// give radius trunc(2 * |depth - 10|) up to 8.
+const Case CASES[] = {
+    {"at the focal depth", 10.0f, 4.0f, 8.0f, -10.0f, 0},
+    {"quotient just below 1", 10.0f, 4.0f, 8.0f, -10.4999f, 0},
+    {"quotient exactly 1", 10.0f, 4.0f, 8.0f, -10.5f, 1},
+    {"quotient just above 1", 10.0f, 4.0f, 8.0f, -10.5001f, 1},
+    {"quotient just below 3", 10.0f, 4.0f, 8.0f, -11.4999f, 2},
+    {"quotient exactly 3", 10.0f, 4.0f, 8.0f, -11.5f, 3},
+    {"nearer than the focal depth", 10.0f, 4.0f, 8.0f, -8.5f, 3},
+    {"capped at the size", 10.0f, 4.0f, 8.0f, -100.0f, 8},
+    {"capped at a fractional size", 10.0f, 4.0f, 8.9f, -100.0f, 8},
+    {"capped at the extent", 10.0f, 4.0f, 1000.0f, -100.0f, EXTENT},
+    {"background", 10.0f, 4.0f, 8.0f, Z_BACKGROUND, 8},
+    {"just in front of the background", 10.0f, 4.0f, 8.0f, std::nextafter(Z_BACKGROUND, 0.0f), 8},
+    // Background and geometry told apart where they differ: a focal depth
+    // at the background's own depth.
+    {"background at the focal depth", 1.0e30f, 4.0f, 8.0f, Z_BACKGROUND, 8},
+    {"geometry at a background-deep focus", -std::nextafter(Z_BACKGROUND, 0.0f), 4.0f, 8.0f,
+     std::nextafter(Z_BACKGROUND, 0.0f), 0},
+    {"beyond the background", 10.0f, 4.0f, 8.0f, -INF, 8},
+    {"NaN z", 10.0f, 4.0f, 8.0f, NaN, 8},
+    {"+infinite z", 10.0f, 4.0f, 8.0f, INF, 8},
+    {"huge z", 10.0f, 4.0f, 8.0f, 3.0e38f, 8},
+    {"range 0 at the focal depth", 10.0f, 0.0f, 8.0f, -10.0f, 0},
+    {"range 0 elsewhere", 10.0f, 0.0f, 8.0f, -10.001f, 8},
+    {"range -0 elsewhere", 10.0f, -0.0f, 8.0f, -10.001f, 8},
+    {"range 0, NaN focal depth", NaN, 0.0f, 8.0f, -10.0f, 8},
+    {"range 0, background", 10.0f, 0.0f, 8.0f, Z_BACKGROUND, 8},
+    {"range 0, size below 1", 10.0f, 0.0f, 0.9f, -12.0f, 0},
+    {"NaN focal depth", NaN, 4.0f, 8.0f, -12.0f, 0},
+    {"NaN focal depth, background", NaN, 4.0f, 8.0f, Z_BACKGROUND, 8},
+    {"NaN range", 10.0f, NaN, 8.0f, -12.0f, 0},
+    {"NaN size", 10.0f, 4.0f, NaN, -12.0f, 0},
+    {"NaN size, background", 10.0f, 4.0f, NaN, Z_BACKGROUND, 0},
+    {"infinite size", 10.0f, 4.0f, INF, -12.0f, EXTENT},
+    {"infinite size at the focal depth", 10.0f, 4.0f, INF, -10.0f, 0},
+    {"infinite range", 10.0f, INF, 8.0f, -100.0f, 0},
+    {"infinite focal depth", INF, 4.0f, 8.0f, -12.0f, 8},
+    {"denormal range", 10.0f, DENORMAL, 8.0f, -10.001f, 8},
+    {"denormal size", 10.0f, 4.0f, DENORMAL, -100.0f, 0},
+    {"negative range", 10.0f, -4.0f, 8.0f, -12.0f, 0},
+    {"negative size", 10.0f, 4.0f, -8.0f, -12.0f, 0},
+    {"negative size, background", 10.0f, 4.0f, -8.0f, Z_BACKGROUND, 0},
+    {"size below 1", 10.0f, 4.0f, 0.999f, -100.0f, 0},
+};
+
+TEST(RadiusRule, PixelAndRowFormsGiveTheDefinedRadiusAtEveryEdge) {
+  for (const Case& c : CASES) {
+    const RadiusRule rule(c.focal, c.range, c.size, EXTENT);
+    EXPECT_EQ(BlurRadius(rule, c.z), c.radius) << c.what;
+    // In a row long enough for the vector loop, at every position, among
+    // neighbours of other kinds.
+    std::vector<float> z(19);
+    for (size_t at = 0; at < z.size(); ++at) {
+      for (size_t i = 0; i < z.size(); ++i) {
+        z[i] = i % 3 == 0 ? Z_BACKGROUND : -c.focal - static_cast<float>(i);
+      }
+      z[at] = c.z;
+      std::vector<int32_t> radii(z.size(), -1);
+      BlurRadii(rule, z.data(), static_cast<int32_t>(z.size()), radii.data());
+      for (size_t i = 0; i < z.size(); ++i) {
+        ASSERT_EQ(radii[i], BlurRadius(rule, z[i])) << c.what << ", element " << i << " of row";
+      }
+      EXPECT_EQ(radii[at], c.radius) << c.what << " at " << at;
+    }
+  }
+}
+
+TEST(RadiusRule, FullRadiusIsTheWholeSizeCappedAtTheExtent) {
+  EXPECT_EQ(FullRadius(8.9f, EXTENT), 8);
+  EXPECT_EQ(FullRadius(1.0f, EXTENT), 1);
+  EXPECT_EQ(FullRadius(0.999f, EXTENT), 0);
+  EXPECT_EQ(FullRadius(37.5f, EXTENT), EXTENT);
+  EXPECT_EQ(FullRadius(1.0e30f, EXTENT), EXTENT);
+  EXPECT_EQ(FullRadius(INF, EXTENT), EXTENT);
+  EXPECT_EQ(FullRadius(-INF, EXTENT), 0);
+  EXPECT_EQ(FullRadius(NaN, EXTENT), 0);
+  EXPECT_EQ(FullRadius(-3.0f, EXTENT), 0);
+  EXPECT_EQ(FullRadius(5.0f, 0), 0);  // an empty image
+}
+
+}  // namespace
