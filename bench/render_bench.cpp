@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "host/filter_pipeline.h"
-#include "host/scene.h"
 #include "host/progress_window.h"
+#include "host/scene.h"
 #include "synthetic_frame.h"
 
 namespace {

@@ -29,40 +29,41 @@ class ImageFilter {
   ImageFilter(const ImageFilter&) = delete;
   ImageFilter& operator=(const ImageFilter&) = delete;
 
-  virtual ~ImageFilter();                                         // 1
-  virtual const char* DescriptionText() = 0;                      // 2
-  virtual const char* AuthorText() = 0;                           // 3
-  virtual const char* CopyrightText() = 0;                        // 4
-  virtual uint32_t VersionNumber() = 0;                           // 5
-  virtual uint32_t CapabilityFlags() = 0;                         // 6
-  virtual int32_t ShowAboutBox(HWND parent) = 0;                  // 7
-  virtual int32_t ShowControl(HWND parent);                       // 8: host: no dialog, 0
-  virtual void SetSource(Bitmap* map);                            // 9
-  virtual void SetForeground(Bitmap* map);                        // 10
-  virtual void SetMask(Bitmap* map);                              // 11
-  virtual void SetFilterInfo(ImageFilterInfo* info);              // 12
-  virtual int32_t Render(HWND progressWindow) = 0;                // 13
-  virtual Interface* MainInterface();                             // 14: never null
+  virtual ~ImageFilter();                             // 1
+  virtual const char* DescriptionText() = 0;          // 2
+  virtual const char* AuthorText() = 0;               // 3
+  virtual const char* CopyrightText() = 0;            // 4
+  virtual uint32_t VersionNumber() = 0;               // 5
+  virtual uint32_t CapabilityFlags() = 0;             // 6
+  virtual int32_t ShowAboutBox(HWND parent) = 0;      // 7
+  virtual int32_t ShowControl(HWND parent);           // 8: host: no dialog, 0
+  virtual void SetSource(Bitmap* map);                // 9
+  virtual void SetForeground(Bitmap* map);            // 10
+  virtual void SetMask(Bitmap* map);                  // 11
+  virtual void SetFilterInfo(ImageFilterInfo* info);  // 12
+  virtual int32_t Render(HWND progressWindow) = 0;    // 13
+  virtual Interface* MainInterface();                 // 14: never null
   // 15: a + (int)((b - a) * t), truncating toward zero (held to the int range).
-  virtual int Lerp(int a, int b, float t);                        // 15
+  virtual int Lerp(int a, int b, float t);  // 15
   // 16: t in 0..255: a + ((b - a) * t) / 255, integer division (the product
   // is taken in 64 bits, so it cannot overflow).
-  virtual int Lerp(int a, int b, int t);                          // 16
-  virtual uint32_t EvaluateConfigure();                           // 17: host: 0
-  virtual int32_t LoadConfigure(void* buffer);                    // 18: host: 0
-  virtual int32_t SaveConfigure(void* buffer);                    // 19: host: 0
+  virtual int Lerp(int a, int b, int t);        // 16
+  virtual uint32_t EvaluateConfigure();         // 17: host: 0
+  virtual int32_t LoadConfigure(void* buffer);  // 18: host: 0
+  virtual int32_t SaveConfigure(void* buffer);  // 19: host: 0
   virtual int CreatePreview(HWND parent, Bitmap** back, int frame, int width, int height,
-                            float aspect, Bitmap** preview, uint32_t flags);  // 20: 0, not supported
-  virtual uint32_t ChannelsRequired();                            // 21: host: 0
-  virtual HWND DlgHandle();                                       // 22
+                            float aspect, Bitmap** preview,
+                            uint32_t flags);  // 20: 0, not supported
+  virtual uint32_t ChannelsRequired();        // 21: host: 0
+  virtual HWND DlgHandle();                   // 22
   // 23: the host sends HOST_TIME_CHANGE to the dialog from now on (a
   // previous dialog no longer gets it); 0 makes the filter non-interactive.
-  virtual void MakeDlgInteractive(HWND dialog);                   // 23
-  virtual int IsInteractive();                                    // 24: has a live dialog
+  virtual void MakeDlgInteractive(HWND dialog);  // 23
+  virtual int IsInteractive();                   // 24: has a live dialog
   // 25: null when memory runs out.
-  virtual ITrackViewNode* CreateNode();                           // 25
-  virtual ITrackViewNode* Node();                                 // 26
-  virtual void FilterUpdate();                                    // 27: host: nothing
+  virtual ITrackViewNode* CreateNode();  // 25
+  virtual ITrackViewNode* Node();        // 26
+  virtual void FilterUpdate();           // 27: host: nothing
 
   // --- host side ---
   Bitmap* Source() const { return sourceBitmap; }

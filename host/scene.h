@@ -44,16 +44,16 @@ struct PickList {
 // behave and reports the pick. Ten operations, called by position.
 class PickCallback {
  public:
-  virtual const char* DialogTitle() = 0;          // the dialog's caption
-  virtual const char* ButtonText() = 0;           // the confirming button's text
-  virtual int SinglePick() = 0;                   // yes: one node at a time
-  virtual int ListHidden() = 0;                   // yes: hidden nodes are listed too
-  virtual int Listed(SceneNode* node) = 0;        // yes: the node is offered
-  virtual int UseListedFilter() = 0;              // yes: Listed() decides what is offered
+  virtual const char* DialogTitle() = 0;            // the dialog's caption
+  virtual const char* ButtonText() = 0;             // the confirming button's text
+  virtual int SinglePick() = 0;                     // yes: one node at a time
+  virtual int ListHidden() = 0;                     // yes: hidden nodes are listed too
+  virtual int Listed(SceneNode* node) = 0;          // yes: the node is offered
+  virtual int UseListedFilter() = 0;                // yes: Listed() decides what is offered
   virtual void Picked(const PickList& picked) = 0;  // the user's pick
-  virtual int ShowHierarchy() = 0;                // yes: children indented
-  virtual int Highlighted(SceneNode* node) = 0;   // yes: the node starts selected
-  virtual int AllowEmptyPick() = 0;               // yes: OK with nothing selected
+  virtual int ShowHierarchy() = 0;                  // yes: children indented
+  virtual int Highlighted(SceneNode* node) = 0;     // yes: the node starts selected
+  virtual int AllowEmptyPick() = 0;                 // yes: OK with nothing selected
 
  protected:
   ~PickCallback() = default;

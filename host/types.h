@@ -17,7 +17,10 @@ struct Interval {
 
   Interval() = default;
   Interval(TimeValue s, TimeValue e) : start(s), end(e) {}
-  void Set(TimeValue s, TimeValue e) { start = s; end = e; }
+  void Set(TimeValue s, TimeValue e) {
+    start = s;
+    end = e;
+  }
   bool operator==(const Interval&) const = default;
 };
 
@@ -46,7 +49,11 @@ struct Matrix3 {
   static Matrix3 Identity();
   static Matrix3 Translation(const Point3& t);
   Point3 GetRow(int i) const { return {m[i][0], m[i][1], m[i][2]}; }
-  void SetRow(int i, const Point3& p) { m[i][0] = p.x; m[i][1] = p.y; m[i][2] = p.z; }
+  void SetRow(int i, const Point3& p) {
+    m[i][0] = p.x;
+    m[i][1] = p.y;
+    m[i][2] = p.z;
+  }
   Point3 GetTrans() const { return GetRow(3); }
   bool operator==(const Matrix3&) const = default;
 };

@@ -13,13 +13,13 @@ constexpr WORD RT_DIALOG_TYPE = 5;
 
 // One control of a dialog template. Positions are in dialog units.
 struct DialogItemTemplate {
-  DWORD style;          // the full style, WS_CHILD | WS_VISIBLE included
+  DWORD style;  // the full style, WS_CHILD | WS_VISIBLE included
   DWORD exStyle;
   int16_t x, y, cx, cy;
-  WORD id;              // 65535 for a control the dialog procedure never addresses
-  LPCSTR windowClass;   // "BUTTON", "STATIC", or a registered class such as "CustEdit"
-  LPCSTR text;          // may be empty, never null
-  WORD imageId;         // SS_BITMAP statics: the bitmap resource shown; 0 otherwise
+  WORD id;             // 65535 for a control the dialog procedure never addresses
+  LPCSTR windowClass;  // "BUTTON", "STATIC", or a registered class such as "CustEdit"
+  LPCSTR text;         // may be empty, never null
+  WORD imageId;        // SS_BITMAP statics: the bitmap resource shown; 0 otherwise
 };
 
 struct DialogTemplate {
@@ -27,8 +27,8 @@ struct DialogTemplate {
   DWORD exStyle;
   int16_t x, y, cx, cy;
   LPCSTR caption;
-  WORD pointSize;       // with DS_SETFONT
-  LPCSTR typeface;      // with DS_SETFONT
+  WORD pointSize;   // with DS_SETFONT
+  LPCSTR typeface;  // with DS_SETFONT
   const DialogItemTemplate* items;
   WORD itemCount;
 };
@@ -37,15 +37,15 @@ struct DialogTemplate {
 struct BitmapResource {
   int32_t width;
   int32_t height;
-  WORD bitCount;         // 8: one palette index per pixel
+  WORD bitCount;            // 8: one palette index per pixel
   const uint32_t* palette;  // 256 entries 0x00RRGGBB
-  const BYTE* bits;      // width * height indices, top row first
+  const BYTE* bits;         // width * height indices, top row first
 };
 
 struct ResourceEntry {
-  WORD type;            // RT_DIALOG_TYPE or RT_BITMAP_TYPE
+  WORD type;  // RT_DIALOG_TYPE or RT_BITMAP_TYPE
   WORD id;
-  const void* data;     // DialogTemplate* or BitmapResource*
+  const void* data;  // DialogTemplate* or BitmapResource*
 };
 
 struct ResourceTable {

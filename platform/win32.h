@@ -59,14 +59,21 @@ constexpr WPARAM MAKEWPARAM(WORD low, WORD high) {
   return static_cast<WPARAM>(static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16));
 }
 constexpr LPARAM MAKELPARAM(WORD low, WORD high) {
-  return static_cast<LPARAM>(static_cast<int32_t>(static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16)));
+  return static_cast<LPARAM>(
+      static_cast<int32_t>(static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16)));
 }
 // Signed coordinates packed into an LPARAM, as the mouse messages carry them.
-constexpr int GET_X_LPARAM(LPARAM lp) { return static_cast<int16_t>(LOWORD(static_cast<uintptr_t>(lp))); }
-constexpr int GET_Y_LPARAM(LPARAM lp) { return static_cast<int16_t>(HIWORD(static_cast<uintptr_t>(lp))); }
+constexpr int GET_X_LPARAM(LPARAM lp) {
+  return static_cast<int16_t>(LOWORD(static_cast<uintptr_t>(lp)));
+}
+constexpr int GET_Y_LPARAM(LPARAM lp) {
+  return static_cast<int16_t>(HIWORD(static_cast<uintptr_t>(lp)));
+}
 
 // Resource names: a small integer carried in a string pointer.
-inline LPCSTR MAKEINTRESOURCEA(WORD id) { return reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(id)); }
+inline LPCSTR MAKEINTRESOURCEA(WORD id) {
+  return reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(id));
+}
 inline bool IS_INTRESOURCE(LPCSTR name) { return (reinterpret_cast<uintptr_t>(name) >> 16) == 0; }
 
 // Messages.

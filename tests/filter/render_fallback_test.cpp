@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "filter/focus_filter.h"
-#include "platform/message_box.h"
 #include "host/progress_window.h"
+#include "platform/message_box.h"
 #include "tests/support/scene_frame.h"
 
 #if !defined(__SANITIZE_ADDRESS__)
