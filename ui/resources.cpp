@@ -22,18 +22,18 @@ constexpr DWORD CHILD = WS_CHILD | WS_VISIBLE;
 constexpr DWORD LABEL = CHILD | SS_CENTER | WS_GROUP;
 constexpr DWORD EDIT = CHILD | WS_TABSTOP;
 constexpr const char* WEB_ADDRESS = "www.kestrion.example";
-// VERSION_TEXT, and the control dialog's heading PRODUCT_AND_VERSION.
-#define VERSION_LINE "Version " KESTRION_VERSION_TEXT
-constexpr const char* VERSION_TEXT = VERSION_LINE;
-constexpr const char* PRODUCT_AND_VERSION = KESTRION_PRODUCT_NAME ", " VERSION_LINE;
-#undef VERSION_LINE
+// The about box's version line and the control dialog's heading, from the
+// project's version.
+constexpr const char* VERSION_TEXT = "Version " KESTRION_VERSION_TEXT;
+constexpr const char* PRODUCT_AND_VERSION =
+    KESTRION_PRODUCT_NAME ", Version " KESTRION_VERSION_TEXT;
 
 constexpr WORD Id(int id) { return static_cast<WORD>(id); }
 
 // The control dialog, in template (and tab) order.
 constexpr DialogItemTemplate CONTROL_ITEMS[] = {
     {CHILD | BS_GROUPBOX, 0, 6, 0, 177, 32, IDC_STATIC, BUTTON, "", 0},
-    {LABEL, 0, 8, 8, 173, 8, IDC_STATIC, STATIC, "Kestrion, Version 1.1", 0},
+    {LABEL, 0, 8, 8, 173, 8, IDC_STATIC, STATIC, PRODUCT_AND_VERSION, 0},
     {LABEL, 0, 8, 19, 173, 8, IDC_STATIC, STATIC, FILTER_COPYRIGHT, 0},
     {CHILD | BS_AUTORADIOBUTTON | WS_GROUP, 0, 20, 51, 95, 10, Id(IDC_WHOLE_IMAGE), BUTTON,
      "Whole Image", 0},
@@ -78,7 +78,7 @@ const DialogTemplate CONTROL_DIALOG{
 constexpr DialogItemTemplate ABOUT_ITEMS[] = {
     {CHILD | BS_GROUPBOX, 0, 14, 2, 160, 90, IDC_STATIC, BUTTON, "", 0},
     {LABEL, 0, 16, 35, 156, 8, IDC_STATIC, STATIC, FILTER_DESCRIPTION, 0},
-    {LABEL, 0, 16, 46, 156, 8, IDC_STATIC, STATIC, "Version 1.1", 0},
+    {LABEL, 0, 16, 46, 156, 8, IDC_STATIC, STATIC, VERSION_TEXT, 0},
     {LABEL, 0, 16, 57, 156, 8, IDC_STATIC, STATIC, FILTER_AUTHOR, 0},
     {LABEL, 0, 16, 68, 156, 8, IDC_STATIC, STATIC, FILTER_COPYRIGHT, 0},
     {CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 69, 96, 50, 14, Id(IDOK), BUTTON, "OK", 0},
