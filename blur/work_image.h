@@ -53,7 +53,9 @@ class ImageBuffer {
 
 class BlurPlan;
 
-class WorkImage : public ImageBuffer {
+// Final: like ImageBuffer its destructor is not virtual, so nothing may
+// derive from it and be destroyed through it.
+class WorkImage final : public ImageBuffer {
  public:
   WorkImage(HWND progressWindow, Bitmap* sourceBitmap);
 

@@ -16,6 +16,7 @@
 #include "blur/blur_plan.h"
 #include "blur/work_image.h"
 #include "host/bitmap.h"
+#include "tests/support/sanitizers.h"
 #include "tests/support/test_frame.h"
 
 namespace {
@@ -178,9 +179,9 @@ uint64_t AddressSpaceInUse() {
 // still works, summing each window directly. Run in a child process whose
 // address space is capped just above what the pixel copies need.
 TEST(WindowSumsDeathTest, BlurWithoutMemoryForTheTableSumsDirectly) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
-#endif
+  if (kestrion_test::ADDRESS_SANITIZER) {
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the cap allows";
+  }
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto blurUnderMemoryCap = [] {
     Bitmap bitmap(1500, 1200);
