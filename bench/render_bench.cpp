@@ -3,7 +3,6 @@
 // through the filter (working image, table, blur, write-back).
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -12,6 +11,7 @@
 #include "host/filter_pipeline.h"
 #include "host/progress_window.h"
 #include "host/scene.h"
+#include "kestrion/focus_config.h"
 #include "synthetic_frame.h"
 
 namespace {
@@ -21,10 +21,6 @@ using kestrion_bench::FOCAL_DEPTH;
 using kestrion_bench::REPETITIONS;
 using kestrion_bench::SyntheticFrame;
 
-constexpr size_t RECORD_SIZE = 284;
-constexpr size_t NAME_OFFSET = 16;
-constexpr size_t RANGE_OFFSET = 276;
-constexpr size_t SIZE_OFFSET = 280;
 constexpr char FOCAL_NODE[] = "Focus";
 
 void BM_Render(benchmark::State& state) {
@@ -41,16 +37,15 @@ void BM_Render(benchmark::State& state) {
       .SetWorldTransform(0, Matrix3::Translation({0.0f, 0.0f, -FOCAL_DEPTH}));
   {
     std::unique_ptr<ImageFilter> filter = module->CreateFilter();
-    std::array<uint8_t, RECORD_SIZE> record{};
-    const float size = static_cast<float>(state.range(2));
-    if (!filter || !filter->SaveConfigure(record.data())) {
+    FocusConfig record{};
+    if (!filter || !filter->SaveConfigure(&record)) {
       state.SkipWithError("no filter");
       return;
     }
-    std::memcpy(record.data() + NAME_OFFSET, FOCAL_NODE, sizeof FOCAL_NODE);
-    std::memcpy(record.data() + RANGE_OFFSET, &BLUR_RANGE, sizeof BLUR_RANGE);
-    std::memcpy(record.data() + SIZE_OFFSET, &size, sizeof size);
-    filter->LoadConfigure(record.data());
+    std::memcpy(record.focalObjectName, FOCAL_NODE, sizeof FOCAL_NODE);
+    record.blurRange = BLUR_RANGE;
+    record.blurSize = static_cast<float>(state.range(2));
+    filter->LoadConfigure(&record);
 
     SyntheticFrame frame(static_cast<uint16_t>(state.range(0)),
                          static_cast<uint16_t>(state.range(1)));
