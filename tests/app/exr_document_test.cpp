@@ -1,7 +1,9 @@
 #include "app/exr_document.h"
 
+#include <ImfInputFile.h>
 #include <ImfMatrixAttribute.h>
 #include <ImfStringAttribute.h>
+#include <ImfVersion.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -137,6 +139,8 @@ TEST(ExrDocument, WritesEveryPartBackUnchanged) {
 
     WriteExrDocument(read, dir / "out.exr");
     ExpectSameDocument(read, ReadExrDocument(dir / "out.exr"));
+    EXPECT_EQ(Imf::isMultiPart(Imf::InputFile((dir / "out.exr").c_str()).version()),
+              c.parts.size() > 1);
 
     WriteExrDocument(read, dir / "zip.exr", Imf::ZIPS_COMPRESSION);
     const ExrDocument recompressed = ReadExrDocument(dir / "zip.exr");
