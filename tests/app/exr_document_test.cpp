@@ -19,7 +19,7 @@
 namespace kestrion {
 namespace {
 
-using testing::ExrPartSpec;
+using testing::ExrPartLayout;
 using testing::ScratchDirectory;
 
 const Imath::Box2i SMALL{{0, 0}, {6, 4}};
@@ -31,27 +31,27 @@ RoleOptions Options(Set set) {
   return options;
 }
 
-std::vector<testing::ExrChannelSpec> Channels(std::initializer_list<const char*> names,
-                                              Imf::PixelType type) {
-  std::vector<testing::ExrChannelSpec> channels;
+std::vector<testing::ExrChannelLayout> Channels(std::initializer_list<const char*> names,
+                                                Imf::PixelType type) {
+  std::vector<testing::ExrChannelLayout> channels;
   for (const char* name : names) channels.push_back({name, type});
   return channels;
 }
 
 template <typename... Lists>
-std::vector<testing::ExrChannelSpec> Join(Lists... lists) {
-  std::vector<testing::ExrChannelSpec> all;
+std::vector<testing::ExrChannelLayout> Join(Lists... lists) {
+  std::vector<testing::ExrChannelLayout> all;
   (all.insert(all.end(), lists.begin(), lists.end()), ...);
   return all;
 }
 
-ExrPartSpec RootRgbaZ() {
+ExrPartLayout RootRgbaZ() {
   return testing::Part(
       "", SMALL, SMALL,
       Join(Channels({"R", "G", "B", "A"}, Imf::HALF), Channels({"Z"}, Imf::FLOAT)));
 }
 
-ExrPartSpec ViewLayer() {
+ExrPartLayout ViewLayer() {
   return testing::Part(
       "", SMALL, SMALL,
       Join(Channels({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
@@ -61,7 +61,7 @@ ExrPartSpec ViewLayer() {
 }
 
 // Colour in "rgba"; depth in a part whose data window holds only part of it.
-std::vector<ExrPartSpec> RgbaAndDepthParts() {
+std::vector<ExrPartLayout> RgbaAndDepthParts() {
   return {testing::Part("rgba", SMALL, SMALL, Channels({"R", "G", "B", "A"}, Imf::HALF)),
           testing::Part("depth", Imath::Box2i{{2, 1}, {8, 3}}, SMALL,
                         Channels({"depth.Z"}, Imf::FLOAT))};
@@ -69,32 +69,32 @@ std::vector<ExrPartSpec> RgbaAndDepthParts() {
 
 // A beauty with AOVs, renderer attributes, an offset display window and a
 // data window reaching beyond it (overscan).
-ExrPartSpec AovsWithOverscan() {
-  ExrPartSpec spec = testing::Part(
+ExrPartLayout AovsWithOverscan() {
+  ExrPartLayout layout = testing::Part(
       "", Imath::Box2i{{-3, 8}, {11, 14}}, Imath::Box2i{{-1, 10}, {8, 13}},
       Join(Channels({"R", "G", "B", "A", "diffuse.R", "diffuse.G", "diffuse.B"}, Imf::HALF),
            Channels({"N.X", "N.Y", "N.Z", "Z"}, Imf::FLOAT),
            Channels({"CryptoObject00.R"}, Imf::FLOAT), Channels({"objectId"}, Imf::UINT)));
-  spec.attributes = [](Imf::Header& header) {
+  layout.attributes = [](Imf::Header& header) {
     header.insert("renderer", Imf::StringAttribute("a renderer 4.2"));
     Imath::M44f worldToCamera;
     worldToCamera.setTranslation(Imath::V3f(1.5f, -2.0f, 7.25f));
     header.insert("worldToCamera", Imf::M44fAttribute(worldToCamera));
     header.pixelAspectRatio() = 1.25f;
   };
-  return spec;
+  return layout;
 }
 
 struct FileCase {
   const char* name;
-  std::vector<ExrPartSpec> parts;
+  std::vector<ExrPartLayout> parts;
 };
 
 std::vector<FileCase> FileCases() {
-  ExrPartSpec tiled = RootRgbaZ();
+  ExrPartLayout tiled = RootRgbaZ();
   tiled.tiled = true;
   tiled.compression = Imf::PIZ_COMPRESSION;
-  ExrPartSpec floatColour = RootRgbaZ();
+  ExrPartLayout floatColour = RootRgbaZ();
   floatColour.channels = Join(Channels({"R", "G", "B", "A", "Z"}, Imf::FLOAT));
   return {{"root RGBA and Z", {RootRgbaZ()}},
           {"view layer", {ViewLayer()}},
@@ -178,7 +178,7 @@ std::string Text(const std::optional<ChannelRef>& ref) {
 
 struct RolesCase {
   const char* name;
-  std::vector<ExrPartSpec> parts;
+  std::vector<ExrPartLayout> parts;
   RoleOptions options;
   const char* red;
   const char* alpha;
@@ -233,14 +233,14 @@ TEST(ChannelRoles, FindsRolesByRenderersNames) {
 }
 
 TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
-  ExrPartSpec twoLayers = testing::Part(
+  ExrPartLayout twoLayers = testing::Part(
       "", SMALL, SMALL, Channels({"a.R", "a.G", "a.B", "b.R", "b.G", "b.B", "Z"}, Imf::HALF));
-  ExrPartSpec noDepth = testing::Part("", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF));
-  std::vector<ExrPartSpec> twoRoots{
+  ExrPartLayout noDepth = testing::Part("", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF));
+  std::vector<ExrPartLayout> twoRoots{
       testing::Part("left", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF)),
       testing::Part("right", SMALL, SMALL, Channels({"R", "G", "B", "Z"}, Imf::FLOAT))};
   struct Case {
-    std::vector<ExrPartSpec> parts;
+    std::vector<ExrPartLayout> parts;
     RoleOptions options;
     const char* firstLine;
     const char* listed;

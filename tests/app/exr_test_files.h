@@ -18,30 +18,30 @@
 
 namespace kestrion::testing {
 
-struct ExrChannelSpec {
+struct ExrChannelLayout {
   std::string name;
   Imf::PixelType type = Imf::HALF;
 };
 
-struct ExrPartSpec {
+struct ExrPartLayout {
   std::string name;  // empty: no name attribute (single-part files only)
   Imath::Box2i dataWindow{{0, 0}, {6, 4}};
   Imath::Box2i displayWindow{{0, 0}, {6, 4}};
-  std::vector<ExrChannelSpec> channels;
+  std::vector<ExrChannelLayout> channels;
   bool tiled = false;
   Imf::Compression compression = Imf::ZIP_COMPRESSION;
   // Extra attributes, added to the header as they are.
   std::function<void(Imf::Header&)> attributes;
 };
 
-inline ExrPartSpec Part(std::string name, Imath::Box2i dataWindow, Imath::Box2i displayWindow,
-                        std::vector<ExrChannelSpec> channels) {
-  ExrPartSpec spec;
-  spec.name = std::move(name);
-  spec.dataWindow = dataWindow;
-  spec.displayWindow = displayWindow;
-  spec.channels = std::move(channels);
-  return spec;
+inline ExrPartLayout Part(std::string name, Imath::Box2i dataWindow, Imath::Box2i displayWindow,
+                          std::vector<ExrChannelLayout> channels) {
+  ExrPartLayout layout;
+  layout.name = std::move(name);
+  layout.dataWindow = dataWindow;
+  layout.displayWindow = displayWindow;
+  layout.channels = std::move(channels);
+  return layout;
 }
 
 // A sample for channel number k at file pixel (x, y): whole numbers for ID
@@ -56,31 +56,31 @@ inline double SampleAt(const std::string& name, int k, int x, int y) {
   return (k + 1) * 0.0625 + x * 0.5 + y * 0.03125 + (x == 0 ? 1e-3 : 0.0);
 }
 
-inline Imf::Header HeaderOf(const ExrPartSpec& spec) {
-  Imf::Header header(spec.displayWindow, spec.dataWindow);
-  header.compression() = spec.compression;
-  for (const ExrChannelSpec& c : spec.channels) header.channels().insert(c.name, c.type);
-  if (!spec.name.empty()) header.setName(spec.name);
-  header.setType(spec.tiled ? Imf::TILEDIMAGE : Imf::SCANLINEIMAGE);
-  if (spec.tiled) header.setTileDescription(Imf::TileDescription(4, 3));
-  if (spec.attributes) spec.attributes(header);
+inline Imf::Header HeaderOf(const ExrPartLayout& layout) {
+  Imf::Header header(layout.displayWindow, layout.dataWindow);
+  header.compression() = layout.compression;
+  for (const ExrChannelLayout& c : layout.channels) header.channels().insert(c.name, c.type);
+  if (!layout.name.empty()) header.setName(layout.name);
+  header.setType(layout.tiled ? Imf::TILEDIMAGE : Imf::SCANLINEIMAGE);
+  if (layout.tiled) header.setTileDescription(Imf::TileDescription(4, 3));
+  if (layout.attributes) layout.attributes(header);
   return header;
 }
 
-inline void WriteExrFile(const std::string& path, const std::vector<ExrPartSpec>& parts) {
+inline void WriteExrFile(const std::string& path, const std::vector<ExrPartLayout>& parts) {
   std::vector<Imf::Header> headers;
-  for (const ExrPartSpec& spec : parts) headers.push_back(HeaderOf(spec));
+  for (const ExrPartLayout& layout : parts) headers.push_back(HeaderOf(layout));
   Imf::MultiPartOutputFile file(path.c_str(), headers.data(), static_cast<int>(headers.size()));
   for (size_t p = 0; p < parts.size(); ++p) {
-    const ExrPartSpec& spec = parts[p];
-    const Imath::Box2i& w = spec.dataWindow;
+    const ExrPartLayout& layout = parts[p];
+    const Imath::Box2i& w = layout.dataWindow;
     const int width = w.max.x - w.min.x + 1, height = w.max.y - w.min.y + 1;
-    std::vector<std::vector<float>> floats(spec.channels.size());
-    std::vector<std::vector<half>> halves(spec.channels.size());
-    std::vector<std::vector<uint32_t>> uints(spec.channels.size());
+    std::vector<std::vector<float>> floats(layout.channels.size());
+    std::vector<std::vector<half>> halves(layout.channels.size());
+    std::vector<std::vector<uint32_t>> uints(layout.channels.size());
     Imf::FrameBuffer frame;
-    for (size_t k = 0; k < spec.channels.size(); ++k) {
-      const ExrChannelSpec& c = spec.channels[k];
+    for (size_t k = 0; k < layout.channels.size(); ++k) {
+      const ExrChannelLayout& c = layout.channels[k];
       for (int y = w.min.y; y <= w.max.y; ++y) {
         for (int x = w.min.x; x <= w.max.x; ++x) {
           const double v = SampleAt(c.name, static_cast<int>(k), x, y);
@@ -94,7 +94,7 @@ inline void WriteExrFile(const std::string& path, const std::vector<ExrPartSpec>
                                                 : static_cast<const void*>(uints[k].data());
       frame.insert(c.name, Imf::Slice::Make(c.type, data, w));
     }
-    if (spec.tiled) {
+    if (layout.tiled) {
       Imf::TiledOutputPart out(file, static_cast<int>(p));
       out.setFrameBuffer(frame);
       out.writeTiles(0, out.numXTiles() - 1, 0, out.numYTiles() - 1);
