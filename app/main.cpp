@@ -3,6 +3,7 @@
 //   kestrion info     what the loaded module says about itself
 //   kestrion demo     render the built-in scene and filter it
 //   kestrion render   filter an OpenEXR render with a Z channel
+//   kestrion inspect  what kestrion sees in an OpenEXR file
 //
 // Exit codes: 0 done, 1 failed, 2 wrong usage, 130 interrupted (Ctrl-C).
 #include <CLI/CLI.hpp>
@@ -13,6 +14,7 @@
 #include "app/commands.h"
 #include "app/demo_scene.h"
 #include "app/errors.h"
+#include "app/inspect_command.h"
 #include "kestrion/focus_config.h"
 
 namespace {
@@ -101,6 +103,23 @@ void AddRender(CLI::App& app, RenderOptions& options) {
   render->footer(RENDER_FOOTER);
 }
 
+void AddInspect(CLI::App& app, InspectOptions& options) {
+  CLI::App* inspect =
+      app.add_subcommand("inspect", "Show an OpenEXR file's parts, channels, roles, depth and IDs");
+  inspect->add_option("FILE", options.input, "OpenEXR file")->required();
+  AddOptional(*inspect, "--pixel", options.pixel,
+              "X,Y: show every channel at this pixel (0,0 top left of the display window)");
+  RoleOptions& roles = options.roles;
+  AddOptional(*inspect, "--part", roles.part, "Part holding the colour (index or name)");
+  AddOptional(*inspect, "--layer", roles.layer, "Colour layer (. for the root)");
+  AddOptional(*inspect, "--depth-channel", roles.depthChannel, "Depth channel ([PART:]NAME)");
+  AddOptional(*inspect, "--object-id-channel", roles.objectIdChannel,
+              "Object ID channel ([PART:]NAME)");
+  AddOptional(*inspect, "--material-id-channel", roles.materialIdChannel,
+              "Material ID channel ([PART:]NAME)");
+  inspect->add_option("--layers", roles.layers, "Further layers to filter, or all")->delimiter(',');
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,6 +132,8 @@ int main(int argc, char** argv) {
   AddDemo(app, demo);
   RenderOptions render;
   AddRender(app, render);
+  InspectOptions inspect;
+  AddInspect(app, inspect);
 
   try {
     app.parse(argc, argv);
@@ -129,6 +150,7 @@ int main(int argc, char** argv) {
     if (app.got_subcommand("info")) RunInfo(info, stdout);
     if (app.got_subcommand("demo")) RunDemo(demo, stdout);
     if (app.got_subcommand("render")) RunRender(render, stdout);
+    if (app.got_subcommand("inspect")) RunInspect(inspect, stdout);
   } catch (const CommandError& e) {
     std::fprintf(stderr, "kestrion: %s\n", e.what());
     return e.ExitCode();

@@ -1,0 +1,345 @@
+#include "app/exr_document.h"
+
+#include <IlmThreadPool.h>
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfInputPart.h>
+#include <ImfMultiPartInputFile.h>
+#include <ImfMultiPartOutputFile.h>
+#include <ImfOutputPart.h>
+#include <ImfPartType.h>
+#include <ImfStandardAttributes.h>
+#include <ImfThreading.h>
+#include <ImfTiledInputPart.h>
+#include <ImfTiledOutputPart.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <thread>
+#include <type_traits>
+#include <utility>
+
+#include "app/errors.h"
+
+namespace kestrion {
+
+namespace {
+
+std::atomic<bool> threadCountChosen{false};
+std::atomic<unsigned> threadCount{0};
+
+unsigned HardwareThreads() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+// OpenEXR's global pool, sized once: by SetExrThreadCount, else one thread
+// per hardware thread.
+int PoolThreads() {
+  if (!threadCountChosen.exchange(true)) {
+    threadCount = HardwareThreads();
+    Imf::setGlobalThreadCount(static_cast<int>(threadCount.load()));
+  }
+  return Imf::globalThreadCount();
+}
+
+int64_t Side(int min, int max) { return static_cast<int64_t>(max) - min + 1; }
+
+size_t BytesPerSample(Imf::PixelType type) { return type == Imf::HALF ? 2 : 4; }
+
+// OpenEXR's messages may span lines; the user gets one.
+std::string OneLine(std::string message) {
+  std::replace(message.begin(), message.end(), '\n', ' ');
+  return message;
+}
+
+std::string PartLabel(const Imf::Header& header, int index) {
+  std::string label = "part " + std::to_string(index);
+  if (header.hasName()) label += " \"" + header.name() + "\"";
+  return label;
+}
+
+bool IsTiled(const Imf::Header& header) {
+  if (header.hasType()) return Imf::isTiled(header.type());
+  return header.hasTileDescription();
+}
+
+void CheckWindow(const Imath::Box2i& window, const std::string& what) {
+  const int64_t width = Side(window.min.x, window.max.x);
+  const int64_t height = Side(window.min.y, window.max.y);
+  if (width < 1 || height < 1 || width > EXR_SIDE_MAX || height > EXR_SIDE_MAX) {
+    throw std::runtime_error(what + " of " + std::to_string(width) + " x " +
+                             std::to_string(height) + " pixels is not supported (1 to " +
+                             std::to_string(EXR_SIDE_MAX) + " per side)");
+  }
+}
+
+// Checks what kestrion can hold of one part and returns its sample bytes.
+uint64_t CheckPart(const Imf::Header& header, int index) {
+  const std::string label = PartLabel(header, index);
+  if (header.hasType() && Imf::isDeepData(header.type())) {
+    throw std::runtime_error(label + " holds deep data, which kestrion does not read");
+  }
+  if (IsTiled(header) && header.tileDescription().mode != Imf::ONE_LEVEL) {
+    throw std::runtime_error(label +
+                             " is tiled with mipmap or ripmap levels; kestrion reads "
+                             "single-level tiled and scanline parts");
+  }
+  CheckWindow(header.displayWindow(), label + ": a display window");
+  CheckWindow(header.dataWindow(), label + ": a data window");
+  const Imath::Box2i& window = header.dataWindow();
+  const uint64_t pixels = static_cast<uint64_t>(Side(window.min.x, window.max.x)) *
+                          static_cast<uint64_t>(Side(window.min.y, window.max.y));
+  uint64_t bytes = 0;
+  for (auto it = header.channels().begin(); it != header.channels().end(); ++it) {
+    const Imf::Channel& channel = it.channel();
+    if (channel.xSampling != 1 || channel.ySampling != 1) {
+      throw std::runtime_error(label + ": channel " + it.name() +
+                               " is subsampled, which kestrion does not read");
+    }
+    if (channel.type != Imf::UINT && channel.type != Imf::HALF && channel.type != Imf::FLOAT) {
+      throw std::runtime_error(label + ": channel " + it.name() + " has an unknown pixel type");
+    }
+    bytes += pixels * BytesPerSample(channel.type);
+  }
+  return bytes;
+}
+
+void* SampleData(ExrChannel::Samples& samples) {
+  return std::visit([](auto& values) -> void* { return values.data(); }, samples);
+}
+
+ExrChannel::Samples MakeSamples(Imf::PixelType type, size_t count) {
+  switch (type) {
+    case Imf::UINT:
+      return std::vector<uint32_t>(count);
+    case Imf::HALF:
+      return std::vector<half>(count);
+    default:
+      return std::vector<float>(count);
+  }
+}
+
+ExrPart ReadPart(Imf::MultiPartInputFile& file, int index) {
+  ExrPart part{file.header(index), {}};
+  const Imath::Box2i& window = part.DataWindow();
+  const size_t count = static_cast<size_t>(part.Width()) * static_cast<size_t>(part.Height());
+  Imf::FrameBuffer frame;
+  const Imf::ChannelList& channels = part.header.channels();
+  for (auto it = channels.begin(); it != channels.end(); ++it) {
+    part.channels.push_back({it.name(), MakeSamples(it.channel().type, count)});
+  }
+  for (ExrChannel& channel : part.channels) {
+    frame.insert(channel.name,
+                 Imf::Slice::Make(channel.Type(), SampleData(channel.samples), window));
+  }
+  if (IsTiled(part.header)) {
+    Imf::TiledInputPart input(file, index);
+    input.setFrameBuffer(frame);
+    input.readTiles(0, input.numXTiles() - 1, 0, input.numYTiles() - 1);
+  } else {
+    Imf::InputPart input(file, index);
+    input.setFrameBuffer(frame);
+    input.readPixels(window.min.y, window.max.y);
+  }
+  return part;
+}
+
+void WritePart(Imf::MultiPartOutputFile& file, int index, const ExrPart& part) {
+  Imf::FrameBuffer frame;
+  for (const ExrChannel& channel : part.channels) {
+    frame.insert(channel.name,
+                 Imf::Slice::Make(channel.Type(), channel.Bytes(), part.DataWindow()));
+  }
+  if (IsTiled(part.header)) {
+    Imf::TiledOutputPart output(file, index);
+    output.setFrameBuffer(frame);
+    output.writeTiles(0, output.numXTiles() - 1, 0, output.numYTiles() - 1);
+  } else {
+    Imf::OutputPart output(file, index);
+    output.setFrameBuffer(frame);
+    output.writePixels(part.Height());
+  }
+}
+
+}  // namespace
+
+size_t ExrChannel::Size() const {
+  return std::visit([](const auto& values) { return values.size(); }, samples);
+}
+
+float ExrChannel::Value(size_t i) const {
+  return std::visit([i](const auto& values) { return static_cast<float>(values[i]); }, samples);
+}
+
+double ExrChannel::ExactValue(size_t i) const {
+  return std::visit(
+      [i](const auto& values) {
+        using T = typename std::decay_t<decltype(values)>::value_type;
+        if constexpr (std::is_same_v<T, half>) {
+          return static_cast<double>(static_cast<float>(values[i]));
+        } else {
+          return static_cast<double>(values[i]);
+        }
+      },
+      samples);
+}
+
+void ExrChannel::SetValue(size_t i, float value) {
+  std::visit(
+      [i, value](auto& values) {
+        using T = typename std::decay_t<decltype(values)>::value_type;
+        if constexpr (std::is_same_v<T, uint32_t>) {
+          if (!(value > 0.0f)) {
+            values[i] = 0;
+          } else if (value >= 4294967295.0f) {
+            values[i] = std::numeric_limits<uint32_t>::max();
+          } else {
+            values[i] = static_cast<uint32_t>(std::lround(static_cast<double>(value)));
+          }
+        } else {
+          values[i] = T(value);
+        }
+      },
+      samples);
+}
+
+const char* ExrChannel::Bytes() const {
+  return std::visit([](const auto& values) { return reinterpret_cast<const char*>(values.data()); },
+                    samples);
+}
+
+size_t ExrChannel::ByteSize() const { return Size() * BytesPerSample(Type()); }
+
+int32_t ExrPart::Width() const {
+  return static_cast<int32_t>(Side(DataWindow().min.x, DataWindow().max.x));
+}
+
+int32_t ExrPart::Height() const {
+  return static_cast<int32_t>(Side(DataWindow().min.y, DataWindow().max.y));
+}
+
+std::string ExrPart::Name() const { return header.hasName() ? header.name() : std::string(); }
+
+bool ExrPart::Tiled() const { return IsTiled(header); }
+
+const ExrChannel* ExrPart::Find(const std::string& name) const {
+  for (const ExrChannel& channel : channels) {
+    if (channel.name == name) return &channel;
+  }
+  return nullptr;
+}
+
+ExrChannel* ExrPart::Find(const std::string& name) {
+  return const_cast<ExrChannel*>(std::as_const(*this).Find(name));
+}
+
+std::optional<size_t> ExrPart::IndexOf(int x, int y) const {
+  const Imath::Box2i& window = DataWindow();
+  if (x < window.min.x || x > window.max.x || y < window.min.y || y > window.max.y) {
+    return std::nullopt;
+  }
+  return static_cast<size_t>(y - window.min.y) * static_cast<size_t>(Width()) +
+         static_cast<size_t>(x - window.min.x);
+}
+
+void SetExrThreadCount(unsigned count) {
+  threadCountChosen = true;
+  threadCount = count == 0 ? HardwareThreads() : count;
+  Imf::setGlobalThreadCount(static_cast<int>(threadCount.load()));
+}
+
+unsigned ExrThreadCount() {
+  PoolThreads();
+  return threadCount;
+}
+
+ExrDocument ReadExrDocument(const std::string& path, const ExrReadLimits& limits) {
+  try {
+    Imf::MultiPartInputFile file(path.c_str(), PoolThreads());
+    uint64_t bytes = 0;
+    for (int i = 0; i < file.parts(); ++i) bytes += CheckPart(file.header(i), i);
+    if (bytes > limits.byteBudget) {
+      throw std::runtime_error("its pixels would take " + std::to_string(bytes >> 20) +
+                               " MiB, more than the " + std::to_string(limits.byteBudget >> 20) +
+                               " MiB kestrion allows");
+    }
+    ExrDocument document{path, {}};
+    for (int i = 0; i < file.parts(); ++i) document.parts.push_back(ReadPart(file, i));
+    return document;
+  } catch (const std::bad_alloc&) {
+    throw FileError(path, "not enough memory to read it");
+  } catch (const CommandError&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw FileError(path, OneLine(e.what()));
+  }
+}
+
+void WriteExrDocument(const ExrDocument& document, const std::string& path,
+                      std::optional<Imf::Compression> compression) {
+  try {
+    std::vector<Imf::Header> headers;
+    for (const ExrPart& part : document.parts) {
+      headers.push_back(part.header);
+      if (compression) headers.back().compression() = *compression;
+    }
+    Imf::MultiPartOutputFile file(path.c_str(), headers.data(), static_cast<int>(headers.size()),
+                                  false, PoolThreads());
+    for (size_t i = 0; i < document.parts.size(); ++i) {
+      WritePart(file, static_cast<int>(i), document.parts[i]);
+    }
+  } catch (const std::bad_alloc&) {
+    throw FileError(path, "not enough memory to write it");
+  } catch (const std::exception& e) {
+    throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");
+  }
+}
+
+const char* PixelTypeName(Imf::PixelType type) {
+  switch (type) {
+    case Imf::UINT:
+      return "uint";
+    case Imf::HALF:
+      return "half";
+    case Imf::FLOAT:
+      return "float";
+    default:
+      return "unknown";
+  }
+}
+
+std::string CompressionName(Imf::Compression compression) {
+  switch (compression) {
+    case Imf::NO_COMPRESSION:
+      return "none";
+    case Imf::RLE_COMPRESSION:
+      return "rle";
+    case Imf::ZIPS_COMPRESSION:
+      return "zips";
+    case Imf::ZIP_COMPRESSION:
+      return "zip";
+    case Imf::PIZ_COMPRESSION:
+      return "piz";
+    case Imf::PXR24_COMPRESSION:
+      return "pxr24";
+    case Imf::B44_COMPRESSION:
+      return "b44";
+    case Imf::B44A_COMPRESSION:
+      return "b44a";
+    case Imf::DWAA_COMPRESSION:
+      return "dwaa";
+    case Imf::DWAB_COMPRESSION:
+      return "dwab";
+    default:
+      return "compression " + std::to_string(static_cast<int>(compression));
+  }
+}
+
+std::string WindowText(const Imath::Box2i& window) {
+  return std::to_string(Side(window.min.x, window.max.x)) + " x " +
+         std::to_string(Side(window.min.y, window.max.y)) + " at (" + std::to_string(window.min.x) +
+         ", " + std::to_string(window.min.y) + ")";
+}
+
+}  // namespace kestrion

@@ -1,0 +1,119 @@
+#include "app/exr_planes.h"
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "app/errors.h"
+
+namespace kestrion {
+
+namespace {
+
+std::string RefName(const ExrDocument& document, const ChannelRoles& roles, const ChannelRef& ref) {
+  if (ref.part == roles.colourPart) return ref.name;
+  const std::string part = document.parts[ref.part].Name();
+  return (part.empty() ? std::to_string(ref.part) : part) + ":" + ref.name;
+}
+
+const ExrChannel& ChannelOf(const ExrDocument& document, const ChannelRef& ref) {
+  const ExrChannel* channel = document.parts.at(ref.part).Find(ref.name);
+  if (!channel) throw std::invalid_argument("no channel " + ref.name + " in the document");
+  return *channel;
+}
+
+// Calls visit(i, source) for every pixel of the colour window: i its index
+// in the planes, source its index in `part`'s samples, or nothing when the
+// part's data window does not hold it.
+template <typename Visit>
+void ForEachPixel(const ExrPart& colour, const ExrPart& part, Visit visit) {
+  const Imath::Box2i& window = colour.DataWindow();
+  size_t i = 0;
+  for (int y = window.min.y; y <= window.max.y; ++y) {
+    for (int x = window.min.x; x <= window.max.x; ++x, ++i) visit(i, x, y, part.IndexOf(x, y));
+  }
+}
+
+Plane FloatPlane(const ExrDocument& document, const ChannelRoles& roles, const ChannelRef& ref,
+                 float outside) {
+  const ExrPart& colour = document.parts[roles.colourPart];
+  const ExrChannel& channel = ChannelOf(document, ref);
+  Plane plane(static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()), outside);
+  ForEachPixel(colour, document.parts[ref.part],
+               [&](size_t i, int, int, std::optional<size_t> source) {
+                 if (source) plane[i] = channel.Value(*source);
+               });
+  return plane;
+}
+
+template <typename Id>
+std::vector<Id> IdPlane(const ExrDocument& document, const ChannelRoles& roles,
+                        const ChannelRef& ref) {
+  const ExrPart& colour = document.parts[roles.colourPart];
+  const ExrChannel& channel = ChannelOf(document, ref);
+  constexpr double max = std::numeric_limits<Id>::max();
+  std::vector<Id> ids(static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()),
+                      0);
+  ForEachPixel(colour, document.parts[ref.part],
+               [&](size_t i, int x, int y, std::optional<size_t> source) {
+                 if (!source) return;
+                 const double value = channel.ExactValue(*source);
+                 if (!(value >= 0.0 && value <= max && value == std::floor(value))) {
+                   char text[64];
+                   std::snprintf(text, sizeof text, "%.9g", value);
+                   throw FileError(document.path, "channel " + RefName(document, roles, ref) +
+                                                      " holds " + text + " at pixel (" +
+                                                      std::to_string(x) + ", " + std::to_string(y) +
+                                                      "), not an ID (a whole number 0 to " +
+                                                      std::to_string(static_cast<uint64_t>(max)) +
+                                                      "); name another with the ID channel option");
+                 }
+                 ids[i] = static_cast<Id>(value);
+               });
+  return ids;
+}
+
+}  // namespace
+
+FramePlanes ExtractPlanes(const ExrDocument& document, const ChannelRoles& roles) {
+  const ExrPart& colour = document.parts.at(roles.colourPart);
+  FramePlanes planes;
+  planes.width = colour.Width();
+  planes.height = colour.Height();
+  planes.alphaMode = AlphaMode::Premultiplied;
+  for (const ChannelRef& ref : roles.colour) {
+    planes.colour.push_back(FloatPlane(document, roles, ref, 0.0f));
+    planes.colourNames.push_back(RefName(document, roles, ref));
+  }
+  if (roles.alpha) planes.alpha = FloatPlane(document, roles, *roles.alpha, 0.0f);
+  if (roles.depth) {
+    planes.depth =
+        FloatPlane(document, roles, *roles.depth, std::numeric_limits<float>::infinity());
+  }
+  if (roles.objectId) planes.objectId = IdPlane<uint16_t>(document, roles, *roles.objectId);
+  if (roles.materialId) planes.materialId = IdPlane<uint8_t>(document, roles, *roles.materialId);
+  return planes;
+}
+
+void ReplacePlanes(ExrDocument& document, const ChannelRoles& roles, const FramePlanes& filtered) {
+  const ExrPart& colour = document.parts.at(roles.colourPart);
+  const size_t count = static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height());
+  if (filtered.width != colour.Width() || filtered.height != colour.Height() ||
+      filtered.colour.size() != roles.colour.size()) {
+    throw std::invalid_argument("filtered planes do not match the document's colour channels");
+  }
+  auto replace = [&](const ChannelRef& ref, const Plane& plane) {
+    if (plane.size() != count) throw std::invalid_argument("a filtered plane has the wrong size");
+    ExrPart& part = document.parts.at(ref.part);
+    ExrChannel* channel = part.Find(ref.name);
+    if (!channel) throw std::invalid_argument("no channel " + ref.name + " in the document");
+    ForEachPixel(document.parts[roles.colourPart], part,
+                 [&](size_t i, int, int, std::optional<size_t> target) {
+                   if (target) channel->SetValue(*target, plane[i]);
+                 });
+  };
+  for (size_t i = 0; i < roles.colour.size(); ++i) replace(roles.colour[i], filtered.colour[i]);
+  if (roles.alpha && filtered.alpha) replace(*roles.alpha, *filtered.alpha);
+}
+
+}  // namespace kestrion

@@ -1,0 +1,27 @@
+// exr_planes.h: between an OpenEXR document and the float planes a render
+// filters (frame_planes.h), both ways.
+#pragma once
+
+#include "app/channel_roles.h"
+#include "app/exr_document.h"
+#include "app/frame_planes.h"
+
+namespace kestrion {
+
+// The colour part's data window as planes: the colour channels (named
+// "R", "ViewLayer.Combined.G", "part:N.X" ... in colourNames), alpha,
+// depth and the IDs as the roles give them. Depth and IDs in other parts
+// are mapped by pixel coordinates: a pixel their data window does not hold
+// has depth +infinity (no geometry) and ID 0. Colour is premultiplied.
+// IDs must be whole numbers in range (object 0..65535, material 0..255):
+// otherwise a FileError names the channel and the pixel.
+FramePlanes ExtractPlanes(const ExrDocument& document, const ChannelRoles& roles);
+
+// Writes `filtered`'s colour planes (and alpha, when it holds one and the
+// roles have alpha) into the channels the roles name, each in its own pixel
+// type; every other channel and all headers stay as they are. `filtered`
+// must hold one plane per colour channel over the colour part's data
+// window (std::invalid_argument otherwise).
+void ReplacePlanes(ExrDocument& document, const ChannelRoles& roles, const FramePlanes& filtered);
+
+}  // namespace kestrion

@@ -1,0 +1,365 @@
+#include "app/exr_document.h"
+
+#include <ImfInputFile.h>
+#include <ImfMatrixAttribute.h>
+#include <ImfStringAttribute.h>
+#include <ImfVersion.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "app/channel_roles.h"
+#include "app/errors.h"
+#include "app/exr_planes.h"
+#include "app/inspect_command.h"
+#include "exr_test_files.h"
+#include "test_files.h"
+
+namespace kestrion {
+namespace {
+
+using testing::ExrPartLayout;
+using testing::ScratchDirectory;
+
+const Imath::Box2i SMALL{{0, 0}, {6, 4}};
+
+template <typename Set>
+RoleOptions Options(Set set) {
+  RoleOptions options;
+  set(options);
+  return options;
+}
+
+std::vector<testing::ExrChannelLayout> Channels(std::initializer_list<const char*> names,
+                                                Imf::PixelType type) {
+  std::vector<testing::ExrChannelLayout> channels;
+  for (const char* name : names) channels.push_back({name, type});
+  return channels;
+}
+
+template <typename... Lists>
+std::vector<testing::ExrChannelLayout> Join(Lists... lists) {
+  std::vector<testing::ExrChannelLayout> all;
+  (all.insert(all.end(), lists.begin(), lists.end()), ...);
+  return all;
+}
+
+ExrPartLayout RootRgbaZ() {
+  return testing::Part(
+      "", SMALL, SMALL,
+      Join(Channels({"R", "G", "B", "A"}, Imf::HALF), Channels({"Z"}, Imf::FLOAT)));
+}
+
+ExrPartLayout ViewLayer() {
+  return testing::Part(
+      "", SMALL, SMALL,
+      Join(Channels({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
+                     "ViewLayer.Combined.A", "ViewLayer.DiffCol.R", "ViewLayer.DiffCol.G",
+                     "ViewLayer.DiffCol.B", "ViewLayer.Depth.Z", "ViewLayer.IndexOB.X"},
+                    Imf::FLOAT)));
+}
+
+// Colour in "rgba"; depth in a part whose data window holds only part of it.
+std::vector<ExrPartLayout> RgbaAndDepthParts() {
+  return {testing::Part("rgba", SMALL, SMALL, Channels({"R", "G", "B", "A"}, Imf::HALF)),
+          testing::Part("depth", Imath::Box2i{{2, 1}, {8, 3}}, SMALL,
+                        Channels({"depth.Z"}, Imf::FLOAT))};
+}
+
+// A beauty with AOVs, renderer attributes, an offset display window and a
+// data window reaching beyond it (overscan).
+ExrPartLayout AovsWithOverscan() {
+  ExrPartLayout layout = testing::Part(
+      "", Imath::Box2i{{-3, 8}, {11, 14}}, Imath::Box2i{{-1, 10}, {8, 13}},
+      Join(Channels({"R", "G", "B", "A", "diffuse.R", "diffuse.G", "diffuse.B"}, Imf::HALF),
+           Channels({"N.X", "N.Y", "N.Z", "Z"}, Imf::FLOAT),
+           Channels({"CryptoObject00.R"}, Imf::FLOAT), Channels({"objectId"}, Imf::UINT)));
+  layout.attributes = [](Imf::Header& header) {
+    header.insert("renderer", Imf::StringAttribute("a renderer 4.2"));
+    Imath::M44f worldToCamera;
+    worldToCamera.setTranslation(Imath::V3f(1.5f, -2.0f, 7.25f));
+    header.insert("worldToCamera", Imf::M44fAttribute(worldToCamera));
+    header.pixelAspectRatio() = 1.25f;
+  };
+  return layout;
+}
+
+struct FileCase {
+  const char* name;
+  std::vector<ExrPartLayout> parts;
+};
+
+std::vector<FileCase> FileCases() {
+  ExrPartLayout tiled = RootRgbaZ();
+  tiled.tiled = true;
+  tiled.compression = Imf::PIZ_COMPRESSION;
+  ExrPartLayout floatColour = RootRgbaZ();
+  floatColour.channels = Join(Channels({"R", "G", "B", "A", "Z"}, Imf::FLOAT));
+  return {{"root RGBA and Z", {RootRgbaZ()}},
+          {"view layer", {ViewLayer()}},
+          {"rgba and depth parts", RgbaAndDepthParts()},
+          {"tiled", {tiled}},
+          {"float colour", {floatColour}},
+          {"AOVs with overscan", {AovsWithOverscan()}}};
+}
+
+void ExpectSameDocument(const ExrDocument& a, const ExrDocument& b) {
+  ASSERT_EQ(a.parts.size(), b.parts.size());
+  for (size_t p = 0; p < a.parts.size(); ++p) {
+    auto attributes = testing::AttributeBytes(a.parts[p].header);
+    EXPECT_EQ(attributes, testing::AttributeBytes(b.parts[p].header)) << "part " << p;
+    ASSERT_EQ(a.parts[p].channels.size(), b.parts[p].channels.size());
+    for (size_t c = 0; c < a.parts[p].channels.size(); ++c) {
+      const ExrChannel& x = a.parts[p].channels[c];
+      const ExrChannel& y = b.parts[p].channels[c];
+      EXPECT_EQ(x.name, y.name);
+      EXPECT_EQ(x.Type(), y.Type()) << x.name;
+      ASSERT_EQ(x.ByteSize(), y.ByteSize()) << x.name;
+      EXPECT_EQ(0, std::memcmp(x.Bytes(), y.Bytes(), x.ByteSize())) << x.name;
+    }
+  }
+}
+
+TEST(ExrDocument, WritesEveryPartBackUnchanged) {
+  ScratchDirectory dir;
+  for (const FileCase& c : FileCases()) {
+    SCOPED_TRACE(c.name);
+    testing::WriteExrFile(dir / "in.exr", c.parts);
+    const ExrDocument read = ReadExrDocument(dir / "in.exr");
+    ASSERT_EQ(read.parts.size(), c.parts.size());
+    // The samples are the generated ones, at the right pixels.
+    const ExrPart& part = read.parts.back();
+    const ExrChannel& last = part.channels.back();
+    const Imath::Box2i& w = part.DataWindow();
+    const double expected = testing::SampleAt(
+        last.name, static_cast<int>(c.parts.back().channels.size()) - 1, w.max.x, w.max.y - 1);
+    EXPECT_NEAR(last.ExactValue(*part.IndexOf(w.max.x, w.max.y - 1)), expected, 1e-3);
+    EXPECT_EQ(part.Tiled(), c.parts.back().tiled);
+
+    WriteExrDocument(read, dir / "out.exr");
+    ExpectSameDocument(read, ReadExrDocument(dir / "out.exr"));
+    EXPECT_EQ(Imf::isMultiPart(Imf::InputFile((dir / "out.exr").c_str()).version()),
+              c.parts.size() > 1);
+
+    WriteExrDocument(read, dir / "zip.exr", Imf::ZIPS_COMPRESSION);
+    const ExrDocument recompressed = ReadExrDocument(dir / "zip.exr");
+    EXPECT_EQ(recompressed.parts.front().header.compression(), Imf::ZIPS_COMPRESSION);
+    ExrDocument expected2 = read;
+    // The chunk count follows the compression.
+    for (ExrPart& p : expected2.parts) {
+      p.header.compression() = Imf::ZIPS_COMPRESSION;
+      p.header.erase("chunkCount");
+    }
+    ExrDocument recompressed2 = recompressed;
+    for (ExrPart& p : recompressed2.parts) p.header.erase("chunkCount");
+    ExpectSameDocument(expected2, recompressed2);
+  }
+}
+
+TEST(ExrDocument, RefusesWhatItCannotHoldInOneLine) {
+  ScratchDirectory dir;
+  testing::WriteExrFile(dir / "in.exr", {RootRgbaZ()});
+  try {
+    ReadExrDocument(dir / "in.exr", ExrReadLimits{100});
+    FAIL() << "read past the budget";
+  } catch (const CommandError& e) {
+    EXPECT_NE(std::string(e.what()).find("MiB kestrion allows"), std::string::npos) << e.what();
+  }
+  testing::WriteText(dir / "bad.exr", "not an image");
+  EXPECT_THROW(ReadExrDocument(dir / "bad.exr"), CommandError);
+  EXPECT_THROW(ReadExrDocument(dir / "missing.exr"), CommandError);
+}
+
+// A role as "part:name", empty when there is none.
+std::string Text(const std::optional<ChannelRef>& ref) {
+  return ref ? std::to_string(ref->part) + ":" + ref->name : "";
+}
+
+struct RolesCase {
+  const char* name;
+  std::vector<ExrPartLayout> parts;
+  RoleOptions options;
+  const char* red;
+  const char* alpha;
+  const char* depth;
+  const char* objectId;
+  size_t colourChannels;
+};
+
+TEST(ChannelRoles, FindsRolesByRenderersNames) {
+  ScratchDirectory dir;
+  const std::vector<RolesCase> cases{
+      {"root", {RootRgbaZ()}, {}, "0:R", "0:A", "0:Z", "", 3},
+      {"view layer",
+       {ViewLayer()},
+       {},
+       "0:ViewLayer.Combined.R",
+       "0:ViewLayer.Combined.A",
+       "0:ViewLayer.Depth.Z",
+       "0:ViewLayer.IndexOB.X",
+       3},
+      {"depth in another part", RgbaAndDepthParts(), {}, "0:R", "0:A", "1:depth.Z", "", 3},
+      {"all further layers but cryptomatte",
+       {AovsWithOverscan()},
+       Options([](RoleOptions& o) { o.layers = {"all"}; }),
+       "0:R",
+       "0:A",
+       "0:Z",
+       "0:objectId",
+       3 + 3 + 3},
+  };
+  for (const RolesCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::WriteExrFile(dir / "in.exr", c.parts);
+    const ChannelRoles roles = FindChannelRoles(ReadExrDocument(dir / "in.exr"), c.options);
+    EXPECT_EQ(Text(roles.colour.front()), c.red);
+    EXPECT_EQ(Text(roles.alpha), c.alpha);
+    EXPECT_EQ(Text(roles.depth), c.depth);
+    EXPECT_EQ(Text(roles.objectId), c.objectId);
+    EXPECT_EQ(roles.colour.size(), c.colourChannels);
+  }
+  // Explicit choices win over the conventions.
+  testing::WriteExrFile(dir / "in.exr", {ViewLayer()});
+  const ExrDocument document = ReadExrDocument(dir / "in.exr");
+  const ChannelRoles roles = FindChannelRoles(document, Options([](RoleOptions& o) {
+                                                o.layer = "ViewLayer.DiffCol";
+                                                o.depthChannel = "0:ViewLayer.Depth.Z";
+                                                o.layers = {"ViewLayer.Combined"};
+                                              }));
+  EXPECT_EQ(roles.colour.front(), (ChannelRef{0, "ViewLayer.DiffCol.R"}));
+  EXPECT_FALSE(roles.alpha);
+  EXPECT_EQ(roles.colour.size(), 3u + 4u);
+}
+
+TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
+  ExrPartLayout twoLayers = testing::Part(
+      "", SMALL, SMALL, Channels({"a.R", "a.G", "a.B", "b.R", "b.G", "b.B", "Z"}, Imf::HALF));
+  ExrPartLayout noDepth = testing::Part("", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF));
+  std::vector<ExrPartLayout> twoRoots{
+      testing::Part("left", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF)),
+      testing::Part("right", SMALL, SMALL, Channels({"R", "G", "B", "Z"}, Imf::FLOAT))};
+  struct Case {
+    std::vector<ExrPartLayout> parts;
+    RoleOptions options;
+    const char* firstLine;
+    const char* listed;
+  };
+  const std::vector<Case> cases{
+      {{twoLayers},
+       {},
+       "several colour layers (0:a, 0:b); choose one with --layer",
+       "a.(B,G,R) half; b.(B,G,R) half"},
+      {{noDepth}, {}, "no depth channel", "part 0 scanline 7 x 5 at (0, 0): (B,G,R) half"},
+      {twoRoots, {}, "choose one with --part", "part 1 \"right\""},
+      {{noDepth},
+       Options([](RoleOptions& o) { o.objectIdChannel = "objectId"; }),
+       "no channel objectId in any part (--object-id-channel)",
+       "part 0"},
+      {{RootRgbaZ()},
+       Options([](RoleOptions& o) { o.layers = {"diffuse"}; }),
+       "no layer \"diffuse\" (--layers)",
+       "part 0"},
+  };
+  ScratchDirectory dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.firstLine);
+    testing::WriteExrFile(dir / "in.exr", c.parts);
+    const ExrDocument document = ReadExrDocument(dir / "in.exr");
+    try {
+      FindChannelRoles(document, c.options);
+      ADD_FAILURE() << "no error";
+    } catch (const CommandError& e) {
+      const std::string message = e.what();
+      const std::string first = message.substr(0, message.find('\n'));
+      EXPECT_EQ(first.rfind(dir / "in.exr: ", 0), 0u) << first;
+      EXPECT_NE(first.find(c.firstLine), std::string::npos) << first;
+      EXPECT_NE(message.find(c.listed, first.size()), std::string::npos) << message;
+    }
+  }
+}
+
+TEST(ExrPlanes, MapsOtherPartsByPixelAndChecksIds) {
+  ScratchDirectory dir;
+  testing::WriteExrFile(dir / "in.exr", RgbaAndDepthParts());
+  ExrDocument document = ReadExrDocument(dir / "in.exr");
+  const FramePlanes planes = ExtractPlanes(document, FindChannelRoles(document, {}));
+  ASSERT_EQ(planes.width, 7);
+  ASSERT_EQ(planes.height, 5);
+  ASSERT_TRUE(planes.depth && planes.alpha);
+  EXPECT_EQ(planes.colourNames, (std::vector<std::string>{"R", "G", "B"}));
+  // The depth part holds x 2..8, y 1..3: elsewhere is background.
+  EXPECT_TRUE(std::isinf((*planes.depth)[0 * 7 + 3]));
+  EXPECT_TRUE(std::isinf((*planes.depth)[2 * 7 + 1]));
+  EXPECT_FLOAT_EQ((*planes.depth)[2 * 7 + 6], testing::SampleAt("depth.Z", 0, 6, 2));
+  EXPECT_FLOAT_EQ(planes.colour[1][4 * 7 + 5], half(testing::SampleAt("G", 1, 5, 4)));
+
+  // Object IDs stored as FLOAT whole numbers are IDs; a fraction is not.
+  testing::WriteExrFile(dir / "ids.exr", {ViewLayer()});
+  document = ReadExrDocument(dir / "ids.exr");
+  const ChannelRoles roles = FindChannelRoles(document, {});
+  const FramePlanes ids = ExtractPlanes(document, roles);
+  ASSERT_TRUE(ids.objectId);
+  EXPECT_EQ((*ids.objectId)[3 * 7 + 4], (4 + 2 * 3 + 8) % 5);
+  document.parts[0].Find("ViewLayer.IndexOB.X")->SetValue(*document.parts[0].IndexOf(5, 2), 2.5f);
+  try {
+    ExtractPlanes(document, roles);
+    FAIL() << "a fractional ID passed";
+  } catch (const CommandError& e) {
+    EXPECT_NE(std::string(e.what()).find("ViewLayer.IndexOB.X holds 2.5 at pixel (5, 2)"),
+              std::string::npos)
+        << e.what();
+  }
+}
+
+TEST(ExrPlanes, ReplacedChannelsKeepTheirTypeAndTheRestStays) {
+  ScratchDirectory dir;
+  for (const FileCase& c : FileCases()) {
+    SCOPED_TRACE(c.name);
+    testing::WriteExrFile(dir / "in.exr", c.parts);
+    const ExrDocument original = ReadExrDocument(dir / "in.exr");
+    const ChannelRoles roles =
+        FindChannelRoles(original, Options([](RoleOptions& o) { o.layers = {"all"}; }));
+    // An identity filter changes nothing, to the byte.
+    ExrDocument document = original;
+    ReplacePlanes(document, roles, ExtractPlanes(document, roles));
+    WriteExrDocument(document, dir / "out.exr");
+    ExpectSameDocument(original, ReadExrDocument(dir / "out.exr"));
+
+    // A real change lands in the colour's own type, nowhere else.
+    FramePlanes planes = ExtractPlanes(document, roles);
+    for (float& v : planes.colour[0]) v *= 2.0f;
+    ReplacePlanes(document, roles, planes);
+    const ExrChannel& red = *document.parts[roles.colourPart].Find(roles.colour[0].name);
+    const ExrChannel& was = *original.parts[roles.colourPart].Find(roles.colour[0].name);
+    EXPECT_EQ(red.Type(), was.Type());
+    EXPECT_FLOAT_EQ(red.Value(9), 2.0f * was.Value(9));
+    const ExrChannel& green = *document.parts[roles.colourPart].Find(roles.colour[1].name);
+    EXPECT_EQ(0, std::memcmp(green.Bytes(),
+                             original.parts[roles.colourPart].Find(roles.colour[1].name)->Bytes(),
+                             green.ByteSize()));
+  }
+}
+
+TEST(InspectCommand, DescribesAMultiPartFile) {
+  ScratchDirectory dir;
+  testing::WriteExrFile(dir / "shot.exr", RgbaAndDepthParts());
+  const std::string report = dir / "report.txt";
+  std::FILE* out = std::fopen(report.c_str(), "w");
+  ASSERT_TRUE(out);
+  RunInspect({dir / "shot.exr", "3,2", {}}, out);
+  std::fclose(out);
+  const std::string text = testing::ReadText(report);
+  for (const std::string& expected : std::vector<std::string>{
+           "2 parts", "part 0 \"rgba\": scanline, zip, 4 channels", "part 1 \"depth\"",
+           "data window    7 x 3 at (2, 1)", "layer depth    Z float",
+           "depth        depth.Z (float, part 1 \"depth\")", "background 57.14286% of pixels",
+           "pixel (3, 2), file coordinates (3, 2)", "depth.Z                  11.25",
+           "suggested: kestrion render " + (dir / "shot.exr") + " -o " + (dir / "shot.dof.exr") +
+               " --focus-pixel 3,2"}) {
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+  }
+}
+
+}  // namespace
+}  // namespace kestrion

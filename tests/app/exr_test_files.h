@@ -1,0 +1,121 @@
+// exr_test_files.h: small OpenEXR files written by the tests themselves,
+// with distinct values in every channel and pixel.
+#pragma once
+
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfMultiPartOutputFile.h>
+#include <ImfOutputPart.h>
+#include <ImfPartType.h>
+#include <ImfStdIO.h>
+#include <ImfTiledOutputPart.h>
+#include <ImfVersion.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kestrion::testing {
+
+struct ExrChannelLayout {
+  std::string name;
+  Imf::PixelType type = Imf::HALF;
+};
+
+struct ExrPartLayout {
+  std::string name;  // empty: no name attribute (single-part files only)
+  Imath::Box2i dataWindow{{0, 0}, {6, 4}};
+  Imath::Box2i displayWindow{{0, 0}, {6, 4}};
+  std::vector<ExrChannelLayout> channels;
+  bool tiled = false;
+  Imf::Compression compression = Imf::ZIP_COMPRESSION;
+  // Extra attributes, added to the header as they are.
+  std::function<void(Imf::Header&)> attributes;
+};
+
+inline ExrPartLayout Part(std::string name, Imath::Box2i dataWindow, Imath::Box2i displayWindow,
+                          std::vector<ExrChannelLayout> channels) {
+  ExrPartLayout layout;
+  layout.name = std::move(name);
+  layout.dataWindow = dataWindow;
+  layout.displayWindow = displayWindow;
+  layout.channels = std::move(channels);
+  return layout;
+}
+
+// A sample for channel number k at file pixel (x, y): whole numbers for ID
+// channels (names with "Id" or "Index"), otherwise distinct fractions.
+inline double SampleAt(const std::string& name, int k, int x, int y) {
+  if (name.find("Id") != std::string::npos || name.find("Index") != std::string::npos) {
+    return (x + 2 * y + k) % 5;
+  }
+  if (name == "Z" || name.find(".Z") != std::string::npos || name == "depth") {
+    return 2.0 + 0.75 * x + 3.5 * y + 0.001 * k;
+  }
+  return (k + 1) * 0.0625 + x * 0.5 + y * 0.03125 + (x == 0 ? 1e-3 : 0.0);
+}
+
+inline Imf::Header HeaderOf(const ExrPartLayout& layout) {
+  Imf::Header header(layout.displayWindow, layout.dataWindow);
+  header.compression() = layout.compression;
+  for (const ExrChannelLayout& c : layout.channels) header.channels().insert(c.name, c.type);
+  if (!layout.name.empty()) header.setName(layout.name);
+  header.setType(layout.tiled ? Imf::TILEDIMAGE : Imf::SCANLINEIMAGE);
+  if (layout.tiled) header.setTileDescription(Imf::TileDescription(4, 3));
+  if (layout.attributes) layout.attributes(header);
+  return header;
+}
+
+inline void WriteExrFile(const std::string& path, const std::vector<ExrPartLayout>& parts) {
+  std::vector<Imf::Header> headers;
+  for (const ExrPartLayout& layout : parts) headers.push_back(HeaderOf(layout));
+  Imf::MultiPartOutputFile file(path.c_str(), headers.data(), static_cast<int>(headers.size()));
+  for (size_t p = 0; p < parts.size(); ++p) {
+    const ExrPartLayout& layout = parts[p];
+    const Imath::Box2i& w = layout.dataWindow;
+    const int width = w.max.x - w.min.x + 1, height = w.max.y - w.min.y + 1;
+    std::vector<std::vector<float>> floats(layout.channels.size());
+    std::vector<std::vector<half>> halves(layout.channels.size());
+    std::vector<std::vector<uint32_t>> uints(layout.channels.size());
+    Imf::FrameBuffer frame;
+    for (size_t k = 0; k < layout.channels.size(); ++k) {
+      const ExrChannelLayout& c = layout.channels[k];
+      for (int y = w.min.y; y <= w.max.y; ++y) {
+        for (int x = w.min.x; x <= w.max.x; ++x) {
+          const double v = SampleAt(c.name, static_cast<int>(k), x, y);
+          floats[k].push_back(static_cast<float>(v));
+          halves[k].push_back(half(static_cast<float>(v)));
+          uints[k].push_back(static_cast<uint32_t>(v));
+        }
+      }
+      const void* data = c.type == Imf::HALF    ? static_cast<const void*>(halves[k].data())
+                         : c.type == Imf::FLOAT ? static_cast<const void*>(floats[k].data())
+                                                : static_cast<const void*>(uints[k].data());
+      frame.insert(c.name, Imf::Slice::Make(c.type, data, w));
+    }
+    if (layout.tiled) {
+      Imf::TiledOutputPart out(file, static_cast<int>(p));
+      out.setFrameBuffer(frame);
+      out.writeTiles(0, out.numXTiles() - 1, 0, out.numYTiles() - 1);
+    } else {
+      Imf::OutputPart out(file, static_cast<int>(p));
+      out.setFrameBuffer(frame);
+      out.writePixels(height);
+    }
+    (void)width;
+  }
+}
+
+// Every attribute of a header as type name and serialised value.
+inline std::map<std::string, std::string> AttributeBytes(const Imf::Header& header) {
+  std::map<std::string, std::string> bytes;
+  for (auto it = header.begin(); it != header.end(); ++it) {
+    Imf::StdOSStream stream;
+    it.attribute().writeValueTo(stream, Imf::EXR_VERSION);
+    bytes[it.name()] = std::string(it.attribute().typeName()) + ":" + stream.str();
+  }
+  return bytes;
+}
+
+}  // namespace kestrion::testing
