@@ -60,9 +60,9 @@ BandedChannel SplitIntoBands(const float* values, const float* factor, size_t co
     const int32_t band = BandOf(magnitude);
     const uint8_t code = static_cast<uint8_t>(band + (value < 0.0f ? NEGATIVE : 0));
     // Below the band's top, so at most 65535 after rounding.
-    const long rounded = std::lround(magnitude * perUnit[band]);
+    const auto rounded = static_cast<int64_t>(magnitude * perUnit[band] + 0.5);
     channel.code[i] = code;
-    channel.steps[i] = static_cast<uint16_t>(std::min<long>(rounded, CHANNEL_MAX));
+    channel.steps[i] = static_cast<uint16_t>(std::min<int64_t>(rounded, CHANNEL_MAX));
     // A value that rounds to 0 steps needs no pass of its own.
     if (rounded > 0) channel.present[code] = true;
   }
