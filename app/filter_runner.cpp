@@ -39,14 +39,14 @@ const char* ChannelName(uint32_t code) {
   }
 }
 
-void CheckChannels(ImageFilter& filter, const FilterJob& job) {
+void CheckChannels(ImageFilter& filter, Image& frame, const std::string& frameName) {
   uint32_t type = 0;
-  BitmapStorage& storage = job.frame->Storage();
+  BitmapStorage& storage = frame.Storage();
   const uint32_t required = filter.ChannelsRequired();
   for (uint32_t code : {CHANNEL_Z, CHANNEL_MTL_ID, CHANNEL_OBJ_ID}) {
     if ((required & code) && !storage.GetChannel(code, type)) {
-      throw FileError(job.frameName, std::string("the filter needs a ") + ChannelName(code) +
-                                         " channel, which the image lacks");
+      throw FileError(frameName, std::string("the filter needs a ") + ChannelName(code) +
+                                     " channel, which the image lacks");
     }
   }
 }
@@ -73,36 +73,51 @@ std::unique_ptr<FilterModule> LoadFilterModule(const std::string& path) {
   return module;
 }
 
-void RunFocusFilter(const FilterModule& module, const FilterJob& job) {
-  std::unique_ptr<ImageFilter> filter = module.CreateFilter();
+FocusFilterSession::FocusFilterSession(const FilterModule& module, const FocusConfig& record)
+    : filter(module.CreateFilter()) {
   if (!filter) throw FileError(module.Path(), "the module could not create a filter");
   if (filter->EvaluateConfigure() != sizeof(FocusConfig)) {
     throw FileError(module.Path(), "the filter's configuration record is not " +
                                        std::to_string(sizeof(FocusConfig)) + " bytes");
   }
-  FocusConfig record = *job.record;
-  if (!filter->LoadConfigure(&record)) {
+  FocusConfig copy = record;
+  if (!filter->LoadConfigure(&copy)) {
     throw FileError(module.Path(), "the filter rejected the configuration record");
   }
-  CheckChannels(*filter, job);
-
   // kestrion runs frames as the host application does, whose renderer keeps
   // one frame's memory for the next.
   KeepFrameMemory();
-  ProgressReport report(job.showProgress, stderr);
+}
+
+FocusFilterSession::~FocusFilterSession() = default;
+
+void FocusFilterSession::Run(Image& frame, const std::string& frameName, const RowObserver& onRow) {
+  CheckChannels(*filter, frame, frameName);
   ProgressWindow window;
   window.Record(false);
-  window.OnProgress([&report](int32_t row, int32_t lastRow) {
-    report.Update(row, lastRow);
+  window.OnProgress([&onRow](int32_t row, int32_t lastRow) {
+    if (onRow) onRow(row, lastRow);
     return InterruptRequested();
   });
   MessageBoxPrinter printer;
-  FilterFrame frame;
-  frame.bitmap = &job.frame->bitmap;
-  const int32_t processed = RunFilter(*filter, frame, window.Handle());
-  report.Finish(processed != 0 && !InterruptRequested());
+  FilterFrame run;
+  run.bitmap = &frame.bitmap;
+  const int32_t processed = RunFilter(*filter, run, window.Handle());
   if (InterruptRequested()) throw Aborted();
-  if (!processed) throw FileError(job.frameName, "the filter did not process the frame");
+  if (!processed) throw FileError(frameName, "the filter did not process the frame");
+}
+
+void RunFocusFilter(const FilterModule& module, const FilterJob& job) {
+  FocusFilterSession session(module, *job.record);
+  ProgressReport report(job.showProgress, stderr);
+  try {
+    session.Run(*job.frame, job.frameName,
+                [&report](int32_t row, int32_t lastRow) { report.Update(row, lastRow); });
+  } catch (...) {
+    report.Finish(false);
+    throw;
+  }
+  report.Finish(true);
 }
 
 }  // namespace kestrion

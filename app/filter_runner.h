@@ -5,6 +5,7 @@
 // "abort" once the user has pressed Ctrl-C.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,31 @@ struct FilterJob {
   Image* frame = nullptr;  // filtered in place
   std::string frameName;   // names the frame in messages
   bool showProgress = true;
+};
+
+// A filter of the module created once, given one record, and run for one
+// frame after another, as a host renders several frames with one filter.
+class FocusFilterSession {
+ public:
+  // Throws a FileError naming the module when it cannot create a filter or
+  // the filter refuses the record.
+  FocusFilterSession(const FilterModule& module, const FocusConfig& record);
+  ~FocusFilterSession();
+  FocusFilterSession(const FocusFilterSession&) = delete;
+  FocusFilterSession& operator=(const FocusFilterSession&) = delete;
+
+  // Called before every row the filter processes with (row, last row).
+  using RowObserver = std::function<void(int32_t row, int32_t lastRow)>;
+
+  // Filters `frame` in place. Message boxes the filter shows are printed to
+  // stderr. Answers the abort query with "abort" once Ctrl-C was pressed and
+  // then throws Aborted(); throws a FileError naming `frameName` when the
+  // frame lacks a channel the filter needs or the filter did not process
+  // it. Returns normally only when the whole frame was processed.
+  void Run(Image& frame, const std::string& frameName, const RowObserver& onRow);
+
+ private:
+  std::unique_ptr<ImageFilter> filter;
 };
 
 // Runs the job through a new filter of the module. Message boxes the filter
