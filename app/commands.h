@@ -1,11 +1,14 @@
-// commands.h: the three kestrion commands. Each throws a CommandError on
+// commands.h: the kestrion commands. Each throws a CommandError on
 // failure (main prints it as one line and exits with its code); none
 // writes a user's file unless it succeeds.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
+
+#include "app/channel_roles.h"
 
 namespace kestrion {
 
@@ -49,6 +52,18 @@ struct RenderOptions {
   std::string settings;  // JSON settings file, overridden by the options
   std::string module;
   bool quiet = false;
+  // Which channels of an OpenEXR input are colour, alpha, depth and IDs.
+  RoleOptions roles;
+  std::string depthFile;                 // depth from this file (OpenEXR, or a grey PNG)
+  std::optional<std::string> depthMode;  // distance | camera | inverse | normalised
+  std::optional<float> depthNear;
+  std::optional<float> depthFar;
+  bool depthInvert = false;
+  std::optional<float> backgroundDepth;
+  std::optional<std::string> alpha;  // premultiplied | straight | ignore
+  std::optional<std::string> compression;
+  int32_t bitDepth = 16;
+  unsigned threads = 0;  // OpenEXR's threads; 0: one per hardware thread
 };
 
 void RunInfo(const InfoOptions& options, std::FILE* out);

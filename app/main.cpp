@@ -2,7 +2,7 @@
 //
 //   kestrion info     what the loaded module says about itself
 //   kestrion demo     render the built-in scene and filter it
-//   kestrion render   filter an OpenEXR render with a Z channel
+//   kestrion render   filter a render by depth
 //   kestrion inspect  what kestrion sees in an OpenEXR file
 //
 // Exit codes: 0 done, 1 failed, 2 wrong usage, 130 interrupted (Ctrl-C).
@@ -42,22 +42,39 @@ std::string ShapeChoices() {
 }
 
 constexpr const char* RENDER_FOOTER = R"(
-OpenEXR input: channels R, G, B (linear), optional A, and Z holding the
-distance in front of the camera (positive). Kestrion hands the filter
-Z = -depth; a depth that is infinite, NaN or >= 1e30 marks a pixel without
-geometry (always fully blurred). Optional UINT channels objectId (0..65535)
-and materialId (0..255) serve --source object:ID and material:ID.
-The focal plane is a node on the camera axis at --focus-depth, or at the
-depth seen at --focus-pixel X,Y (0,0 is the top-left pixel). Range and size
-default to the filter's own defaults.
-Output: .png (16-bit sRGB) or .exr (the channels above; background depth
-written as +infinity). The output is replaced only when the run succeeds.)";
+OpenEXR input, single- or multi-part: colour from the root R, G, B (A) or
+one layer's (ViewLayer.Combined.*, rgba.*); depth from Z, depth.Z,
+<layer>.Depth.Z, <layer>.Z or depth; IDs from objectId / materialId or
+<layer>.IndexOB.X / IndexMA.X. Choose explicitly with --part, --layer and
+the channel options; `kestrion inspect FILE` shows what a file holds.
+Depth is the distance in front of the camera unless --depth-mode says
+otherwise; infinite, NaN and >= 1e30 distances are background (always fully
+blurred). The focal plane is at --focus-depth, or at the depth seen at
+--focus-pixel X,Y (0,0 is the frame's top-left pixel).
+Output: .exr keeps every part, layer, channel and attribute of the input
+with the colour and alpha filtered; .png (8/16-bit) and .tif (16-bit) are
+sRGB review images with straight alpha. The output is replaced only when
+the run succeeds. Details: docs/app.md.)";
 
 template <typename T>
 void AddOptional(CLI::App& command, const std::string& name, std::optional<T>& target,
                  const std::string& help) {
   command.add_option_function<T>(
       name, [&target](const T& value) { target = value; }, help);
+}
+
+// The options that choose an OpenEXR file's channels, as render and
+// inspect share them.
+void AddRoleOptions(CLI::App& command, RoleOptions& roles) {
+  AddOptional(command, "--part", roles.part, "Part holding the colour (index or name)");
+  AddOptional(command, "--layer", roles.layer, "Colour layer (. for the root)");
+  AddOptional(command, "--depth-channel", roles.depthChannel, "Depth channel ([PART:]NAME)");
+  AddOptional(command, "--object-id-channel", roles.objectIdChannel,
+              "Object ID channel ([PART:]NAME)");
+  AddOptional(command, "--material-id-channel", roles.materialIdChannel,
+              "Material ID channel ([PART:]NAME)");
+  command.add_option("--layers", roles.layers, "Further colour layers to filter, or all")
+      ->delimiter(',');
 }
 
 void AddDemo(CLI::App& app, DemoOptions& options) {
@@ -83,9 +100,10 @@ void AddDemo(CLI::App& app, DemoOptions& options) {
 }
 
 void AddRender(CLI::App& app, RenderOptions& options) {
-  CLI::App* render = app.add_subcommand("render", "Filter an OpenEXR render with a Z channel");
-  render->add_option("INPUT", options.input, "OpenEXR file to filter")->required();
-  render->add_option("-o,--output", options.output, "Output file (.png or .exr)")->required();
+  CLI::App* render = app.add_subcommand(
+      "render", "Filter a render (OpenEXR with depth, or PNG/TIFF with a depth file)");
+  render->add_option("INPUT", options.input, "File to filter (.exr, .png, .tif)")->required();
+  render->add_option("-o,--output", options.output, "Output file (.exr, .png, .tif)")->required();
   AddOptional(*render, "--focus-depth", options.focusDepth, "Depth of the focal plane");
   AddOptional(*render, "--focus-pixel", options.focusPixel,
               "X,Y: focus on the depth seen at this pixel");
@@ -98,6 +116,27 @@ void AddRender(CLI::App& app, RenderOptions& options) {
               "Pixels to blur: whole, material:ID or object:ID");
   render->add_option("--settings", options.settings,
                      "JSON file with focusDepth, focusPixel, range, size, source");
+  AddRoleOptions(*render, options.roles);
+  render->add_option("--depth-file", options.depthFile,
+                     "Depth from this file: an OpenEXR channel, or a grey PNG (normalised map)");
+  AddOptional(*render, "--depth-mode", options.depthMode,
+              "What depth values mean: distance (default), camera, inverse, normalised");
+  AddOptional(*render, "--depth-near", options.depthNear, "Normalised maps: the distance of 0");
+  AddOptional(*render, "--depth-far", options.depthFar, "Normalised maps: the distance of 1");
+  render->add_flag("--depth-invert", options.depthInvert, "Normalised maps: 1 (white) is near");
+  AddOptional(*render, "--background-depth", options.backgroundDepth,
+              "A stored depth value that means no geometry (e.g. 0 or 1e10)");
+  AddOptional(*render, "--alpha", options.alpha,
+              "premultiplied (OpenEXR default), straight (PNG, TIFF default) or ignore");
+  AddOptional(*render, "--compression", options.compression,
+              "OpenEXR output: none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab "
+              "(default: the input's)");
+  render->add_option("--bit-depth", options.bitDepth, "PNG output: 8 or 16 bits a channel")
+      ->capture_default_str();
+  render
+      ->add_option("--threads", options.threads,
+                   "Threads for reading and writing OpenEXR (0: one per core)")
+      ->capture_default_str();
   render->add_option("--module", options.module, MODULE_HELP);
   render->add_flag("-q,--quiet", options.quiet, "Do not show progress");
   render->footer(RENDER_FOOTER);
@@ -109,15 +148,7 @@ void AddInspect(CLI::App& app, InspectOptions& options) {
   inspect->add_option("FILE", options.input, "OpenEXR file")->required();
   AddOptional(*inspect, "--pixel", options.pixel,
               "X,Y: show every channel at this pixel (0,0 top left of the display window)");
-  RoleOptions& roles = options.roles;
-  AddOptional(*inspect, "--part", roles.part, "Part holding the colour (index or name)");
-  AddOptional(*inspect, "--layer", roles.layer, "Colour layer (. for the root)");
-  AddOptional(*inspect, "--depth-channel", roles.depthChannel, "Depth channel ([PART:]NAME)");
-  AddOptional(*inspect, "--object-id-channel", roles.objectIdChannel,
-              "Object ID channel ([PART:]NAME)");
-  AddOptional(*inspect, "--material-id-channel", roles.materialIdChannel,
-              "Material ID channel ([PART:]NAME)");
-  inspect->add_option("--layers", roles.layers, "Further layers to filter, or all")->delimiter(',');
+  AddRoleOptions(*inspect, options.roles);
 }
 
 }  // namespace

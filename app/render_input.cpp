@@ -1,0 +1,95 @@
+#include "app/render_input.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "app/errors.h"
+#include "app/exr_planes.h"
+#include "app/review_io.h"
+
+namespace kestrion {
+
+namespace {
+
+std::string Extension(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+bool IsExr(const std::string& path) { return Extension(path) == ".exr"; }
+
+// The depth channel of a depth file: the one --depth-channel names, else
+// the one the naming conventions find, else the file's only channel.
+Plane ExrDepthFile(const std::string& path, const RoleOptions& roles, const FramePlanes& frame) {
+  const ExrDocument document = ReadExrDocument(path);
+  std::optional<ChannelRef> found;
+  if (document.parts.size() == 1 && document.parts[0].channels.size() == 1 && !roles.depthChannel) {
+    found = ChannelRef{0, document.parts[0].channels[0].name};
+  } else {
+    // A depth file may hold no colour at all: look for depth by itself.
+    for (size_t p = 0; p < document.parts.size() && !found; ++p) {
+      for (const ExrChannel& channel : document.parts[p].channels) {
+        const std::string& name = channel.name;
+        const bool named = roles.depthChannel ? name == *roles.depthChannel
+                                              : name == "Z" || name == "depth" ||
+                                                    name == "depth.Z" || name.ends_with(".Depth.Z");
+        if (named) {
+          found = ChannelRef{static_cast<int>(p), name};
+          break;
+        }
+      }
+    }
+  }
+  if (!found) {
+    throw FileError(path,
+                    "no depth channel (name it with --depth-channel)\n" + DescribeParts(document));
+  }
+  const ExrPart& part = document.parts[static_cast<size_t>(found->part)];
+  if (part.Width() != frame.width || part.Height() != frame.height) {
+    throw FileError(path, "the depth is " + std::to_string(part.Width()) + " x " +
+                              std::to_string(part.Height()) + ", the image " +
+                              std::to_string(frame.width) + " x " + std::to_string(frame.height));
+  }
+  const ExrChannel& channel = *part.Find(found->name);
+  Plane depth(frame.PixelCount());
+  for (size_t i = 0; i < depth.size(); ++i) depth[i] = channel.Value(i);
+  return depth;
+}
+
+}  // namespace
+
+RenderInput ReadRenderInput(const std::string& path, const InputOptions& options) {
+  RenderInput input;
+  const bool separateDepth = !options.depthFile.empty();
+  if (IsExr(path)) {
+    input.document = ReadExrDocument(path);
+    RoleOptions roles = options.roles;
+    roles.requireDepth = !separateDepth;
+    input.roles = FindChannelRoles(*input.document, roles);
+    input.planes = ExtractPlanes(*input.document, input.roles);
+    const Imf::Header& header =
+        input.document->parts[static_cast<size_t>(input.roles.colourPart)].header;
+    input.originX = header.dataWindow().min.x - header.displayWindow().min.x;
+    input.originY = header.dataWindow().min.y - header.displayWindow().min.y;
+  } else {
+    input.planes = ReadReviewImage(path);
+    if (!separateDepth) {
+      throw UsageError(path + ": a PNG or TIFF image carries no depth; give a depth map with " +
+                       "--depth-file");
+    }
+  }
+  if (separateDepth) {
+    if (IsExr(options.depthFile)) {
+      input.planes.depth = ExrDepthFile(options.depthFile, options.roles, input.planes);
+    } else {
+      input.planes.depth = ReadDepthMap(options.depthFile, input.planes.width, input.planes.height);
+      input.depthIsNormalisedMap = true;
+    }
+  }
+  return input;
+}
+
+}  // namespace kestrion

@@ -1,0 +1,106 @@
+#include "app/render_output.h"
+
+#include <ImfChannelList.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "app/errors.h"
+#include "app/exr_document.h"
+#include "app/exr_planes.h"
+#include "app/review_io.h"
+
+namespace kestrion {
+
+namespace {
+
+constexpr Imf::Compression COMPRESSIONS[] = {
+    Imf::NO_COMPRESSION,   Imf::RLE_COMPRESSION,   Imf::ZIPS_COMPRESSION, Imf::ZIP_COMPRESSION,
+    Imf::PIZ_COMPRESSION,  Imf::PXR24_COMPRESSION, Imf::B44_COMPRESSION,  Imf::B44A_COMPRESSION,
+    Imf::DWAA_COMPRESSION, Imf::DWAB_COMPRESSION};
+
+ExrChannel FloatChannel(const std::string& name, const Plane& plane) {
+  return {name, std::vector<float>(plane.begin(), plane.end())};
+}
+
+// One part of float R, G, B, A and Z over the planes, for input that was no
+// OpenEXR document; the depth as the input gave it.
+ExrDocument DocumentOf(const FramePlanes& planes) {
+  ExrDocument document;
+  ExrPart part;
+  part.header = Imf::Header(planes.width, planes.height);
+  std::vector<ExrChannel> channels;
+  const char* names[] = {"R", "G", "B"};
+  for (size_t c = 0; c < 3 && c < planes.colour.size(); ++c) {
+    channels.push_back(FloatChannel(names[c], planes.colour[c]));
+  }
+  if (planes.alpha) channels.push_back(FloatChannel("A", *planes.alpha));
+  if (planes.depth) channels.push_back(FloatChannel("Z", *planes.depth));
+  // The header lists channels alphabetically, and so does the part.
+  std::sort(channels.begin(), channels.end(),
+            [](const ExrChannel& a, const ExrChannel& b) { return a.name < b.name; });
+  for (const ExrChannel& channel : channels) {
+    part.header.channels().insert(channel.name, Imf::Channel(Imf::FLOAT));
+  }
+  part.channels = std::move(channels);
+  document.parts.push_back(std::move(part));
+  return document;
+}
+
+}  // namespace
+
+OutputFormat OutputFormatOfName(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (extension == ".exr") return OutputFormat::Exr;
+  if (extension == ".png") return OutputFormat::Png;
+  if (extension == ".tif" || extension == ".tiff") return OutputFormat::Tiff;
+  throw UsageError(path + ": unknown image format (use a .exr, .png, .tif or .tiff file name)");
+}
+
+Imf::Compression ParseCompression(const std::string& name) {
+  std::string choices;
+  for (Imf::Compression compression : COMPRESSIONS) {
+    if (CompressionName(compression) == name) return compression;
+    choices += (choices.empty() ? "" : ", ") + CompressionName(compression);
+  }
+  throw UsageError("--compression: unknown compression '" + name.substr(0, 80) + "' (one of " +
+                   choices + ")");
+}
+
+void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFile& output,
+                       const OutputOptions& options) {
+  const std::string& temporary = output.TemporaryPath();
+  try {
+    switch (OutputFormatOfName(output.Target())) {
+      case OutputFormat::Exr:
+        if (input.document) {
+          ReplacePlanes(*input.document, input.roles, filtered);
+          WriteExrDocument(*input.document, temporary, options.compression);
+        } else {
+          FramePlanes whole = filtered;
+          whole.depth = input.planes.depth;
+          WriteExrDocument(DocumentOf(whole), temporary, options.compression);
+        }
+        break;
+      case OutputFormat::Png:
+        WriteReviewImage(filtered, temporary, ReviewFormat::Png, options.bitDepth);
+        break;
+      case OutputFormat::Tiff:
+        WriteReviewImage(filtered, temporary, ReviewFormat::Tiff, options.bitDepth);
+        break;
+    }
+  } catch (const CommandError& e) {
+    // The temporary file is an implementation detail: name the user's file.
+    std::string message = e.what();
+    for (size_t at = message.find(temporary); at != std::string::npos;
+         at = message.find(temporary, at + output.Target().size())) {
+      message.replace(at, temporary.size(), output.Target());
+    }
+    throw CommandError(e.ExitCode(), message);
+  }
+}
+
+}  // namespace kestrion
