@@ -19,8 +19,8 @@
 namespace kestrion {
 namespace {
 
-using testing::ExrPartLayout;
-using testing::ScratchDirectory;
+using test_files::ExrPartLayout;
+using test_files::ScratchDirectory;
 
 const Imath::Box2i SMALL{{0, 0}, {6, 4}};
 
@@ -31,28 +31,28 @@ RoleOptions Options(Set set) {
   return options;
 }
 
-std::vector<testing::ExrChannelLayout> Channels(std::initializer_list<const char*> names,
-                                                Imf::PixelType type) {
-  std::vector<testing::ExrChannelLayout> channels;
+std::vector<test_files::ExrChannelLayout> Channels(std::initializer_list<const char*> names,
+                                                   Imf::PixelType type) {
+  std::vector<test_files::ExrChannelLayout> channels;
   for (const char* name : names) channels.push_back({name, type});
   return channels;
 }
 
 template <typename... Lists>
-std::vector<testing::ExrChannelLayout> Join(Lists... lists) {
-  std::vector<testing::ExrChannelLayout> all;
+std::vector<test_files::ExrChannelLayout> Join(Lists... lists) {
+  std::vector<test_files::ExrChannelLayout> all;
   (all.insert(all.end(), lists.begin(), lists.end()), ...);
   return all;
 }
 
 ExrPartLayout RootRgbaZ() {
-  return testing::Part(
+  return test_files::Part(
       "", SMALL, SMALL,
       Join(Channels({"R", "G", "B", "A"}, Imf::HALF), Channels({"Z"}, Imf::FLOAT)));
 }
 
 ExrPartLayout ViewLayer() {
-  return testing::Part(
+  return test_files::Part(
       "", SMALL, SMALL,
       Join(Channels({"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B",
                      "ViewLayer.Combined.A", "ViewLayer.DiffCol.R", "ViewLayer.DiffCol.G",
@@ -62,15 +62,15 @@ ExrPartLayout ViewLayer() {
 
 // Colour in "rgba"; depth in a part whose data window holds only part of it.
 std::vector<ExrPartLayout> RgbaAndDepthParts() {
-  return {testing::Part("rgba", SMALL, SMALL, Channels({"R", "G", "B", "A"}, Imf::HALF)),
-          testing::Part("depth", Imath::Box2i{{2, 1}, {8, 3}}, SMALL,
-                        Channels({"depth.Z"}, Imf::FLOAT))};
+  return {test_files::Part("rgba", SMALL, SMALL, Channels({"R", "G", "B", "A"}, Imf::HALF)),
+          test_files::Part("depth", Imath::Box2i{{2, 1}, {8, 3}}, SMALL,
+                           Channels({"depth.Z"}, Imf::FLOAT))};
 }
 
 // A beauty with AOVs, renderer attributes, an offset display window and a
 // data window reaching beyond it (overscan).
 ExrPartLayout AovsWithOverscan() {
-  ExrPartLayout layout = testing::Part(
+  ExrPartLayout layout = test_files::Part(
       "", Imath::Box2i{{-3, 8}, {11, 14}}, Imath::Box2i{{-1, 10}, {8, 13}},
       Join(Channels({"R", "G", "B", "A", "diffuse.R", "diffuse.G", "diffuse.B"}, Imf::HALF),
            Channels({"N.X", "N.Y", "N.Z", "Z"}, Imf::FLOAT),
@@ -107,8 +107,8 @@ std::vector<FileCase> FileCases() {
 void ExpectSameDocument(const ExrDocument& a, const ExrDocument& b) {
   ASSERT_EQ(a.parts.size(), b.parts.size());
   for (size_t p = 0; p < a.parts.size(); ++p) {
-    auto attributes = testing::AttributeBytes(a.parts[p].header);
-    EXPECT_EQ(attributes, testing::AttributeBytes(b.parts[p].header)) << "part " << p;
+    auto attributes = test_files::AttributeBytes(a.parts[p].header);
+    EXPECT_EQ(attributes, test_files::AttributeBytes(b.parts[p].header)) << "part " << p;
     ASSERT_EQ(a.parts[p].channels.size(), b.parts[p].channels.size());
     for (size_t c = 0; c < a.parts[p].channels.size(); ++c) {
       const ExrChannel& x = a.parts[p].channels[c];
@@ -125,14 +125,14 @@ TEST(ExrDocument, WritesEveryPartBackUnchanged) {
   ScratchDirectory dir;
   for (const FileCase& c : FileCases()) {
     SCOPED_TRACE(c.name);
-    testing::WriteExrFile(dir / "in.exr", c.parts);
+    test_files::WriteExrFile(dir / "in.exr", c.parts);
     const ExrDocument read = ReadExrDocument(dir / "in.exr");
     ASSERT_EQ(read.parts.size(), c.parts.size());
     // The samples are the generated ones, at the right pixels.
     const ExrPart& part = read.parts.back();
     const ExrChannel& last = part.channels.back();
     const Imath::Box2i& w = part.DataWindow();
-    const double expected = testing::SampleAt(
+    const double expected = test_files::SampleAt(
         last.name, static_cast<int>(c.parts.back().channels.size()) - 1, w.max.x, w.max.y - 1);
     EXPECT_NEAR(last.ExactValue(*part.IndexOf(w.max.x, w.max.y - 1)), expected, 1e-3);
     EXPECT_EQ(part.Tiled(), c.parts.back().tiled);
@@ -159,14 +159,14 @@ TEST(ExrDocument, WritesEveryPartBackUnchanged) {
 
 TEST(ExrDocument, RefusesWhatItCannotHoldInOneLine) {
   ScratchDirectory dir;
-  testing::WriteExrFile(dir / "in.exr", {RootRgbaZ()});
+  test_files::WriteExrFile(dir / "in.exr", {RootRgbaZ()});
   try {
     ReadExrDocument(dir / "in.exr", ExrReadLimits{100});
     FAIL() << "read past the budget";
   } catch (const CommandError& e) {
     EXPECT_NE(std::string(e.what()).find("MiB kestrion allows"), std::string::npos) << e.what();
   }
-  testing::WriteText(dir / "bad.exr", "not an image");
+  test_files::WriteText(dir / "bad.exr", "not an image");
   EXPECT_THROW(ReadExrDocument(dir / "bad.exr"), CommandError);
   EXPECT_THROW(ReadExrDocument(dir / "missing.exr"), CommandError);
 }
@@ -211,7 +211,7 @@ TEST(ChannelRoles, FindsRolesByRenderersNames) {
   };
   for (const RolesCase& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::WriteExrFile(dir / "in.exr", c.parts);
+    test_files::WriteExrFile(dir / "in.exr", c.parts);
     const ChannelRoles roles = FindChannelRoles(ReadExrDocument(dir / "in.exr"), c.options);
     EXPECT_EQ(Text(roles.colour.front()), c.red);
     EXPECT_EQ(Text(roles.alpha), c.alpha);
@@ -220,7 +220,7 @@ TEST(ChannelRoles, FindsRolesByRenderersNames) {
     EXPECT_EQ(roles.colour.size(), c.colourChannels);
   }
   // Explicit choices win over the conventions.
-  testing::WriteExrFile(dir / "in.exr", {ViewLayer()});
+  test_files::WriteExrFile(dir / "in.exr", {ViewLayer()});
   const ExrDocument document = ReadExrDocument(dir / "in.exr");
   const ChannelRoles roles = FindChannelRoles(document, Options([](RoleOptions& o) {
                                                 o.layer = "ViewLayer.DiffCol";
@@ -233,12 +233,12 @@ TEST(ChannelRoles, FindsRolesByRenderersNames) {
 }
 
 TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
-  ExrPartLayout twoLayers = testing::Part(
+  ExrPartLayout twoLayers = test_files::Part(
       "", SMALL, SMALL, Channels({"a.R", "a.G", "a.B", "b.R", "b.G", "b.B", "Z"}, Imf::HALF));
-  ExrPartLayout noDepth = testing::Part("", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF));
+  ExrPartLayout noDepth = test_files::Part("", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF));
   std::vector<ExrPartLayout> twoRoots{
-      testing::Part("left", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF)),
-      testing::Part("right", SMALL, SMALL, Channels({"R", "G", "B", "Z"}, Imf::FLOAT))};
+      test_files::Part("left", SMALL, SMALL, Channels({"R", "G", "B"}, Imf::HALF)),
+      test_files::Part("right", SMALL, SMALL, Channels({"R", "G", "B", "Z"}, Imf::FLOAT))};
   struct Case {
     std::vector<ExrPartLayout> parts;
     RoleOptions options;
@@ -264,7 +264,7 @@ TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
   ScratchDirectory dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.firstLine);
-    testing::WriteExrFile(dir / "in.exr", c.parts);
+    test_files::WriteExrFile(dir / "in.exr", c.parts);
     const ExrDocument document = ReadExrDocument(dir / "in.exr");
     try {
       FindChannelRoles(document, c.options);
@@ -281,7 +281,7 @@ TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
 
 TEST(ExrPlanes, MapsOtherPartsByPixelAndChecksIds) {
   ScratchDirectory dir;
-  testing::WriteExrFile(dir / "in.exr", RgbaAndDepthParts());
+  test_files::WriteExrFile(dir / "in.exr", RgbaAndDepthParts());
   ExrDocument document = ReadExrDocument(dir / "in.exr");
   const FramePlanes planes = ExtractPlanes(document, FindChannelRoles(document, {}));
   ASSERT_EQ(planes.width, 7);
@@ -291,11 +291,11 @@ TEST(ExrPlanes, MapsOtherPartsByPixelAndChecksIds) {
   // The depth part holds x 2..8, y 1..3: elsewhere is background.
   EXPECT_TRUE(std::isinf((*planes.depth)[0 * 7 + 3]));
   EXPECT_TRUE(std::isinf((*planes.depth)[2 * 7 + 1]));
-  EXPECT_FLOAT_EQ((*planes.depth)[2 * 7 + 6], testing::SampleAt("depth.Z", 0, 6, 2));
-  EXPECT_FLOAT_EQ(planes.colour[1][4 * 7 + 5], half(testing::SampleAt("G", 1, 5, 4)));
+  EXPECT_FLOAT_EQ((*planes.depth)[2 * 7 + 6], test_files::SampleAt("depth.Z", 0, 6, 2));
+  EXPECT_FLOAT_EQ(planes.colour[1][4 * 7 + 5], half(test_files::SampleAt("G", 1, 5, 4)));
 
   // Object IDs stored as FLOAT whole numbers are IDs; a fraction is not.
-  testing::WriteExrFile(dir / "ids.exr", {ViewLayer()});
+  test_files::WriteExrFile(dir / "ids.exr", {ViewLayer()});
   document = ReadExrDocument(dir / "ids.exr");
   const ChannelRoles roles = FindChannelRoles(document, {});
   const FramePlanes ids = ExtractPlanes(document, roles);
@@ -316,7 +316,7 @@ TEST(ExrPlanes, ReplacedChannelsKeepTheirTypeAndTheRestStays) {
   ScratchDirectory dir;
   for (const FileCase& c : FileCases()) {
     SCOPED_TRACE(c.name);
-    testing::WriteExrFile(dir / "in.exr", c.parts);
+    test_files::WriteExrFile(dir / "in.exr", c.parts);
     const ExrDocument original = ReadExrDocument(dir / "in.exr");
     const ChannelRoles roles =
         FindChannelRoles(original, Options([](RoleOptions& o) { o.layers = {"all"}; }));
@@ -343,13 +343,13 @@ TEST(ExrPlanes, ReplacedChannelsKeepTheirTypeAndTheRestStays) {
 
 TEST(InspectCommand, DescribesAMultiPartFile) {
   ScratchDirectory dir;
-  testing::WriteExrFile(dir / "shot.exr", RgbaAndDepthParts());
+  test_files::WriteExrFile(dir / "shot.exr", RgbaAndDepthParts());
   const std::string report = dir / "report.txt";
   std::FILE* out = std::fopen(report.c_str(), "w");
   ASSERT_TRUE(out);
   RunInspect({dir / "shot.exr", "3,2", {}}, out);
   std::fclose(out);
-  const std::string text = testing::ReadText(report);
+  const std::string text = test_files::ReadText(report);
   for (const std::string& expected : std::vector<std::string>{
            "2 parts", "part 0 \"rgba\": scanline, zip, 4 channels", "part 1 \"depth\"",
            "data window    7 x 3 at (2, 1)", "layer depth    Z float",

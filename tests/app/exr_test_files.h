@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrion::testing {
+namespace kestrion::test_files {
 
 struct ExrChannelLayout {
   std::string name;
@@ -118,4 +118,4 @@ inline std::map<std::string, std::string> AttributeBytes(const Imf::Header& head
   return bytes;
 }
 
-}  // namespace kestrion::testing
+}  // namespace kestrion::test_files

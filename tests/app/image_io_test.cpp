@@ -14,9 +14,9 @@
 namespace kestrion {
 namespace {
 
-using testing::DistinctFrame;
-using testing::Save;
-using testing::ScratchDirectory;
+using test_files::DistinctFrame;
+using test_files::Save;
+using test_files::ScratchDirectory;
 
 TEST(PngFile, RoundTripKeepsSixteenBitValues) {
   ScratchDirectory dir;

@@ -21,9 +21,9 @@ extern char** environ;
 namespace kestrion {
 namespace {
 
-using testing::ReadText;
-using testing::ScratchDirectory;
-using testing::WriteText;
+using test_files::ReadText;
+using test_files::ScratchDirectory;
+using test_files::WriteText;
 
 struct RunResult {
   int exitCode;
@@ -161,7 +161,7 @@ float LightAt(const Image& image, int x, int y) {
 
 TEST(KestrionCli, RenderFocusesAnExrByDepthOrPixel) {
   ScratchDirectory dir;
-  testing::Save(StripedRender(), dir / "in.exr");
+  test_files::Save(StripedRender(), dir / "in.exr");
   WriteText(dir / "settings.json", R"({"focusDepth": 20, "range": 5, "size": 2})");
   const Image source = ReadExr(dir / "in.exr");
 
@@ -201,7 +201,7 @@ TEST(KestrionCli, FailuresReportOneLineAndLeaveFilesAlone) {
   WriteText(dir / "out.png", precious);
   Image plain = StripedRender();
   plain.Storage().RemoveChannels(CHANNEL_OBJ_ID);
-  testing::Save(plain, dir / "plain.exr");
+  test_files::Save(plain, dir / "plain.exr");
   struct Case {
     std::vector<std::string> args;
     std::string mentions;

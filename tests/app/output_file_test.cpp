@@ -8,11 +8,11 @@
 namespace kestrion {
 namespace {
 
-using testing::ReadText;
-using testing::WriteText;
+using test_files::ReadText;
+using test_files::WriteText;
 
 TEST(OutputFile, TargetChangesOnlyOnCommit) {
-  testing::ScratchDirectory dir;
+  test_files::ScratchDirectory dir;
   const std::string target = dir / "picture.png";
   WriteText(target, "the user's picture");
   {

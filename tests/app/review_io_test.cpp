@@ -13,9 +13,9 @@
 namespace kestrion {
 namespace {
 
-using testing::ReadText;
-using testing::ScratchDirectory;
-using testing::WriteText;
+using test_files::ReadText;
+using test_files::ScratchDirectory;
+using test_files::WriteText;
 
 constexpr int32_t WIDTH = 7;
 constexpr int32_t HEIGHT = 5;

@@ -9,9 +9,9 @@ namespace kestrion {
 namespace {
 
 TEST(RenderSettings, CommandLineOverridesTheFileFieldByField) {
-  testing::ScratchDirectory dir;
-  testing::WriteText(dir / "s.json",
-                     R"({"focusDepth": 20.5, "range": 5, "size": 3.5, "source": "material:4"})");
+  test_files::ScratchDirectory dir;
+  test_files::WriteText(dir / "s.json",
+                        R"({"focusDepth": 20.5, "range": 5, "size": 3.5, "source": "material:4"})");
   const RenderSettings file = ReadSettingsFile(dir / "s.json");
   EXPECT_EQ(file.focusDepth, 20.5f);
   EXPECT_EQ(file.range, 5.0f);

@@ -13,7 +13,7 @@
 #include "app/image.h"
 #include "app/image_files.h"
 
-namespace kestrion::testing {
+namespace kestrion::test_files {
 
 class ScratchDirectory {
  public:
@@ -74,4 +74,4 @@ inline Image DistinctFrame(uint16_t width, uint16_t height) {
   return image;
 }
 
-}  // namespace kestrion::testing
+}  // namespace kestrion::test_files
