@@ -6,36 +6,27 @@
 
 #include "app/errors.h"
 #include "app/exr_io.h"
+#include "app/file_names.h"
 #include "app/png_io.h"
 
 namespace kestrion {
 
 ImageFormat FormatOfName(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string extension = LowercaseExtension(path);
   if (extension == ".png") return ImageFormat::Png;
   if (extension == ".exr") return ImageFormat::Exr;
   throw UsageError(path + ": unknown image format (use a .png or .exr file name)");
 }
 
 void WriteImage(const Image& image, OutputFile& output) {
-  const std::string& temporary = output.TemporaryPath();
-  try {
-    if (FormatOfName(output.Target()) == ImageFormat::Png) {
-      WritePng(image, temporary);
+  const bool png = FormatOfName(output.Target()) == ImageFormat::Png;
+  output.Write([&](const std::string& path) {
+    if (png) {
+      WritePng(image, path);
     } else {
-      WriteExr(image, temporary);
+      WriteExr(image, path);
     }
-  } catch (const CommandError& e) {
-    // The temporary file is an implementation detail: name the user's file.
-    std::string message = e.what();
-    for (size_t at = message.find(temporary); at != std::string::npos;
-         at = message.find(temporary, at + output.Target().size())) {
-      message.replace(at, temporary.size(), output.Target());
-    }
-    throw CommandError(e.ExitCode(), message);
-  }
+  });
 }
 
 }  // namespace kestrion

@@ -57,4 +57,17 @@ void OutputFile::Commit() {
   committed = true;
 }
 
+void OutputFile::Write(const std::function<void(const std::string& path)>& write) {
+  try {
+    write(temporary);
+  } catch (const CommandError& e) {
+    std::string message = e.what();
+    for (size_t at = message.find(temporary); at != std::string::npos;
+         at = message.find(temporary, at + target.size())) {
+      message.replace(at, temporary.size(), target);
+    }
+    throw CommandError(e.ExitCode(), message);
+  }
+}
+
 }  // namespace kestrion

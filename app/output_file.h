@@ -4,6 +4,7 @@
 // and an uncommitted temporary file is removed when the object dies.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace kestrion {
@@ -20,6 +21,10 @@ class OutputFile {
   const std::string& Target() const { return target; }
   // Where to write the content (exists, empty, owned by this object).
   const std::string& TemporaryPath() const { return temporary; }
+  // Runs `write` with the temporary path. A CommandError it throws is
+  // thrown again with the temporary path replaced by the target's: the
+  // temporary file is no business of the user's.
+  void Write(const std::function<void(const std::string& path)>& write);
   // Moves the content into place; throws a FileError naming the target.
   void Commit();
 

@@ -6,20 +6,14 @@
 
 #include "app/errors.h"
 #include "app/exr_planes.h"
+#include "app/file_names.h"
 #include "app/review_io.h"
 
 namespace kestrion {
 
 namespace {
 
-std::string Extension(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
-}
-
-bool IsExr(const std::string& path) { return Extension(path) == ".exr"; }
+bool IsExr(const std::string& path) { return LowercaseExtension(path) == ".exr"; }
 
 // The depth channel of a depth file: the one --depth-channel names, else
 // the one the naming conventions find, else the file's only channel.

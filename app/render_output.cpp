@@ -9,6 +9,7 @@
 #include "app/errors.h"
 #include "app/exr_document.h"
 #include "app/exr_planes.h"
+#include "app/file_names.h"
 #include "app/review_io.h"
 
 namespace kestrion {
@@ -51,9 +52,7 @@ ExrDocument DocumentOf(const FramePlanes& planes) {
 }  // namespace
 
 OutputFormat OutputFormatOfName(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string extension = LowercaseExtension(path);
   if (extension == ".exr") return OutputFormat::Exr;
   if (extension == ".png") return OutputFormat::Png;
   if (extension == ".tif" || extension == ".tiff") return OutputFormat::Tiff;
@@ -72,35 +71,27 @@ Imf::Compression ParseCompression(const std::string& name) {
 
 void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFile& output,
                        const OutputOptions& options) {
-  const std::string& temporary = output.TemporaryPath();
-  try {
-    switch (OutputFormatOfName(output.Target())) {
+  const OutputFormat format = OutputFormatOfName(output.Target());
+  output.Write([&](const std::string& path) {
+    switch (format) {
       case OutputFormat::Exr:
         if (input.document) {
           ReplacePlanes(*input.document, input.roles, filtered);
-          WriteExrDocument(*input.document, temporary, options.compression);
+          WriteExrDocument(*input.document, path, options.compression);
         } else {
           FramePlanes whole = filtered;
           whole.depth = input.planes.depth;
-          WriteExrDocument(DocumentOf(whole), temporary, options.compression);
+          WriteExrDocument(DocumentOf(whole), path, options.compression);
         }
         break;
       case OutputFormat::Png:
-        WriteReviewImage(filtered, temporary, ReviewFormat::Png, options.bitDepth);
+        WriteReviewImage(filtered, path, ReviewFormat::Png, options.bitDepth);
         break;
       case OutputFormat::Tiff:
-        WriteReviewImage(filtered, temporary, ReviewFormat::Tiff, options.bitDepth);
+        WriteReviewImage(filtered, path, ReviewFormat::Tiff, options.bitDepth);
         break;
     }
-  } catch (const CommandError& e) {
-    // The temporary file is an implementation detail: name the user's file.
-    std::string message = e.what();
-    for (size_t at = message.find(temporary); at != std::string::npos;
-         at = message.find(temporary, at + output.Target().size())) {
-      message.replace(at, temporary.size(), output.Target());
-    }
-    throw CommandError(e.ExitCode(), message);
-  }
+  });
 }
 
 }  // namespace kestrion

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/errors.h"
+#include "app/file_names.h"
 #include "app/image.h"
 
 namespace kestrion {
@@ -349,9 +350,7 @@ Samples ReadTiffSamples(const std::string& path) {
 }  // namespace
 
 ReviewFormat ReviewFormatOfName(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string extension = LowercaseExtension(path);
   if (extension == ".png") return ReviewFormat::Png;
   if (extension == ".tif" || extension == ".tiff") return ReviewFormat::Tiff;
   throw UsageError(path + ": not a review image name (use .png, .tif or .tiff)");

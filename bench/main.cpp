@@ -56,8 +56,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     Line(lines, "direct blur / blur at size 20", Median("BM_DirectBlur/" + frame + "20"),
          Median("BM_DepthBlur/" + frame + "20"), AT_LEAST, 100.0);
-    if (!lines.empty())
-      GetOutputStream() << "\nTargets (1920 x 1080, ratios of medians):\n" << lines;
+    // kestrion render on a float RGBA + Z file against OpenEXR alone reading
+    // and writing it, with the same threads.
+    for (const std::string size : {"1920/1080", "3840/2160"}) {
+      Line(lines, "kestrion render / OpenEXR read + write at " + size,
+           Median("BM_RenderCommand/" + size + "/8"), Median("BM_ExrReadWrite/" + size), AT_MOST,
+           1.5);
+    }
+    if (!lines.empty()) GetOutputStream() << "\nTargets (ratios of medians):\n" << lines;
   }
 
  private:
