@@ -255,6 +255,11 @@ unsigned ExrThreadCount() {
 }
 
 ExrDocument ReadExrDocument(const std::string& path, const ExrReadLimits& limits) {
+  // OpenEXR itself refuses headers that declare larger images or tiles, so
+  // that a hostile header cannot make it allocate before kestrion's own
+  // checks below see the windows.
+  Imf::Header::setMaxImageSize(EXR_SIDE_MAX, EXR_SIDE_MAX);
+  Imf::Header::setMaxTileSize(EXR_TILE_SIDE_MAX, EXR_TILE_SIDE_MAX);
   try {
     Imf::MultiPartInputFile file(path.c_str(), PoolThreads());
     uint64_t bytes = 0;

@@ -29,6 +29,8 @@ namespace kestrion {
 
 // The largest side of a window kestrion accepts.
 inline constexpr int64_t EXR_SIDE_MAX = 65535;
+// The largest tile side kestrion reads.
+inline constexpr int64_t EXR_TILE_SIDE_MAX = 8192;
 // How many bytes of samples a document may hold unless told otherwise
 // (all parts, all channels): 8 GiB.
 inline constexpr uint64_t EXR_DEFAULT_BYTE_BUDGET = uint64_t{8} << 30;
