@@ -189,17 +189,7 @@ void ExrChannel::SetValue(size_t i, float value) {
   std::visit(
       [i, value](auto& values) {
         using T = typename std::decay_t<decltype(values)>::value_type;
-        if constexpr (std::is_same_v<T, uint32_t>) {
-          if (!(value > 0.0f)) {
-            values[i] = 0;
-          } else if (value >= 4294967295.0f) {
-            values[i] = std::numeric_limits<uint32_t>::max();
-          } else {
-            values[i] = static_cast<uint32_t>(std::lround(static_cast<double>(value)));
-          }
-        } else {
-          values[i] = T(value);
-        }
+        values[i] = SampleFromFloat<T>(value);
       },
       samples);
 }

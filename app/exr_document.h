@@ -19,9 +19,12 @@
 #include <ImfPixelType.h>
 #include <half.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -37,6 +40,20 @@ inline constexpr uint64_t EXR_DEFAULT_BYTE_BUDGET = uint64_t{8} << 30;
 
 // One channel's samples. The vector's type follows the pixel type: the
 // variant's index is the Imf::PixelType (UINT 0, HALF 1, FLOAT 2).
+// `value` as a sample of type T: rounded to half for HALF; rounded to the
+// nearest whole number in range for UINT (NaN becomes 0); as it is for
+// FLOAT.
+template <typename T>
+T SampleFromFloat(float value) {
+  if constexpr (std::is_same_v<T, uint32_t>) {
+    if (!(value > 0.0f)) return 0;
+    if (value >= 4294967295.0f) return std::numeric_limits<uint32_t>::max();
+    return static_cast<uint32_t>(std::lround(static_cast<double>(value)));
+  } else {
+    return T(value);
+  }
+}
+
 struct ExrChannel {
   using Samples = std::variant<std::vector<uint32_t>, std::vector<half>, std::vector<float>>;
 

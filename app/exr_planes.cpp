@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <variant>
 
 #include "app/errors.h"
 
@@ -22,15 +23,25 @@ const ExrChannel& ChannelOf(const ExrDocument& document, const ChannelRef& ref) 
   return *channel;
 }
 
-// Calls visit(i, source) for every pixel of the colour window: i its index
-// in the planes, source its index in `part`'s samples, or nothing when the
-// part's data window does not hold it.
+// Calls visit(i, x, y, source) for every pixel (x, y) of the colour window:
+// i its index in the planes, source its index in `part`'s samples, or
+// nothing when the part's data window does not hold it. The windows are
+// looked up once, not per pixel.
 template <typename Visit>
 void ForEachPixel(const ExrPart& colour, const ExrPart& part, Visit visit) {
-  const Imath::Box2i& window = colour.DataWindow();
+  const Imath::Box2i window = colour.DataWindow();
+  const Imath::Box2i source = part.DataWindow();
+  const size_t sourceWidth = static_cast<size_t>(part.Width());
   size_t i = 0;
   for (int y = window.min.y; y <= window.max.y; ++y) {
-    for (int x = window.min.x; x <= window.max.x; ++x, ++i) visit(i, x, y, part.IndexOf(x, y));
+    const bool rowHeld = y >= source.min.y && y <= source.max.y;
+    const size_t rowStart = rowHeld ? static_cast<size_t>(y - source.min.y) * sourceWidth : 0;
+    for (int x = window.min.x; x <= window.max.x; ++x, ++i) {
+      const bool held = rowHeld && x >= source.min.x && x <= source.max.x;
+      visit(i, x, y,
+            held ? std::optional<size_t>(rowStart + static_cast<size_t>(x - source.min.x))
+                 : std::nullopt);
+    }
   }
 }
 
@@ -39,10 +50,14 @@ Plane FloatPlane(const ExrDocument& document, const ChannelRoles& roles, const C
   const ExrPart& colour = document.parts[roles.colourPart];
   const ExrChannel& channel = ChannelOf(document, ref);
   Plane plane(static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()), outside);
-  ForEachPixel(colour, document.parts[ref.part],
-               [&](size_t i, int, int, std::optional<size_t> source) {
-                 if (source) plane[i] = channel.Value(*source);
-               });
+  std::visit(
+      [&](const auto& samples) {
+        ForEachPixel(colour, document.parts[ref.part],
+                     [&](size_t i, int, int, std::optional<size_t> source) {
+                       if (source) plane[i] = static_cast<float>(samples[*source]);
+                     });
+      },
+      channel.samples);
   return plane;
 }
 
@@ -107,10 +122,15 @@ void ReplacePlanes(ExrDocument& document, const ChannelRoles& roles, const Frame
     ExrPart& part = document.parts.at(ref.part);
     ExrChannel* channel = part.Find(ref.name);
     if (!channel) throw std::invalid_argument("no channel " + ref.name + " in the document");
-    ForEachPixel(document.parts[roles.colourPart], part,
-                 [&](size_t i, int, int, std::optional<size_t> target) {
-                   if (target) channel->SetValue(*target, plane[i]);
-                 });
+    std::visit(
+        [&](auto& samples) {
+          using T = typename std::decay_t<decltype(samples)>::value_type;
+          ForEachPixel(document.parts[roles.colourPart], part,
+                       [&](size_t i, int, int, std::optional<size_t> target) {
+                         if (target) samples[*target] = SampleFromFloat<T>(plane[i]);
+                       });
+        },
+        channel->samples);
   };
   for (size_t i = 0; i < roles.colour.size(); ++i) replace(roles.colour[i], filtered.colour[i]);
   if (roles.alpha && filtered.alpha) replace(*roles.alpha, *filtered.alpha);
