@@ -1,6 +1,7 @@
 #include "app/render_output.h"
 
 #include <ImfChannelList.h>
+#include <ImfPartType.h>
 
 #include <algorithm>
 #include <cctype>
@@ -30,6 +31,8 @@ ExrDocument DocumentOf(const FramePlanes& planes) {
   ExrDocument document;
   ExrPart part;
   part.header = Imf::Header(planes.width, planes.height);
+  // Written as a part of a (one-part) multi-part file, which needs its type.
+  part.header.setType(Imf::SCANLINEIMAGE);
   std::vector<ExrChannel> channels;
   const char* names[] = {"R", "G", "B"};
   for (size_t c = 0; c < 3 && c < planes.colour.size(); ++c) {
