@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <utility>
 
 #include "app/errors.h"
 #include "app/exr_document.h"
@@ -26,8 +27,16 @@ ExrChannel FloatChannel(const std::string& name, const Plane& plane) {
 }
 
 // One part of float R, G, B, A and Z over the planes, for input that was no
-// OpenEXR document; the depth as the input gave it.
-ExrDocument DocumentOf(const FramePlanes& planes) {
+// OpenEXR document; the depth as the input gave it. Colour is written
+// premultiplied, as OpenEXR colour is: straight colour is multiplied by
+// its alpha.
+ExrDocument DocumentOf(FramePlanes planes) {
+  if (planes.alpha && planes.alphaMode == AlphaMode::Straight) {
+    for (Plane& colour : planes.colour) {
+      for (size_t i = 0; i < colour.size(); ++i) colour[i] *= (*planes.alpha)[i];
+    }
+    planes.alphaMode = AlphaMode::Premultiplied;
+  }
   ExrDocument document;
   ExrPart part;
   part.header = Imf::Header(planes.width, planes.height);
@@ -85,7 +94,7 @@ void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFi
         } else {
           FramePlanes whole = filtered;
           whole.depth = input.planes.depth;
-          WriteExrDocument(DocumentOf(whole), temporary, options.compression);
+          WriteExrDocument(DocumentOf(std::move(whole)), temporary, options.compression);
         }
         break;
       case OutputFormat::Png:
