@@ -27,7 +27,7 @@ ExrChannel FloatChannel(const std::string& name, const Plane& plane) {
 }
 
 // One part of float R, G, B, A and Z over the planes, for input that was no
-// OpenEXR document; the depth as the input gave it. Colour is written
+// OpenEXR document; the depth as `planes` hold it. Colour is written
 // premultiplied, as OpenEXR colour is: straight colour is multiplied by
 // its alpha.
 ExrDocument DocumentOf(FramePlanes planes) {
@@ -93,7 +93,7 @@ void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFi
           WriteExrDocument(*input.document, temporary, options.compression);
         } else {
           FramePlanes whole = filtered;
-          whole.depth = input.planes.depth;
+          if (!whole.depth) whole.depth = input.planes.depth;
           WriteExrDocument(DocumentOf(std::move(whole)), temporary, options.compression);
         }
         break;
