@@ -29,7 +29,7 @@ DepthMode ParseDepthMode(const std::string& text) {
   if (text == "camera") return DepthMode::Camera;
   if (text == "inverse") return DepthMode::Inverse;
   if (text == "normalised" || text == "normalized") return DepthMode::Normalised;
-  throw UsageError("unknown depth mode '" + text +
+  throw UsageError("--depth-mode: unknown depth mode '" + text.substr(0, 80) +
                    "' (use distance, camera, inverse or normalised)");
 }
 

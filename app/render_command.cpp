@@ -8,6 +8,7 @@
 //            (render_output.h), through a temporary file renamed over the
 //            target only once everything has succeeded
 #include <cmath>
+#include <limits>
 
 #include "app/commands.h"
 #include "app/depth_modes.h"
@@ -154,6 +155,12 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   result.colourNames = input.planes.colourNames;
   result.alphaMode = input.planes.alphaMode;
   result.alpha = std::move(filtered.alpha);
+  // For a new OpenEXR file (PNG or TIFF input), depth as OpenEXR's Z holds
+  // it: distances, whatever the input's encoding was.
+  result.depth = Plane(z.size());
+  for (size_t i = 0; i < z.size(); ++i) {
+    (*result.depth)[i] = z[i] > Z_BACKGROUND ? -z[i] : std::numeric_limits<float>::infinity();
+  }
   progress.Writing(options.output);
   WriteRenderOutput(input, result, output, outputOptions);
   ThrowIfInterrupted();

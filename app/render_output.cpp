@@ -1,10 +1,12 @@
 #include "app/render_output.h"
 
 #include <ImfChannelList.h>
+#include <ImfPartType.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <utility>
 
 #include "app/errors.h"
 #include "app/exr_document.h"
@@ -26,11 +28,21 @@ ExrChannel FloatChannel(const std::string& name, const Plane& plane) {
 }
 
 // One part of float R, G, B, A and Z over the planes, for input that was no
-// OpenEXR document; the depth as the input gave it.
-ExrDocument DocumentOf(const FramePlanes& planes) {
+// OpenEXR document; the depth as `planes` hold it. Colour is written
+// premultiplied, as OpenEXR colour is: straight colour is multiplied by
+// its alpha.
+ExrDocument DocumentOf(FramePlanes planes) {
+  if (planes.alpha && planes.alphaMode == AlphaMode::Straight) {
+    for (Plane& colour : planes.colour) {
+      for (size_t i = 0; i < colour.size(); ++i) colour[i] *= (*planes.alpha)[i];
+    }
+    planes.alphaMode = AlphaMode::Premultiplied;
+  }
   ExrDocument document;
   ExrPart part;
   part.header = Imf::Header(planes.width, planes.height);
+  // Written as a part of a (one-part) multi-part file, which needs its type.
+  part.header.setType(Imf::SCANLINEIMAGE);
   std::vector<ExrChannel> channels;
   const char* names[] = {"R", "G", "B"};
   for (size_t c = 0; c < 3 && c < planes.colour.size(); ++c) {
@@ -80,8 +92,8 @@ void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFi
           WriteExrDocument(*input.document, path, options.compression);
         } else {
           FramePlanes whole = filtered;
-          whole.depth = input.planes.depth;
-          WriteExrDocument(DocumentOf(whole), path, options.compression);
+          if (!whole.depth) whole.depth = input.planes.depth;
+          WriteExrDocument(DocumentOf(std::move(whole)), path, options.compression);
         }
         break;
       case OutputFormat::Png:

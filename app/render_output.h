@@ -4,7 +4,9 @@
 // layer and alpha replaced by the filtered ones, in their own pixel types,
 // and everything else (parts, layers, depth, IDs, attributes, windows)
 // unchanged; its compression is the input's unless one is asked for. From
-// PNG or TIFF input it is one part of float R, G, B (and A) and the depth.
+// PNG or TIFF input it is one part of float R, G, B (and A), premultiplied,
+// and Z: the filtered planes' depth when they hold one (distances, +infinity
+// for no geometry), else the input's.
 // PNG (8 or 16 bits) and TIFF (16 bits) are review images: sRGB-encoded,
 // straight alpha, the planes' rectangle (an OpenEXR file's data window).
 #pragma once

@@ -67,7 +67,14 @@ inline Imf::Header HeaderOf(const ExrPartLayout& layout) {
   return header;
 }
 
-inline void WriteExrFile(const std::string& path, const std::vector<ExrPartLayout>& parts) {
+// A sample value for channel `name`, number k in its part, at file pixel
+// (x, y).
+using SampleFunction = std::function<double(const std::string& name, int k, int x, int y)>;
+
+// Writes the parts with the samples `sample` gives (SampleAt unless told
+// otherwise), each stored in its channel's type.
+inline void WriteExrFile(const std::string& path, const std::vector<ExrPartLayout>& parts,
+                         const SampleFunction& sample = SampleAt) {
   std::vector<Imf::Header> headers;
   for (const ExrPartLayout& layout : parts) headers.push_back(HeaderOf(layout));
   Imf::MultiPartOutputFile file(path.c_str(), headers.data(), static_cast<int>(headers.size()));
@@ -83,7 +90,7 @@ inline void WriteExrFile(const std::string& path, const std::vector<ExrPartLayou
       const ExrChannelLayout& c = layout.channels[k];
       for (int y = w.min.y; y <= w.max.y; ++y) {
         for (int x = w.min.x; x <= w.max.x; ++x) {
-          const double v = SampleAt(c.name, static_cast<int>(k), x, y);
+          const double v = sample(c.name, static_cast<int>(k), x, y);
           floats[k].push_back(static_cast<float>(v));
           halves[k].push_back(half(static_cast<float>(v)));
           uints[k].push_back(static_cast<uint32_t>(v));

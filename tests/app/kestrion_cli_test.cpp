@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,66 +12,18 @@
 #include "app/demo_scene.h"
 #include "app/exr_io.h"
 #include "app/png_io.h"
+#include "run_kestrion.h"
 #include "test_files.h"
-
-extern char** environ;
 
 namespace kestrion {
 namespace {
 
+using test_files::Lines;
 using test_files::ReadText;
+using test_files::RunKestrion;
+using test_files::RunResult;
 using test_files::ScratchDirectory;
 using test_files::WriteText;
-
-struct RunResult {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-// Starts kestrion in `dir` without $KESTRION_MODULE, stdout and stderr to
-// the given descriptors.
-pid_t Start(const std::vector<std::string>& args, const std::string& dir, int outFd, int errFd) {
-  std::vector<std::string> words = {KESTRION_APP_PATH};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  std::vector<char*> env;
-  for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "KESTRION_MODULE=", 16) != 0) env.push_back(*e);
-  }
-  env.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
-  pid_t pid = -1;
-  const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return error == 0 ? pid : -1;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-RunResult RunKestrion(const std::vector<std::string>& args, const std::string& dir) {
-  ScratchDirectory logs;
-  const int out = open((logs / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const int err = open((logs / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const pid_t pid = Start(args, dir, out, err);
-  close(out);
-  close(err);
-  if (pid < 0) return {-1, "", "could not start " KESTRION_APP_PATH};
-  const int code = Wait(pid);
-  return {code, ReadText(logs / "out"), ReadText(logs / "err")};
-}
-
-size_t Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
 // Sum of squared differences between horizontal neighbours in a region,
 // over the three colour channels: high for sharp detail, low once blurred.
@@ -252,9 +202,9 @@ TEST(KestrionCli, CtrlCAbortsWithoutWritingOutput) {
   ASSERT_EQ(pipe(pipeFds), 0);
   const int devNull = open("/dev/null", O_WRONLY);
   // A heavy blur, so that the filter is still at work when the signal comes.
-  const pid_t pid =
-      Start({"demo", "--width", "640", "--height", "360", "--size", "60", "-o", "big.png"},
-            dir / "", devNull, pipeFds[1]);
+  const pid_t pid = test_files::StartKestrion(
+      {"demo", "--width", "640", "--height", "360", "--size", "60", "-o", "big.png"}, dir / "",
+      devNull, pipeFds[1]);
   close(pipeFds[1]);
   close(devNull);
   ASSERT_GT(pid, 0);
@@ -269,7 +219,7 @@ TEST(KestrionCli, CtrlCAbortsWithoutWritingOutput) {
     }
   }
   close(pipeFds[0]);
-  const int code = Wait(pid);
+  const int code = test_files::WaitForExit(pid);
   ASSERT_TRUE(signalled) << err;
   EXPECT_EQ(code, 130) << err;
   EXPECT_NE(err.find("kestrion: aborted"), std::string::npos) << err;
