@@ -64,6 +64,8 @@ struct RenderOptions {
   std::optional<std::string> compression;
   int32_t bitDepth = 16;
   unsigned threads = 0;  // OpenEXR's threads; 0: one per hardware thread
+  int64_t frame = 0;     // the frame number of a frame of a shot
+  std::string report;    // "json": one JSON line on stdout instead of the "wrote" line
 };
 
 void RunInfo(const InfoOptions& options, std::FILE* out);

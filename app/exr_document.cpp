@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "app/errors.h"
+#include "app/interrupt.h"
 
 namespace kestrion {
 
@@ -120,6 +121,10 @@ ExrChannel::Samples MakeSamples(Imf::PixelType type, size_t count) {
   }
 }
 
+// Rows read between two looks at the interrupt flag: a multiple of every
+// compression's block height, so no block is decoded twice.
+constexpr int READ_BLOCK_ROWS = 64;
+
 ExrPart ReadPart(Imf::MultiPartInputFile& file, int index) {
   ExrPart part{file.header(index), {}};
   const Imath::Box2i& window = part.DataWindow();
@@ -136,11 +141,19 @@ ExrPart ReadPart(Imf::MultiPartInputFile& file, int index) {
   if (IsTiled(part.header)) {
     Imf::TiledInputPart input(file, index);
     input.setFrameBuffer(frame);
-    input.readTiles(0, input.numXTiles() - 1, 0, input.numYTiles() - 1);
+    // A row of tiles, then a scanline block at a time: a signal ends a long
+    // read between them instead of after the whole file.
+    for (int row = 0; row < input.numYTiles(); ++row) {
+      ThrowIfInterrupted();
+      input.readTiles(0, input.numXTiles() - 1, row, row);
+    }
   } else {
     Imf::InputPart input(file, index);
     input.setFrameBuffer(frame);
-    input.readPixels(window.min.y, window.max.y);
+    for (int y = window.min.y; y <= window.max.y; y += READ_BLOCK_ROWS) {
+      ThrowIfInterrupted();
+      input.readPixels(y, std::min(window.max.y, y + READ_BLOCK_ROWS - 1));
+    }
   }
   return part;
 }

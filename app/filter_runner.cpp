@@ -103,7 +103,7 @@ void FocusFilterSession::Run(Image& frame, const std::string& frameName, const R
   FilterFrame run;
   run.bitmap = &frame.bitmap;
   const int32_t processed = RunFilter(*filter, run, window.Handle());
-  if (InterruptRequested()) throw Aborted();
+  ThrowIfInterrupted();
   if (!processed) throw FileError(frameName, "the filter did not process the frame");
 }
 

@@ -7,25 +7,45 @@
 namespace kestrion {
 
 namespace {
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t interruptSignal = 0;
 
-extern "C" void OnInterrupt(int) { interrupted = 1; }
+constexpr int HANDLED_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int IGNORED_SIGNALS[] = {SIGPIPE, SIGXFSZ};
+
+// The first signal wins: a SIGINT forwarded after a SIGTERM does not change
+// the exit code.
+extern "C" void OnInterrupt(int signal) {
+  if (interruptSignal == 0) interruptSignal = signal;
+}
 }  // namespace
 
 InterruptGuard::InterruptGuard() {
-  interrupted = 0;
+  interruptSignal = 0;
   struct sigaction action {};
   action.sa_handler = &OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previous);
+  int slot = 0;
+  for (const int signal : HANDLED_SIGNALS) sigaction(signal, &action, &previous[slot++]);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (const int signal : IGNORED_SIGNALS) sigaction(signal, &ignore, &previous[slot++]);
 }
 
-InterruptGuard::~InterruptGuard() { sigaction(SIGINT, &previous, nullptr); }
+InterruptGuard::~InterruptGuard() {
+  int slot = 0;
+  for (const int signal : HANDLED_SIGNALS) sigaction(signal, &previous[slot++], nullptr);
+  for (const int signal : IGNORED_SIGNALS) sigaction(signal, &previous[slot++], nullptr);
+}
 
-bool InterruptRequested() { return interrupted != 0; }
+bool InterruptRequested() { return interruptSignal != 0; }
+
+int InterruptSignal() { return interruptSignal; }
+
+int InterruptExitCode(int signal) { return signal > 0 ? 128 + signal : EXIT_ABORTED; }
 
 void ThrowIfInterrupted() {
-  if (InterruptRequested()) throw Aborted();
+  if (InterruptRequested()) throw CommandError(InterruptExitCode(InterruptSignal()), "aborted");
 }
 
 }  // namespace kestrion

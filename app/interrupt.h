@@ -1,7 +1,12 @@
-// interrupt.h: Ctrl-C during a command. While an InterruptGuard lives, SIGINT
-// only sets a flag; long loops poll it (the filter through its progress
-// window's abort answer, the demo ray caster once per row) and the command
-// then ends as "aborted" without writing its output.
+// interrupt.h: Ctrl-C, SIGTERM and SIGHUP during a command. While an
+// InterruptGuard lives, each of them only records which signal came; long
+// loops poll the record (the filter through its progress window's abort
+// answer, OpenEXR reads between blocks of scanlines, the demo ray caster
+// once per row) and the command then ends as "aborted" without writing its
+// output, with the exit code of the signal: 130 (SIGINT), 143 (SIGTERM),
+// 129 (SIGHUP). SIGPIPE and SIGXFSZ are ignored meanwhile, so a closed pipe
+// or a full file-size limit becomes a write error, not a silent death that
+// would leave a temporary file behind.
 #pragma once
 
 #include <signal.h>
@@ -11,16 +16,23 @@ namespace kestrion {
 class InterruptGuard {
  public:
   InterruptGuard();
-  ~InterruptGuard();  // restores the previous SIGINT handling
+  ~InterruptGuard();  // restores the previous handling of every signal
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
  private:
-  struct sigaction previous {};
+  static constexpr int HANDLED = 3;
+  static constexpr int IGNORED = 2;
+  struct sigaction previous[HANDLED + IGNORED]{};
 };
 
 bool InterruptRequested();
-// Throws Aborted() when the user has pressed Ctrl-C.
+// The signal that interrupted the command; 0 when none has.
+int InterruptSignal();
+// The exit code a command interrupted by `signal` ends with: 128 + signal.
+int InterruptExitCode(int signal);
+// Throws the "aborted" CommandError with the signal's exit code once a
+// signal has come.
 void ThrowIfInterrupted();
 
 }  // namespace kestrion

@@ -5,7 +5,8 @@
 //   kestrion render   filter a render by depth
 //   kestrion inspect  what kestrion sees in an OpenEXR file
 //
-// Exit codes: 0 done, 1 failed, 2 wrong usage, 130 interrupted (Ctrl-C).
+// Exit codes: 0 done, 1 failed (for a shot: some frame failed), 2 wrong
+// usage, 130 / 143 / 129 interrupted by SIGINT (Ctrl-C) / SIGTERM / SIGHUP.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <new>
@@ -14,7 +15,9 @@
 #include "app/commands.h"
 #include "app/demo_scene.h"
 #include "app/errors.h"
+#include "app/frame_pattern.h"
 #include "app/inspect_command.h"
+#include "app/shot_runner.h"
 #include "kestrion/focus_config.h"
 
 namespace {
@@ -99,6 +102,27 @@ void AddDemo(CLI::App& app, DemoOptions& options) {
   demo->add_flag("-q,--quiet", options.quiet, "Do not show progress");
 }
 
+constexpr const char* SHOT_FOOTER = R"(
+A shot: INPUT with a frame pattern (frame.####.exr, frame.%04d.exr,
+frame.@@@@.exr) renders every frame of --frames (default: every input frame
+on disk) as its own kestrion process, --jobs at a time, into -o's pattern.
+--chunk K/N renders the K-th of N slices (in a Slurm job array:
+--chunk $SLURM_ARRAY_TASK_ID/N or --chunk slurm/N). Exit codes: 0 all done,
+1 some frame failed, 2 usage, 130/143/129 interrupted by SIGINT/SIGTERM/
+SIGHUP. Details: docs/shots.md.)";
+
+// The options of a shot (shot_runner.h), on the render command.
+void AddShotOptions(CLI::App& render, ShotOptions& shot) {
+  AddOptional(render, "--frames", shot.frames,
+              "Shot: frames to render, e.g. 1-240, 1-240x2, 1,5,10-20 (default: all on disk)");
+  AddOptional(render, "--chunk", shot.chunk,
+              "Shot: render only slice K of N of the frames (K/N, or slurm/N)");
+  AddOptional(render, "--jobs", shot.jobs, "Shot: frames rendered at a time (default: cores)");
+  render.add_flag("--skip-existing", shot.skipExisting,
+                  "Shot: do not render frames whose output exists");
+  render.add_option("--report-file", shot.reportFile, "Shot: also write the JSON lines here");
+}
+
 void AddRender(CLI::App& app, RenderOptions& options) {
   CLI::App* render = app.add_subcommand(
       "render", "Filter a render (OpenEXR with depth, or PNG/TIFF with a depth file)");
@@ -139,7 +163,11 @@ void AddRender(CLI::App& app, RenderOptions& options) {
       ->capture_default_str();
   render->add_option("--module", options.module, MODULE_HELP);
   render->add_flag("-q,--quiet", options.quiet, "Do not show progress");
-  render->footer(RENDER_FOOTER);
+  render->add_option("--frame", options.frame, "Frame number the filter is told it renders")
+      ->capture_default_str();
+  render->add_option("--report", options.report,
+                     "json: print one JSON object a frame on stdout instead of the wrote line");
+  render->footer(std::string(RENDER_FOOTER) + SHOT_FOOTER);
 }
 
 void AddInspect(CLI::App& app, InspectOptions& options) {
@@ -149,6 +177,28 @@ void AddInspect(CLI::App& app, InspectOptions& options) {
   AddOptional(*inspect, "--pixel", options.pixel,
               "X,Y: show every channel at this pixel (0,0 top left of the display window)");
   AddRoleOptions(*inspect, options.roles);
+}
+
+// The shot to run when render's INPUT holds a frame pattern: every word
+// after "render" that is not the shot's own goes to each frame.
+ShotRun ShotRunOf(int argc, char** argv, const RenderOptions& render, const ShotOptions& shot) {
+  std::vector<std::string> words;
+  bool afterRender = false;
+  for (int i = 1; i < argc; ++i) {
+    if (afterRender) words.emplace_back(argv[i]);
+    afterRender = afterRender || std::string(argv[i]) == "render";
+  }
+  ShotRun run;
+  run.input = render.input;
+  run.output = render.output;
+  run.forwarded = ForwardedArguments(words, render.input);
+  run.shot = shot;
+  if (!render.report.empty() && render.report != "json") {
+    throw UsageError("--report: '" + render.report.substr(0, 80) + "' is not json");
+  }
+  run.jsonReport = render.report == "json";
+  run.quiet = render.quiet;
+  return run;
 }
 
 }  // namespace
@@ -163,6 +213,8 @@ int main(int argc, char** argv) {
   AddDemo(app, demo);
   RenderOptions render;
   AddRender(app, render);
+  ShotOptions shot;
+  AddShotOptions(*app.get_subcommand("render"), shot);
   InspectOptions inspect;
   AddInspect(app, inspect);
 
@@ -180,7 +232,17 @@ int main(int argc, char** argv) {
   try {
     if (app.got_subcommand("info")) RunInfo(info, stdout);
     if (app.got_subcommand("demo")) RunDemo(demo, stdout);
-    if (app.got_subcommand("render")) RunRender(render, stdout);
+    if (app.got_subcommand("render") && HoldsFramePattern(render.input)) {
+      return RunShot(ShotRunOf(argc, argv, render, shot), stdout, stderr);
+    }
+    if (app.got_subcommand("render")) {
+      if (shot.frames || shot.chunk || shot.jobs || shot.skipExisting || !shot.reportFile.empty()) {
+        throw UsageError(
+            "--frames, --chunk, --jobs, --skip-existing and --report-file need a "
+            "frame pattern in INPUT, e.g. frame.####.exr");
+      }
+      RunRender(render, stdout);
+    }
     if (app.got_subcommand("inspect")) RunInspect(inspect, stdout);
   } catch (const CommandError& e) {
     std::fprintf(stderr, "kestrion: %s\n", e.what());

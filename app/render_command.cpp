@@ -9,6 +9,7 @@
 //            target only once everything has succeeded
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 #include "app/commands.h"
 #include "app/depth_modes.h"
@@ -110,6 +111,9 @@ void PrintLines(const std::vector<std::string>& lines) {
 void RunRender(const RenderOptions& options, std::FILE* out) {
   InterruptGuard interrupt;
   if (options.output.empty()) throw UsageError("give an output file with -o");
+  if (!options.report.empty() && options.report != "json") {
+    throw UsageError("--report: '" + options.report.substr(0, 80) + "' is not json");
+  }
   const OutputFormat format = OutputFormatOfName(options.output);
   OutputOptions outputOptions;
   if (options.compression) outputOptions.compression = ParseCompression(*options.compression);
@@ -167,6 +171,20 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   output.Commit();
   progress.Done();
 
+  if (options.report == "json") {
+    const nlohmann::json report = {{"input", options.input},
+                                   {"output", options.output},
+                                   {"frame", options.frame},
+                                   {"width", input.planes.width},
+                                   {"height", input.planes.height},
+                                   {"focusDepth", depth},
+                                   {"range", focus.range},
+                                   {"size", focus.size},
+                                   {"source", SourceText(focus.source)},
+                                   {"status", "done"}};
+    std::fprintf(out, "%s\n", report.dump().c_str());
+    return;
+  }
   std::fprintf(out, "wrote %s (focus depth %g, range %g, size %g, source %s, %d passes)\n",
                options.output.c_str(), depth, focus.range, focus.size,
                SourceText(focus.source).c_str(), filtered.passes);
