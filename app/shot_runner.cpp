@@ -352,7 +352,8 @@ int Shot::Run() {
       if (done == running[i].pid || (done < 0 && errno == ECHILD)) {
         Reap(running[i], status);
         running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
-        progress->Finished(++finished);
+        ++finished;
+        if (!usageFailure) progress->Finished(finished);
         reaped = true;
       } else {
         ++i;

@@ -146,7 +146,7 @@ TEST_F(Shot, UsageErrorsEndTheRunBeforeItWritesAnything) {
 // the frame a clean run writes.
 TEST_F(Shot, SignalsAtAnyMomentLeaveOnlyCompleteFrames) {
   std::mt19937 random(20240611);
-  std::uniform_int_distribution<int> delay(0, 1500);
+  std::uniform_int_distribution<int> delay(0, 400);
   const int devNull = open("/dev/null", O_WRONLY);
   for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGTERM, SIGINT, SIGTERM}) {
     for (bool single : {false, true}) {
@@ -156,7 +156,7 @@ TEST_F(Shot, SignalsAtAnyMomentLeaveOnlyCompleteFrames) {
                  : With({"render", "in.####.exr", "-o", out / "out.####.exr", "--jobs", "2"});
       const pid_t pid = test_files::StartKestrion(words, *dir / "", devNull, devNull);
       ASSERT_GT(pid, 0);
-      const int wait = delay(random) / (single ? 3 : 1);
+      const int wait = delay(random) / (single ? 4 : 1);
       std::this_thread::sleep_for(std::chrono::milliseconds(wait));
       kill(pid, signal);
       const int code = test_files::WaitForExit(pid);
@@ -164,7 +164,9 @@ TEST_F(Shot, SignalsAtAnyMomentLeaveOnlyCompleteFrames) {
                                   std::to_string(signal) + " after " + std::to_string(wait) + " ms";
       EXPECT_TRUE(code == 128 + signal || code == 0) << context << ": exit " << code;
       ExpectOnlyCompleteFrames(out, context);
-      if (single && code != 0) EXPECT_TRUE(out.Entries().empty()) << context;
+      if (single && code != 0) {
+        EXPECT_TRUE(out.Entries().empty()) << context;
+      }
     }
   }
   close(devNull);
