@@ -95,15 +95,12 @@ TEST(FrameList, ChunkNamesItsSliceOrFailsAsUsage) {
   EXPECT_EQ(ParseChunk("3/16", nullptr, nullptr).index, 3);
   EXPECT_EQ(ParseChunk("slurm/4", "4", nullptr).index, 4);
   EXPECT_EQ(ParseChunk("slurm/4", "0", "0").index, 1);  // a 0-based job array
-  for (const auto& [text, id] :
-       std::vector<std::pair<std::string, const char*>>{{"0/4", nullptr},
-                                                        {"5/4", nullptr},
-                                                        {"1/0", nullptr},
-                                                        {"4", nullptr},
-                                                        {"slurm/4", nullptr},
-                                                        {"slurm/4", "5"},
-                                                        {"x/4", nullptr}}) {
-    EXPECT_EQ(ExitCodeOf([&] { ParseChunk(text, id, nullptr); }), EXIT_USAGE) << text;
+  const std::pair<std::string, const char*> bad[] = {
+      {"0/4", nullptr},     {"5/4", nullptr}, {"1/0", nullptr}, {"4", nullptr},
+      {"slurm/4", nullptr}, {"slurm/4", "5"}, {"x/4", nullptr}};
+  for (const auto& chunk : bad) {
+    EXPECT_EQ(ExitCodeOf([&chunk] { ParseChunk(chunk.first, chunk.second, nullptr); }), EXIT_USAGE)
+        << chunk.first;
   }
 }
 
