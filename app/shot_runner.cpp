@@ -170,7 +170,8 @@ class Shot {
   std::vector<Child> running;
   std::optional<ShotProgress> progress;
   std::string reportText;
-  size_t emitted = 0;  // frames whose report line has been written, in order
+  size_t rendered = 0;  // frames done by their child
+  size_t emitted = 0;   // frames whose report line has been written, in order
   bool usageFailure = false;
 };
 
@@ -267,7 +268,9 @@ void Shot::Reap(Child& child, int status) {
   std::string lastMessage;
   for (const std::string& message : messages) {
     lastMessage = message.rfind("kestrion: ", 0) == 0 ? message.substr(10) : message;
-    Message("frame " + std::to_string(frame.number) + ": " + lastMessage);
+    // A frame the shot's signal stopped says only "aborted"; the shot says it once.
+    if (!InterruptRequested())
+      Message("frame " + std::to_string(frame.number) + ": " + lastMessage);
   }
   std::optional<nlohmann::json> record;
   for (const std::string& line : Lines(stdoutText)) {
@@ -276,6 +279,7 @@ void Shot::Reap(Child& child, int status) {
     if (!parsed.is_discarded() && parsed.is_object()) record = parsed;
   }
   frame.failed = code != EXIT_OK;
+  if (!frame.failed) ++rendered;
   if (!record) {
     std::string error;
     if (code > 128) {
@@ -353,7 +357,7 @@ int Shot::Run() {
         Reap(running[i], status);
         running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
         ++finished;
-        if (!usageFailure) progress->Finished(finished);
+        if (!usageFailure && !InterruptRequested()) progress->Finished(finished);
         reaped = true;
       } else {
         ++i;
@@ -375,15 +379,14 @@ int Shot::Run() {
     reportFile->Commit();
   }
   if (InterruptRequested()) {
-    Message("aborted by " + SignalName(InterruptSignal()) + " after " + std::to_string(finished) +
-            " of " + std::to_string(toRender.size()) + " frames");
+    Message("aborted by " + SignalName(InterruptSignal()) + ": " + std::to_string(rendered) +
+            " of " + std::to_string(toRender.size()) + " frames done");
     return InterruptExitCode(InterruptSignal());
   }
   if (usageFailure) return EXIT_USAGE;
   if (!run.jsonReport) {
-    std::fprintf(out, "rendered %zu of %zu frames into %s (%zu skipped, %zu failed)\n",
-                 frames.size() - skipped - failed, frames.size(), run.output.c_str(), skipped,
-                 failed);
+    std::fprintf(out, "rendered %zu of %zu frames into %s (%zu skipped, %zu failed)\n", rendered,
+                 frames.size(), run.output.c_str(), skipped, failed);
   }
   return failed > 0 ? EXIT_FAILED : EXIT_OK;
 }
