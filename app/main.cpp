@@ -17,6 +17,7 @@
 #include "app/errors.h"
 #include "app/frame_pattern.h"
 #include "app/inspect_command.h"
+#include "app/interrupt.h"
 #include "app/shot_runner.h"
 #include "kestrion/focus_config.h"
 
@@ -229,6 +230,10 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
 
+  // Signals are caught from here to the end: one that comes after a
+  // command has committed its output must not turn the finished run into
+  // a killed one. The commands poll for them while they work.
+  InterruptGuard wholeRun;
   try {
     if (app.got_subcommand("info")) RunInfo(info, stdout);
     if (app.got_subcommand("demo")) RunDemo(demo, stdout);
