@@ -49,8 +49,12 @@ one layer's (ViewLayer.Combined.*, rgba.*); depth from Z, depth.Z,
 the channel options; `kestrion inspect FILE` shows what a file holds.
 Depth is the distance in front of the camera unless --depth-mode says
 otherwise; infinite, NaN and >= 1e30 distances are background (always fully
-blurred). The focal plane is at --focus-depth, or at the depth seen at
---focus-pixel X,Y (0,0 is the frame's top-left pixel).
+blurred). The focal plane is at --focus-depth, at the depth seen at --focus-pixel X,Y
+(0,0 is the frame's top-left pixel), or at the median depth of an object's
+pixels (--focus-object ID). --range, --size and --focus-depth take keys
+F:V,F:V,... (linear between keys, held outside them); --focus-pixel takes
+F:X,Y;F:X,Y (the last key at or before the frame). --frame N says which
+frame of a shot this file is.
 Output: .exr keeps every part, layer, channel and attribute of the input
 with the colour and alpha filtered; .png (8/16-bit) and .tif (16-bit) are
 sRGB review images with straight alpha. The output is replaced only when
@@ -104,18 +108,37 @@ void AddRender(CLI::App& app, RenderOptions& options) {
       "render", "Filter a render (OpenEXR with depth, or PNG/TIFF with a depth file)");
   render->add_option("INPUT", options.input, "File to filter (.exr, .png, .tif)")->required();
   render->add_option("-o,--output", options.output, "Output file (.exr, .png, .tif)")->required();
-  AddOptional(*render, "--focus-depth", options.focusDepth, "Depth of the focal plane");
+  render
+      ->add_option("--frame", options.frame, "Frame of the shot this file is (keys are read here)")
+      ->capture_default_str();
+  AddOptional(*render, "--focus-depth", options.focusDepth,
+              "Depth of the focal plane, or keys F:D,F:D,...");
   AddOptional(*render, "--focus-pixel", options.focusPixel,
-              "X,Y: focus on the depth seen at this pixel");
+              "X,Y: focus on the depth seen at this pixel; keys F:X,Y;F:X,Y;...");
+  AddOptional(*render, "--focus-object", options.focusObject,
+              "Focus on the depth of this object ID's pixels");
+  AddOptional(*render, "--focus-statistic", options.focusStatistic,
+              "Depth of a focus object: median (default), mean, min or max");
   AddOptional(*render, "--range", options.range,
-              Printed("Depth distance at which the blur reaches its full size (default %g)",
+              Printed("Depth distance at which the blur reaches its full size (default %g), or "
+                      "keys F:V,F:V,...",
                       DEFAULT_BLUR_RANGE));
-  AddOptional(*render, "--size", options.size,
-              Printed("Full blur radius in pixels (default %g)", DEFAULT_BLUR_SIZE));
+  AddOptional(
+      *render, "--size", options.size,
+      Printed("Full blur radius in pixels (default %g), or keys F:V,F:V,...", DEFAULT_BLUR_SIZE));
   AddOptional(*render, "--source", options.source,
               "Pixels to blur: whole, material:ID or object:ID");
-  render->add_option("--settings", options.settings,
-                     "JSON file with focusDepth, focusPixel, range, size, source");
+  render->add_option("--shot", options.shot,
+                     "JSON shot file: focusDepth, focusPixel, focusObject, focusStatistic, "
+                     "range, size (numbers or [[frame, value], ...] keys), source");
+  render->add_option("--settings", options.settings, "The same as --shot");
+  AddOptional(*render, "--report", options.report,
+              "json: print one JSON line about the frame on stdout instead of the summary");
+  render->add_flag("--focus-report", options.focusReport,
+                   "Print the frame's focal depth, range and size on stderr");
+  render->add_option("--focus-map", options.focusMap,
+                     "Also write a focus map (PNG): sharp green, blur radius as brightness, "
+                     "background blue");
   AddRoleOptions(*render, options.roles);
   render->add_option("--depth-file", options.depthFile,
                      "Depth from this file: an OpenEXR channel, or a grey PNG (normalised map)");
