@@ -38,18 +38,6 @@ namespace kestrion {
 
 namespace {
 
-// Checks every key of a blur parameter against what the filter offers.
-void CheckKeys(const FloatKeys& keys, void (*check)(float), const std::string& option) {
-  for (const auto& [frame, value] : keys) {
-    try {
-      check(value);
-    } catch (const CommandError& e) {
-      throw UsageError(option + ": " + e.what() +
-                       (keys.size() > 1 ? " (key at frame " + std::to_string(frame) + ")" : ""));
-    }
-  }
-}
-
 RenderSettings CommandLineSettings(const RenderOptions& options) {
   RenderSettings settings;
   if (options.focusDepth)
@@ -64,8 +52,14 @@ RenderSettings CommandLineSettings(const RenderOptions& options) {
   if (options.focusStatistic) {
     settings.focusStatistic = ParseFocusStatistic(*options.focusStatistic, "--focus-statistic");
   }
-  if (options.range) settings.range = ParseFloatKeys(*options.range, "--range");
-  if (options.size) settings.size = ParseFloatKeys(*options.size, "--size");
+  if (options.range) {
+    settings.range = ParseFloatKeys(*options.range, "--range");
+    CheckKeys(*settings.range, CheckBlurRange, "--range");
+  }
+  if (options.size) {
+    settings.size = ParseFloatKeys(*options.size, "--size");
+    CheckKeys(*settings.size, CheckBlurSize, "--size");
+  }
   if (options.source) settings.source = ParseSource(*options.source);
   return settings;
 }
@@ -82,8 +76,6 @@ RenderSettings CollectSettings(const RenderOptions& options) {
     throw UsageError(
         "give --focus-depth, --focus-pixel or --focus-object (or one of them in a shot file)");
   }
-  if (settings.range) CheckKeys(*settings.range, CheckBlurRange, "--range");
-  if (settings.size) CheckKeys(*settings.size, CheckBlurSize, "--size");
   return settings;
 }
 
@@ -215,7 +207,8 @@ int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   if (format == OutputFormat::Tiff && options.bitDepth != 16) {
     throw UsageError("--bit-depth: kestrion writes TIFF with 16 bits a channel");
   }
-  if (!options.focusMap.empty() && OutputFormatOfName(options.focusMap) != OutputFormat::Png) {
+  if (!options.focusMap.empty() && !options.focusMap.ends_with(".png") &&
+      !options.focusMap.ends_with(".PNG")) {
     throw UsageError("--focus-map: " + options.focusMap + ": the focus map is a PNG (.png)");
   }
   if (options.alpha) ParseAlphaMode(*options.alpha);  // a wrong word fails before any work

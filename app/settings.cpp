@@ -48,7 +48,7 @@ int32_t KeyFrame(const json& frame, const std::string& field,
       floats ? (empty ? 0 : floats->rbegin()->first) : (empty ? 0 : pixels->rbegin()->first);
   if (!empty && n <= last) {
     throw std::invalid_argument(field + ": key at frame " + std::to_string(n) +
-                                " comes after frame " + std::to_string(last) +
+                                " follows the key at frame " + std::to_string(last) +
                                 "; give keys in increasing frame order");
   }
   return static_cast<int32_t>(n);
@@ -110,8 +110,10 @@ RenderSettings FromJson(const json& document) {
       settings.focusStatistic = ParseFocusStatistic(value.get<std::string>(), key);
     } else if (key == "range") {
       settings.range = FloatKeysOf(value, key);
+      CheckKeys(*settings.range, CheckBlurRange, key);
     } else if (key == "size") {
       settings.size = FloatKeysOf(value, key);
+      CheckKeys(*settings.size, CheckBlurSize, key);
     } else if (key == "source") {
       if (!value.is_string()) throw std::invalid_argument("source must be a string");
       settings.source = ParseSource(value.get<std::string>());
@@ -126,6 +128,17 @@ RenderSettings FromJson(const json& document) {
 }
 
 }  // namespace
+
+void CheckKeys(const FloatKeys& keys, void (*check)(float), const std::string& option) {
+  for (const auto& [frame, value] : keys) {
+    try {
+      check(value);
+    } catch (const CommandError& e) {
+      throw UsageError(option + ": " + e.what() +
+                       (keys.size() > 1 ? " (key at frame " + std::to_string(frame) + ")" : ""));
+    }
+  }
+}
 
 RenderSettings ParseSettings(const std::string& text, const std::string& name) {
   try {

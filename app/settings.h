@@ -59,6 +59,10 @@ const char* FocusStatisticName(FocusStatistic statistic);
 // An object ID as the object ID channel holds it; throws a UsageError.
 int32_t CheckFocusObject(int64_t id, const std::string& option);
 
+// Checks every key's value with `check` (CheckBlurRange, CheckBlurSize);
+// throws a UsageError naming `option` and, for keys, the frame.
+void CheckKeys(const FloatKeys& keys, void (*check)(float), const std::string& option);
+
 // The fields of `overrides` that are set replace those of `base`; a focus
 // given either way replaces a focus of another kind.
 RenderSettings Merge(RenderSettings base, const RenderSettings& overrides);

@@ -54,8 +54,8 @@ template <typename Value>
 void AddKey(std::map<int32_t, Value>& keys, int32_t frame, const Value& value,
             const std::string& option) {
   if (!keys.empty() && frame <= keys.rbegin()->first) {
-    throw UsageError(option + ": key at frame " + std::to_string(frame) + " comes after frame " +
-                     std::to_string(keys.rbegin()->first) +
+    throw UsageError(option + ": key at frame " + std::to_string(frame) +
+                     " follows the key at frame " + std::to_string(keys.rbegin()->first) +
                      "; give keys in increasing frame order");
   }
   keys.emplace(frame, value);
