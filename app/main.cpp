@@ -14,6 +14,7 @@
 #include "app/commands.h"
 #include "app/demo_scene.h"
 #include "app/errors.h"
+#include "app/frame_report.h"
 #include "app/inspect_command.h"
 #include "kestrion/focus_config.h"
 
@@ -61,9 +62,9 @@ sRGB review images with straight alpha. The output is replaced only when
 the run succeeds. Details: docs/app.md.)";
 
 template <typename T>
-void AddOptional(CLI::App& command, const std::string& name, std::optional<T>& target,
-                 const std::string& help) {
-  command.add_option_function<T>(
+CLI::Option* AddOptional(CLI::App& command, const std::string& name, std::optional<T>& target,
+                         const std::string& help) {
+  return command.add_option_function<T>(
       name, [&target](const T& value) { target = value; }, help);
 }
 
@@ -132,8 +133,11 @@ void AddRender(CLI::App& app, RenderOptions& options) {
                      "JSON shot file: focusDepth, focusPixel, focusObject, focusStatistic, "
                      "range, size (numbers or [[frame, value], ...] keys), source");
   render->add_option("--settings", options.settings, "The same as --shot");
+  // A shot runner adds --report json to the options it forwards: the same
+  // word twice is no conflict.
   AddOptional(*render, "--report", options.report,
-              "json: print one JSON line about the frame on stdout instead of the summary");
+              "json: print one JSON line about the frame on stdout instead of the summary")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   render->add_flag("--focus-report", options.focusReport,
                    "Print the frame's focal depth, range and size on stderr");
   render->add_option("--focus-map", options.focusMap,
@@ -174,6 +178,23 @@ void AddInspect(CLI::App& app, InspectOptions& options) {
   AddRoleOptions(*inspect, options.roles);
 }
 
+// A render asked for a JSON report gets its line even when its command
+// line cannot be parsed, so that a shot runner hears about every frame.
+void ReportParseFailure(int argc, char** argv, const RenderOptions& render,
+                        const std::string& error) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::string(argv[i]) != "--report" || std::string(argv[i + 1]) != "json") continue;
+    FrameReport report;
+    report.input = render.input;
+    report.output = render.output;
+    report.frame = static_cast<int32_t>(render.frame);
+    report.status = "failed";
+    report.error = error;
+    std::printf("%s\n", report.Json().c_str());
+    return;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -197,6 +218,7 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "kestrion: %s (see kestrion --help)\n", e.what());
+    if (app.got_subcommand("render")) ReportParseFailure(argc, argv, render, e.what());
     return EXIT_USAGE;
   }
 

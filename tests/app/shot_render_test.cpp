@@ -201,6 +201,7 @@ TEST(ShotRender, BadShotFilesAndKeysAreUsageErrorsBeforeAnyWork) {
        std::vector<std::vector<std::string>>{{"--shot", "shot.json"},
                                              {"--focus-depth", "3", "--range", "2:5,1:6"},
                                              {"--focus-depth", "3", "--frame", "-2"},
+                                             {"--focus-depth", "3", "--frame", "x"},
                                              {"--focus-depth", "3", "--focus-object", "7"},
                                              {"--focus-depth", "3", "--size", "0:3,5:0"}}) {
     std::vector<std::string> words = {"in.exr", "-o", "out.exr", "--focus-map", "map.png"};
