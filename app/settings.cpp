@@ -38,18 +38,17 @@ int64_t WholeNumber(const json& value, const std::string& field) {
   return value.get<int64_t>();
 }
 
-// The frame of key number `index` of `field`, after the previous key's.
+// The frame of the next key of `field`: whole, in range and after the
+// frames of the keys before it.
+template <typename Value>
 int32_t KeyFrame(const json& frame, const std::string& field,
-                 const std::map<int32_t, float>* floats, const PixelKeys* pixels) {
+                 const std::map<int32_t, Value>& before) {
   const int64_t n = WholeNumber(frame, field + " key frames");
   CheckFrame(n, field);
-  const bool empty = floats ? floats->empty() : pixels->empty();
-  const int32_t last =
-      floats ? (empty ? 0 : floats->rbegin()->first) : (empty ? 0 : pixels->rbegin()->first);
-  if (!empty && n <= last) {
-    throw std::invalid_argument(field + ": key at frame " + std::to_string(n) +
-                                " follows the key at frame " + std::to_string(last) +
-                                "; give keys in increasing frame order");
+  if (!before.empty() && n <= before.rbegin()->first) {
+    throw std::invalid_argument(
+        field + ": key at frame " + std::to_string(n) + " follows the key at frame " +
+        std::to_string(before.rbegin()->first) + "; give keys in increasing frame order");
   }
   return static_cast<int32_t>(n);
 }
@@ -66,7 +65,7 @@ FloatKeys FloatKeysOf(const json& value, const std::string& field) {
     if (!key.is_array() || key.size() != 2) {
       throw std::invalid_argument(field + " keys must be [frame, value]");
     }
-    const int32_t frame = KeyFrame(key[0], field, &keys, nullptr);
+    const int32_t frame = KeyFrame(key[0], field, keys);
     keys.emplace(frame, Number(key[1], field));
   }
   return keys;
@@ -88,7 +87,7 @@ PixelKeys PixelKeysOf(const json& value, const std::string& field) {
     if (!key.is_array() || key.size() != 3) {
       throw std::invalid_argument(field + " keys must be [frame, x, y]");
     }
-    const int32_t frame = KeyFrame(key[0], field, nullptr, &keys);
+    const int32_t frame = KeyFrame(key[0], field, keys);
     keys.emplace(frame, FocusPixel{static_cast<int>(WholeNumber(key[1], field)),
                                    static_cast<int>(WholeNumber(key[2], field))});
   }
