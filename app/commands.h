@@ -44,12 +44,22 @@ struct DemoOptions {
 struct RenderOptions {
   std::string input;
   std::string output;
-  std::optional<float> focusDepth;
-  std::optional<std::string> focusPixel;
-  std::optional<float> range;
-  std::optional<float> size;
+  // The frame of the shot this render is (the filter evaluates its tracks
+  // there, keys are sampled there).
+  int64_t frame = 0;
+  // A number, or keys "F:V,F:V,..." (shot_keys.h).
+  std::optional<std::string> focusDepth;
+  std::optional<std::string> focusPixel;      // "X,Y" or "F:X,Y;F:X,Y;..."
+  std::optional<int64_t> focusObject;         // focus on this object ID's pixels
+  std::optional<std::string> focusStatistic;  // median | mean | min | max
+  std::optional<std::string> range;
+  std::optional<std::string> size;
   std::optional<std::string> source;
-  std::string settings;  // JSON settings file, overridden by the options
+  std::string settings;               // JSON shot file, overridden by the options
+  std::string shot;                   // the same, by its other name
+  std::optional<std::string> report;  // "json": one JSON line on stdout
+  bool focusReport = false;           // a focus line per frame on stderr
+  std::string focusMap;               // also write the focus map (PNG) here
   std::string module;
   bool quiet = false;
   // Which channels of an OpenEXR input are colour, alpha, depth and IDs.
@@ -64,8 +74,6 @@ struct RenderOptions {
   std::optional<std::string> compression;
   int32_t bitDepth = 16;
   unsigned threads = 0;  // OpenEXR's threads; 0: one per hardware thread
-  int64_t frame = 0;     // the frame number of a frame of a shot
-  std::string report;    // "json": one JSON line on stdout instead of the "wrote" line
 };
 
 void RunInfo(const InfoOptions& options, std::FILE* out);

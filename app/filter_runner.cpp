@@ -91,7 +91,26 @@ FocusFilterSession::FocusFilterSession(const FilterModule& module, const FocusCo
 
 FocusFilterSession::~FocusFilterSession() = default;
 
-void FocusFilterSession::Run(Image& frame, const std::string& frameName, const RowObserver& onRow) {
+void FocusFilterSession::KeyTrack(TrackId id, const FloatKeys& keys) {
+  if (!filter->Node()) filter->FilterUpdate();
+  ITrackViewNode* node = filter->Node();
+  Control* control = node ? node->GetController(id) : nullptr;
+  if (!control) throw Failure("the filter module publishes no track to key");
+  control->SetKeys(KeysAtTicks(keys));
+}
+
+float FocusFilterSession::TrackValue(TrackId id, int32_t frameNumber, float unkeyed) const {
+  ITrackViewNode* node = filter->Node();
+  Control* control = node ? node->GetController(id) : nullptr;
+  if (!control) return unkeyed;
+  float value = unkeyed;
+  Interval valid;
+  control->GetValue(frameNumber * GetTicksPerFrame(), &value, valid, 0);
+  return value;
+}
+
+void FocusFilterSession::Run(Image& frame, const std::string& frameName, const RowObserver& onRow,
+                             int32_t frameNumber) {
   CheckChannels(*filter, frame, frameName);
   ProgressWindow window;
   window.Record(false);
@@ -102,6 +121,9 @@ void FocusFilterSession::Run(Image& frame, const std::string& frameName, const R
   MessageBoxPrinter printer;
   FilterFrame run;
   run.bitmap = &frame.bitmap;
+  run.info.firstFrame = frameNumber;
+  run.info.lastFrame = frameNumber;
+  run.info.frameRendered = frameNumber;
   const int32_t processed = RunFilter(*filter, run, window.Handle());
   ThrowIfInterrupted();
   if (!processed) throw FileError(frameName, "the filter did not process the frame");

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/image.h"
+#include "app/shot_keys.h"
 #include "host/filter_pipeline.h"
 #include "kestrion/focus_config.h"
 
@@ -51,7 +52,19 @@ class FocusFilterSession {
   // then throws Aborted(); throws a FileError naming `frameName` when the
   // frame lacks a channel the filter needs or the filter did not process
   // it. Returns normally only when the whole frame was processed.
-  void Run(Image& frame, const std::string& frameName, const RowObserver& onRow);
+  // `frameNumber` is the frame the filter event names (first, last and
+  // rendered frame alike): the filter evaluates its tracks there.
+  void Run(Image& frame, const std::string& frameName, const RowObserver& onRow,
+           int32_t frameNumber = 0);
+
+  // Keys one of the filter's own tracks (RANGE_TRACK, SIZE_TRACK) as an
+  // animator does: the filter publishes its track-view node (FilterUpdate),
+  // and the track's controller gets exactly these keys. Throws a Failure
+  // when the filter publishes no such track.
+  void KeyTrack(TrackId id, const FloatKeys& keys);
+  // The value of the track at the frame, as the filter evaluates it;
+  // `unkeyed` when the filter has no node or no such track.
+  float TrackValue(TrackId id, int32_t frameNumber, float unkeyed) const;
 
  private:
   std::unique_ptr<ImageFilter> filter;

@@ -16,6 +16,7 @@
 #include "app/demo_scene.h"
 #include "app/errors.h"
 #include "app/frame_pattern.h"
+#include "app/frame_report.h"
 #include "app/inspect_command.h"
 #include "app/interrupt.h"
 #include "app/shot_runner.h"
@@ -53,17 +54,21 @@ one layer's (ViewLayer.Combined.*, rgba.*); depth from Z, depth.Z,
 the channel options; `kestrion inspect FILE` shows what a file holds.
 Depth is the distance in front of the camera unless --depth-mode says
 otherwise; infinite, NaN and >= 1e30 distances are background (always fully
-blurred). The focal plane is at --focus-depth, or at the depth seen at
---focus-pixel X,Y (0,0 is the frame's top-left pixel).
+blurred). The focal plane is at --focus-depth, at the depth seen at --focus-pixel X,Y
+(0,0 is the frame's top-left pixel), or at the median depth of an object's
+pixels (--focus-object ID). --range, --size and --focus-depth take keys
+F:V,F:V,... (linear between keys, held outside them); --focus-pixel takes
+F:X,Y;F:X,Y (the last key at or before the frame). --frame N says which
+frame of a shot this file is.
 Output: .exr keeps every part, layer, channel and attribute of the input
 with the colour and alpha filtered; .png (8/16-bit) and .tif (16-bit) are
 sRGB review images with straight alpha. The output is replaced only when
 the run succeeds. Details: docs/app.md.)";
 
 template <typename T>
-void AddOptional(CLI::App& command, const std::string& name, std::optional<T>& target,
-                 const std::string& help) {
-  command.add_option_function<T>(
+CLI::Option* AddOptional(CLI::App& command, const std::string& name, std::optional<T>& target,
+                         const std::string& help) {
+  return command.add_option_function<T>(
       name, [&target](const T& value) { target = value; }, help);
 }
 
@@ -129,18 +134,40 @@ void AddRender(CLI::App& app, RenderOptions& options) {
       "render", "Filter a render (OpenEXR with depth, or PNG/TIFF with a depth file)");
   render->add_option("INPUT", options.input, "File to filter (.exr, .png, .tif)")->required();
   render->add_option("-o,--output", options.output, "Output file (.exr, .png, .tif)")->required();
-  AddOptional(*render, "--focus-depth", options.focusDepth, "Depth of the focal plane");
+  render
+      ->add_option("--frame", options.frame, "Frame of the shot this file is (keys are read here)")
+      ->capture_default_str();
+  AddOptional(*render, "--focus-depth", options.focusDepth,
+              "Depth of the focal plane, or keys F:D,F:D,...");
   AddOptional(*render, "--focus-pixel", options.focusPixel,
-              "X,Y: focus on the depth seen at this pixel");
+              "X,Y: focus on the depth seen at this pixel; keys F:X,Y;F:X,Y;...");
+  AddOptional(*render, "--focus-object", options.focusObject,
+              "Focus on the depth of this object ID's pixels");
+  AddOptional(*render, "--focus-statistic", options.focusStatistic,
+              "Depth of a focus object: median (default), mean, min or max");
   AddOptional(*render, "--range", options.range,
-              Printed("Depth distance at which the blur reaches its full size (default %g)",
+              Printed("Depth distance at which the blur reaches its full size (default %g), or "
+                      "keys F:V,F:V,...",
                       DEFAULT_BLUR_RANGE));
-  AddOptional(*render, "--size", options.size,
-              Printed("Full blur radius in pixels (default %g)", DEFAULT_BLUR_SIZE));
+  AddOptional(
+      *render, "--size", options.size,
+      Printed("Full blur radius in pixels (default %g), or keys F:V,F:V,...", DEFAULT_BLUR_SIZE));
   AddOptional(*render, "--source", options.source,
               "Pixels to blur: whole, material:ID or object:ID");
-  render->add_option("--settings", options.settings,
-                     "JSON file with focusDepth, focusPixel, range, size, source");
+  render->add_option("--shot", options.shot,
+                     "JSON shot file: focusDepth, focusPixel, focusObject, focusStatistic, "
+                     "range, size (numbers or [[frame, value], ...] keys), source");
+  render->add_option("--settings", options.settings, "The same as --shot");
+  // A shot runner adds --report json to the options it forwards: the same
+  // word twice is no conflict.
+  AddOptional(*render, "--report", options.report,
+              "json: print one JSON line about the frame on stdout instead of the summary")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  render->add_flag("--focus-report", options.focusReport,
+                   "Print the frame's focal depth, range and size on stderr");
+  render->add_option("--focus-map", options.focusMap,
+                     "Also write a focus map (PNG): sharp green, blur radius as brightness, "
+                     "background blue");
   AddRoleOptions(*render, options.roles);
   render->add_option("--depth-file", options.depthFile,
                      "Depth from this file: an OpenEXR channel, or a grey PNG (normalised map)");
@@ -164,10 +191,6 @@ void AddRender(CLI::App& app, RenderOptions& options) {
       ->capture_default_str();
   render->add_option("--module", options.module, MODULE_HELP);
   render->add_flag("-q,--quiet", options.quiet, "Do not show progress");
-  render->add_option("--frame", options.frame, "Frame number the filter is told it renders")
-      ->capture_default_str();
-  render->add_option("--report", options.report,
-                     "json: print one JSON object a frame on stdout instead of the wrote line");
   render->footer(std::string(RENDER_FOOTER) + SHOT_FOOTER);
 }
 
@@ -194,12 +217,26 @@ ShotRun ShotRunOf(int argc, char** argv, const RenderOptions& render, const Shot
   run.output = render.output;
   run.forwarded = ForwardedArguments(words, render.input);
   run.shot = shot;
-  if (!render.report.empty() && render.report != "json") {
-    throw UsageError("--report: '" + render.report.substr(0, 80) + "' is not json");
-  }
-  run.jsonReport = render.report == "json";
+  run.jsonReport = ParseReportFormat(render.report);
   run.quiet = render.quiet;
   return run;
+}
+
+// A render asked for a JSON report gets its line even when its command
+// line cannot be parsed, so that a shot runner hears about every frame.
+void ReportParseFailure(int argc, char** argv, const RenderOptions& render,
+                        const std::string& error) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::string(argv[i]) != "--report" || std::string(argv[i + 1]) != "json") continue;
+    FrameReport report;
+    report.input = render.input;
+    report.output = render.output;
+    report.frame = static_cast<int32_t>(render.frame);
+    report.status = "failed";
+    report.error = error;
+    std::printf("%s\n", report.Json().c_str());
+    return;
+  }
 }
 
 }  // namespace
@@ -227,6 +264,7 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "kestrion: %s (see kestrion --help)\n", e.what());
+    if (app.got_subcommand("render")) ReportParseFailure(argc, argv, render, e.what());
     return EXIT_USAGE;
   }
 

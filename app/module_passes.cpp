@@ -154,6 +154,14 @@ std::vector<std::string> FilteredPlanes::Warnings(const std::string& frameName) 
 FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& record, float focalDepth,
                             const FramePlanes& frame, const std::vector<float>& rendererZ,
                             PassProgress& progress, const std::string& frameName) {
+  return FilterPlanes(module, record, focalDepth, frame, rendererZ, progress, frameName,
+                      FrameAnimation{});
+}
+
+FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& record, float focalDepth,
+                            const FramePlanes& frame, const std::vector<float>& rendererZ,
+                            PassProgress& progress, const std::string& frameName,
+                            const FrameAnimation& animation) {
   const size_t count = frame.PixelCount();
   for (const Plane& plane : frame.colour) {
     if (plane.size() != count) throw FileError(frameName, "a colour plane has the wrong size");
@@ -163,6 +171,8 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
   }
   Image image = PassBitmap(frame, rendererZ, frameName);
   FocusFilterSession session(module, record);
+  if (animation.range) session.KeyTrack(RANGE_TRACK, *animation.range);
+  if (animation.size) session.KeyTrack(SIZE_TRACK, *animation.size);
   PlaceFocalNode(image, record, focalDepth);
 
   // Alpha is filtered with the colour unless ignored; straight colour is
@@ -172,6 +182,8 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
   const float* factor = straight ? frame.alpha->data() : nullptr;
 
   FilteredPlanes result;
+  result.range = session.TrackValue(RANGE_TRACK, animation.frame, record.blurRange);
+  result.size = session.TrackValue(SIZE_TRACK, animation.frame, record.blurSize);
   std::vector<BandedChannel> banded;
   for (const Plane& plane : frame.colour) {
     banded.push_back(SplitIntoBands(plane.data(), factor, count, result.nonFiniteValues));
@@ -217,9 +229,12 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
         for (size_t s = 0; s < used; ++s) value[s] = code[s][i] == want[s] ? steps[s][i] : 0;
         pixels[i] = {value[0], value[1], value[2], CHANNEL_MAX};
       }
-      session.Run(image, frameName, [&progress, pass, passes](int32_t row, int32_t lastRow) {
-        progress.Update(pass, passes, row, lastRow);
-      });
+      session.Run(
+          image, frameName,
+          [&progress, pass, passes](int32_t row, int32_t lastRow) {
+            progress.Update(pass, passes, row, lastRow);
+          },
+          animation.frame);
       for (size_t i = 0; i < count; ++i) {
         const uint16_t mean[SLOTS] = {pixels[i].r, pixels[i].g, pixels[i].b};
         for (size_t s = 0; s < used; ++s) {

@@ -38,6 +38,7 @@
 
 #include "app/frame_planes.h"
 #include "app/progress_report.h"
+#include "app/shot_keys.h"
 #include "host/filter_pipeline.h"
 #include "kestrion/focus_config.h"
 
@@ -90,6 +91,10 @@ struct FilteredPlanes {
   std::optional<Plane> alpha;
   // Colour (and alpha) values that were infinite or NaN, filtered as 0.
   size_t nonFiniteValues = 0;
+  // The blur range and size the filter used: the record's, or its tracks'
+  // values at the frame when they were keyed.
+  float range = 0.0f;
+  float size = 0.0f;
   // Passes through the module the frame took, and channel-bands they held.
   int32_t passes = 0;
   int32_t channelBands = 0;
@@ -108,5 +113,21 @@ struct FilteredPlanes {
 FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& record, float focalDepth,
                             const FramePlanes& frame, const std::vector<float>& rendererZ,
                             PassProgress& progress, const std::string& frameName = "frame");
+
+// Which frame of a shot the filter renders, and keys for its own Range and
+// Size tracks (absent: the record's value holds for every frame).
+struct FrameAnimation {
+  int32_t frame = 0;
+  std::optional<FloatKeys> range;
+  std::optional<FloatKeys> size;
+};
+
+// As above, with the filter event naming `animation.frame` and the
+// filter's tracks keyed before the first pass; every pass evaluates them
+// at that frame.
+FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& record, float focalDepth,
+                            const FramePlanes& frame, const std::vector<float>& rendererZ,
+                            PassProgress& progress, const std::string& frameName,
+                            const FrameAnimation& animation);
 
 }  // namespace kestrion

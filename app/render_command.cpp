@@ -7,19 +7,28 @@
 //   write    the filtered planes back into the document or a review image
 //            (render_output.h), through a temporary file renamed over the
 //            target only once everything has succeeded
+//
+// A render is one frame of a shot (--frame, 0 by default): Range and Size
+// keys go onto the filter's own tracks, which the filter evaluates at that
+// frame; focus depth and focus pixel keys are sampled here (shot_keys.h).
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
-#include <nlohmann/json.hpp>
+#include <new>
 
 #include "app/commands.h"
 #include "app/depth_modes.h"
 #include "app/errors.h"
 #include "app/exr_document.h"
 #include "app/filter_runner.h"
+#include "app/focus_map.h"
 #include "app/focus_record.h"
+#include "app/frame_report.h"
 #include "app/interrupt.h"
 #include "app/module_passes.h"
 #include "app/output_file.h"
+#include "app/png_io.h"
 #include "app/render_input.h"
 #include "app/render_output.h"
 #include "app/run_progress.h"
@@ -31,26 +40,41 @@ namespace {
 
 RenderSettings CommandLineSettings(const RenderOptions& options) {
   RenderSettings settings;
-  if (options.focusDepth && options.focusPixel) {
-    throw UsageError("give --focus-depth or --focus-pixel, not both");
+  if (options.focusDepth)
+    settings.focusDepth = ParseFloatKeys(*options.focusDepth, "--focus-depth");
+  if (options.focusPixel)
+    settings.focusPixel = ParsePixelKeys(*options.focusPixel, "--focus-pixel");
+  if (options.focusObject)
+    settings.focusObject = CheckFocusObject(*options.focusObject, "--focus-object");
+  if (settings.FocusCount() > 1) {
+    throw UsageError("give one of --focus-depth, --focus-pixel and --focus-object");
   }
-  settings.focusDepth = options.focusDepth;
-  if (options.focusPixel) settings.focusPixel = ParseFocusPixel(*options.focusPixel);
-  settings.range = options.range;
-  settings.size = options.size;
+  if (options.focusStatistic) {
+    settings.focusStatistic = ParseFocusStatistic(*options.focusStatistic, "--focus-statistic");
+  }
+  if (options.range) {
+    settings.range = ParseFloatKeys(*options.range, "--range");
+    CheckKeys(*settings.range, CheckBlurRange, "--range");
+  }
+  if (options.size) {
+    settings.size = ParseFloatKeys(*options.size, "--size");
+    CheckKeys(*settings.size, CheckBlurSize, "--size");
+  }
   if (options.source) settings.source = ParseSource(*options.source);
   return settings;
 }
 
 RenderSettings CollectSettings(const RenderOptions& options) {
-  RenderSettings fromFile;
-  if (!options.settings.empty()) fromFile = ReadSettingsFile(options.settings);
-  RenderSettings settings = Merge(fromFile, CommandLineSettings(options));
-  if (!settings.focusDepth && !settings.focusPixel) {
-    throw UsageError("give --focus-depth or --focus-pixel (or either in a settings file)");
+  if (!options.settings.empty() && !options.shot.empty()) {
+    throw UsageError("give --shot or --settings, not both (they are the same file)");
   }
-  if (settings.focusDepth && !std::isfinite(*settings.focusDepth)) {
-    throw UsageError("the focus depth must be a finite number");
+  const std::string& file = options.shot.empty() ? options.settings : options.shot;
+  RenderSettings fromFile;
+  if (!file.empty()) fromFile = ReadSettingsFile(file);
+  RenderSettings settings = Merge(fromFile, CommandLineSettings(options));
+  if (settings.FocusCount() == 0) {
+    throw UsageError(
+        "give --focus-depth, --focus-pixel or --focus-object (or one of them in a shot file)");
   }
   return settings;
 }
@@ -80,12 +104,10 @@ DepthOptions CollectDepthOptions(const RenderOptions& options, bool normalisedMa
   return depth;
 }
 
-// The focal depth asked for: given, or the depth seen at the focus pixel,
-// counted from the frame's top-left pixel.
-float FocalDepth(const RenderSettings& settings, const RenderInput& input,
-                 const std::vector<float>& z, const std::string& path) {
-  if (settings.focusDepth) return *settings.focusDepth;
-  const FocusPixel pixel = *settings.focusPixel;
+// The depth seen at the focus pixel, counted from the frame's top-left
+// pixel.
+float PixelDepth(FocusPixel pixel, const RenderInput& input, const std::vector<float>& z,
+                 const std::string& path) {
   const std::string where =
       "pixel (" + std::to_string(pixel.x) + ", " + std::to_string(pixel.y) + ")";
   const int64_t x = static_cast<int64_t>(pixel.x) - input.originX;
@@ -101,19 +123,80 @@ float FocalDepth(const RenderSettings& settings, const RenderInput& input,
   return -value;
 }
 
+// The statistic of the depths of the object's pixels with geometry.
+float ObjectDepth(int32_t id, FocusStatistic statistic, const RenderInput& input,
+                  const std::vector<float>& z, const std::string& path, int32_t frame) {
+  const auto& ids = input.planes.objectId;
+  if (!ids) {
+    throw FileError(path,
+                    "--focus-object needs an object ID channel, which the file lacks (name one "
+                    "with --object-id-channel)");
+  }
+  std::vector<double> depths;
+  for (size_t i = 0; i < z.size(); ++i) {
+    if ((*ids)[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
+  }
+  if (depths.empty()) {
+    throw FileError(path, "frame " + std::to_string(frame) + ": object " + std::to_string(id) +
+                              " has no pixels with geometry in the frame to focus on");
+  }
+  switch (statistic) {
+    case FocusStatistic::Min:
+      return static_cast<float>(*std::min_element(depths.begin(), depths.end()));
+    case FocusStatistic::Max:
+      return static_cast<float>(*std::max_element(depths.begin(), depths.end()));
+    case FocusStatistic::Mean: {
+      double sum = 0.0;
+      for (double d : depths) sum += d;
+      return static_cast<float>(sum / static_cast<double>(depths.size()));
+    }
+    default: {
+      const size_t half = depths.size() / 2;
+      std::nth_element(depths.begin(), depths.begin() + static_cast<ptrdiff_t>(half), depths.end());
+      const double upper = depths[half];
+      if (depths.size() % 2) return static_cast<float>(upper);
+      const double lower =
+          *std::max_element(depths.begin(), depths.begin() + static_cast<ptrdiff_t>(half));
+      return static_cast<float>((lower + upper) / 2.0);
+    }
+  }
+}
+
+// The focal depth of the frame: keyed, seen at the frame's focus pixel, or
+// the object's depth.
+float FocalDepth(const RenderSettings& settings, int32_t frame, const RenderInput& input,
+                 const std::vector<float>& z, const std::string& path) {
+  if (settings.focusDepth) return SampleFloatKeys(*settings.focusDepth, frame);
+  if (settings.focusPixel) {
+    return PixelDepth(SamplePixelKeys(*settings.focusPixel, frame), input, z, path);
+  }
+  return ObjectDepth(*settings.focusObject,
+                     settings.focusStatistic.value_or(FocusStatistic::Median), input, z, path,
+                     frame);
+}
+
+// The record takes a keyed parameter's first value (the filter's track,
+// keyed from it, decides); a single key is the value of every frame.
+float RecordValue(const std::optional<FloatKeys>& keys, float unset) {
+  return keys ? keys->begin()->second : unset;
+}
+
+std::optional<FloatKeys> TrackKeys(const std::optional<FloatKeys>& keys) {
+  if (keys && keys->size() > 1) return keys;
+  return std::nullopt;
+}
+
 void PrintLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines)
     std::fprintf(stderr, "kestrion: warning: %s\n", line.c_str());
 }
 
-}  // namespace
-
-void RunRender(const RenderOptions& options, std::FILE* out) {
+// Renders the frame and returns the passes it took through the module.
+int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   InterruptGuard interrupt;
   if (options.output.empty()) throw UsageError("give an output file with -o");
-  if (!options.report.empty() && options.report != "json") {
-    throw UsageError("--report: '" + options.report.substr(0, 80) + "' is not json");
-  }
+  CheckFrame(options.frame, "--frame");
+  const int32_t frame = static_cast<int32_t>(options.frame);
   const OutputFormat format = OutputFormatOfName(options.output);
   OutputOptions outputOptions;
   if (options.compression) outputOptions.compression = ParseCompression(*options.compression);
@@ -124,13 +207,22 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   if (format == OutputFormat::Tiff && options.bitDepth != 16) {
     throw UsageError("--bit-depth: kestrion writes TIFF with 16 bits a channel");
   }
+  if (!options.focusMap.empty() && !options.focusMap.ends_with(".png") &&
+      !options.focusMap.ends_with(".PNG")) {
+    throw UsageError("--focus-map: " + options.focusMap + ": the focus map is a PNG (.png)");
+  }
   if (options.alpha) ParseAlphaMode(*options.alpha);  // a wrong word fails before any work
   const RenderSettings settings = CollectSettings(options);
   FocusSettings focus;
   focus.focalName = RENDER_FOCUS_NODE;
   focus.source = settings.source.value_or(SourceSelection{});
-  focus.range = settings.range.value_or(DEFAULT_BLUR_RANGE);
-  focus.size = settings.size.value_or(DEFAULT_BLUR_SIZE);
+  focus.range = RecordValue(settings.range, DEFAULT_BLUR_RANGE);
+  focus.size = RecordValue(settings.size, DEFAULT_BLUR_SIZE);
+  report.source = SourceText(focus.source);
+  FrameAnimation animation;
+  animation.frame = frame;
+  animation.range = TrackKeys(settings.range);
+  animation.size = TrackKeys(settings.size);
   const FocusConfig record = ComposeRecord(focus);
   const auto module = LoadFilterModule(ResolveModulePath(options.module));
   SetExrThreadCount(options.threads);
@@ -142,15 +234,22 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   inputOptions.depthFile = options.depthFile;
   RenderInput input = ReadRenderInput(options.input, inputOptions);
   ThrowIfInterrupted();
+  report.width = input.planes.width;
+  report.height = input.planes.height;
   if (options.alpha) input.planes.alphaMode = ParseAlphaMode(*options.alpha);
   const DepthOptions depthOptions = CollectDepthOptions(options, input.depthIsNormalisedMap);
   const std::vector<float> z = RendererZ(*input.planes.depth, depthOptions);
   PrintLines(DepthWarnings(*input.planes.depth, input.planes.alpha, depthOptions, options.input));
-  const float depth = FocalDepth(settings, input, z, options.input);
+  const float depth = FocalDepth(settings, frame, input, z, options.input);
+  report.focusDepth = depth;
   OutputFile output(options.output);
+  std::optional<OutputFile> map;
+  if (!options.focusMap.empty()) map.emplace(options.focusMap);
 
   FilteredPlanes filtered =
-      FilterPlanes(*module, record, depth, input.planes, z, progress, options.input);
+      FilterPlanes(*module, record, depth, input.planes, z, progress, options.input, animation);
+  report.range = filtered.range;
+  report.size = filtered.size;
   PrintLines(filtered.Warnings(options.input));
   FramePlanes result;
   result.width = input.planes.width;
@@ -167,27 +266,68 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   }
   progress.Writing(options.output);
   WriteRenderOutput(input, result, output, outputOptions);
+  if (map) {
+    FocusMapSettings mapSettings;
+    mapSettings.source = focus.source;
+    mapSettings.focalDepth = depth;
+    mapSettings.range = filtered.range;
+    mapSettings.size = filtered.size;
+    const Image picture = FocusMapImage(input.planes, z, mapSettings);
+    map->Write([&picture](const std::string& path) { WritePng(picture, path); });
+  }
   ThrowIfInterrupted();
+  // The output last: a frame whose output exists is complete, map and all.
+  if (map) map->Commit();
   output.Commit();
   progress.Done();
+  report.status = "done";
+  return filtered.passes;
+}
 
-  if (options.report == "json") {
-    const nlohmann::json report = {{"input", options.input},
-                                   {"output", options.output},
-                                   {"frame", options.frame},
-                                   {"width", input.planes.width},
-                                   {"height", input.planes.height},
-                                   {"focusDepth", depth},
-                                   {"range", focus.range},
-                                   {"size", focus.size},
-                                   {"source", SourceText(focus.source)},
-                                   {"status", "done"}};
-    std::fprintf(out, "%s\n", report.dump().c_str());
-    return;
+}  // namespace
+
+void RunRender(const RenderOptions& options, std::FILE* out) {
+  const bool json = ParseReportFormat(options.report);
+  FrameReport report;
+  report.input = options.input;
+  report.output = options.output;
+  report.frame = static_cast<int32_t>(std::clamp<int64_t>(options.frame, INT32_MIN, INT32_MAX));
+  const auto start = std::chrono::steady_clock::now();
+  const auto finish = [&](const std::string* error) {
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (error) {
+      report.status = "failed";
+      report.error = *error;
+    }
+    if (options.focusReport) std::fprintf(stderr, "kestrion: %s\n", report.FocusLine().c_str());
+    if (json) {
+      std::fprintf(out, "%s\n", report.Json().c_str());
+      std::fflush(out);
+    }
+  };
+  int32_t passes = 0;
+  try {
+    passes = RenderFrame(options, report);
+  } catch (const CommandError& e) {
+    const std::string error = e.what();
+    finish(&error);
+    throw;
+  } catch (const std::bad_alloc&) {
+    const std::string error = "not enough memory";
+    finish(&error);
+    throw;
+  } catch (const std::exception& e) {
+    const std::string error = e.what();
+    finish(&error);
+    throw;
   }
-  std::fprintf(out, "wrote %s (focus depth %g, range %g, size %g, source %s, %d passes)\n",
-               options.output.c_str(), depth, focus.range, focus.size,
-               SourceText(focus.source).c_str(), filtered.passes);
+  finish(nullptr);
+  if (!json) {
+    std::fprintf(out, "wrote %s (focus depth %g, range %g, size %g, source %s, %d passes)\n",
+                 options.output.c_str(), *report.focusDepth, *report.range, *report.size,
+                 report.source->c_str(), passes);
+  }
 }
 
 }  // namespace kestrion

@@ -13,26 +13,26 @@ TEST(RenderSettings, CommandLineOverridesTheFileFieldByField) {
   test_files::WriteText(dir / "s.json",
                         R"({"focusDepth": 20.5, "range": 5, "size": 3.5, "source": "material:4"})");
   const RenderSettings file = ReadSettingsFile(dir / "s.json");
-  EXPECT_EQ(file.focusDepth, 20.5f);
-  EXPECT_EQ(file.range, 5.0f);
-  EXPECT_EQ(file.size, 3.5f);
+  EXPECT_EQ(file.focusDepth, (FloatKeys{{0, 20.5f}}));
+  EXPECT_EQ(file.range, (FloatKeys{{0, 5.0f}}));
+  EXPECT_EQ(file.size, (FloatKeys{{0, 3.5f}}));
   ASSERT_TRUE(file.source);
   EXPECT_EQ(file.source->id, 4);
 
   RenderSettings flags;
-  flags.focusPixel = ParseFocusPixel("12,-7");
-  flags.range = 9.0f;
+  flags.focusPixel = PixelKeys{{0, ParseFocusPixel("12,-7")}};
+  flags.range = FloatKeys{{0, 9.0f}};
   const RenderSettings merged = Merge(file, flags);
   EXPECT_FALSE(merged.focusDepth) << "a focus pixel replaces the file's focus depth";
   ASSERT_TRUE(merged.focusPixel);
-  EXPECT_EQ(merged.focusPixel->x, 12);
-  EXPECT_EQ(merged.focusPixel->y, -7);
-  EXPECT_EQ(merged.range, 9.0f);
-  EXPECT_EQ(merged.size, 3.5f);
+  EXPECT_EQ(merged.focusPixel->at(0).x, 12);
+  EXPECT_EQ(merged.focusPixel->at(0).y, -7);
+  EXPECT_EQ(merged.range, (FloatKeys{{0, 9.0f}}));
+  EXPECT_EQ(merged.size, (FloatKeys{{0, 3.5f}}));
   EXPECT_EQ(merged.source->mode, SOURCE_MATERIAL_EFFECTS);
 
   const RenderSettings pixel = ParseSettings(R"({"focusPixel": [3, 4000]})", "p.json");
-  EXPECT_EQ(pixel.focusPixel->y, 4000);
+  EXPECT_EQ(pixel.focusPixel->at(0).y, 4000);
 }
 
 TEST(RenderSettings, BadContentIsAUsageErrorNamingTheFile) {
