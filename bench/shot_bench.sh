@@ -9,6 +9,7 @@
 # TARGET (default 1.7): the ratio below which the script exits 1.
 # Run it on an otherwise idle machine; it is not part of CI.
 set -euo pipefail
+shopt -s inherit_errexit # a failed render fails the run inside $(...) too
 root=$(cd "$(dirname "$0")/.." && pwd)
 kestrion=${1:-$root/build/bin/kestrion}
 frames=${FRAMES:-48}
@@ -26,7 +27,7 @@ trap 'rm -rf "$tmp"' EXIT
 # One frame of the demo scene, copied: every frame costs the same, so the
 # two runs differ only in how the work is spread.
 "$kestrion" demo -q --original "$tmp/in.0001.exr" -o "$tmp/demo.png" \
-  --width "$width" --height "$height"
+  --width "$width" --height "$height" >/dev/null
 for f in $(seq 2 "$frames"); do
   cp "$tmp/in.0001.exr" "$(printf '%s/in.%04d.exr' "$tmp" "$f")"
 done
@@ -39,7 +40,7 @@ run() {
   mkdir "$out"
   local t0 t1
   t0=$(date +%s.%N)
-  "$kestrion" render "$tmp/in.####.exr" -o "$out/out.####.exr" "${shot[@]}" "$@"
+  "$kestrion" render "$tmp/in.####.exr" -o "$out/out.####.exr" "${shot[@]}" "$@" >/dev/null
   t1=$(date +%s.%N)
   rm -rf "$out"
   awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }'
