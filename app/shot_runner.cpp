@@ -217,6 +217,30 @@ void Shot::Emit(size_t index, const std::string& line) {
   }
 }
 
+// Where the forwarded words name the focus map's file: the index of the
+// word holding it, and where the name starts in that word (after
+// "--focus-map=", or 0 when the name is a word of its own).
+std::optional<std::pair<size_t, size_t>> FocusMapName(const std::vector<std::string>& words) {
+  const std::string option = "--focus-map";
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (words[i] == option && i + 1 < words.size()) return std::pair{i + 1, size_t{0}};
+    if (words[i].rfind(option + "=", 0) == 0) return std::pair{i, option.size() + 1};
+  }
+  return std::nullopt;
+}
+
+// The forwarded words for one frame: a focus map named by a frame pattern
+// gets the frame's own file.
+std::vector<std::string> FrameWords(std::vector<std::string> words, int64_t frame) {
+  if (const auto at = FocusMapName(words)) {
+    std::string& word = words[at->first];
+    if (const auto map = FramePattern::Parse(word.substr(at->second), "--focus-map")) {
+      word = word.substr(0, at->second) + map->FileOf(frame);
+    }
+  }
+  return words;
+}
+
 void Shot::Start(size_t index) {
   const Frame& frame = frames[index];
   std::vector<std::string> words = {"kestrion",
@@ -229,7 +253,8 @@ void Shot::Start(size_t index) {
                                     "--report",
                                     "json",
                                     "-q"};
-  words.insert(words.end(), run.forwarded.begin(), run.forwarded.end());
+  const std::vector<std::string> forwarded = FrameWords(run.forwarded, frame.number);
+  words.insert(words.end(), forwarded.begin(), forwarded.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -302,6 +327,13 @@ int Shot::Run() {
   if (!output && numbers.size() > 1) {
     throw UsageError("-o " + run.output + ": " + std::to_string(numbers.size()) +
                      " frames need an output pattern, e.g. out.####.exr");
+  }
+  if (const auto at = FocusMapName(run.forwarded); at && numbers.size() > 1) {
+    const std::string map = run.forwarded[at->first].substr(at->second);
+    if (!FramePattern::Parse(map, "--focus-map")) {
+      throw UsageError("--focus-map " + map.substr(0, 80) + ": " + std::to_string(numbers.size()) +
+                       " frames need a focus map pattern, e.g. focus.####.png");
+    }
   }
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const size_t jobs = run.shot.jobs.value_or(cores);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -139,6 +140,30 @@ TEST_F(Shot, UsageErrorsEndTheRunBeforeItWritesAnything) {
     EXPECT_EQ(test_files::Lines(run.err), 1u) << run.err;
     EXPECT_TRUE(out.Entries().empty()) << words[3];
   }
+}
+
+// A focus map named by a pattern is one map a frame; a single name for
+// several frames would have every frame overwrite it, so it is refused.
+TEST_F(Shot, FocusMapsFollowTheFrames) {
+  ScratchDirectory out;
+  const auto run =
+      RunKestrion(With({"render", "in.####.exr", "-o", out / "out.####.exr", "--frames", "2-3",
+                        "--focus-map", out / "focus.####.png", "-q"}),
+                  *dir / "");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> entries = out.Entries();
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"focus.0002.png", "focus.0003.png", "out.0002.exr",
+                                               "out.0003.exr"}));
+  EXPECT_NE(ReadText(out / "focus.0002.png"), ReadText(out / "focus.0003.png"));
+
+  ScratchDirectory refused;
+  const auto single = RunKestrion(With({"render", "in.####.exr", "-o", refused / "out.####.exr",
+                                        "--frames", "2-3", "--focus-map", refused / "focus.png"}),
+                                  *dir / "");
+  EXPECT_EQ(single.exitCode, 2) << single.err;
+  EXPECT_NE(single.err.find("--focus-map"), std::string::npos) << single.err;
+  EXPECT_TRUE(refused.Entries().empty());
 }
 
 // A signal at a random moment: the run ends with its code (or 0 when it
