@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/errors.h"
+#include "app/png_errors.h"
 
 namespace kestrion {
 
@@ -28,20 +29,6 @@ FilePtr OpenFile(const std::string& path, const char* mode) {
   if (!file) throw FileError(path, std::string("cannot open (") + std::strerror(errno) + ")");
   return file;
 }
-
-// libpng reports errors through longjmp; the message is kept here so that
-// the caller can throw it once libpng's frames are gone.
-struct PngErrorState {
-  char message[256] = "";
-};
-
-extern "C" void OnPngError(png_structp png, png_const_charp message) {
-  auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
-  std::snprintf(state->message, sizeof state->message, "%s", message);
-  png_longjmp(png, 1);
-}
-
-extern "C" void OnPngWarning(png_structp, png_const_charp) {}
 
 // Big-endian 16-bit samples, the byte order of PNG rows.
 void PutSample(png_bytep out, uint16_t value) {

@@ -18,6 +18,7 @@
 #include "app/errors.h"
 #include "app/file_names.h"
 #include "app/image.h"
+#include "app/png_errors.h"
 
 namespace kestrion {
 
@@ -118,20 +119,6 @@ FramePlanes Decode(const Samples& samples) {
 
 // --- PNG ---
 
-// libpng reports errors through longjmp; the message is kept here so that
-// it can be thrown once libpng's frames are gone.
-struct PngErrorState {
-  char message[256] = "";
-};
-
-extern "C" void OnReviewPngError(png_structp png, png_const_charp message) {
-  auto* state = static_cast<PngErrorState*>(png_get_error_ptr(png));
-  std::snprintf(state->message, sizeof state->message, "%s", message);
-  png_longjmp(png, 1);
-}
-
-extern "C" void OnReviewPngWarning(png_structp, png_const_charp) {}
-
 // Runs `body` with libpng's error handling armed; false when libpng failed.
 // `body` must not own objects with destructors: an error longjmps out.
 template <typename Body>
@@ -164,8 +151,8 @@ void WritePngSamples(const Samples& samples, const std::string& path) {
   std::vector<png_bytep> rows(samples.height);
   for (int32_t y = 0; y < samples.height; ++y) rows[y] = &bytes[y * rowBytes];
   PngErrorState state;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, &OnReviewPngError,
-                                            &OnReviewPngWarning);
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, &OnPngError, &OnPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   const bool ok =
       info && GuardedPng(png, [&] {
@@ -190,7 +177,7 @@ void WritePngSamples(const Samples& samples, const std::string& path) {
 Samples ReadPngSamples(std::FILE* file, const std::string& path) {
   PngErrorState state;
   png_structp png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, &OnReviewPngError, &OnReviewPngWarning);
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, &OnPngError, &OnPngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   Samples samples;
   std::vector<png_byte> data;

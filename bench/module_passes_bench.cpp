@@ -64,19 +64,28 @@ FloatFrame MakeFloatFrame(uint16_t width, uint16_t height) {
   return frame;
 }
 
-void BM_ModulePasses(benchmark::State& state) {
-  std::unique_ptr<FilterModule> module;
+// The module file, or null with the benchmark skipped.
+std::unique_ptr<FilterModule> LoadModule(benchmark::State& state) {
   try {
-    module = kestrion::LoadFilterModule(KESTRION_MODULE_PATH);
+    return kestrion::LoadFilterModule(KESTRION_MODULE_PATH);
   } catch (const std::exception& e) {
     state.SkipWithError(e.what());
-    return;
+    return nullptr;
   }
+}
+
+FocusConfig RecordOfSize(float size) {
   kestrion::FocusSettings settings;
   settings.focalName = "Focus";
   settings.range = BLUR_RANGE;
-  settings.size = static_cast<float>(state.range(2));
-  const FocusConfig record = kestrion::ComposeRecord(settings);
+  settings.size = size;
+  return kestrion::ComposeRecord(settings);
+}
+
+void BM_ModulePasses(benchmark::State& state) {
+  const std::unique_ptr<FilterModule> module = LoadModule(state);
+  if (!module) return;
+  const FocusConfig record = RecordOfSize(static_cast<float>(state.range(2)));
   const FloatFrame frame =
       MakeFloatFrame(static_cast<uint16_t>(state.range(0)), static_cast<uint16_t>(state.range(1)));
   kestrion::NoPassProgress progress;
@@ -164,18 +173,9 @@ void BM_ExrReadWrite(benchmark::State& state) {
 // --focus-depth D --size S` does it (no progress shown).
 void BM_RenderCommand(benchmark::State& state) {
   kestrion::SetExrThreadCount(0);
-  std::unique_ptr<FilterModule> module;
-  try {
-    module = kestrion::LoadFilterModule(KESTRION_MODULE_PATH);
-  } catch (const std::exception& e) {
-    state.SkipWithError(e.what());
-    return;
-  }
-  kestrion::FocusSettings settings;
-  settings.focalName = "Focus";
-  settings.range = BLUR_RANGE;
-  settings.size = static_cast<float>(state.range(2));
-  const FocusConfig record = kestrion::ComposeRecord(settings);
+  const std::unique_ptr<FilterModule> module = LoadModule(state);
+  if (!module) return;
+  const FocusConfig record = RecordOfSize(static_cast<float>(state.range(2)));
   const FrameFile input(
       MakeFloatFrame(static_cast<uint16_t>(state.range(0)), static_cast<uint16_t>(state.range(1))),
       "command");
