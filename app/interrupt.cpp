@@ -17,26 +17,38 @@ constexpr int IGNORED_SIGNALS[] = {SIGPIPE, SIGXFSZ};
 extern "C" void OnInterrupt(int signal) {
   if (interruptSignal == 0) interruptSignal = signal;
 }
-}  // namespace
 
-InterruptGuard::InterruptGuard() {
-  interruptSignal = 0;
+// Records the handled signals and ignores the others from now on; the
+// previous handling goes to `previous` when given.
+void CatchSignals(struct sigaction* previous) {
   struct sigaction action {};
   action.sa_handler = &OnInterrupt;
   sigemptyset(&action.sa_mask);
   int slot = 0;
-  for (const int signal : HANDLED_SIGNALS) sigaction(signal, &action, &previous[slot++]);
+  for (const int signal : HANDLED_SIGNALS) {
+    sigaction(signal, &action, previous ? &previous[slot++] : nullptr);
+  }
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  for (const int signal : IGNORED_SIGNALS) sigaction(signal, &ignore, &previous[slot++]);
+  for (const int signal : IGNORED_SIGNALS) {
+    sigaction(signal, &ignore, previous ? &previous[slot++] : nullptr);
+  }
 }
+
+}  // namespace
+
+// A signal that came before the guard stays recorded: the command it
+// interrupts still ends as interrupted.
+InterruptGuard::InterruptGuard() { CatchSignals(previous); }
 
 InterruptGuard::~InterruptGuard() {
   int slot = 0;
   for (const int signal : HANDLED_SIGNALS) sigaction(signal, &previous[slot++], nullptr);
   for (const int signal : IGNORED_SIGNALS) sigaction(signal, &previous[slot++], nullptr);
 }
+
+void CatchInterruptsUntilExit() { CatchSignals(nullptr); }
 
 bool InterruptRequested() { return interruptSignal != 0; }
 

@@ -26,6 +26,11 @@ class InterruptGuard {
   struct sigaction previous[HANDLED + IGNORED]{};
 };
 
+// Records SIGINT, SIGTERM and SIGHUP (and ignores SIGPIPE and SIGXFSZ) for
+// the rest of the process: a signal that comes once a command has committed
+// its output, while the program winds down, must not kill a finished run.
+void CatchInterruptsUntilExit();
+
 bool InterruptRequested();
 // The signal that interrupted the command; 0 when none has.
 int InterruptSignal();

@@ -268,10 +268,9 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
 
-  // Signals are caught from here to the end: one that comes after a
-  // command has committed its output must not turn the finished run into
-  // a killed one. The commands poll for them while they work.
-  InterruptGuard wholeRun;
+  // The commands poll for signals while they work; from here on, one that
+  // comes after a command has committed its output is only recorded.
+  CatchInterruptsUntilExit();
   try {
     if (app.got_subcommand("info")) RunInfo(info, stdout);
     if (app.got_subcommand("demo")) RunDemo(demo, stdout);
