@@ -91,9 +91,15 @@ inline void WriteExrFile(const std::string& path, const std::vector<ExrPartLayou
       for (int y = w.min.y; y <= w.max.y; ++y) {
         for (int x = w.min.x; x <= w.max.x; ++x) {
           const double v = sample(c.name, static_cast<int>(k), x, y);
-          floats[k].push_back(static_cast<float>(v));
-          halves[k].push_back(half(static_cast<float>(v)));
-          uints[k].push_back(static_cast<uint32_t>(v));
+          // Each type gets its own samples; a UINT sample is a whole number in
+          // range (converting a negative value would be undefined).
+          if (c.type == Imf::UINT) {
+            uints[k].push_back(v > 0.0 && v < 4294967296.0 ? static_cast<uint32_t>(v) : 0u);
+          } else if (c.type == Imf::HALF) {
+            halves[k].push_back(half(static_cast<float>(v)));
+          } else {
+            floats[k].push_back(static_cast<float>(v));
+          }
         }
       }
       const void* data = c.type == Imf::HALF    ? static_cast<const void*>(halves[k].data())

@@ -390,8 +390,10 @@ bool InSun(int x, int y) { return x >= 15 && x <= 19 && y >= 9 && y <= 12; }
 // Log-uniform from 1e-4 to 1, from a hash of the pixel and channel, the
 // same on every platform.
 double Dim(int k, int x, int y) {
-  uint32_t h = static_cast<uint32_t>(x * 73856093) ^ static_cast<uint32_t>(y * 19349663) ^
-               static_cast<uint32_t>(k * 83492791);
+  // Unsigned arithmetic: the products wrap, as a hash wants, without the
+  // undefined overflow of signed ones.
+  uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u ^
+               static_cast<uint32_t>(k) * 83492791u;
   h ^= h >> 13;
   h *= 0x5bd1e995u;
   h ^= h >> 15;
