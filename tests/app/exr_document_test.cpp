@@ -1,7 +1,8 @@
 #include "app/exr_document.h"
 
-#include <ImfInputFile.h>
+#include <ImfIntAttribute.h>
 #include <ImfMatrixAttribute.h>
+#include <ImfMultiPartInputFile.h>
 #include <ImfStringAttribute.h>
 #include <ImfVersion.h>
 #include <gtest/gtest.h>
@@ -139,21 +140,25 @@ TEST(ExrDocument, WritesEveryPartBackUnchanged) {
 
     WriteExrDocument(read, dir / "out.exr");
     ExpectSameDocument(read, ReadExrDocument(dir / "out.exr"));
-    EXPECT_EQ(Imf::isMultiPart(Imf::InputFile((dir / "out.exr").c_str()).version()),
+    EXPECT_EQ(Imf::isMultiPart(Imf::MultiPartInputFile((dir / "out.exr").c_str()).version()),
               c.parts.size() > 1);
 
     WriteExrDocument(read, dir / "zip.exr", Imf::ZIPS_COMPRESSION);
     const ExrDocument recompressed = ReadExrDocument(dir / "zip.exr");
     EXPECT_EQ(recompressed.parts.front().header.compression(), Imf::ZIPS_COMPRESSION);
     ExrDocument expected2 = read;
-    // The chunk count follows the compression.
-    for (ExrPart& p : expected2.parts) {
-      p.header.compression() = Imf::ZIPS_COMPRESSION;
-      p.header.erase("chunkCount");
+    // The chunk count follows the compression. (It is copied over rather
+    // than erased: this OpenEXR's Header::erase leaks the attribute.)
+    for (size_t i = 0; i < expected2.parts.size(); ++i) {
+      Imf::Header& header = expected2.parts[i].header;
+      header.compression() = Imf::ZIPS_COMPRESSION;
+      const auto* count =
+          recompressed.parts[i].header.findTypedAttribute<Imf::IntAttribute>("chunkCount");
+      if (auto* mine = header.findTypedAttribute<Imf::IntAttribute>("chunkCount"); mine && count) {
+        mine->value() = count->value();
+      }
     }
-    ExrDocument recompressed2 = recompressed;
-    for (ExrPart& p : recompressed2.parts) p.header.erase("chunkCount");
-    ExpectSameDocument(expected2, recompressed2);
+    ExpectSameDocument(expected2, recompressed);
   }
 }
 
