@@ -81,8 +81,9 @@ inline int32_t FillRowInFours(const uint32_t* above, const BMM_Color_64* pixels,
 // fetching the next one ahead while this one is summed hides most of the
 // wait.
 template <typename Sum>
-void FillRow(const Sum* above, const BMM_Color_64* pixels, const BMM_Color_64* next, int32_t width,
-             size_t planeStride, Sum* out, [[maybe_unused]] MeanLoops loops) {
+void FillRow(const Sum* above, const BMM_Color_64* pixels,
+             [[maybe_unused]] const BMM_Color_64* next, int32_t width, size_t planeStride, Sum* out,
+             [[maybe_unused]] MeanLoops loops) {
   Sum* outR = out;
   Sum* outG = out + planeStride;
   Sum* outB = out + 2 * planeStride;
