@@ -12,23 +12,13 @@
 
 #include "app/errors.h"
 #include "app/png_errors.h"
+#include "app/stdio_file.h"
 
 namespace kestrion {
 
 namespace {
 
 constexpr int PNG_CHANNELS = 4;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr OpenFile(const std::string& path, const char* mode) {
-  FilePtr file(std::fopen(path.c_str(), mode));
-  if (!file) throw FileError(path, std::string("cannot open (") + std::strerror(errno) + ")");
-  return file;
-}
 
 // Big-endian 16-bit samples, the byte order of PNG rows.
 void PutSample(png_bytep out, uint16_t value) {

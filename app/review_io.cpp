@@ -19,6 +19,7 @@
 #include "app/file_names.h"
 #include "app/image.h"
 #include "app/png_errors.h"
+#include "app/stdio_file.h"
 
 namespace kestrion {
 
@@ -39,17 +40,6 @@ struct Samples {
   uint32_t Max() const { return bits == 8 ? 255u : 65535u; }
   bool HasAlpha() const { return channels == 2 || channels == 4; }
 };
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr OpenFile(const std::string& path, const char* mode) {
-  FilePtr file(std::fopen(path.c_str(), mode));
-  if (!file) throw FileError(path, std::string("cannot open (") + std::strerror(errno) + ")");
-  return file;
-}
 
 uint16_t ToSample(float unit, uint32_t max) {
   if (!(unit > 0.0f)) return 0;

@@ -13,7 +13,7 @@
 #include "app/channel_roles.h"
 #include "app/errors.h"
 #include "app/exr_planes.h"
-#include "app/inspect_command.h"
+#include "app/file_overview.h"
 #include "exr_test_files.h"
 #include "test_files.h"
 

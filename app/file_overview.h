@@ -1,4 +1,4 @@
-// inspect_command.h: `kestrion inspect FILE [--pixel X,Y]`, what kestrion
+// file_overview.h: `kestrion inspect FILE [--pixel X,Y]`, what kestrion
 // sees in an OpenEXR file: its parts, windows, layers and channels, the
 // roles it would filter with, the depth range, the IDs present, the values
 // at one pixel, and the `kestrion render` command line it suggests.

@@ -1,4 +1,4 @@
-#include "app/inspect_command.h"
+#include "app/file_overview.h"
 
 #include <ImfStandardAttributes.h>
 
