@@ -23,14 +23,19 @@ namespace {
 // image is refused before its pixels are allocated.
 constexpr uint64_t BYTE_BUDGET = uint64_t{16} << 20;
 
+// Decoding on the calling thread keeps runs deterministic.
+bool DecodeOnThisThread() {
+  kestrion::SetExrThreadCount(1);
+  Imf::setGlobalThreadCount(0);
+  return true;
+}
+
+// A static object, so that its link and folder go when the program exits.
 MemoryFile& InputFile() {
-  static MemoryFile* file = [] {
-    // Decoding on the calling thread keeps runs deterministic.
-    kestrion::SetExrThreadCount(1);
-    Imf::setGlobalThreadCount(0);
-    return new MemoryFile("input.exr");
-  }();
-  return *file;
+  static const bool decoding = DecodeOnThisThread();
+  static MemoryFile file("input.exr");
+  (void)decoding;
+  return file;
 }
 
 // Every message starts with the file it is about; a listing of the file's
