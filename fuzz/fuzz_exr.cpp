@@ -89,8 +89,4 @@ int ExrInput(const uint8_t* data, size_t size) {
 
 }  // namespace kestrion_fuzz
 
-#ifndef KESTRION_FUZZ_NO_ENTRY
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return kestrion_fuzz::ExrInput(data, size);
-}
-#endif
+KESTRION_FUZZ_ENTRY(kestrion_fuzz::ExrInput)

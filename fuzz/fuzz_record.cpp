@@ -222,8 +222,4 @@ int FilterRecordInput(const uint8_t* data, size_t size) {
 
 }  // namespace kestrion_fuzz
 
-#ifndef KESTRION_FUZZ_NO_ENTRY
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return kestrion_fuzz::FilterRecordInput(data, size);
-}
-#endif
+KESTRION_FUZZ_ENTRY(kestrion_fuzz::FilterRecordInput)

@@ -18,3 +18,14 @@ int SettingsInput(const uint8_t* data, size_t size);
 int ExrInput(const uint8_t* data, size_t size);
 
 }  // namespace kestrion_fuzz
+
+// The libFuzzer entry point of one fuzz executable, calling `body`; left out
+// where the replay tests compile the bodies.
+#ifdef KESTRION_FUZZ_NO_ENTRY
+#define KESTRION_FUZZ_ENTRY(body)
+#else
+#define KESTRION_FUZZ_ENTRY(body)                                           \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
+    return body(data, size);                                                \
+  }
+#endif
