@@ -83,8 +83,8 @@ AlphaMode ParseAlphaMode(const std::string& text) {
   if (text == "premultiplied") return AlphaMode::Premultiplied;
   if (text == "straight") return AlphaMode::Straight;
   if (text == "ignore") return AlphaMode::Ignore;
-  throw UsageError("--alpha: '" + text.substr(0, 80) +
-                   "' is not one of premultiplied, straight, ignore");
+  throw UsageError("--alpha: " + QuotedValue(text) +
+                   " is not one of premultiplied, straight, ignore");
 }
 
 // The depth options the command line gives; a grey depth map is a
@@ -298,7 +298,7 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (error) {
       report.status = "failed";
-      report.error = *error;
+      report.error = PrintableMessage(*error);
     }
     if (options.focusReport) std::fprintf(stderr, "kestrion: %s\n", report.FocusLine().c_str());
     if (json) {

@@ -190,7 +190,7 @@ std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
     numbers = ChunkOf(numbers, ParseChunk(*run.shot.chunk, std::getenv("SLURM_ARRAY_TASK_ID"),
                                           std::getenv("SLURM_ARRAY_TASK_MIN")));
     if (numbers.empty()) {
-      throw UsageError("--chunk " + *run.shot.chunk +
+      throw UsageError("--chunk " + QuotedValue(*run.shot.chunk) +
                        ": this chunk holds no frame; use no more chunks than frames");
     }
   }
@@ -331,7 +331,7 @@ int Shot::Run() {
   if (const auto at = FocusMapName(run.forwarded); at && numbers.size() > 1) {
     const std::string map = run.forwarded[at->first].substr(at->second);
     if (!FramePattern::Parse(map, "--focus-map")) {
-      throw UsageError("--focus-map " + map.substr(0, 80) + ": " + std::to_string(numbers.size()) +
+      throw UsageError("--focus-map " + QuotedValue(map) + ": " + std::to_string(numbers.size()) +
                        " frames need a focus map pattern, e.g. focus.####.png");
     }
   }

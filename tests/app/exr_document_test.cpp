@@ -263,7 +263,7 @@ TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
        "part 0"},
       {{RootRgbaZ()},
        Options([](RoleOptions& o) { o.layers = {"diffuse"}; }),
-       "no layer \"diffuse\" (--layers)",
+       "no layer 'diffuse' (--layers)",
        "part 0"},
   };
   ScratchDirectory dir;

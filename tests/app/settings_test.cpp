@@ -20,7 +20,7 @@ TEST(RenderSettings, CommandLineOverridesTheFileFieldByField) {
   EXPECT_EQ(file.source->id, 4);
 
   RenderSettings flags;
-  flags.focusPixel = PixelKeys{{0, ParseFocusPixel("12,-7")}};
+  flags.focusPixel = PixelKeys{{0, ParseFocusPixel("12,-7", "--pixel")}};
   flags.range = FloatKeys{{0, 9.0f}};
   const RenderSettings merged = Merge(file, flags);
   EXPECT_FALSE(merged.focusDepth) << "a focus pixel replaces the file's focus depth";
@@ -50,7 +50,7 @@ TEST(RenderSettings, BadContentIsAUsageErrorNamingTheFile) {
     }
   }
   for (const char* pixel : {"", "12", "12,", ",7", "a,b", "1,2,3", "1.5,2", "1 ,2"}) {
-    EXPECT_THROW(ParseFocusPixel(pixel), CommandError) << '"' << pixel << '"';
+    EXPECT_THROW(ParseFocusPixel(pixel, "--pixel"), CommandError) << '"' << pixel << '"';
   }
   try {
     ReadSettingsFile("/nonexistent/settings.json");
