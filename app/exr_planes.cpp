@@ -96,8 +96,10 @@ std::vector<Id> IdPlane(const ExrDocument& document, const ChannelRoles& roles,
   if (first) {
     char text[64];
     std::snprintf(text, sizeof text, "%.9g", first->value);
-    const std::string more =
-        badCount > 1 ? " (and " + std::to_string(badCount - 1) + " more pixels)" : "";
+    const size_t others = badCount - 1;
+    const std::string more = others == 0 ? ""
+                                         : " (and " + std::to_string(others) + " more pixel" +
+                                               (others == 1 ? "" : "s") + ")";
     throw FileError(document.path, "channel " + RefName(document, roles, ref) + " holds " + text +
                                        " at pixel (" + std::to_string(first->x) + ", " +
                                        std::to_string(first->y) + ")" + more +

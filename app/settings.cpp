@@ -195,11 +195,18 @@ void CheckJsonSyntax(const std::string& text, const std::string& name) {
   }
   const size_t at = finder.position > 0 ? finder.position - 1 : 0;
   const auto byte = static_cast<unsigned char>(text[at]);
+  const std::string& token = finder.lastToken;
+  const bool inString = token.starts_with('"');
   std::string what;
   if (byte < 0x20) {
     what = "a control character in a string (write it as \\n, \\t or \\u00XX)";
-  } else if (byte >= 0x80 && finder.lastToken.starts_with('"')) {
+  } else if (inString && std::any_of(token.begin(), token.end(), [](char c) {
+               return static_cast<unsigned char>(c) >= 0x80;
+             })) {
+    // The parser stops at the byte after the first one that is not UTF-8.
     what = "a string that is not UTF-8";
+  } else if (inString) {
+    what = "a string with an escape JSON does not have";
   } else {
     // The character there, whole when it is a UTF-8 sequence.
     size_t end = at + 1;
