@@ -340,7 +340,6 @@ TEST(ExrPlanes, ValuesThatAreNotIdsNameTheFirstPixelAndCountTheRest) {
        {},
        "channel objectId holds 3.70000005 at pixel (4, 1) (and 1 more pixel), not an ID (a "
        "whole number 0 to 65535)"},
-      {"a negative ID", Imf::FLOAT, Imf::UINT, {{0, 0, -1.0}}, {}, "holds -1 at pixel (0, 0), not"},
       {"above the object range",
        Imf::FLOAT,
        Imf::UINT,
