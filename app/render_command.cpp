@@ -188,7 +188,7 @@ std::optional<FloatKeys> TrackKeys(const std::optional<FloatKeys>& keys) {
 
 void PrintLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines)
-    std::fprintf(stderr, "kestrion: warning: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrion: warning: %s\n", PrintableMessage(line).c_str());
 }
 
 // Renders the frame and returns the passes it took through the module.

@@ -138,5 +138,20 @@ TEST(OptionValues, SettingsThatAreNotSettingsFilesFailTheFrameAsUsage) {
   }
 }
 
+// A file name need not be UTF-8: a shot whose frames are missing still
+// reports each of them as a JSON line, and says so on one printable line.
+TEST(OptionValues, FileNamesThatAreNotUtf8AreReportedLikeAnyOther) {
+  ScratchDirectory dir;
+  const RunResult run = RunKestrion({"render", "in\xe9.####.exr", "-o", "out.####.exr", "--frames",
+                                     "1-2", "--focus-depth", "4", "--report", "json", "-q"},
+                                    dir / "");
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_EQ(run.err, "kestrion: in\\xe9.####.exr: missing input frames 1, 2\n");
+  ASSERT_EQ(Lines(run.out), 2u) << run.out;
+  const nlohmann::json first = nlohmann::json::parse(run.out.substr(0, run.out.find('\n')));
+  EXPECT_EQ(first["status"], "failed");
+  EXPECT_EQ(first["frame"], 1);
+}
+
 }  // namespace
 }  // namespace kestrion
