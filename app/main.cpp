@@ -97,32 +97,32 @@ T NumberOf(const std::string& text, const std::string& option, T min, T max) {
 }
 
 template <typename T>
-CLI::Option* AddNumber(CLI::App& command, const std::string& name, T& target,
-                       const std::string& help, T min = std::numeric_limits<T>::lowest(),
-                       T max = std::numeric_limits<T>::max()) {
-  return command
-      .add_option_function<std::string>(
-          name,
-          [&target, name, min, max](const std::string& text) {
-            target = NumberOf<T>(text, name, min, max);
-          },
-          help)
-      ->type_name(std::is_floating_point_v<T> ? "FLOAT" : "INT")
-      ->default_str(Printed("%g", static_cast<double>(target)));
-}
-
+struct NumberOfTarget {
+  using type = T;
+};
 template <typename T>
-CLI::Option* AddNumber(CLI::App& command, const std::string& name, std::optional<T>& target,
+struct NumberOfTarget<std::optional<T>> {
+  using type = T;
+};
+
+// A numeric option into `target`, a number (whose value is the default
+// shown) or an optional one.
+template <typename Target, typename T = typename NumberOfTarget<Target>::type>
+CLI::Option* AddNumber(CLI::App& command, const std::string& name, Target& target,
                        const std::string& help, T min = std::numeric_limits<T>::lowest(),
                        T max = std::numeric_limits<T>::max()) {
-  return command
-      .add_option_function<std::string>(
-          name,
-          [&target, name, min, max](const std::string& text) {
-            target = NumberOf<T>(text, name, min, max);
-          },
-          help)
-      ->type_name(std::is_floating_point_v<T> ? "FLOAT" : "INT");
+  CLI::Option* option = command
+                            .add_option_function<std::string>(
+                                name,
+                                [&target, name, min, max](const std::string& text) {
+                                  target = NumberOf<T>(text, name, min, max);
+                                },
+                                help)
+                            ->type_name(std::is_floating_point_v<T> ? "FLOAT" : "INT");
+  if constexpr (std::is_same_v<Target, T>) {
+    option->default_str(Printed("%g", static_cast<double>(target)));
+  }
+  return option;
 }
 
 // The options that choose an OpenEXR file's channels, as render and
