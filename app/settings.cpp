@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <nlohmann/json.hpp>
 
 #include "app/errors.h"
@@ -267,9 +268,13 @@ RenderSettings ParseSettings(const std::string& text, const std::string& name) {
     throw UsageError(name + ": " + e.what());
   } catch (const std::invalid_argument& e) {
     throw UsageError(name + ": " + e.what());
-  } catch (const json::exception&) {
-    // The syntax was checked above: no JSON error is left to report here.
-    throw UsageError(name + ": not valid JSON");
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+    // The syntax was checked above and every value's type is checked
+    // before it is read, so nothing should come here; if it does, the
+    // file is still named.
+    throw UsageError(name + ": not valid settings");
   }
 }
 
