@@ -153,8 +153,8 @@ void AddDemo(CLI::App& app, DemoOptions& options) {
                 std::to_string(DEMO_WIDTH) + " wide, scaled with the width)");
   demo->add_option("--source", options.source, "Pixels to blur: whole, material:ID or object:ID")
       ->capture_default_str();
-  AddNumber(*demo, "--width", options.width, "Frame width");
-  AddNumber(*demo, "--height", options.height, "Frame height");
+  AddNumber(*demo, "--width", options.width, "Frame width", 1, DEMO_SIDE_MAX);
+  AddNumber(*demo, "--height", options.height, "Frame height", 1, DEMO_SIDE_MAX);
   demo->add_option("--original", options.original,
                    "Also write the unfiltered frame here (.png, or .exr with Z and IDs)");
   demo->add_option("--module", options.module, MODULE_HELP);

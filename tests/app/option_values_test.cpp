@@ -100,6 +100,8 @@ TEST(OptionValues, ShotDemoAndInspectNumbersAreAsStrict) {
        "--jobs: '0' is outside 1 to 1024"},
       {{"demo", "-q", "-o", "demo.png", "--width", "0x100"}, "--width: '0x100' is hexadecimal"},
       {{"demo", "-q", "-o", "demo.png", "--height", ""}, "--height: '' is empty"},
+      {{"demo", "-q", "-o", "demo.png", "--height", "8193"},
+       "--height: '8193' is outside 1 to 8192"},
       {{"demo", "-q", "-o", "demo.png", "--size", "12px"}, "--size: '12px' is not a number"},
       {{"inspect", "scene.exr", "--pixel", "1,2,3"}, "--pixel: '1,2,3': Y is not a whole number"},
       {{"inspect", "scene.exr", "--pixel", "1:2,3"}, "--pixel: '1:2,3' is not X,Y"},
