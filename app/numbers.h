@@ -1,6 +1,7 @@
 // numbers.h: numbers as a user writes them, in an option or a key, read
-// strictly. Every number kestrion takes from a person goes through here, so
-// that they all follow one rule:
+// strictly. Every number typed on kestrion's command line goes through here
+// (a settings file's numbers are JSON's, checked by its parser), so that
+// they all follow one rule:
 //
 //   whole numbers   decimal digits with an optional leading '-' ("12", "-3",
 //                   "0012"); a leading zero is not octal
