@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "app/errors.h"
+#include "app/exr_preflight.h"
 #include "app/interrupt.h"
 
 namespace kestrion {
@@ -54,56 +55,9 @@ std::string OneLine(std::string message) {
   return message;
 }
 
-std::string PartLabel(const Imf::Header& header, int index) {
-  std::string label = "part " + std::to_string(index);
-  if (header.hasName()) label += " \"" + header.name() + "\"";
-  return label;
-}
-
 bool IsTiled(const Imf::Header& header) {
   if (header.hasType()) return Imf::isTiled(header.type());
   return header.hasTileDescription();
-}
-
-void CheckWindow(const Imath::Box2i& window, const std::string& what) {
-  const int64_t width = Side(window.min.x, window.max.x);
-  const int64_t height = Side(window.min.y, window.max.y);
-  if (width < 1 || height < 1 || width > EXR_SIDE_MAX || height > EXR_SIDE_MAX) {
-    throw std::runtime_error(what + " of " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels is not supported (1 to " +
-                             std::to_string(EXR_SIDE_MAX) + " per side)");
-  }
-}
-
-// Checks what kestrion can hold of one part and returns its sample bytes.
-uint64_t CheckPart(const Imf::Header& header, int index) {
-  const std::string label = PartLabel(header, index);
-  if (header.hasType() && Imf::isDeepData(header.type())) {
-    throw std::runtime_error(label + " holds deep data, which kestrion does not read");
-  }
-  if (IsTiled(header) && header.tileDescription().mode != Imf::ONE_LEVEL) {
-    throw std::runtime_error(label +
-                             " is tiled with mipmap or ripmap levels; kestrion reads "
-                             "single-level tiled and scanline parts");
-  }
-  CheckWindow(header.displayWindow(), label + ": a display window");
-  CheckWindow(header.dataWindow(), label + ": a data window");
-  const Imath::Box2i& window = header.dataWindow();
-  const uint64_t pixels = static_cast<uint64_t>(Side(window.min.x, window.max.x)) *
-                          static_cast<uint64_t>(Side(window.min.y, window.max.y));
-  uint64_t bytes = 0;
-  for (auto it = header.channels().begin(); it != header.channels().end(); ++it) {
-    const Imf::Channel& channel = it.channel();
-    if (channel.xSampling != 1 || channel.ySampling != 1) {
-      throw std::runtime_error(label + ": channel " + it.name() +
-                               " is subsampled, which kestrion does not read");
-    }
-    if (channel.type != Imf::UINT && channel.type != Imf::HALF && channel.type != Imf::FLOAT) {
-      throw std::runtime_error(label + ": channel " + it.name() + " has an unknown pixel type");
-    }
-    bytes += pixels * BytesPerSample(channel.type);
-  }
-  return bytes;
 }
 
 void* SampleData(ExrChannel::Samples& samples) {
@@ -257,21 +211,15 @@ unsigned ExrThreadCount() {
   return threadCount;
 }
 
-ExrDocument ReadExrDocument(const std::string& path, const ExrReadLimits& limits) {
-  // OpenEXR itself refuses headers that declare larger images or tiles, so
-  // that a hostile header cannot make it allocate before kestrion's own
-  // checks below see the windows.
-  Imf::Header::setMaxImageSize(EXR_SIDE_MAX, EXR_SIDE_MAX);
+ExrDocument ReadExrDocument(const std::string& path, const ResourceLimits& limits) {
+  const ExrShape shape = PreflightExr(path, limits);
+  CheckNeed(shape.sampleBytes, limits, path, "reading it");
+  // OpenEXR itself refuses headers that declare larger images or tiles, as
+  // a second line of defence behind the checks above.
+  Imf::Header::setMaxImageSize(static_cast<int>(limits.maxSide), static_cast<int>(limits.maxSide));
   Imf::Header::setMaxTileSize(EXR_TILE_SIDE_MAX, EXR_TILE_SIDE_MAX);
   try {
     Imf::MultiPartInputFile file(path.c_str(), PoolThreads());
-    uint64_t bytes = 0;
-    for (int i = 0; i < file.parts(); ++i) bytes += CheckPart(file.header(i), i);
-    if (bytes > limits.byteBudget) {
-      throw std::runtime_error("its pixels would take " + std::to_string(bytes >> 20) +
-                               " MiB, more than the " + std::to_string(limits.byteBudget >> 20) +
-                               " MiB kestrion allows");
-    }
     ExrDocument document{path, {}};
     for (int i = 0; i < file.parts(); ++i) document.parts.push_back(ReadPart(file, i));
     return document;

@@ -17,6 +17,7 @@
 #include <limits>
 #include <new>
 
+#include "app/allocation_record.h"
 #include "app/commands.h"
 #include "app/depth_modes.h"
 #include "app/errors.h"
@@ -26,6 +27,7 @@
 #include "app/focus_record.h"
 #include "app/frame_report.h"
 #include "app/interrupt.h"
+#include "app/memory_budget.h"
 #include "app/module_passes.h"
 #include "app/output_file.h"
 #include "app/png_io.h"
@@ -191,6 +193,14 @@ void PrintLines(const std::vector<std::string>& lines) {
     std::fprintf(stderr, "kestrion: warning: %s\n", line.c_str());
 }
 
+ResourceLimits CollectLimits(const RenderOptions& options) {
+  ResourceLimits limits;
+  if (options.memoryLimit)
+    limits.memoryLimit = ParseMemorySize(*options.memoryLimit, "--memory-limit");
+  if (options.maxSide) limits.maxSide = ParseSide(*options.maxSide, "--max-side", SIDE_MAX);
+  return limits;
+}
+
 // Renders the frame and returns the passes it took through the module.
 int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   InterruptGuard interrupt;
@@ -212,6 +222,7 @@ int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
     throw UsageError("--focus-map: " + options.focusMap + ": the focus map is a PNG (.png)");
   }
   if (options.alpha) ParseAlphaMode(*options.alpha);  // a wrong word fails before any work
+  const ResourceLimits limits = CollectLimits(options);
   const RenderSettings settings = CollectSettings(options);
   FocusSettings focus;
   focus.focalName = RENDER_FOCUS_NODE;
@@ -232,6 +243,7 @@ int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   InputOptions inputOptions;
   inputOptions.roles = options.roles;
   inputOptions.depthFile = options.depthFile;
+  inputOptions.limits = limits;
   RenderInput input = ReadRenderInput(options.input, inputOptions);
   ThrowIfInterrupted();
   report.width = input.planes.width;
@@ -314,9 +326,10 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
     finish(&error);
     throw;
   } catch (const std::bad_alloc&) {
-    const std::string error = "not enough memory";
+    const std::string error = options.input + ": not enough memory (an allocation of " +
+                              ByteSizeText(FailedAllocationsSoFar().lastSize) + " failed)";
     finish(&error);
-    throw;
+    throw Failure(error);
   } catch (const std::exception& e) {
     const std::string error = e.what();
     finish(&error);

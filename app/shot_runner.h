@@ -50,6 +50,12 @@ struct ShotRun {
 std::vector<std::string> ForwardedArguments(const std::vector<std::string>& words,
                                             const std::string& input);
 
+// What every frame is given besides the forwarded words: its share of the
+// memory limit, DefaultMemoryLimit(workers), unless the forwarded words set
+// --memory-limit themselves (then every frame has that limit).
+std::vector<std::string> WorkerLimitArguments(const std::vector<std::string>& forwarded,
+                                              size_t workers);
+
 // Runs the shot; returns the exit code. Throws a UsageError (exit 2) before
 // starting any frame for a bad pattern, frame list or chunk, or an empty
 // frame list.
