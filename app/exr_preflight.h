@@ -24,12 +24,10 @@
 #include <cstdint>
 #include <string>
 
+#include "app/exr_core.h"
 #include "app/memory_budget.h"
 
 namespace kestrion {
-
-// The largest tile side kestrion reads.
-inline constexpr int64_t EXR_TILE_SIDE_MAX = 8192;
 
 // What the headers say the file will take to hold.
 struct ExrShape {
@@ -40,5 +38,7 @@ struct ExrShape {
 
 // Throws a FileError naming `path` for the first fault above.
 ExrShape PreflightExr(const std::string& path, const ResourceLimits& limits);
+// The same, of a file already open.
+ExrShape PreflightExr(const CoreExrFile& file, const ResourceLimits& limits);
 
 }  // namespace kestrion

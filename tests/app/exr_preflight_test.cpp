@@ -39,6 +39,8 @@ void WriteHeaderOnly(const std::string& path, Imath::Box2i data, Imath::Box2i di
   Imf::OutputFile file(path.c_str(), test_files::HeaderOf(layout));
 }
 
+double Zeros(const std::string&, int, int, int) { return 0.0; }
+
 struct HostileFile {
   const char* what;
   std::function<void(const std::string& path)> make;
@@ -86,6 +88,20 @@ const HostileFile HOSTILE[] = {
        test_files::SetChunkSize(path, 0, 2, 0);
      },
      "scanlines 2-2 of part 0 are missing or damaged"},
+    {"an RLE chunk that unpacks to fewer bytes than its scanline",
+     [](const std::string& path) {
+       test_files::WriteExrFile(path, {RgbZ(Imf::RLE_COMPRESSION)}, Zeros);
+       const uint64_t packed = test_files::ChunkInfo(path, 0, 1).packed_size;
+       test_files::SetChunkSize(path, 0, 1, static_cast<int32_t>(packed) - 1);
+     },
+     "scanlines 1-1 of part 0 are missing or damaged"},
+    {"a ZIP chunk whose stream is cut short",
+     [](const std::string& path) {
+       test_files::WriteExrFile(path, {RgbZ(Imf::ZIPS_COMPRESSION)}, Zeros);
+       const uint64_t packed = test_files::ChunkInfo(path, 0, 3).packed_size;
+       test_files::SetChunkSize(path, 0, 3, static_cast<int32_t>(packed) - 2);
+     },
+     "scanlines 3-3 of part 0 are missing or damaged"},
     {"the last chunk cut short",
      [](const std::string& path) {
        test_files::WriteExrFile(path, {RgbZ(Imf::NO_COMPRESSION)});
