@@ -3,7 +3,7 @@
 // frames and renders each one as a child process of the same binary:
 //
 //   kestrion render <input of n> -o <output of n> --frame <n> --report json -q
-//                   <every other option the user gave, verbatim>
+//                   [--memory-limit <share>] <every other option the user gave, verbatim>
 //
 // up to --jobs children at a time. Each child writes its output through a
 // temporary file renamed into place, so an output that exists is complete;
