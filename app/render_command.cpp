@@ -319,6 +319,7 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
     }
   };
   int32_t passes = 0;
+  const AllocationWatch allocations;
   try {
     passes = RenderFrame(options, report);
   } catch (const CommandError& e) {
@@ -326,8 +327,10 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
     finish(&error);
     throw;
   } catch (const std::bad_alloc&) {
-    const std::string error = options.input + ": not enough memory (an allocation of " +
-                              ByteSizeText(FailedAllocationsSoFar().lastSize) + " failed)";
+    const size_t failed = allocations.Since().lastSize;
+    const std::string error =
+        options.input + ": not enough memory" +
+        (failed ? " (an allocation of " + ByteSizeText(failed) + " failed)" : std::string());
     finish(&error);
     throw Failure(error);
   } catch (const std::exception& e) {

@@ -16,6 +16,7 @@
 #include "app/focus_record.h"
 #include "app/module_passes.h"
 #include "app/render_input.h"
+#include "app/review_io.h"
 #include "app/shot_runner.h"
 #include "exr_test_files.h"
 #include "host/scene.h"
@@ -144,6 +145,35 @@ TEST(MemoryBudget, RenderRefusesInputPastTheLimitBeforeReadingIt) {
       << wide.err;
   EXPECT_EQ(render({"--memory-limit", "4GB"}).exitCode, EXIT_USAGE);
   EXPECT_EQ(render({"--max-side", "0x100"}).exitCode, EXIT_USAGE);
+}
+
+TEST(MemoryBudget, ReviewImagesAreMeasuredFromTheirHeaders) {
+  ScratchDirectory dir;
+  FramePlanes frame;
+  frame.width = 9;
+  frame.height = 7;
+  frame.colour.assign(3, Plane(frame.PixelCount(), 0.25f));
+  WriteReviewImage(frame, dir / "in.tif", ReviewFormat::Tiff, 16);
+  frame.colour.resize(1);
+  WriteReviewImage(frame, dir / "depth.png", ReviewFormat::Png, 8);
+  const ImageSize size = ReadReviewImageSize(dir / "in.tif");
+  EXPECT_EQ(size.width, 9);
+  EXPECT_EQ(size.height, 7);
+  InputOptions options;
+  options.depthFile = dir / "depth.png";
+  const RenderNeed need = InputNeed(dir / "in.tif", options);
+  EXPECT_EQ(need.pixels, 63u);
+  EXPECT_EQ(need.channels, 5u);  // colour, alpha and the depth map
+  EXPECT_EQ(need.fileBytes, 2 * 63 * REVIEW_BYTES_PER_PIXEL);
+  options.limits.maxSide = 8;
+  try {
+    InputNeed(dir / "in.tif", options);
+    FAIL() << "accepted a side of 9";
+  } catch (const CommandError& e) {
+    EXPECT_EQ(std::string(e.what()), dir / "in.tif" +
+                                         ": an image of 9 x 7 pixels is not supported (1 to 8 per "
+                                         "side, --max-side)");
+  }
 }
 
 TEST(MemoryBudget, EstimateBoundsWhatARenderAllocates) {
