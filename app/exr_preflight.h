@@ -1,4 +1,5 @@
-// exr_preflight.h: an OpenEXR file checked before the C++ reader sees it.
+// exr_preflight.h: an OpenEXR file checked before any pixel memory is
+// allocated for it and before OpenEXR's C++ library opens it.
 //
 // OpenEXR's C++ reader sizes its buffers from header fields and fills
 // whatever a chunk does not deliver from its own, uninitialised buffers: a
