@@ -55,7 +55,7 @@ class Decoder {
  private:
   exr_const_context_t file;
   int part;
-  exr_decode_pipeline_t pipeline = EXR_DECODE_PIPELINE_INITIALIZER;
+  exr_decode_pipeline_t pipeline{};  // empty, as the library's initializer makes it
   bool started = false;
 };
 
