@@ -45,7 +45,12 @@ CoreExrFile::CoreExrFile(const std::string& path, uint64_t fileBytes)
   init.flags = EXR_CONTEXT_FLAG_DISABLE_CHUNK_RECONSTRUCTION;
   init.max_tile_width = static_cast<int>(EXR_TILE_SIDE_MAX);
   init.max_tile_height = static_cast<int>(EXR_TILE_SIDE_MAX);
-  if (exr_start_read(&context, path.c_str(), &init) != EXR_ERR_SUCCESS) {
+  // The library may report a damaged header (an attribute larger than the
+  // file, say) through the handler and still return success: either way the
+  // file is refused.
+  const exr_result_t started = exr_start_read(&context, path.c_str(), &init);
+  if (started != EXR_ERR_SUCCESS || !firstError.empty()) {
+    if (started == EXR_ERR_SUCCESS) exr_finish(&context);
     context = nullptr;
     throw FileError(path, "not a readable OpenEXR file (" + CoreExrFile::LastMessage() + ")");
   }
