@@ -240,11 +240,14 @@ std::string ReadSettingsText(const std::string& path) {
     throw FileError(path, std::string("cannot read (") + std::strerror(errno) + ")");
   }
   if (!S_ISREG(status.st_mode)) throw UsageError(path + ": not a regular file");
-  // Read one byte past the cap, so that a file that grows meanwhile is
-  // still caught without reading it whole.
-  std::string text(SETTINGS_FILE_MAX + 1, '\0');
+  // Read at most one byte past the cap, so that a file that grows meanwhile
+  // is still caught without reading it whole. The buffer starts at the size
+  // the file says it has and grows only while more comes.
+  std::string text(static_cast<size_t>(std::clamp<off_t>(status.st_size, 0, SETTINGS_FILE_MAX)) + 1,
+                   '\0');
   size_t size = 0;
-  while (size < text.size()) {
+  while (size <= SETTINGS_FILE_MAX) {
+    if (size == text.size()) text.resize(std::min(2 * text.size(), SETTINGS_FILE_MAX + 1));
     const ssize_t got = read(fd, text.data() + size, text.size() - size);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw FileError(path, std::string("cannot read (") + std::strerror(errno) + ")");
