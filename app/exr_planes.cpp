@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "app/errors.h"
+#include "app/interrupt.h"
 
 namespace kestrion {
 
@@ -34,6 +35,7 @@ void ForEachPixel(const ExrPart& colour, const ExrPart& part, Visit visit) {
   const size_t sourceWidth = static_cast<size_t>(part.Width());
   size_t i = 0;
   for (int y = window.min.y; y <= window.max.y; ++y) {
+    ThrowIfInterrupted();
     const bool rowHeld = y >= source.min.y && y <= source.max.y;
     const size_t rowStart = rowHeld ? static_cast<size_t>(y - source.min.y) * sourceWidth : 0;
     for (int x = window.min.x; x <= window.max.x; ++x, ++i) {

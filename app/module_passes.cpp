@@ -10,6 +10,7 @@
 #include "app/errors.h"
 #include "app/filter_runner.h"
 #include "app/image.h"
+#include "app/interrupt.h"
 #include "host/scene.h"
 
 namespace kestrion {
@@ -43,6 +44,7 @@ BandedChannel SplitIntoBands(const float* values, const float* factor, size_t co
   channel.code.resize(count);
   channel.steps.resize(count);
   for (size_t i = 0; i < count; ++i) {
+    PollInterrupt(i);
     float value = values[i];
     // Colour under alpha 0 (or an unusable alpha) is meaningless, whatever
     // it holds.
@@ -225,6 +227,7 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
         step[s] = static_cast<float>((cb.code & NEGATIVE ? -top : top) / CHANNEL_MAX);
       }
       for (size_t i = 0; i < count; ++i) {
+        PollInterrupt(i);
         uint16_t value[SLOTS] = {0, 0, 0};
         for (size_t s = 0; s < used; ++s) value[s] = code[s][i] == want[s] ? steps[s][i] : 0;
         pixels[i] = {value[0], value[1], value[2], CHANNEL_MAX};
@@ -236,6 +239,7 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
           },
           animation.frame);
       for (size_t i = 0; i < count; ++i) {
+        PollInterrupt(i);
         const uint16_t mean[SLOTS] = {pixels[i].r, pixels[i].g, pixels[i].b};
         for (size_t s = 0; s < used; ++s) {
           if (mean[s]) sum[s][i] += static_cast<float>(mean[s]) * step[s];
@@ -257,7 +261,10 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
   if (straight) {
     const Plane& alpha = *result.alpha;
     for (Plane& plane : sums) {
-      for (size_t i = 0; i < count; ++i) plane[i] = alpha[i] > 0.0f ? plane[i] / alpha[i] : 0.0f;
+      for (size_t i = 0; i < count; ++i) {
+        PollInterrupt(i);
+        plane[i] = alpha[i] > 0.0f ? plane[i] / alpha[i] : 0.0f;
+      }
     }
   }
   result.colour = std::move(sums);

@@ -7,6 +7,7 @@
 #include "app/errors.h"
 #include "app/exr_planes.h"
 #include "app/file_names.h"
+#include "app/interrupt.h"
 #include "app/review_io.h"
 
 namespace kestrion {
@@ -49,7 +50,10 @@ Plane ExrDepthFile(const std::string& path, const RoleOptions& roles, const Fram
   }
   const ExrChannel& channel = *part.Find(found->name);
   Plane depth(frame.PixelCount());
-  for (size_t i = 0; i < depth.size(); ++i) depth[i] = channel.Value(i);
+  for (size_t i = 0; i < depth.size(); ++i) {
+    PollInterrupt(i);
+    depth[i] = channel.Value(i);
+  }
   return depth;
 }
 
