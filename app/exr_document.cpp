@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "app/errors.h"
+#include "app/exr_output_stream.h"
 #include "app/interrupt.h"
 
 namespace kestrion {
@@ -110,20 +111,54 @@ void* SampleData(ExrChannel::Samples& samples) {
   return std::visit([](auto& values) -> void* { return values.data(); }, samples);
 }
 
+// Rows read or written between two looks at the interrupt flag: a
+// multiple of every compression's block height, so no block is decoded
+// twice.
+constexpr int READ_BLOCK_ROWS = 64;
+// Samples zeroed between two looks at the flag: zeroing a large part's
+// channels takes seconds.
+constexpr size_t ZEROED_SAMPLES_STEP = size_t{1} << 22;
+
 ExrChannel::Samples MakeSamples(Imf::PixelType type, size_t count) {
-  switch (type) {
-    case Imf::UINT:
-      return std::vector<uint32_t>(count);
-    case Imf::HALF:
-      return std::vector<half>(count);
-    default:
-      return std::vector<float>(count);
+  ExrChannel::Samples samples;
+  if (type == Imf::UINT) {
+    samples = std::vector<uint32_t>();
+  } else if (type == Imf::HALF) {
+    samples = std::vector<half>();
+  } else {
+    samples = std::vector<float>();
   }
+  std::visit(
+      [count](auto& values) {
+        values.reserve(count);
+        while (values.size() < count) {
+          ThrowIfInterrupted();
+          values.resize(std::min(count, values.size() + ZEROED_SAMPLES_STEP));
+        }
+      },
+      samples);
+  return samples;
 }
 
-// Rows read between two looks at the interrupt flag: a multiple of every
-// compression's block height, so no block is decoded twice.
-constexpr int READ_BLOCK_ROWS = 64;
+// Calls `step(x0, x1, y)` for runs of tiles of one row, each about as many
+// pixels as READ_BLOCK_ROWS rows of the part, looking at the interrupt flag
+// before each; the tile rows top down, or bottom up as a file whose line
+// order is decreasing stores them.
+template <typename Step>
+void ForEachTileRun(int tilesX, int tilesY, const Imf::TileDescription& tile, int32_t width,
+                    bool bottomUp, Step step) {
+  const uint64_t tilePixels = static_cast<uint64_t>(tile.xSize) * tile.ySize;
+  const uint64_t budget = static_cast<uint64_t>(READ_BLOCK_ROWS) * static_cast<uint64_t>(width);
+  const int run = static_cast<int>(std::clamp<uint64_t>(budget / std::max<uint64_t>(tilePixels, 1),
+                                                        1, static_cast<uint64_t>(tilesX)));
+  for (int row = 0; row < tilesY; ++row) {
+    const int y = bottomUp ? tilesY - 1 - row : row;
+    for (int x = 0; x < tilesX; x += run) {
+      ThrowIfInterrupted();
+      step(x, std::min(tilesX, x + run) - 1, y);
+    }
+  }
+}
 
 ExrPart ReadPart(Imf::MultiPartInputFile& file, int index) {
   ExrPart part{file.header(index), {}};
@@ -141,12 +176,11 @@ ExrPart ReadPart(Imf::MultiPartInputFile& file, int index) {
   if (IsTiled(part.header)) {
     Imf::TiledInputPart input(file, index);
     input.setFrameBuffer(frame);
-    // A row of tiles, then a scanline block at a time: a signal ends a long
-    // read between them instead of after the whole file.
-    for (int row = 0; row < input.numYTiles(); ++row) {
-      ThrowIfInterrupted();
-      input.readTiles(0, input.numXTiles() - 1, row, row);
-    }
+    // A run of tiles, or a block of scanlines, at a time: a signal ends a
+    // long read between them instead of after the whole file.
+    ForEachTileRun(input.numXTiles(), input.numYTiles(), part.header.tileDescription(),
+                   part.Width(), false,
+                   [&input](int x0, int x1, int y) { input.readTiles(x0, x1, y, y); });
   } else {
     Imf::InputPart input(file, index);
     input.setFrameBuffer(frame);
@@ -164,14 +198,20 @@ void WritePart(Imf::MultiPartOutputFile& file, int index, const ExrPart& part) {
     frame.insert(channel.name,
                  Imf::Slice::Make(channel.Type(), channel.Bytes(), part.DataWindow()));
   }
+  // In steps as the reading goes, so that a signal ends a long write too.
   if (IsTiled(part.header)) {
     Imf::TiledOutputPart output(file, index);
     output.setFrameBuffer(frame);
-    output.writeTiles(0, output.numXTiles() - 1, 0, output.numYTiles() - 1);
+    ForEachTileRun(output.numXTiles(), output.numYTiles(), part.header.tileDescription(),
+                   part.Width(), part.header.lineOrder() == Imf::DECREASING_Y,
+                   [&output](int x0, int x1, int y) { output.writeTiles(x0, x1, y, y); });
   } else {
     Imf::OutputPart output(file, index);
     output.setFrameBuffer(frame);
-    output.writePixels(part.Height());
+    for (int32_t rows = 0; rows < part.Height(); rows += READ_BLOCK_ROWS) {
+      ThrowIfInterrupted();
+      output.writePixels(std::min(READ_BLOCK_ROWS, part.Height() - rows));
+    }
   }
 }
 
@@ -292,13 +332,19 @@ void WriteExrDocument(const ExrDocument& document, const std::string& path,
       headers.push_back(part.header);
       if (compression) headers.back().compression() = *compression;
     }
-    Imf::MultiPartOutputFile file(path.c_str(), headers.data(), static_cast<int>(headers.size()),
-                                  false, PoolThreads());
-    for (size_t i = 0; i < document.parts.size(); ++i) {
-      WritePart(file, static_cast<int>(i), document.parts[i]);
+    ExrOutputStream output(path);
+    {
+      Imf::MultiPartOutputFile file(output.Stream(), headers.data(),
+                                    static_cast<int>(headers.size()), false, PoolThreads());
+      for (size_t i = 0; i < document.parts.size(); ++i) {
+        WritePart(file, static_cast<int>(i), document.parts[i]);
+      }
     }
+    output.Close();
   } catch (const std::bad_alloc&) {
     throw FileError(path, "not enough memory to write it");
+  } catch (const CommandError&) {
+    throw;
   } catch (const std::exception& e) {
     throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");
   }

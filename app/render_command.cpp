@@ -31,6 +31,7 @@
 #include "app/png_io.h"
 #include "app/render_input.h"
 #include "app/render_output.h"
+#include "app/report_stream.h"
 #include "app/run_progress.h"
 #include "app/settings.h"
 
@@ -134,6 +135,7 @@ float ObjectDepth(int32_t id, FocusStatistic statistic, const RenderInput& input
   }
   std::vector<double> depths;
   for (size_t i = 0; i < z.size(); ++i) {
+    PollInterrupt(i);
     if ((*ids)[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
   }
   if (depths.empty()) {
@@ -262,6 +264,7 @@ int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   // it: distances, whatever the input's encoding was.
   result.depth = Plane(z.size());
   for (size_t i = 0; i < z.size(); ++i) {
+    PollInterrupt(i);
     (*result.depth)[i] = z[i] > Z_BACKGROUND ? -z[i] : std::numeric_limits<float>::infinity();
   }
   progress.Writing(options.output);
@@ -293,6 +296,8 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   report.output = options.output;
   report.frame = static_cast<int32_t>(std::clamp<int64_t>(options.frame, INT32_MIN, INT32_MAX));
   const auto start = std::chrono::steady_clock::now();
+  // Once the output is committed, stdout failing is no failure of the run.
+  ReportStream lines(out);
   const auto finish = [&](const std::string* error) {
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -301,10 +306,7 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
       report.error = *error;
     }
     if (options.focusReport) std::fprintf(stderr, "kestrion: %s\n", report.FocusLine().c_str());
-    if (json) {
-      std::fprintf(out, "%s\n", report.Json().c_str());
-      std::fflush(out);
-    }
+    if (json) lines.Line(report.Json());
   };
   int32_t passes = 0;
   try {
@@ -324,9 +326,11 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   }
   finish(nullptr);
   if (!json) {
-    std::fprintf(out, "wrote %s (focus depth %g, range %g, size %g, source %s, %d passes)\n",
-                 options.output.c_str(), *report.focusDepth, *report.range, *report.size,
-                 report.source->c_str(), passes);
+    char summary[160];
+    std::snprintf(summary, sizeof summary,
+                  " (focus depth %g, range %g, size %g, source %s, %d passes)", *report.focusDepth,
+                  *report.range, *report.size, report.source->c_str(), passes);
+    lines.Line("wrote " + options.output + summary);
   }
 }
 
