@@ -47,7 +47,11 @@ class OutputFileNaming : public testing::TestWithParam<OutputFile::Naming> {
 
 INSTANTIATE_TEST_SUITE_P(Both, OutputFileNaming,
                          testing::Values(OutputFile::Naming::UnnamedFirst,
-                                         OutputFile::Naming::HiddenName));
+                                         OutputFile::Naming::HiddenName),
+                         [](const testing::TestParamInfo<OutputFile::Naming>& info) {
+                           return info.param == OutputFile::Naming::HiddenName ? "HiddenName"
+                                                                               : "Unnamed";
+                         });
 
 TEST_P(OutputFileNaming, TargetChangesOnlyOnCommit) {
   ScratchDirectory dir;
