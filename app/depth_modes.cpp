@@ -76,7 +76,7 @@ float StoredDepthToZ(float stored, const DepthOptions& options) {
 }
 
 std::vector<float> RendererZ(const Plane& depth, const DepthOptions& options) {
-  std::vector<float> z(depth.size());
+  std::vector<float> z = FilledInterruptibly<float>(depth.size());
   for (size_t i = 0; i < depth.size(); ++i) {
     PollInterrupt(i);
     z[i] = StoredDepthToZ(depth[i], options);

@@ -115,10 +115,6 @@ void* SampleData(ExrChannel::Samples& samples) {
 // multiple of every compression's block height, so no block is decoded
 // twice.
 constexpr int READ_BLOCK_ROWS = 64;
-// Samples zeroed between two looks at the flag: zeroing a large part's
-// channels takes seconds.
-constexpr size_t ZEROED_SAMPLES_STEP = size_t{1} << 22;
-
 ExrChannel::Samples MakeSamples(Imf::PixelType type, size_t count) {
   ExrChannel::Samples samples;
   if (type == Imf::UINT) {
@@ -128,15 +124,7 @@ ExrChannel::Samples MakeSamples(Imf::PixelType type, size_t count) {
   } else {
     samples = std::vector<float>();
   }
-  std::visit(
-      [count](auto& values) {
-        values.reserve(count);
-        while (values.size() < count) {
-          ThrowIfInterrupted();
-          values.resize(std::min(count, values.size() + ZEROED_SAMPLES_STEP));
-        }
-      },
-      samples);
+  std::visit([count](auto& values) { ResizeInterruptibly(values, count); }, samples);
   return samples;
 }
 

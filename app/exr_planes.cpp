@@ -51,7 +51,8 @@ Plane FloatPlane(const ExrDocument& document, const ChannelRoles& roles, const C
                  float outside) {
   const ExrPart& colour = document.parts[roles.colourPart];
   const ExrChannel& channel = ChannelOf(document, ref);
-  Plane plane(static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()), outside);
+  Plane plane = FilledInterruptibly(
+      static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()), outside);
   std::visit(
       [&](const auto& samples) {
         ForEachPixel(colour, document.parts[ref.part],
@@ -69,8 +70,8 @@ std::vector<Id> IdPlane(const ExrDocument& document, const ChannelRoles& roles,
   const ExrPart& colour = document.parts[roles.colourPart];
   const ExrChannel& channel = ChannelOf(document, ref);
   constexpr double max = std::numeric_limits<Id>::max();
-  std::vector<Id> ids(static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()),
-                      0);
+  std::vector<Id> ids = FilledInterruptibly<Id>(static_cast<size_t>(colour.Width()) *
+                                                static_cast<size_t>(colour.Height()));
   ForEachPixel(colour, document.parts[ref.part],
                [&](size_t i, int x, int y, std::optional<size_t> source) {
                  if (!source) return;

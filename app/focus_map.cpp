@@ -19,7 +19,7 @@ std::vector<int32_t> FocusRadii(const FramePlanes& frame, const std::vector<floa
   const size_t count = frame.PixelCount();
   const int32_t extent = std::max(frame.width, frame.height);
   const RadiusRule rule(settings.focalDepth, settings.range, settings.size, extent);
-  std::vector<int32_t> radii(count, 0);
+  std::vector<int32_t> radii = FilledInterruptibly<int32_t>(count);
   const SourceSelection& source = settings.source;
   for (size_t i = 0; i < count; ++i) {
     PollInterrupt(i);

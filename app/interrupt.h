@@ -12,7 +12,9 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 namespace kestrion {
 
@@ -50,6 +52,26 @@ inline constexpr size_t INTERRUPT_STRIDE = size_t{1} << 18;
 // ThrowIfInterrupted at every INTERRUPT_STRIDE-th index of a loop.
 inline void PollInterrupt(size_t index) {
   if ((index & (INTERRUPT_STRIDE - 1)) == 0) ThrowIfInterrupted();
+}
+
+// `values` grown to `count` elements of `value`, a slice at a time with a
+// look at the record between slices: the first touch of a large frame's
+// planes (the kernel handing out their pages) takes a good part of a
+// second.
+template <typename T>
+void ResizeInterruptibly(std::vector<T>& values, size_t count, const T& value = T()) {
+  values.reserve(count);
+  while (values.size() < count) {
+    ThrowIfInterrupted();
+    values.resize(std::min(count, values.size() + 16 * INTERRUPT_STRIDE), value);
+  }
+}
+
+template <typename T>
+std::vector<T> FilledInterruptibly(size_t count, const T& value = T()) {
+  std::vector<T> values;
+  ResizeInterruptibly(values, count, value);
+  return values;
 }
 
 }  // namespace kestrion

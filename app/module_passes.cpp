@@ -41,8 +41,8 @@ BandedChannel SplitIntoBands(const float* values, const float* factor, size_t co
   std::array<double, BAND_COUNT> perUnit{};
   for (int32_t band = 0; band < BAND_COUNT; ++band) perUnit[band] = CHANNEL_MAX / BandTop(band);
   BandedChannel channel;
-  channel.code.resize(count);
-  channel.steps.resize(count);
+  ResizeInterruptibly(channel.code, count);
+  ResizeInterruptibly(channel.steps, count);
   for (size_t i = 0; i < count; ++i) {
     PollInterrupt(i);
     float value = values[i];
@@ -205,7 +205,8 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
   result.passes = passes;
   result.channelBands = static_cast<int32_t>(channelBands.size());
 
-  std::vector<Plane> sums(banded.size(), Plane(count, 0.0f));
+  std::vector<Plane> sums(banded.size());
+  for (Plane& sum : sums) ResizeInterruptibly(sum, count);
   BMM_Color_64* pixels = image.Storage().Pixels();
   try {
     for (int32_t pass = 0; pass < passes; ++pass) {

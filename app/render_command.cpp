@@ -262,7 +262,7 @@ int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   result.alpha = std::move(filtered.alpha);
   // For a new OpenEXR file (PNG or TIFF input), depth as OpenEXR's Z holds
   // it: distances, whatever the input's encoding was.
-  result.depth = Plane(z.size());
+  result.depth = FilledInterruptibly<float>(z.size());
   for (size_t i = 0; i < z.size(); ++i) {
     PollInterrupt(i);
     (*result.depth)[i] = z[i] > Z_BACKGROUND ? -z[i] : std::numeric_limits<float>::infinity();

@@ -64,7 +64,7 @@ Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path) 
   samples.height = frame.height;
   samples.channels = alpha ? 4 : 3;
   samples.bits = bits;
-  samples.data.resize(count * samples.channels);
+  ResizeInterruptibly(samples.data, count * samples.channels);
   const uint32_t max = samples.Max();
   for (size_t i = 0; i < count; ++i) {
     PollInterrupt(i);
@@ -89,10 +89,11 @@ FramePlanes Decode(const Samples& samples) {
   frame.width = samples.width;
   frame.height = samples.height;
   const size_t count = frame.PixelCount();
-  frame.colour.assign(3, Plane(count));
+  frame.colour.resize(3);
+  for (Plane& plane : frame.colour) ResizeInterruptibly(plane, count);
   frame.colourNames = {"R", "G", "B"};
   frame.alphaMode = AlphaMode::Straight;
-  if (samples.HasAlpha()) frame.alpha = Plane(count);
+  if (samples.HasAlpha()) frame.alpha = FilledInterruptibly<float>(count);
   // Every sample value decoded once.
   std::vector<float> linear(samples.Max() + 1);
   for (size_t v = 0; v < linear.size(); ++v) {
@@ -126,7 +127,7 @@ bool GuardedPng(png_structp png, Body&& body) {
 // PNG rows: 8-bit samples as bytes, 16-bit ones big-endian.
 std::vector<png_byte> PngBytes(const Samples& samples) {
   const size_t bytes = samples.bits / 8;
-  std::vector<png_byte> out(samples.data.size() * bytes);
+  std::vector<png_byte> out = FilledInterruptibly<png_byte>(samples.data.size() * bytes);
   for (size_t i = 0; i < samples.data.size(); ++i) {
     PollInterrupt(i);
     const uint16_t value = samples.data[i];
@@ -209,7 +210,7 @@ Samples ReadPngSamples(std::FILE* file, const std::string& path) {
   ThrowIfInterrupted();
   if (!ok) throw FileError(path, std::string("cannot read PNG (") + state.message + ")");
   const size_t values = static_cast<size_t>(samples.width) * samples.height * samples.channels;
-  samples.data.resize(values);
+  ResizeInterruptibly(samples.data, values);
   for (size_t i = 0; i < values; ++i) {
     PollInterrupt(i);
     samples.data[i] =
@@ -316,7 +317,7 @@ Samples ReadTiffSamples(const std::string& path) {
   samples.channels = channels;
   samples.bits = bits;
   const size_t rowValues = static_cast<size_t>(width) * channels;
-  samples.data.resize(rowValues * height);
+  ResizeInterruptibly(samples.data, rowValues * height);
   std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(t)));
   if (row.size() < rowValues * (bits / 8)) throw FileError(path, "unsupported TIFF layout");
   for (uint32_t y = 0; y < height; ++y) {
