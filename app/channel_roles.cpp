@@ -102,7 +102,7 @@ Candidate FindColour(const ExrDocument& document, const RoleOptions& options) {
   std::vector<int> parts;
   if (options.part) {
     const auto part = PartNamed(document, *options.part);
-    if (!part) throw Usage(document, "no part \"" + *options.part + "\" (--part)");
+    if (!part) throw Usage(document, "no part " + QuotedValue(*options.part) + " (--part)");
     parts.push_back(*part);
   } else {
     for (int i = 0; i < static_cast<int>(document.parts.size()); ++i) parts.push_back(i);
@@ -115,10 +115,11 @@ Candidate FindColour(const ExrDocument& document, const RoleOptions& options) {
       if (HasColour(document.parts[part], layer)) found.push_back({part, layer});
     }
     if (found.empty()) {
-      throw Usage(document, "no layer \"" + LayerLabel(layer) + "\" with R, G and B (--layer)");
+      throw Usage(document,
+                  "no layer " + QuotedValue(LayerLabel(layer)) + " with R, G and B (--layer)");
     }
     if (found.size() > 1) {
-      throw Usage(document, "layer \"" + LayerLabel(layer) + "\" is in several parts (" +
+      throw Usage(document, "layer " + QuotedValue(LayerLabel(layer)) + " is in several parts (" +
                                 CandidateList(document, found) + "); choose one with --part");
     }
     return found.front();
@@ -309,17 +310,19 @@ void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, Cha
       const auto layers = LayersOf(document.parts[p]);
       if (std::find(layers.begin(), layers.end(), layer) != layers.end()) found.push_back(p);
     }
-    if (found.empty()) throw Usage(document, "no layer \"" + text + "\" (--layers)");
+    if (found.empty()) throw Usage(document, "no layer " + QuotedValue(text) + " (--layers)");
     if (found.size() > 1 && found.front() != roles.colourPart) {
-      throw Usage(document, "layer \"" + text + "\" is in several parts; write PART:" +
+      throw Usage(document, "layer " + QuotedValue(text) + " is in several parts; write PART:" +
                                 LayerLabel(layer) + " (--layers)");
     }
     const int p = found.front();
     if (p == roles.colourPart && layer == roles.colourLayer) {
-      throw Usage(document, "layer \"" + text + "\" is the colour layer already (--layers)");
+      throw Usage(document,
+                  "layer " + QuotedValue(text) + " is the colour layer already (--layers)");
     }
     if (document.parts[p].DataWindow() != window) {
-      throw Usage(document, "layer \"" + text + "\" lies in a part whose data window differs " +
+      throw Usage(document, "layer " + QuotedValue(text) +
+                                " lies in a part whose data window differs " +
                                 "from the colour's (--layers)");
     }
     std::vector<std::string> names;

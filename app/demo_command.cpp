@@ -36,7 +36,8 @@ FocusSettings DemoSettings(const DemoOptions& options) {
   // An empty name goes to the filter as it is: the filter itself reports
   // that no focal object is set.
   if (!settings.focalName.empty() && !FindDemoShape(settings.focalName)) {
-    throw UsageError("focus \"" + settings.focalName + "\": the demo scene has " + ShapeNames());
+    throw UsageError("focus " + QuotedValue(settings.focalName) + ": the demo scene has " +
+                     ShapeNames());
   }
   settings.source = ParseSource(options.source);
   settings.range = options.range.value_or(DEMO_RANGE);

@@ -30,8 +30,8 @@ DepthMode ParseDepthMode(const std::string& text) {
   if (text == "camera") return DepthMode::Camera;
   if (text == "inverse") return DepthMode::Inverse;
   if (text == "normalised" || text == "normalized") return DepthMode::Normalised;
-  throw UsageError("--depth-mode: unknown depth mode '" + text.substr(0, 80) +
-                   "' (use distance, camera, inverse or normalised)");
+  throw UsageError("--depth-mode: unknown depth mode " + QuotedValue(text) +
+                   " (use distance, camera, inverse or normalised)");
 }
 
 std::string DepthModeText(DepthMode mode) {

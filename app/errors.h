@@ -3,8 +3,10 @@
 // kind of failure it was.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace kestrion {
 
@@ -36,5 +38,24 @@ inline CommandError FileError(const std::string& path, const std::string& what) 
   return CommandError(EXIT_FAILED, path + ": " + what);
 }
 inline CommandError Aborted() { return CommandError(EXIT_ABORTED, "aborted"); }
+
+// Messages quote what the user wrote, which may be huge, hold control
+// characters or bytes that are not UTF-8. A shown value is at most
+// QUOTED_VALUE_MAX characters (a longer one is cut between characters and
+// ends in "..."), with control characters escaped as C does (\n, \t,
+// \x1b) and bytes that are not well-formed UTF-8 as \xNN. QuotedValue adds
+// single quotes around it.
+constexpr size_t QUOTED_VALUE_MAX = 80;
+std::string ShownValue(std::string_view value);
+std::string QuotedValue(std::string_view value);
+
+// The lines of `message` as printed: control characters other than the
+// line breaks and bytes that are not UTF-8 escaped as in a shown value, and the first line (what is
+// wrong) cut in its middle to at most `firstLineMax` characters, so that the option or file it
+// starts with and what is wrong at its end both stay. The lines after it
+// (what a file holds) are kept whole. Every message goes through this on
+// its way out.
+constexpr size_t FIRST_LINE_MAX = 1000;
+std::string PrintableMessage(std::string_view message, size_t firstLineMax = FIRST_LINE_MAX);
 
 }  // namespace kestrion

@@ -1,7 +1,9 @@
 #include "app/exr_planes.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <variant>
 
@@ -64,6 +66,11 @@ Plane FloatPlane(const ExrDocument& document, const ChannelRoles& roles, const C
   return plane;
 }
 
+// An ID channel's values as IDs. A value that is not a whole number in
+// range is refused, not rounded or clamped: another ID would blur or spare
+// the wrong pixels without a word. The error names the first such pixel (in
+// rows from the top) and how many more there are, which tells a stray
+// pixel from a channel that holds no IDs at all (a filtered pass, say).
 template <typename Id>
 std::vector<Id> IdPlane(const ExrDocument& document, const ChannelRoles& roles,
                         const ChannelRef& ref) {
@@ -72,22 +79,37 @@ std::vector<Id> IdPlane(const ExrDocument& document, const ChannelRoles& roles,
   constexpr double max = std::numeric_limits<Id>::max();
   std::vector<Id> ids = FilledInterruptibly<Id>(static_cast<size_t>(colour.Width()) *
                                                 static_cast<size_t>(colour.Height()));
+  struct Bad {
+    double value;
+    int x;
+    int y;
+  };
+  std::optional<Bad> first;
+  size_t badCount = 0;
   ForEachPixel(colour, document.parts[ref.part],
                [&](size_t i, int x, int y, std::optional<size_t> source) {
                  if (!source) return;
                  const double value = channel.ExactValue(*source);
-                 if (!(value >= 0.0 && value <= max && value == std::floor(value))) {
-                   char text[64];
-                   std::snprintf(text, sizeof text, "%.9g", value);
-                   throw FileError(document.path, "channel " + RefName(document, roles, ref) +
-                                                      " holds " + text + " at pixel (" +
-                                                      std::to_string(x) + ", " + std::to_string(y) +
-                                                      "), not an ID (a whole number 0 to " +
-                                                      std::to_string(static_cast<uint64_t>(max)) +
-                                                      "); name another with the ID channel option");
+                 if (value >= 0.0 && value <= max && value == std::floor(value)) {
+                   ids[i] = static_cast<Id>(value);
+                 } else if (badCount++ == 0) {
+                   first = Bad{value, x, y};
                  }
-                 ids[i] = static_cast<Id>(value);
                });
+  if (first) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9g", first->value);
+    const size_t others = badCount - 1;
+    const std::string more = others == 0 ? ""
+                                         : " (and " + std::to_string(others) + " more pixel" +
+                                               (others == 1 ? "" : "s") + ")";
+    throw FileError(document.path, "channel " + RefName(document, roles, ref) + " holds " + text +
+                                       " at pixel (" + std::to_string(first->x) + ", " +
+                                       std::to_string(first->y) + ")" + more +
+                                       ", not an ID (a whole number 0 to " +
+                                       std::to_string(static_cast<uint64_t>(max)) +
+                                       "); name another with the ID channel option");
+  }
   return ids;
 }
 

@@ -192,7 +192,7 @@ void RunInspect(const InspectOptions& options, std::FILE* out) {
   std::optional<FocusPixel> pixel;
   int fileX = 0, fileY = 0;
   if (options.pixel) {
-    pixel = ParseFocusPixel(*options.pixel);
+    pixel = ParseFocusPixel(*options.pixel, "--pixel");
     const ExrPart& first = document.parts.front();
     const Imath::Box2i& display = first.header.displayWindow();
     const int width = display.max.x - display.min.x + 1;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/errors.h"
+#include "app/numbers.h"
 
 namespace kestrion {
 
@@ -14,9 +15,15 @@ constexpr const char* WHOLE = "whole";
 constexpr const char* MATERIAL = "material";
 constexpr const char* OBJECT = "object";
 
+// The shortest text that reads back as `value`, without an exponent where
+// the number is of a size people write out (100000, not 1e+05).
 std::string Number(float value) {
-  char text[32];
-  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  char text[64];
+  const float magnitude = std::fabs(value);
+  const bool plain = magnitude == 0.0f || (magnitude >= 1e-4f && magnitude < 1e9f);
+  const auto end =
+      plain ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed).ptr
+            : std::to_chars(text, text + sizeof text, value).ptr;
   return std::string(text, end);
 }
 
@@ -28,15 +35,12 @@ void CheckWithin(float value, float min, float max, const char* what) {
 }
 
 int32_t ParseId(const std::string& text, int32_t max, const std::string& whole) {
-  int32_t id = -1;
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
-  const auto [end, error] = std::from_chars(first, last, id);
-  if (text.empty() || error != std::errc() || end != last || id < 0 || id > max) {
-    throw UsageError("source \"" + whole + "\": the ID must be a whole number from 0 to " +
-                     std::to_string(max));
+  const Parsed<int32_t> id = ParseInteger<int32_t>(text, 0, max);
+  if (!id.value) {
+    throw UsageError("source " + QuotedValue(whole) + ": the ID " + QuotedValue(text) + " " +
+                     id.reason);
   }
-  return id;
+  return *id.value;
 }
 
 }  // namespace
@@ -51,7 +55,7 @@ SourceSelection ParseSource(const std::string& text) {
   if (colon != std::string::npos && kind == OBJECT) {
     return {SOURCE_OBJECT_CHANNEL, ParseId(text.substr(colon + 1), OBJECT_ID_MAX, text)};
   }
-  throw UsageError("source \"" + text + "\": use whole, material:ID or object:ID");
+  throw UsageError("source " + QuotedValue(text) + ": use whole, material:ID or object:ID");
 }
 
 std::string SourceText(const SourceSelection& source) {

@@ -1,13 +1,14 @@
 #include "app/frame_pattern.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <set>
 #include <system_error>
 
 #include "app/errors.h"
+#include "app/numbers.h"
 
 namespace kestrion {
 
@@ -18,12 +19,8 @@ namespace {
 constexpr int64_t FRAME_MAX = 999999999;
 constexpr size_t FRAME_LIST_MAX = 1000000;
 
-std::optional<int64_t> Number(const std::string& text) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
-  return value;
+std::optional<int64_t> Number(std::string_view text) {
+  return ParseInteger<int64_t>(text, 0, std::numeric_limits<int64_t>::max()).value;
 }
 
 struct Marks {
@@ -65,8 +62,8 @@ std::optional<FramePattern> FramePattern::Parse(const std::string& name,
   const std::vector<Marks> marks = FindMarks(name);
   if (marks.empty()) return std::nullopt;
   if (marks.size() > 1) {
-    throw UsageError(option + ": '" + name.substr(0, 200) +
-                     "' holds more than one frame number pattern; give one, e.g. frame.####.exr");
+    throw UsageError(option + ": " + QuotedValue(name) +
+                     " holds more than one frame number pattern; give one, e.g. frame.####.exr");
   }
   FramePattern pattern;
   pattern.text = name;
@@ -118,7 +115,7 @@ std::vector<int64_t> FramePattern::FramesOnDisk() const {
 
 std::vector<int64_t> ParseFrameList(const std::string& text) {
   const auto bad = [&text](const std::string& what) {
-    return UsageError("--frames: '" + text.substr(0, 80) + "' " + what +
+    return UsageError("--frames: " + QuotedValue(text) + " " + what +
                       " (give e.g. 1-240, 1-240x2 or 1,5,10-20)");
   };
   std::set<int64_t> frames;
@@ -154,7 +151,7 @@ std::vector<int64_t> ParseFrameList(const std::string& text) {
 
 Chunk ParseChunk(const std::string& text, const char* taskId, const char* taskMin) {
   const auto bad = [&text](const std::string& what) {
-    return UsageError("--chunk: '" + text.substr(0, 80) + "' " + what);
+    return UsageError("--chunk: " + QuotedValue(text) + " " + what);
   };
   const size_t slash = text.find('/');
   if (slash == std::string::npos) throw bad("is not K/N (e.g. 3/16, or slurm/16 in a job array)");

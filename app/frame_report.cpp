@@ -50,7 +50,7 @@ std::string FrameReport::FocusLine() const {
 bool ParseReportFormat(const std::optional<std::string>& text) {
   if (!text) return false;
   if (*text == "json") return true;
-  throw UsageError("--report: '" + text->substr(0, 80) + "' is not a report format (use json)");
+  throw UsageError("--report: " + QuotedValue(*text) + " is not a report format (use json)");
 }
 
 }  // namespace kestrion

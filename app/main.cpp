@@ -23,12 +23,20 @@
 #include "app/frame_pattern.h"
 #include "app/frame_report.h"
 #include "app/interrupt.h"
+#include "app/numbers.h"
 #include "app/shot_runner.h"
 #include "kestrion/focus_config.h"
 
 namespace {
 
 using namespace kestrion;
+
+// Upper bounds that keep a typo from asking for millions of threads or
+// processes.
+constexpr unsigned THREADS_MAX = 1024;
+constexpr unsigned JOBS_MAX = 1024;
+// The longest line of a command-line error CLI11 words.
+constexpr size_t PARSE_ERROR_MAX = 200;
 
 constexpr const char* MODULE_HELP =
     "Filter module to load (default: $KESTRION_MODULE, else KESTRION.FLT beside kestrion)";
@@ -76,6 +84,51 @@ CLI::Option* AddOptional(CLI::App& command, const std::string& name, std::option
       name, [&target](const T& value) { target = value; }, help);
 }
 
+// Reads a numeric option's text strictly (numbers.h): CLI11's own
+// conversion takes hexadecimal, "010" as octal and surrounding spaces. A
+// bad number fails the parse like any other option error.
+template <typename T>
+T NumberOf(const std::string& text, const std::string& option, T min, T max) {
+  try {
+    if constexpr (std::is_floating_point_v<T>) {
+      return FloatOption<T>(text, option, min, max);
+    } else {
+      return IntegerOption<T>(text, option, min, max);
+    }
+  } catch (const CommandError& e) {
+    throw CLI::ValidationError(e.what());
+  }
+}
+
+template <typename T>
+struct NumberOfTarget {
+  using type = T;
+};
+template <typename T>
+struct NumberOfTarget<std::optional<T>> {
+  using type = T;
+};
+
+// A numeric option into `target`, a number (whose value is the default
+// shown) or an optional one.
+template <typename Target, typename T = typename NumberOfTarget<Target>::type>
+CLI::Option* AddNumber(CLI::App& command, const std::string& name, Target& target,
+                       const std::string& help, T min = std::numeric_limits<T>::lowest(),
+                       T max = std::numeric_limits<T>::max()) {
+  CLI::Option* option = command
+                            .add_option_function<std::string>(
+                                name,
+                                [&target, name, min, max](const std::string& text) {
+                                  target = NumberOf<T>(text, name, min, max);
+                                },
+                                help)
+                            ->type_name(std::is_floating_point_v<T> ? "FLOAT" : "INT");
+  if constexpr (std::is_same_v<Target, T>) {
+    option->default_str(Printed("%g", static_cast<double>(target)));
+  }
+  return option;
+}
+
 // The options that choose an OpenEXR file's channels, as render and
 // inspect share them.
 void AddRoleOptions(CLI::App& command, RoleOptions& roles) {
@@ -96,16 +149,16 @@ void AddDemo(CLI::App& app, DemoOptions& options) {
   demo->add_option("-o,--output", options.output, "Output file (.png or .exr)")
       ->capture_default_str();
   AddOptional(*demo, "--focus", options.focus, "Focal object: " + ShapeChoices());
-  AddOptional(
+  AddNumber(
       *demo, "--range", options.range,
       Printed("Depth distance at which the blur reaches its full size (default %g)", DEMO_RANGE));
-  AddOptional(*demo, "--size", options.size,
-              Printed("Full blur radius in pixels (default %g at ", DEMO_SIZE_AT_WIDTH) +
-                  std::to_string(DEMO_WIDTH) + " wide, scaled with the width)");
+  AddNumber(*demo, "--size", options.size,
+            Printed("Full blur radius in pixels (default %g at ", DEMO_SIZE_AT_WIDTH) +
+                std::to_string(DEMO_WIDTH) + " wide, scaled with the width)");
   demo->add_option("--source", options.source, "Pixels to blur: whole, material:ID or object:ID")
       ->capture_default_str();
-  demo->add_option("--width", options.width, "Frame width")->capture_default_str();
-  demo->add_option("--height", options.height, "Frame height")->capture_default_str();
+  AddNumber(*demo, "--width", options.width, "Frame width", 1, DEMO_SIDE_MAX);
+  AddNumber(*demo, "--height", options.height, "Frame height", 1, DEMO_SIDE_MAX);
   demo->add_option("--original", options.original,
                    "Also write the unfiltered frame here (.png, or .exr with Z and IDs)");
   demo->add_option("--module", options.module, MODULE_HELP);
@@ -127,7 +180,8 @@ void AddShotOptions(CLI::App& render, ShotOptions& shot) {
               "Shot: frames to render, e.g. 1-240, 1-240x2, 1,5,10-20 (default: all on disk)");
   AddOptional(render, "--chunk", shot.chunk,
               "Shot: render only slice K of N of the frames (K/N, or slurm/N)");
-  AddOptional(render, "--jobs", shot.jobs, "Shot: frames rendered at a time (default: cores)");
+  AddNumber(render, "--jobs", shot.jobs, "Shot: frames rendered at a time (default: cores)", 1u,
+            JOBS_MAX);
   render.add_flag("--skip-existing", shot.skipExisting,
                   "Shot: do not render frames whose output exists");
   render.add_option("--report-file", shot.reportFile, "Shot: also write the JSON lines here");
@@ -138,15 +192,14 @@ void AddRender(CLI::App& app, RenderOptions& options) {
       "render", "Filter a render (OpenEXR with depth, or PNG/TIFF with a depth file)");
   render->add_option("INPUT", options.input, "File to filter (.exr, .png, .tif)")->required();
   render->add_option("-o,--output", options.output, "Output file (.exr, .png, .tif)")->required();
-  render
-      ->add_option("--frame", options.frame, "Frame of the shot this file is (keys are read here)")
-      ->capture_default_str();
+  AddNumber(*render, "--frame", options.frame,
+            "Frame of the shot this file is (keys are read here)");
   AddOptional(*render, "--focus-depth", options.focusDepth,
               "Depth of the focal plane, or keys F:D,F:D,...");
   AddOptional(*render, "--focus-pixel", options.focusPixel,
               "X,Y: focus on the depth seen at this pixel; keys F:X,Y;F:X,Y;...");
-  AddOptional(*render, "--focus-object", options.focusObject,
-              "Focus on the depth of this object ID's pixels");
+  AddNumber(*render, "--focus-object", options.focusObject,
+            "Focus on the depth of this object ID's pixels");
   AddOptional(*render, "--focus-statistic", options.focusStatistic,
               "Depth of a focus object: median (default), mean, min or max");
   AddOptional(*render, "--range", options.range,
@@ -177,22 +230,19 @@ void AddRender(CLI::App& app, RenderOptions& options) {
                      "Depth from this file: an OpenEXR channel, or a grey PNG (normalised map)");
   AddOptional(*render, "--depth-mode", options.depthMode,
               "What depth values mean: distance (default), camera, inverse, normalised");
-  AddOptional(*render, "--depth-near", options.depthNear, "Normalised maps: the distance of 0");
-  AddOptional(*render, "--depth-far", options.depthFar, "Normalised maps: the distance of 1");
+  AddNumber(*render, "--depth-near", options.depthNear, "Normalised maps: the distance of 0");
+  AddNumber(*render, "--depth-far", options.depthFar, "Normalised maps: the distance of 1");
   render->add_flag("--depth-invert", options.depthInvert, "Normalised maps: 1 (white) is near");
-  AddOptional(*render, "--background-depth", options.backgroundDepth,
-              "A stored depth value that means no geometry (e.g. 0 or 1e10)");
+  AddNumber(*render, "--background-depth", options.backgroundDepth,
+            "A stored depth value that means no geometry (e.g. 0 or 1e10)");
   AddOptional(*render, "--alpha", options.alpha,
               "premultiplied (OpenEXR default), straight (PNG, TIFF default) or ignore");
   AddOptional(*render, "--compression", options.compression,
               "OpenEXR output: none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab "
               "(default: the input's)");
-  render->add_option("--bit-depth", options.bitDepth, "PNG output: 8 or 16 bits a channel")
-      ->capture_default_str();
-  render
-      ->add_option("--threads", options.threads,
-                   "Threads for reading and writing OpenEXR (0: one per core)")
-      ->capture_default_str();
+  AddNumber(*render, "--bit-depth", options.bitDepth, "PNG output: 8 or 16 bits a channel");
+  AddNumber(*render, "--threads", options.threads,
+            "Threads for reading and writing OpenEXR (0: one per core)", 0u, THREADS_MAX);
   render->add_option("--module", options.module, MODULE_HELP);
   render->add_flag("-q,--quiet", options.quiet, "Do not show progress");
   render->footer(std::string(RENDER_FOOTER) + SHOT_FOOTER);
@@ -282,8 +332,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "kestrion: %s (see kestrion --help)\n", e.what());
-    if (app.got_subcommand("render")) ReportParseFailure(argc, argv, render, e.what());
+    // CLI11 quotes what it could not place in full: keep its lines short.
+    const std::string message = PrintableMessage(e.what(), PARSE_ERROR_MAX);
+    std::fprintf(stderr, "kestrion: %s (see kestrion --help)\n", message.c_str());
+    if (app.got_subcommand("render")) ReportParseFailure(argc, argv, render, message);
     return EXIT_USAGE;
   }
 
@@ -306,13 +358,13 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("inspect")) RunInspect(inspect, stdout);
   } catch (const CommandError& e) {
-    std::fprintf(stderr, "kestrion: %s\n", e.what());
+    std::fprintf(stderr, "kestrion: %s\n", PrintableMessage(e.what()).c_str());
     return e.ExitCode();
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "kestrion: not enough memory\n");
     return EXIT_FAILED;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "kestrion: %s\n", e.what());
+    std::fprintf(stderr, "kestrion: %s\n", PrintableMessage(e.what()).c_str());
     return EXIT_FAILED;
   }
   return EXIT_OK;

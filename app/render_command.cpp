@@ -84,8 +84,8 @@ AlphaMode ParseAlphaMode(const std::string& text) {
   if (text == "premultiplied") return AlphaMode::Premultiplied;
   if (text == "straight") return AlphaMode::Straight;
   if (text == "ignore") return AlphaMode::Ignore;
-  throw UsageError("--alpha: '" + text.substr(0, 80) +
-                   "' is not one of premultiplied, straight, ignore");
+  throw UsageError("--alpha: " + QuotedValue(text) +
+                   " is not one of premultiplied, straight, ignore");
 }
 
 // The depth options the command line gives; a grey depth map is a
@@ -190,7 +190,7 @@ std::optional<FloatKeys> TrackKeys(const std::optional<FloatKeys>& keys) {
 
 void PrintLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines)
-    std::fprintf(stderr, "kestrion: warning: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrion: warning: %s\n", PrintableMessage(line).c_str());
 }
 
 // Renders the frame and returns the passes it took through the module.
@@ -303,7 +303,7 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (error) {
       report.status = "failed";
-      report.error = *error;
+      report.error = PrintableMessage(*error);
     }
     if (options.focusReport) std::fprintf(stderr, "kestrion: %s\n", report.FocusLine().c_str());
     if (json) lines.Line(report.Json());

@@ -81,7 +81,7 @@ Imf::Compression ParseCompression(const std::string& name) {
     if (CompressionName(compression) == name) return compression;
     choices += (choices.empty() ? "" : ", ") + CompressionName(compression);
   }
-  throw UsageError("--compression: unknown compression '" + name.substr(0, 80) + "' (one of " +
+  throw UsageError("--compression: unknown compression " + QuotedValue(name) + " (one of " +
                    choices + ")");
 }
 

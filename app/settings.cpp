@@ -1,12 +1,16 @@
 #include "app/settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <limits>
+#include <new>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "app/errors.h"
 
@@ -117,13 +121,130 @@ RenderSettings FromJson(const json& document) {
       if (!value.is_string()) throw std::invalid_argument("source must be a string");
       settings.source = ParseSource(value.get<std::string>());
     } else {
-      throw std::invalid_argument("unknown field \"" + key + "\"");
+      throw std::invalid_argument("unknown field " + QuotedValue(key));
     }
   }
   if (settings.FocusCount() > 1) {
     throw std::invalid_argument("give one of focusDepth, focusPixel and focusObject");
   }
   return settings;
+}
+
+// Finds where JSON text stops being JSON without building anything: the
+// position and the token the parser stopped at, and whether a number was
+// too large for a double.
+class JsonErrorFinder : public nlohmann::json_sax<json> {
+ public:
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return true; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t at, const std::string& token, const json::exception& e) override {
+    position = at;
+    lastToken = token;
+    // nlohmann's id for a number that overflows a double.
+    numberOverflow = e.id == 406;
+    return false;
+  }
+
+  std::size_t position = 0;
+  std::string lastToken;
+  bool numberOverflow = false;
+};
+
+// "line L, column C" of byte `offset` of `text`, both counted from 1.
+std::string LineAndColumn(const std::string& text, size_t offset) {
+  offset = std::min(offset, text.size());
+  size_t line = 1;
+  size_t lineStart = 0;
+  for (size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      lineStart = i + 1;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
+}
+
+// Throws a UsageError naming `name` and where the text stops being JSON,
+// in kestrion's words rather than the JSON library's.
+void CheckJsonSyntax(const std::string& text, const std::string& name) {
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+    throw UsageError(name + ": not valid JSON: the file holds no settings");
+  }
+  JsonErrorFinder finder;
+  if (json::sax_parse(text, &finder)) return;
+  if (finder.numberOverflow) {
+    // The position follows the number, whose text is the last token.
+    const size_t start = finder.position - std::min(finder.position, finder.lastToken.size());
+    throw UsageError(name + ": " + LineAndColumn(text, start) + ": the number " +
+                     ShownValue(finder.lastToken) + " is out of range");
+  }
+  // The position counts the character the parser stopped at, or one past
+  // the end when the text ended first.
+  if (finder.position > text.size()) {
+    throw UsageError(name + ": not valid JSON at " + LineAndColumn(text, text.size()) +
+                     ": the text ends before the JSON does");
+  }
+  const size_t at = finder.position > 0 ? finder.position - 1 : 0;
+  const auto byte = static_cast<unsigned char>(text[at]);
+  const std::string& token = finder.lastToken;
+  const bool inString = token.starts_with('"');
+  std::string what;
+  if (byte < 0x20) {
+    what = "a control character in a string (write it as \\n, \\t or \\u00XX)";
+  } else if (inString && std::any_of(token.begin(), token.end(), [](char c) {
+               return static_cast<unsigned char>(c) >= 0x80;
+             })) {
+    // The parser stops at the byte after the first one that is not UTF-8.
+    what = "a string that is not UTF-8";
+  } else if (inString) {
+    what = "a string with an escape JSON does not have";
+  } else {
+    // The character there, whole when it is a UTF-8 sequence.
+    size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80) ++end;
+    what = "unexpected " + QuotedValue(std::string_view(text).substr(at, end - at));
+  }
+  throw UsageError(name + ": not valid JSON at " + LineAndColumn(text, at) + ": " + what);
+}
+
+// The file's text: a regular file of at most SETTINGS_FILE_MAX bytes.
+// Opened without blocking, so that a FIFO is refused rather than waited on.
+std::string ReadSettingsText(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) throw FileError(path, std::string("cannot open (") + std::strerror(errno) + ")");
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  struct stat status {};
+  if (fstat(fd, &status) != 0) {
+    throw FileError(path, std::string("cannot read (") + std::strerror(errno) + ")");
+  }
+  if (!S_ISREG(status.st_mode)) throw UsageError(path + ": not a regular file");
+  // Read one byte past the cap, so that a file that grows meanwhile is
+  // still caught without reading it whole.
+  std::string text(SETTINGS_FILE_MAX + 1, '\0');
+  size_t size = 0;
+  while (size < text.size()) {
+    const ssize_t got = read(fd, text.data() + size, text.size() - size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw FileError(path, std::string("cannot read (") + std::strerror(errno) + ")");
+    if (got == 0) break;
+    size += static_cast<size_t>(got);
+  }
+  if (size > SETTINGS_FILE_MAX) throw UsageError(path + ": larger than 1 MiB, not a settings file");
+  text.resize(size);
+  return text;
 }
 
 }  // namespace
@@ -140,30 +261,32 @@ void CheckKeys(const FloatKeys& keys, void (*check)(float), const std::string& o
 }
 
 RenderSettings ParseSettings(const std::string& text, const std::string& name) {
+  CheckJsonSyntax(text, name);
   try {
     return FromJson(json::parse(text));
-  } catch (const json::parse_error&) {
-    throw UsageError(name + ": not valid JSON");
-  } catch (const std::exception& e) {
+  } catch (const CommandError& e) {
     throw UsageError(name + ": " + e.what());
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(name + ": " + e.what());
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+    // The syntax was checked above and every value's type is checked
+    // before it is read, so nothing should come here; if it does, the
+    // file is still named.
+    throw UsageError(name + ": not valid settings");
   }
 }
 
 RenderSettings ReadSettingsFile(const std::string& path) {
-  std::ifstream file(path);
-  if (!file) throw FileError(path, std::string("cannot open (") + std::strerror(errno) + ")");
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (file.bad()) throw FileError(path, "cannot read");
-  return ParseSettings(text.str(), path);
+  return ParseSettings(ReadSettingsText(path), path);
 }
 
-FocusPixel ParseFocusPixel(const std::string& text) {
-  const PixelKeys keys = ParsePixelKeys(text, "focus pixel");
-  if (keys.size() != 1 || keys.begin()->first != 0 || text.find(':') != std::string::npos) {
-    throw UsageError("focus pixel \"" + text + "\": use X,Y with whole numbers");
+FocusPixel ParseFocusPixel(const std::string& text, const std::string& option) {
+  if (text.find(':') != std::string::npos) {
+    throw UsageError(option + ": " + QuotedValue(text) + " is not X,Y with whole numbers");
   }
-  return keys.begin()->second;
+  return ParsePixelKeys(text, option).begin()->second;
 }
 
 FocusStatistic ParseFocusStatistic(const std::string& text, const std::string& option) {
@@ -171,7 +294,7 @@ FocusStatistic ParseFocusStatistic(const std::string& text, const std::string& o
   if (text == "mean") return FocusStatistic::Mean;
   if (text == "min") return FocusStatistic::Min;
   if (text == "max") return FocusStatistic::Max;
-  throw UsageError(option + ": '" + text.substr(0, 80) + "' is not one of median, mean, min, max");
+  throw UsageError(option + ": " + QuotedValue(text) + " is not one of median, mean, min, max");
 }
 
 const char* FocusStatisticName(FocusStatistic statistic) {

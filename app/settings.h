@@ -18,6 +18,7 @@
 // ignored. At most one of focusDepth, focusPixel and focusObject.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -45,14 +46,19 @@ struct RenderSettings {
   }
 };
 
-// Throws a FileError when the file cannot be read and a UsageError naming
-// the file when its content is not valid settings.
+// Settings files are small: a larger file is not one.
+constexpr size_t SETTINGS_FILE_MAX = size_t{1} << 20;
+
+// Throws a FileError when the file cannot be opened or read, and a
+// UsageError naming the file when it is not a regular file, is larger than
+// SETTINGS_FILE_MAX, or its content is not valid settings (where the text
+// is not JSON, the error gives the line and column).
 RenderSettings ReadSettingsFile(const std::string& path);
 // Parses settings from JSON text; `name` names the source in errors.
 RenderSettings ParseSettings(const std::string& json, const std::string& name);
 
-// "X,Y" with whole numbers; throws a UsageError.
-FocusPixel ParseFocusPixel(const std::string& text);
+// "X,Y" with whole numbers; throws a UsageError naming `option`.
+FocusPixel ParseFocusPixel(const std::string& text, const std::string& option);
 // "median", "mean", "min" or "max"; throws a UsageError naming the option.
 FocusStatistic ParseFocusStatistic(const std::string& text, const std::string& option);
 const char* FocusStatisticName(FocusStatistic statistic);

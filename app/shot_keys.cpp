@@ -1,10 +1,11 @@
 #include "app/shot_keys.h"
 
-#include <charconv>
-#include <cmath>
 #include <memory>
+#include <string_view>
+#include <tuple>
 
 #include "app/errors.h"
+#include "app/numbers.h"
 #include "host/tracks.h"
 
 namespace kestrion {
@@ -24,30 +25,52 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   }
 }
 
-template <typename T>
-bool ParseWhole(const std::string& text, T& value) {
-  const char* last = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), last, value);
-  return !text.empty() && result.ec == std::errc() && result.ptr == last;
+// Where a value stands in an option, for its errors: the whole option's
+// text, or one key of it.
+struct Place {
+  const std::string& option;
+  const std::string& text;  // the option's text, or the key's
+  bool key;
+  const char* form;  // what to give instead
+
+  // "OPTION: key 'KEY': WHAT (give FORM)", or "OPTION: 'TEXT'" and
+  // `what` after `separator` for the whole option.
+  [[noreturn]] void Fail(const std::string& what, const char* separator = ": ") const {
+    throw UsageError(option + ": " + (key ? "key " : "") + QuotedValue(text) +
+                     (key ? ": " : separator) + what + " (give " + form + ")");
+  }
+};
+
+float FloatValue(std::string_view text, const Place& place) {
+  const Parsed<float> value = ParseFloat<float>(text);
+  if (!value.value) place.Fail(place.key ? "the value " + value.reason : value.reason, " ");
+  return *value.value;
 }
 
-bool ParseFloat(const std::string& text, float& value) {
-  const char* last = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), last, value);
-  return !text.empty() && result.ec == std::errc() && result.ptr == last && std::isfinite(value);
+FocusPixel PixelValue(std::string_view text, const Place& place) {
+  const size_t comma = text.find(',');
+  if (comma == std::string_view::npos) place.Fail("not X,Y");
+  FocusPixel pixel;
+  for (auto [part, target, name] : {std::tuple{text.substr(0, comma), &pixel.x, "X"},
+                                    std::tuple{text.substr(comma + 1), &pixel.y, "Y"}}) {
+    const Parsed<int> coordinate = ParseInteger<int>(part);
+    if (!coordinate.value) place.Fail(std::string(name) + " " + coordinate.reason);
+    *target = *coordinate.value;
+  }
+  return pixel;
 }
 
 // Splits "F:REST" into its frame and the rest; throws naming the option.
 int32_t KeyFrame(const std::string& key, std::string& rest, const std::string& option,
                  const char* form) {
   const size_t colon = key.find(':');
-  int64_t frame = 0;
-  if (colon == std::string::npos || !ParseWhole(key.substr(0, colon), frame)) {
-    throw UsageError(option + ": key \"" + key.substr(0, 80) + "\": use " + form);
-  }
-  CheckFrame(frame, option);
+  const Place place{option, key, true, form};
+  if (colon == std::string::npos) place.Fail("no frame");
+  const Parsed<int64_t> frame = ParseInteger<int64_t>(std::string_view(key).substr(0, colon));
+  if (!frame.value) place.Fail("the frame " + frame.reason);
+  CheckFrame(*frame.value, option);
   rest = key.substr(colon + 1);
-  return static_cast<int32_t>(frame);
+  return static_cast<int32_t>(*frame.value);
 }
 
 template <typename Value>
@@ -61,12 +84,6 @@ void AddKey(std::map<int32_t, Value>& keys, int32_t frame, const Value& value,
   keys.emplace(frame, value);
 }
 
-bool ParsePixel(const std::string& text, FocusPixel& pixel) {
-  const size_t comma = text.find(',');
-  return comma != std::string::npos && ParseWhole(text.substr(0, comma), pixel.x) &&
-         ParseWhole(text.substr(comma + 1), pixel.y);
-}
-
 }  // namespace
 
 void CheckFrame(int64_t frame, const std::string& option) {
@@ -77,23 +94,16 @@ void CheckFrame(int64_t frame, const std::string& option) {
 }
 
 FloatKeys ParseFloatKeys(const std::string& text, const std::string& option) {
-  constexpr const char* FORM = "a number, or keys F:V,F:V,... (frame:value)";
+  constexpr const char* FORM = "a number, or keys F:V,F:V,... as frame:value";
   FloatKeys keys;
-  float value = 0.0f;
   if (text.find(':') == std::string::npos) {
-    if (!ParseFloat(text, value)) {
-      throw UsageError(option + ": \"" + text.substr(0, 80) + "\" is not " + FORM);
-    }
-    keys.emplace(0, value);
+    keys.emplace(0, FloatValue(text, {option, text, false, FORM}));
     return keys;
   }
   for (const std::string& key : Split(text, ',')) {
     std::string rest;
-    const int32_t frame = KeyFrame(key, rest, option, "frame:value");
-    if (!ParseFloat(rest, value)) {
-      throw UsageError(option + ": key \"" + key.substr(0, 80) + "\": " + FORM);
-    }
-    AddKey(keys, frame, value, option);
+    const int32_t frame = KeyFrame(key, rest, option, FORM);
+    AddKey(keys, frame, FloatValue(rest, {option, key, true, FORM}), option);
   }
   return keys;
 }
@@ -101,21 +111,14 @@ FloatKeys ParseFloatKeys(const std::string& text, const std::string& option) {
 PixelKeys ParsePixelKeys(const std::string& text, const std::string& option) {
   constexpr const char* FORM = "X,Y, or keys F:X,Y;F:X,Y;... with whole numbers";
   PixelKeys keys;
-  FocusPixel pixel;
   if (text.find(':') == std::string::npos) {
-    if (!ParsePixel(text, pixel)) {
-      throw UsageError(option + ": \"" + text.substr(0, 80) + "\": use " + FORM);
-    }
-    keys.emplace(0, pixel);
+    keys.emplace(0, PixelValue(text, {option, text, false, FORM}));
     return keys;
   }
   for (const std::string& key : Split(text, ';')) {
     std::string rest;
-    const int32_t frame = KeyFrame(key, rest, option, "frame:X,Y");
-    if (!ParsePixel(rest, pixel)) {
-      throw UsageError(option + ": key \"" + key.substr(0, 80) + "\": use " + FORM);
-    }
-    AddKey(keys, frame, pixel, option);
+    const int32_t frame = KeyFrame(key, rest, option, FORM);
+    AddKey(keys, frame, PixelValue(rest, {option, key, true, FORM}), option);
   }
   return keys;
 }

@@ -98,6 +98,12 @@ nlohmann::json Record(const Frame& frame, const std::string& status, const std::
   return record;
 }
 
+// A report line. File names need not be UTF-8: what is not is replaced
+// rather than failing the shot.
+std::string ReportLine(const nlohmann::json& record) {
+  return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 struct Child {
   size_t frame = 0;  // index into the frame list
   pid_t pid = -1;
@@ -192,7 +198,7 @@ std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
     numbers = ChunkOf(numbers, ParseChunk(*run.shot.chunk, std::getenv("SLURM_ARRAY_TASK_ID"),
                                           std::getenv("SLURM_ARRAY_TASK_MIN")));
     if (numbers.empty()) {
-      throw UsageError("--chunk " + *run.shot.chunk +
+      throw UsageError("--chunk " + QuotedValue(*run.shot.chunk) +
                        ": this chunk holds no frame; use no more chunks than frames");
     }
   }
@@ -201,7 +207,7 @@ std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
 
 void Shot::Message(const std::string& text) {
   if (progress) progress->EndLine();
-  std::fprintf(err, "kestrion: %s\n", text.c_str());
+  std::fprintf(err, "kestrion: %s\n", PrintableMessage(text).c_str());
 }
 
 // Report lines go out in frame order, each as soon as every earlier frame's
@@ -274,7 +280,7 @@ void Shot::Start(size_t index) {
     frames[index].failed = true;
     const std::string why = "cannot start " + run.executable + " (" + std::strerror(error) + ")";
     Message("frame " + std::to_string(frame.number) + ": " + why);
-    Emit(index, Record(frame, "failed", why).dump());
+    Emit(index, ReportLine(Record(frame, "failed", why)));
     return;
   }
   running.push_back(child);
@@ -315,7 +321,7 @@ void Shot::Reap(Child& child, int status) {
   } else if (code != EXIT_OK && record->value("status", "") == "done") {
     (*record)["status"] = "failed";
   }
-  Emit(child.frame, record->dump());
+  Emit(child.frame, ReportLine(*record));
 }
 
 int Shot::Run() {
@@ -330,7 +336,7 @@ int Shot::Run() {
   if (const auto at = FocusMapName(run.forwarded); at && numbers.size() > 1) {
     const std::string map = run.forwarded[at->first].substr(at->second);
     if (!FramePattern::Parse(map, "--focus-map")) {
-      throw UsageError("--focus-map " + map.substr(0, 80) + ": " + std::to_string(numbers.size()) +
+      throw UsageError("--focus-map " + QuotedValue(map) + ": " + std::to_string(numbers.size()) +
                        " frames need a focus map pattern, e.g. focus.####.png");
     }
   }
@@ -353,10 +359,10 @@ int Shot::Run() {
     if (!Exists(frames[i].input)) {
       missing.push_back(frames[i].number);
       frames[i].failed = true;
-      Emit(i, Record(frames[i], "failed", frames[i].input + ": missing").dump());
+      Emit(i, ReportLine(Record(frames[i], "failed", frames[i].input + ": missing")));
     } else if (run.shot.skipExisting && Exists(frames[i].output)) {
       ++skipped;
-      Emit(i, Record(frames[i], "skipped", "").dump());
+      Emit(i, ReportLine(Record(frames[i], "skipped", "")));
     } else {
       toRender.push_back(i);
     }

@@ -263,7 +263,7 @@ TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
        "part 0"},
       {{RootRgbaZ()},
        Options([](RoleOptions& o) { o.layers = {"diffuse"}; }),
-       "no layer \"diffuse\" (--layers)",
+       "no layer 'diffuse' (--layers)",
        "part 0"},
   };
   ScratchDirectory dir;
@@ -314,6 +314,87 @@ TEST(ExrPlanes, MapsOtherPartsByPixelAndChecksIds) {
     EXPECT_NE(std::string(e.what()).find("ViewLayer.IndexOB.X holds 2.5 at pixel (5, 2)"),
               std::string::npos)
         << e.what();
+  }
+}
+
+// ID channels hold whole numbers in range; anything else would end up as
+// another ID, so it is refused with the first pixel and a count of the rest.
+TEST(ExrPlanes, ValuesThatAreNotIdsNameTheFirstPixelAndCountTheRest) {
+  ScratchDirectory dir;
+  struct Pixel {
+    int x, y;
+    double value;
+  };
+  struct Case {
+    const char* what;
+    Imf::PixelType objectType, materialType;
+    std::vector<Pixel> objectIds, materialIds;
+    std::string error;  // empty: the IDs are read as they are
+  };
+  const double nan = std::nan("");
+  const std::vector<Case> cases = {
+      {"fractions and negatives",
+       Imf::FLOAT,
+       Imf::UINT,
+       {{2, 3, -1.0}, {4, 1, 3.7}},
+       {},
+       "channel objectId holds 3.70000005 at pixel (4, 1) (and 1 more pixel), not an ID (a "
+       "whole number 0 to 65535)"},
+      {"above the object range",
+       Imf::FLOAT,
+       Imf::UINT,
+       {{6, 4, 65536.0}},
+       {},
+       "holds 65536 at pixel (6, 4), not an ID (a whole number 0 to 65535)"},
+      {"NaN",
+       Imf::FLOAT,
+       Imf::UINT,
+       {{1, 0, nan}, {2, 0, nan}, {3, 4, 0.5}},
+       {},
+       "holds nan at pixel (1, 0) (and 2 more pixels)"},
+      {"above the material range",
+       Imf::FLOAT,
+       Imf::UINT,
+       {},
+       {{3, 2, 256.0}},
+       "channel materialId holds 256 at pixel (3, 2), not an ID (a whole number 0 to 255)"},
+      {"a half fraction", Imf::HALF, Imf::HALF, {}, {{5, 1, 2.5}}, "materialId holds 2.5 at pixel"},
+      {"the largest IDs", Imf::FLOAT, Imf::UINT, {{5, 3, 65535.0}}, {{5, 3, 255.0}}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto at = [](const std::vector<Pixel>& pixels, int x, int y) -> std::optional<double> {
+      for (const Pixel& p : pixels) {
+        if (p.x == x && p.y == y) return p.value;
+      }
+      return std::nullopt;
+    };
+    test_files::WriteExrFile(
+        dir / "ids.exr",
+        {test_files::Part(
+            "", SMALL, SMALL,
+            Join(Channels({"R", "G", "B"}, Imf::HALF), Channels({"Z"}, Imf::FLOAT),
+                 Channels({"objectId"}, c.objectType), Channels({"materialId"}, c.materialType)))},
+        [&](const std::string& name, int k, int x, int y) {
+          const auto set = at(name == "objectId" ? c.objectIds : c.materialIds, x, y);
+          return set && name.ends_with("Id") ? *set : test_files::SampleAt(name, k, x, y);
+        });
+    const ExrDocument document = ReadExrDocument(dir / "ids.exr");
+    const ChannelRoles roles = FindChannelRoles(document, {});
+    try {
+      const FramePlanes planes = ExtractPlanes(document, roles);
+      EXPECT_TRUE(c.error.empty()) << "accepted";
+      ASSERT_TRUE(planes.objectId && planes.materialId);
+      EXPECT_EQ((*planes.objectId)[3 * 7 + 5], 65535);
+      EXPECT_EQ((*planes.materialId)[3 * 7 + 5], 255);
+      EXPECT_EQ((*planes.objectId)[2 * 7 + 1], test_files::SampleAt("objectId", 4, 1, 2));
+    } catch (const CommandError& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(e.ExitCode(), EXIT_FAILED);
+      EXPECT_EQ(message.rfind(dir / "ids.exr: ", 0), 0u) << message;
+      EXPECT_FALSE(c.error.empty()) << message;
+      EXPECT_NE(message.find(c.error), std::string::npos) << message;
+    }
   }
 }
 

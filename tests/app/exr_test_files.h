@@ -3,13 +3,16 @@
 #pragma once
 
 #include <ImfChannelList.h>
+#include <ImfCompression.h>
 #include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
 #include <ImfMultiPartOutputFile.h>
 #include <ImfOutputPart.h>
 #include <ImfPartType.h>
 #include <ImfStdIO.h>
 #include <ImfTiledOutputPart.h>
 #include <ImfVersion.h>
+#include <half.h>
 
 #include <functional>
 #include <map>
