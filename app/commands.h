@@ -73,7 +73,9 @@ struct RenderOptions {
   std::optional<std::string> alpha;  // premultiplied | straight | ignore
   std::optional<std::string> compression;
   int32_t bitDepth = 16;
-  unsigned threads = 0;  // OpenEXR's threads; 0: one per hardware thread
+  unsigned threads = 0;                    // OpenEXR's threads; 0: one per hardware thread
+  std::optional<std::string> memoryLimit;  // bytes, or K/M/G/T; unset: the default share
+  std::optional<std::string> maxSide;      // the largest frame side accepted
 };
 
 void RunInfo(const InfoOptions& options, std::FILE* out);

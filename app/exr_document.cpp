@@ -1,6 +1,5 @@
 #include "app/exr_document.h"
 
-#include <IlmThreadPool.h>
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfInputPart.h>
@@ -17,13 +16,17 @@
 #include <atomic>
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <utility>
 
 #include "app/errors.h"
+#include "app/exr_decode.h"
 #include "app/exr_output_stream.h"
+#include "app/exr_preflight.h"
 #include "app/interrupt.h"
 
 namespace kestrion {
@@ -55,66 +58,15 @@ std::string OneLine(std::string message) {
   return message;
 }
 
-std::string PartLabel(const Imf::Header& header, int index) {
-  std::string label = "part " + std::to_string(index);
-  if (header.hasName()) label += " \"" + header.name() + "\"";
-  return label;
-}
-
 bool IsTiled(const Imf::Header& header) {
   if (header.hasType()) return Imf::isTiled(header.type());
   return header.hasTileDescription();
-}
-
-void CheckWindow(const Imath::Box2i& window, const std::string& what) {
-  const int64_t width = Side(window.min.x, window.max.x);
-  const int64_t height = Side(window.min.y, window.max.y);
-  if (width < 1 || height < 1 || width > EXR_SIDE_MAX || height > EXR_SIDE_MAX) {
-    throw std::runtime_error(what + " of " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels is not supported (1 to " +
-                             std::to_string(EXR_SIDE_MAX) + " per side)");
-  }
-}
-
-// Checks what kestrion can hold of one part and returns its sample bytes.
-uint64_t CheckPart(const Imf::Header& header, int index) {
-  const std::string label = PartLabel(header, index);
-  if (header.hasType() && Imf::isDeepData(header.type())) {
-    throw std::runtime_error(label + " holds deep data, which kestrion does not read");
-  }
-  if (IsTiled(header) && header.tileDescription().mode != Imf::ONE_LEVEL) {
-    throw std::runtime_error(label +
-                             " is tiled with mipmap or ripmap levels; kestrion reads "
-                             "single-level tiled and scanline parts");
-  }
-  CheckWindow(header.displayWindow(), label + ": a display window");
-  CheckWindow(header.dataWindow(), label + ": a data window");
-  const Imath::Box2i& window = header.dataWindow();
-  const uint64_t pixels = static_cast<uint64_t>(Side(window.min.x, window.max.x)) *
-                          static_cast<uint64_t>(Side(window.min.y, window.max.y));
-  uint64_t bytes = 0;
-  for (auto it = header.channels().begin(); it != header.channels().end(); ++it) {
-    const Imf::Channel& channel = it.channel();
-    if (channel.xSampling != 1 || channel.ySampling != 1) {
-      throw std::runtime_error(label + ": channel " + it.name() +
-                               " is subsampled, which kestrion does not read");
-    }
-    if (channel.type != Imf::UINT && channel.type != Imf::HALF && channel.type != Imf::FLOAT) {
-      throw std::runtime_error(label + ": channel " + it.name() + " has an unknown pixel type");
-    }
-    bytes += pixels * BytesPerSample(channel.type);
-  }
-  return bytes;
 }
 
 void* SampleData(ExrChannel::Samples& samples) {
   return std::visit([](auto& values) -> void* { return values.data(); }, samples);
 }
 
-// Rows read or written between two looks at the interrupt flag: a
-// multiple of every compression's block height, so no block is decoded
-// twice.
-constexpr int READ_BLOCK_ROWS = 64;
 ExrChannel::Samples MakeSamples(Imf::PixelType type, size_t count) {
   ExrChannel::Samples samples;
   if (type == Imf::UINT) {
@@ -127,6 +79,30 @@ ExrChannel::Samples MakeSamples(Imf::PixelType type, size_t count) {
   std::visit([count](auto& values) { ResizeInterruptibly(values, count); }, samples);
   return samples;
 }
+
+// A part's channels, zero-filled, in the header's order.
+ExrPart EmptyPart(const Imf::Header& header) {
+  ExrPart part{header, {}};
+  const size_t count = static_cast<size_t>(part.Width()) * static_cast<size_t>(part.Height());
+  const Imf::ChannelList& channels = part.header.channels();
+  for (auto it = channels.begin(); it != channels.end(); ++it) {
+    part.channels.push_back({it.name(), MakeSamples(it.channel().type, count)});
+  }
+  return part;
+}
+
+// This OpenEXR's core library does not decompress DWAA and DWAB; their
+// parts are decoded by the C++ reader, whose DWA decoder checks its block
+// sizes itself.
+bool CoreDecodes(const Imf::Header& header) {
+  return header.compression() != Imf::DWAA_COMPRESSION &&
+         header.compression() != Imf::DWAB_COMPRESSION;
+}
+
+// Rows read or written between two looks at the interrupt flag: a
+// multiple of every compression's block height, so no block is decoded
+// twice.
+constexpr int READ_BLOCK_ROWS = 64;
 
 // Calls `step(x0, x1, y)` for runs of tiles of one row, each about as many
 // pixels as READ_BLOCK_ROWS rows of the part, looking at the interrupt flag
@@ -148,15 +124,10 @@ void ForEachTileRun(int tilesX, int tilesY, const Imf::TileDescription& tile, in
   }
 }
 
-ExrPart ReadPart(Imf::MultiPartInputFile& file, int index) {
-  ExrPart part{file.header(index), {}};
+ExrPart ReadPartThroughCxx(Imf::MultiPartInputFile& file, int index) {
+  ExrPart part = EmptyPart(file.header(index));
   const Imath::Box2i& window = part.DataWindow();
-  const size_t count = static_cast<size_t>(part.Width()) * static_cast<size_t>(part.Height());
   Imf::FrameBuffer frame;
-  const Imf::ChannelList& channels = part.header.channels();
-  for (auto it = channels.begin(); it != channels.end(); ++it) {
-    part.channels.push_back({it.name(), MakeSamples(it.channel().type, count)});
-  }
   for (ExrChannel& channel : part.channels) {
     frame.insert(channel.name,
                  Imf::Slice::Make(channel.Type(), SampleData(channel.samples), window));
@@ -177,6 +148,20 @@ ExrPart ReadPart(Imf::MultiPartInputFile& file, int index) {
       input.readPixels(y, std::min(window.max.y, y + READ_BLOCK_ROWS - 1));
     }
   }
+  return part;
+}
+
+// The part's channels, zero-filled, with the samples the file holds for
+// them decoded by the core library.
+ExrPart ReadPart(Imf::MultiPartInputFile& file, CoreExrFile& core, int index) {
+  if (!CoreDecodes(file.header(index))) return ReadPartThroughCxx(file, index);
+  ExrPart part = EmptyPart(file.header(index));
+  std::vector<DecodeTarget> targets;
+  for (ExrChannel& channel : part.channels) {
+    targets.push_back({channel.name, SampleData(channel.samples),
+                       static_cast<int32_t>(BytesPerSample(channel.Type()))});
+  }
+  DecodeExrPart(core, index, targets, static_cast<unsigned>(PoolThreads()));
   return part;
 }
 
@@ -285,23 +270,25 @@ unsigned ExrThreadCount() {
   return threadCount;
 }
 
-ExrDocument ReadExrDocument(const std::string& path, const ExrReadLimits& limits) {
-  // OpenEXR itself refuses headers that declare larger images or tiles, so
-  // that a hostile header cannot make it allocate before kestrion's own
-  // checks below see the windows.
-  Imf::Header::setMaxImageSize(EXR_SIDE_MAX, EXR_SIDE_MAX);
+ExrDocument ReadExrDocument(const std::string& path, const ResourceLimits& limits) {
+  std::error_code error;
+  const uint64_t fileBytes = std::filesystem::file_size(path, error);
+  if (error) throw FileError(path, "cannot read it (" + error.message() + ")");
+  CoreExrFile core(path, fileBytes);
+  const ExrShape shape = PreflightExr(core, limits);
+  CheckNeed(shape.sampleBytes, limits, path, "reading it");
+  // OpenEXR itself refuses headers that declare larger images or tiles, as
+  // a second line of defence behind the checks above.
+  Imf::Header::setMaxImageSize(static_cast<int>(limits.maxSide), static_cast<int>(limits.maxSide));
   Imf::Header::setMaxTileSize(EXR_TILE_SIDE_MAX, EXR_TILE_SIDE_MAX);
   try {
+    // The headers, whole, as OpenEXR's C++ library holds them for writing
+    // back; the pixels from the core library.
     Imf::MultiPartInputFile file(path.c_str(), PoolThreads());
-    uint64_t bytes = 0;
-    for (int i = 0; i < file.parts(); ++i) bytes += CheckPart(file.header(i), i);
-    if (bytes > limits.byteBudget) {
-      throw std::runtime_error("its pixels would take " + std::to_string(bytes >> 20) +
-                               " MiB, more than the " + std::to_string(limits.byteBudget >> 20) +
-                               " MiB kestrion allows");
-    }
     ExrDocument document{path, {}};
-    for (int i = 0; i < file.parts(); ++i) document.parts.push_back(ReadPart(file, i));
+    for (int i = 0; i < file.parts(); ++i) {
+      document.parts.push_back(ReadPart(file, core, i));
+    }
     return document;
   } catch (const std::bad_alloc&) {
     throw FileError(path, "not enough memory to read it");

@@ -10,8 +10,9 @@
 // single-part file.
 //
 // Read: scanline and single-level tiled parts, any compression OpenEXR
-// reads. Deep parts, mipmapped or ripmapped tiled parts and subsampled
-// channels are refused with one line saying so.
+// reads. Deep parts, mipmapped or ripmapped tiled parts, subsampled
+// channels and damaged files are refused with one line saying so, before
+// any pixel memory is allocated (exr_preflight.h).
 #pragma once
 
 #include <ImfCompression.h>
@@ -28,15 +29,9 @@
 #include <variant>
 #include <vector>
 
-namespace kestrion {
+#include "app/memory_budget.h"
 
-// The largest side of a window kestrion accepts.
-inline constexpr int64_t EXR_SIDE_MAX = 65535;
-// The largest tile side kestrion reads.
-inline constexpr int64_t EXR_TILE_SIDE_MAX = 8192;
-// How many bytes of samples a document may hold unless told otherwise
-// (all parts, all channels): 8 GiB.
-inline constexpr uint64_t EXR_DEFAULT_BYTE_BUDGET = uint64_t{8} << 30;
+namespace kestrion {
 
 // One channel's samples. The vector's type follows the pixel type: the
 // variant's index is the Imf::PixelType (UINT 0, HALF 1, FLOAT 2).
@@ -96,20 +91,17 @@ struct ExrDocument {
   std::vector<ExrPart> parts;
 };
 
-struct ExrReadLimits {
-  // Refuse a document whose samples would take more bytes than this.
-  uint64_t byteBudget = EXR_DEFAULT_BYTE_BUDGET;
-};
-
 // The number of threads OpenEXR uses to compress and decompress; 0 means
 // one per hardware thread (the default when never set).
 void SetExrThreadCount(unsigned count);
 unsigned ExrThreadCount();
 
 // Throws a FileError naming `path` (one line) when the file cannot be read,
-// holds something kestrion does not read, or exceeds the limits. The
-// headers are checked before any pixel memory is allocated.
-ExrDocument ReadExrDocument(const std::string& path, const ExrReadLimits& limits = {});
+// holds something kestrion does not read, is damaged, has a side beyond
+// limits.maxSide or samples that would take more than the memory limit.
+// The file is checked before any pixel memory is allocated, and the
+// samples are decoded into zero-filled memory.
+ExrDocument ReadExrDocument(const std::string& path, const ResourceLimits& limits = {});
 
 // Writes every part back, single-part when the document has one part,
 // headers unchanged except the compression when one is given, tiled parts

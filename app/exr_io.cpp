@@ -16,13 +16,13 @@
 
 #include "app/errors.h"
 #include "app/exr_output_stream.h"
+#include "app/exr_preflight.h"
 
 namespace kestrion {
 
 namespace {
 
 constexpr float DEPTH_BACKGROUND = 1.0e30f;
-constexpr int64_t SIDE_MAX = std::numeric_limits<uint16_t>::max();
 
 int64_t Side(int min, int max) { return static_cast<int64_t>(max) - min + 1; }
 
@@ -139,16 +139,6 @@ Image ToImage(const Imath::Box2i& display, const DataWindowPixels& pixels) {
   return image;
 }
 
-void CheckWindow(const Imath::Box2i& window, const char* what) {
-  const int64_t width = Side(window.min.x, window.max.x);
-  const int64_t height = Side(window.min.y, window.max.y);
-  if (width < 1 || height < 1 || width > SIDE_MAX || height > SIDE_MAX) {
-    throw std::runtime_error(std::string(what) + " of " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels is not supported (1 to " +
-                             std::to_string(SIDE_MAX) + " per side)");
-  }
-}
-
 }  // namespace
 
 float DepthToZ(float depth) {
@@ -162,11 +152,10 @@ float ZToDepth(float z) {
 }
 
 Image ReadExr(const std::string& path) {
+  PreflightExr(path, ResourceLimits{});
   try {
     Imf::InputFile file(path.c_str());
     const Imath::Box2i display = file.header().displayWindow();
-    CheckWindow(display, "a display window");
-    CheckWindow(file.header().dataWindow(), "a data window");
     return ToImage(display, ReadDataWindow(file));
   } catch (const std::bad_alloc&) {
     throw FileError(path, "not enough memory to read it");

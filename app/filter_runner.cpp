@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/allocation_record.h"
 #include "app/errors.h"
 #include "app/interrupt.h"
+#include "app/memory_budget.h"
 #include "app/progress_report.h"
 #include "host/progress_window.h"
 #include "platform/message_box.h"
@@ -124,9 +126,19 @@ void FocusFilterSession::Run(Image& frame, const std::string& frameName, const R
   run.info.firstFrame = frameNumber;
   run.info.lastFrame = frameNumber;
   run.info.frameRendered = frameNumber;
+  const AllocationWatch allocations;
   const int32_t processed = RunFilter(*filter, run, window.Handle());
   ThrowIfInterrupted();
-  if (!processed) throw FileError(frameName, "the filter did not process the frame");
+  if (!processed) {
+    // The filter gives up without saying why; an allocation that failed
+    // while it ran is the reason.
+    const FailedAllocations failed = allocations.Since();
+    if (failed.count > 0) {
+      throw FileError(frameName, "the filter ran out of memory (an allocation of " +
+                                     ByteSizeText(failed.lastSize) + " failed)");
+    }
+    throw FileError(frameName, "the filter did not process the frame");
+  }
 }
 
 void RunFocusFilter(const FilterModule& module, const FilterJob& job) {

@@ -243,6 +243,11 @@ void AddRender(CLI::App& app, RenderOptions& options) {
   AddNumber(*render, "--bit-depth", options.bitDepth, "PNG output: 8 or 16 bits a channel");
   AddNumber(*render, "--threads", options.threads,
             "Threads for reading and writing OpenEXR (0: one per core)", 0u, THREADS_MAX);
+  AddOptional(*render, "--memory-limit", options.memoryLimit,
+              "Refuse input that needs more memory: bytes, or with K, M, G, T (default: half "
+              "the memory, shared among a shot's --jobs)");
+  AddOptional(*render, "--max-side", options.maxSide,
+              "Refuse frames with a longer side, in pixels (default and largest: 65535)");
   render->add_option("--module", options.module, MODULE_HELP);
   render->add_flag("-q,--quiet", options.quiet, "Do not show progress");
   render->footer(std::string(RENDER_FOOTER) + SHOT_FOOTER);

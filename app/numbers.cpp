@@ -153,8 +153,12 @@ Parsed<uint64_t> ParseByteSize(std::string_view text) {
   return {count << shift, {}};
 }
 
-uint64_t ByteSizeOption(std::string_view text, const std::string& option) {
+uint64_t ByteSizeOption(std::string_view text, const std::string& option, uint64_t min) {
   Parsed<uint64_t> parsed = ParseByteSize(text);
+  if (parsed.value && *parsed.value < min) {
+    parsed = {std::nullopt,
+              "is less than " + std::to_string(min) + (min == 1 ? " byte" : " bytes")};
+  }
   if (!parsed.value) number_text::ThrowBadOption(option, text, parsed.reason);
   return *parsed.value;
 }

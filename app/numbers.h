@@ -127,6 +127,7 @@ T FloatOption(std::string_view text, const std::string& option,
   return *parsed.value;
 }
 
-uint64_t ByteSizeOption(std::string_view text, const std::string& option);
+// A byte count of at least `min`.
+uint64_t ByteSizeOption(std::string_view text, const std::string& option, uint64_t min = 0);
 
 }  // namespace kestrion

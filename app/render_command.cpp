@@ -17,6 +17,7 @@
 #include <limits>
 #include <new>
 
+#include "app/allocation_record.h"
 #include "app/commands.h"
 #include "app/depth_modes.h"
 #include "app/errors.h"
@@ -26,7 +27,9 @@
 #include "app/focus_record.h"
 #include "app/frame_report.h"
 #include "app/interrupt.h"
+#include "app/memory_budget.h"
 #include "app/module_passes.h"
+#include "app/numbers.h"
 #include "app/output_file.h"
 #include "app/png_io.h"
 #include "app/render_input.h"
@@ -193,6 +196,16 @@ void PrintLines(const std::vector<std::string>& lines) {
     std::fprintf(stderr, "kestrion: warning: %s\n", PrintableMessage(line).c_str());
 }
 
+ResourceLimits CollectLimits(const RenderOptions& options) {
+  ResourceLimits limits;
+  if (options.memoryLimit)
+    limits.memoryLimit = ByteSizeOption(*options.memoryLimit, "--memory-limit", 1);
+  if (options.maxSide) {
+    limits.maxSide = IntegerOption<int64_t>(*options.maxSide, "--max-side", 1, SIDE_MAX);
+  }
+  return limits;
+}
+
 // Renders the frame and returns the passes it took through the module.
 int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   InterruptGuard interrupt;
@@ -214,6 +227,7 @@ int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
     throw UsageError("--focus-map: " + options.focusMap + ": the focus map is a PNG (.png)");
   }
   if (options.alpha) ParseAlphaMode(*options.alpha);  // a wrong word fails before any work
+  const ResourceLimits limits = CollectLimits(options);
   const RenderSettings settings = CollectSettings(options);
   FocusSettings focus;
   focus.focalName = RENDER_FOCUS_NODE;
@@ -234,6 +248,7 @@ int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   InputOptions inputOptions;
   inputOptions.roles = options.roles;
   inputOptions.depthFile = options.depthFile;
+  inputOptions.limits = limits;
   RenderInput input = ReadRenderInput(options.input, inputOptions);
   ThrowIfInterrupted();
   report.width = input.planes.width;
@@ -309,6 +324,7 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
     if (json) lines.Line(report.Json());
   };
   int32_t passes = 0;
+  const AllocationWatch allocations;
   try {
     passes = RenderFrame(options, report);
   } catch (const CommandError& e) {
@@ -316,9 +332,12 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
     finish(&error);
     throw;
   } catch (const std::bad_alloc&) {
-    const std::string error = "not enough memory";
+    const size_t failed = allocations.Since().lastSize;
+    const std::string error =
+        options.input + ": not enough memory" +
+        (failed ? " (an allocation of " + ByteSizeText(failed) + " failed)" : std::string());
     finish(&error);
-    throw;
+    throw Failure(error);
   } catch (const std::exception& e) {
     const std::string error = e.what();
     finish(&error);

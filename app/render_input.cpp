@@ -6,6 +6,7 @@
 
 #include "app/errors.h"
 #include "app/exr_planes.h"
+#include "app/exr_preflight.h"
 #include "app/file_names.h"
 #include "app/interrupt.h"
 #include "app/review_io.h"
@@ -18,8 +19,9 @@ bool IsExr(const std::string& path) { return LowercaseExtension(path) == ".exr";
 
 // The depth channel of a depth file: the one --depth-channel names, else
 // the one the naming conventions find, else the file's only channel.
-Plane ExrDepthFile(const std::string& path, const RoleOptions& roles, const FramePlanes& frame) {
-  const ExrDocument document = ReadExrDocument(path);
+Plane ExrDepthFile(const std::string& path, const InputOptions& options, const FramePlanes& frame) {
+  const RoleOptions& roles = options.roles;
+  const ExrDocument document = ReadExrDocument(path, options.limits);
   std::optional<ChannelRef> found;
   if (document.parts.size() == 1 && document.parts[0].channels.size() == 1 && !roles.depthChannel) {
     found = ChannelRef{0, document.parts[0].channels[0].name};
@@ -57,13 +59,45 @@ Plane ExrDepthFile(const std::string& path, const RoleOptions& roles, const Fram
   return depth;
 }
 
+// What a PNG or TIFF read whole holds, its frame's pixels and channels.
+void AddReviewImage(const std::string& path, const ResourceLimits& limits, RenderNeed& need) {
+  const ImageSize size = ReadReviewImageSize(path);
+  CheckSides(size.width, size.height, limits, path, "an image");
+  const uint64_t pixels = static_cast<uint64_t>(size.width) * static_cast<uint64_t>(size.height);
+  need.fileBytes += pixels * REVIEW_BYTES_PER_PIXEL;
+  need.pixels = std::max(need.pixels, pixels);
+}
+
 }  // namespace
 
+RenderNeed InputNeed(const std::string& path, const InputOptions& options) {
+  RenderNeed need;
+  if (IsExr(path)) {
+    const ExrShape shape = PreflightExr(path, options.limits);
+    need.fileBytes = shape.sampleBytes;
+    need.pixels = shape.largestPixels;
+    need.channels = shape.channels;
+  } else {
+    AddReviewImage(path, options.limits, need);
+    need.channels = 4;  // colour and alpha
+  }
+  if (!options.depthFile.empty()) {
+    if (IsExr(options.depthFile)) {
+      need.fileBytes += PreflightExr(options.depthFile, options.limits).sampleBytes;
+    } else {
+      AddReviewImage(options.depthFile, options.limits, need);
+    }
+    need.channels += 1;
+  }
+  return need;
+}
+
 RenderInput ReadRenderInput(const std::string& path, const InputOptions& options) {
+  CheckNeed(InputNeed(path, options).Bytes(), options.limits, path, "filtering it");
   RenderInput input;
   const bool separateDepth = !options.depthFile.empty();
   if (IsExr(path)) {
-    input.document = ReadExrDocument(path);
+    input.document = ReadExrDocument(path, options.limits);
     RoleOptions roles = options.roles;
     roles.requireDepth = !separateDepth;
     input.roles = FindChannelRoles(*input.document, roles);
@@ -81,7 +115,7 @@ RenderInput ReadRenderInput(const std::string& path, const InputOptions& options
   }
   if (separateDepth) {
     if (IsExr(options.depthFile)) {
-      input.planes.depth = ExrDepthFile(options.depthFile, options.roles, input.planes);
+      input.planes.depth = ExrDepthFile(options.depthFile, options, input.planes);
     } else {
       input.planes.depth = ReadDepthMap(options.depthFile, input.planes.width, input.planes.height);
       input.depthIsNormalisedMap = true;

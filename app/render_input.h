@@ -17,6 +17,7 @@
 #include "app/channel_roles.h"
 #include "app/exr_document.h"
 #include "app/frame_planes.h"
+#include "app/memory_budget.h"
 
 namespace kestrion {
 
@@ -36,10 +37,19 @@ struct RenderInput {
 struct InputOptions {
   RoleOptions roles;
   std::string depthFile;  // empty: depth from the input itself
+  ResourceLimits limits;
 };
 
-// Throws a FileError naming the file at fault, or a UsageError for options
-// that do not fit the file.
+// What filtering the input (and its depth file) will need, from their
+// headers alone. Throws a FileError naming a file that cannot be read or
+// is damaged.
+RenderNeed InputNeed(const std::string& path, const InputOptions& options);
+
+// Refuses, before any pixel memory is allocated, input whose frame has a
+// side beyond options.limits.maxSide or whose filtering would need more
+// than the memory limit (InputNeed), then reads it. Throws a FileError
+// naming the file at fault, or a UsageError for options that do not fit
+// the file.
 RenderInput ReadRenderInput(const std::string& path, const InputOptions& options);
 
 }  // namespace kestrion

@@ -219,6 +219,25 @@ Samples ReadPngSamples(std::FILE* file, const std::string& path) {
   return samples;
 }
 
+ImageSize ReadPngSize(std::FILE* file, const std::string& path) {
+  PngErrorState state;
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, &OnPngError, &OnPngWarning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  png_uint_32 width = 0;
+  png_uint_32 height = 0;
+  const bool ok =
+      info && GuardedPng(png, [&] {
+        png_init_io(png, file);
+        png_read_info(png, info);
+        int bits = 0, colour = 0;
+        png_get_IHDR(png, info, &width, &height, &bits, &colour, nullptr, nullptr, nullptr);
+      });
+  png_destroy_read_struct(&png, &info, nullptr);
+  if (!ok) throw FileError(path, std::string("cannot read PNG (") + state.message + ")");
+  return {static_cast<int64_t>(width), static_cast<int64_t>(height)};
+}
+
 bool IsPng(std::FILE* file) {
   png_byte signature[8] = {};
   const bool png = std::fread(signature, 1, sizeof signature, file) == sizeof signature &&
@@ -371,6 +390,18 @@ void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewF
   } else {
     WriteTiffSamples(samples, path);
   }
+}
+
+ImageSize ReadReviewImageSize(const std::string& path) {
+  FilePtr file = OpenFile(path, "rb");
+  if (IsPng(file.get())) return ReadPngSize(file.get(), path);
+  file.reset();
+  TiffPtr tiff = OpenTiff(path, "r");
+  uint32_t width = 0;
+  uint32_t height = 0;
+  TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+  TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+  return {static_cast<int64_t>(width), static_cast<int64_t>(height)};
 }
 
 FramePlanes ReadReviewImage(const std::string& path) {

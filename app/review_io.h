@@ -36,6 +36,15 @@ void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewF
 // FileError naming `path`.
 FramePlanes ReadReviewImage(const std::string& path);
 
+// The width and height a PNG or TIFF declares, from its header alone (a
+// PNG's header chunk, a TIFF's tags): nothing of its pixels is read. Throws
+// a FileError naming `path` when it is neither.
+struct ImageSize {
+  int64_t width = 0;
+  int64_t height = 0;
+};
+ImageSize ReadReviewImageSize(const std::string& path);
+
 // A depth map kept beside the colour: a grey PNG (8 or 16 bits), read as a
 // normalised map, value / 65535 (or / 255). Throws a FileError naming
 // `path` for anything else, or for a size other than width x height.

@@ -152,11 +152,13 @@ class JsonErrorFinder : public nlohmann::json_sax<json> {
     lastToken = token;
     // nlohmann's id for a number that overflows a double.
     numberOverflow = e.id == 406;
+    message = e.what();
     return false;
   }
 
   std::size_t position = 0;
   std::string lastToken;
+  std::string message;  // the parser's own, classified, never shown
   bool numberOverflow = false;
 };
 
@@ -196,18 +198,25 @@ void CheckJsonSyntax(const std::string& text, const std::string& name) {
   }
   const size_t at = finder.position > 0 ? finder.position - 1 : 0;
   const auto byte = static_cast<unsigned char>(text[at]);
-  const std::string& token = finder.lastToken;
-  const bool inString = token.starts_with('"');
+  // The parser's message tells what kind of token failed; the wording is ours.
+  const auto says = [&finder](const char* words) {
+    return finder.message.find(words) != std::string::npos;
+  };
   std::string what;
-  if (byte < 0x20) {
+  if (says("invalid string") && byte < 0x20) {
     what = "a control character in a string (write it as \\n, \\t or \\u00XX)";
-  } else if (inString && std::any_of(token.begin(), token.end(), [](char c) {
-               return static_cast<unsigned char>(c) >= 0x80;
-             })) {
+  } else if (says("invalid string") && says("UTF-8")) {
     // The parser stops at the byte after the first one that is not UTF-8.
     what = "a string that is not UTF-8";
-  } else if (inString) {
+  } else if (says("invalid string") && says("\\u")) {
+    what = "a \\u escape that is not four hex digits or not a whole surrogate pair";
+  } else if (says("invalid string")) {
     what = "a string with an escape JSON does not have";
+  } else if (says("invalid number")) {
+    what = "a number JSON does not allow";
+  } else if (says("invalid literal") && !says("expected end of input") && byte >= 0x20 &&
+             byte < 0x80) {
+    what = "a word that is not true, false or null";
   } else {
     // The character there, whole when it is a UTF-8 sequence.
     size_t end = at + 1;

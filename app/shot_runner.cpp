@@ -16,6 +16,7 @@
 #include "app/errors.h"
 #include "app/frame_pattern.h"
 #include "app/interrupt.h"
+#include "app/memory_budget.h"
 #include "app/output_file.h"
 #include "app/report_stream.h"
 
@@ -181,6 +182,7 @@ class Shot {
   size_t rendered = 0;  // frames done by their child
   size_t emitted = 0;   // frames whose report line has been written, in order
   bool usageFailure = false;
+  std::vector<std::string> limitWords;  // every frame's share of the memory
 };
 
 std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
@@ -259,6 +261,7 @@ void Shot::Start(size_t index) {
                                     "json",
                                     "-q"};
   const std::vector<std::string> forwarded = FrameWords(run.forwarded, frame.number);
+  words.insert(words.end(), limitWords.begin(), limitWords.end());
   words.insert(words.end(), forwarded.begin(), forwarded.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
@@ -374,6 +377,8 @@ int Shot::Run() {
     Message(run.input + ": missing input frame" + (missing.size() > 1 ? "s " : " ") + list);
   }
   progress.emplace(!run.quiet, err, toRender.size());
+  limitWords =
+      WorkerLimitArguments(run.forwarded, std::min(jobs, std::max<size_t>(1, toRender.size())));
 
   size_t next = 0;
   size_t finished = 0;
@@ -471,6 +476,15 @@ std::vector<std::string> ForwardedArguments(const std::vector<std::string>& word
     if (!dropped) kept.push_back(word);
   }
   return kept;
+}
+
+std::vector<std::string> WorkerLimitArguments(const std::vector<std::string>& forwarded,
+                                              size_t workers) {
+  const std::string option = "--memory-limit";
+  for (const std::string& word : forwarded) {
+    if (word == option || word.rfind(option + "=", 0) == 0) return {};
+  }
+  return {option, std::to_string(DefaultMemoryLimit(workers))};
 }
 
 int RunShot(const ShotRun& run, std::FILE* out, std::FILE* err) {

@@ -3,7 +3,7 @@
 // frames and renders each one as a child process of the same binary:
 //
 //   kestrion render <input of n> -o <output of n> --frame <n> --report json -q
-//                   <every other option the user gave, verbatim>
+//                   [--memory-limit <share>] <every other option the user gave, verbatim>
 //
 // up to --jobs children at a time. Each child writes its output through a
 // temporary file renamed into place, so an output that exists is complete;
@@ -49,6 +49,12 @@ struct ShotRun {
 // --report-file).
 std::vector<std::string> ForwardedArguments(const std::vector<std::string>& words,
                                             const std::string& input);
+
+// What every frame is given besides the forwarded words: its share of the
+// memory limit, DefaultMemoryLimit(workers), unless the forwarded words set
+// --memory-limit themselves (then every frame has that limit).
+std::vector<std::string> WorkerLimitArguments(const std::vector<std::string>& forwarded,
+                                              size_t workers);
 
 // Runs the shot; returns the exit code. Throws a UsageError (exit 2) before
 // starting any frame for a bad pattern, frame list or chunk, or an empty

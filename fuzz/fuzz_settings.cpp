@@ -75,7 +75,7 @@ int SettingsInput(const uint8_t* data, size_t size) {
   ExpectOnlyCommandErrors([&text] { CheckFloatKeys(kestrion::ParseFloatKeys(text, "--range")); });
   ExpectOnlyCommandErrors(
       [&text] { CheckPixelKeys(kestrion::ParsePixelKeys(text, "--focus-pixel")); });
-  ExpectOnlyCommandErrors([&text] { kestrion::ParseFocusPixel(text); });
+  ExpectOnlyCommandErrors([&text] { kestrion::ParseFocusPixel(text, "--focus-pixel"); });
   return 0;
 }
 

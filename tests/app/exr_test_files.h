@@ -13,7 +13,11 @@
 #include <ImfTiledOutputPart.h>
 #include <ImfVersion.h>
 #include <half.h>
+#include <openexr.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -132,6 +136,67 @@ inline std::map<std::string, std::string> AttributeBytes(const Imf::Header& head
     bytes[it.name()] = std::string(it.attribute().typeName()) + ":" + stream.str();
   }
   return bytes;
+}
+
+// Damaging files on purpose, to see them refused. The chunks are found with
+// OpenEXR's core library; only the bytes named are changed.
+
+// Where chunk `index` (scanline chunks counted from the top, tiles row by
+// row) of `part` lies in the file, as its offset table says.
+inline exr_chunk_info_t ChunkInfo(const std::string& path, int part, int index) {
+  exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
+  exr_context_t file = nullptr;
+  exr_chunk_info_t info{};
+  if (exr_start_read(&file, path.c_str(), &init) != EXR_ERR_SUCCESS) return info;
+  exr_storage_t storage{};
+  exr_get_storage(file, part, &storage);
+  if (storage == EXR_STORAGE_TILED) {
+    int32_t width = 0, height = 0;
+    uint32_t tileWidth = 1, tileHeight = 1;
+    exr_tile_level_mode_t mode{};
+    exr_tile_round_mode_t round{};
+    exr_get_level_sizes(file, part, 0, 0, &width, &height);
+    exr_get_tile_descriptor(file, part, &tileWidth, &tileHeight, &mode, &round);
+    const int across = (width + static_cast<int>(tileWidth) - 1) / static_cast<int>(tileWidth);
+    exr_read_tile_chunk_info(file, part, index % across, index / across, 0, 0, &info);
+  } else {
+    exr_attr_box2i_t window{};
+    int32_t rows = 1;
+    exr_get_data_window(file, part, &window);
+    exr_get_scanlines_per_chunk(file, part, &rows);
+    exr_read_scanline_chunk_info(file, part, window.min.y + index * rows, &info);
+  }
+  exr_finish(&file);
+  return info;
+}
+
+// Overwrites four bytes at `offset` with `value` (little-endian, as
+// OpenEXR stores it).
+inline void PatchInt32(const std::string& path, uint64_t offset, int32_t value) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekp(static_cast<std::streamoff>(offset));
+  const uint32_t bits = static_cast<uint32_t>(value);
+  const char bytes[4] = {static_cast<char>(bits & 0xFF), static_cast<char>((bits >> 8) & 0xFF),
+                         static_cast<char>((bits >> 16) & 0xFF),
+                         static_cast<char>((bits >> 24) & 0xFF)};
+  file.write(bytes, 4);
+}
+
+// Sets the size a scanline chunk's leader declares for its data.
+inline void SetChunkSize(const std::string& path, int part, int index, int32_t bytes) {
+  PatchInt32(path, ChunkInfo(path, part, index).data_offset - 4, bytes);
+}
+
+// The offset just after the first occurrence of `bytes` in the file, or 0.
+inline uint64_t OffsetAfter(const std::string& path, const std::string& bytes) {
+  std::ifstream file(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const size_t at = text.find(bytes);
+  return at == std::string::npos ? 0 : at + bytes.size();
+}
+
+inline void CutLastBytes(const std::string& path, uint64_t bytes) {
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) - bytes);
 }
 
 }  // namespace kestrion::test_files

@@ -124,6 +124,8 @@ TEST(Numbers, OptionFormsNameTheOptionAndQuoteTheText) {
     EXPECT_EQ(std::string(e.what()), "--memory-limit: '" + std::string(80, '9') +
                                          "...' is larger than a 64-bit byte count holds");
   }
+  EXPECT_THROW(ByteSizeOption("0", "--memory-limit", 1), CommandError);
+  EXPECT_EQ(ByteSizeOption("1", "--memory-limit", 1), 1u);
   EXPECT_EQ(FloatOption<float>("2.5", "--depth-near"), 2.5f);
 }
 

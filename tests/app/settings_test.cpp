@@ -116,6 +116,9 @@ TEST(SettingsFiles, ErrorsNameTheFileAndWhereTheJsonGoesWrong) {
        "not valid JSON at line 3, column 10: unexpected '3'"},
       {"{\"range\": 5", "not valid JSON at line 1, column 12: the text ends before the JSON does"},
       {"{\"range\": 5} x", "not valid JSON at line 1, column 14: unexpected 'x'"},
+      {"{\"range\": }", "not valid JSON at line 1, column 11: unexpected '}'"},
+      {"{\"range\": tru}",
+       "not valid JSON at line 1, column 14: a word that is not true, false or null"},
       {"\xff", "not valid JSON at line 1, column 1: unexpected '\\xff'"},
       {"{\"source\": \"a\x1b[2Jb\"}",
        "not valid JSON at line 1, column 14: a control character in a string (write it as \\n, "
