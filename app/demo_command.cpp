@@ -9,6 +9,7 @@
 #include "app/image_files.h"
 #include "app/interrupt.h"
 #include "app/output_file.h"
+#include "app/report_stream.h"
 
 namespace kestrion {
 
@@ -80,12 +81,16 @@ void RunDemo(const DemoOptions& options, std::FILE* out) {
   if (original) original->Commit();
   output.Commit();
 
-  std::fprintf(out, "wrote %s (%d x %d", options.output.c_str(), options.width, options.height);
+  char text[200];
+  std::snprintf(text, sizeof text, " (%d x %d", options.width, options.height);
+  std::string line = "wrote " + options.output + text;
   if (const DemoShape* focus = FindDemoShape(settings.focalName)) {
-    std::fprintf(out, ", focus %s at depth %.2f", focus->name, CameraDepth(*focus));
+    std::snprintf(text, sizeof text, ", focus %s at depth %.2f", focus->name, CameraDepth(*focus));
+    line += text;
   }
-  std::fprintf(out, ", range %g, size %g, source %s)\n", settings.range, settings.size,
-               SourceText(settings.source).c_str());
+  std::snprintf(text, sizeof text, ", range %g, size %g, source %s)", settings.range, settings.size,
+                SourceText(settings.source).c_str());
+  ReportStream(out).Line(line + text);
 }
 
 }  // namespace kestrion

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/errors.h"
+#include "app/interrupt.h"
 #include "host/bitmap.h"
 
 namespace kestrion {
@@ -75,8 +76,11 @@ float StoredDepthToZ(float stored, const DepthOptions& options) {
 }
 
 std::vector<float> RendererZ(const Plane& depth, const DepthOptions& options) {
-  std::vector<float> z(depth.size());
-  for (size_t i = 0; i < depth.size(); ++i) z[i] = StoredDepthToZ(depth[i], options);
+  std::vector<float> z = FilledInterruptibly<float>(depth.size());
+  for (size_t i = 0; i < depth.size(); ++i) {
+    PollInterrupt(i);
+    z[i] = StoredDepthToZ(depth[i], options);
+  }
   return z;
 }
 
@@ -88,7 +92,10 @@ std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<P
   if (alpha && alpha->size() == depth.size() && !zeroIsBackground &&
       (options.mode == DepthMode::Distance || options.mode == DepthMode::Camera)) {
     size_t zeros = 0;
-    for (size_t i = 0; i < depth.size(); ++i) zeros += depth[i] == 0.0f && (*alpha)[i] == 0.0f;
+    for (size_t i = 0; i < depth.size(); ++i) {
+      PollInterrupt(i);
+      zeros += depth[i] == 0.0f && (*alpha)[i] == 0.0f;
+    }
     const double share = static_cast<double>(zeros) / static_cast<double>(depth.size());
     if (share > ZERO_DEPTH_WARNING_SHARE) {
       lines.push_back(frameName + ": " + Percent(share) +
@@ -99,7 +106,9 @@ std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<P
   if (options.mode == DepthMode::Distance) {
     size_t negative = 0;
     size_t geometry = 0;
-    for (float value : depth) {
+    for (size_t i = 0; i < depth.size(); ++i) {
+      PollInterrupt(i);
+      const float value = depth[i];
       if (!std::isfinite(value) || value >= BACKGROUND_DISTANCE) continue;
       if (options.backgroundDepth && value == *options.backgroundDepth) continue;
       ++geometry;

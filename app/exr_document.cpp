@@ -25,6 +25,7 @@
 
 #include "app/errors.h"
 #include "app/exr_decode.h"
+#include "app/exr_output_stream.h"
 #include "app/exr_preflight.h"
 #include "app/interrupt.h"
 
@@ -67,14 +68,16 @@ void* SampleData(ExrChannel::Samples& samples) {
 }
 
 ExrChannel::Samples MakeSamples(Imf::PixelType type, size_t count) {
-  switch (type) {
-    case Imf::UINT:
-      return std::vector<uint32_t>(count);
-    case Imf::HALF:
-      return std::vector<half>(count);
-    default:
-      return std::vector<float>(count);
+  ExrChannel::Samples samples;
+  if (type == Imf::UINT) {
+    samples = std::vector<uint32_t>();
+  } else if (type == Imf::HALF) {
+    samples = std::vector<half>();
+  } else {
+    samples = std::vector<float>();
   }
+  std::visit([count](auto& values) { ResizeInterruptibly(values, count); }, samples);
+  return samples;
 }
 
 // A part's channels, zero-filled, in the header's order.
@@ -96,9 +99,30 @@ bool CoreDecodes(const Imf::Header& header) {
          header.compression() != Imf::DWAB_COMPRESSION;
 }
 
-// Rows read between two looks at the interrupt flag: a multiple of every
-// compression's block height, so no block is decoded twice.
+// Rows read or written between two looks at the interrupt flag: a
+// multiple of every compression's block height, so no block is decoded
+// twice.
 constexpr int READ_BLOCK_ROWS = 64;
+
+// Calls `step(x0, x1, y)` for runs of tiles of one row, each about as many
+// pixels as READ_BLOCK_ROWS rows of the part, looking at the interrupt flag
+// before each; the tile rows top down, or bottom up as a file whose line
+// order is decreasing stores them.
+template <typename Step>
+void ForEachTileRun(int tilesX, int tilesY, const Imf::TileDescription& tile, int32_t width,
+                    bool bottomUp, Step step) {
+  const uint64_t tilePixels = static_cast<uint64_t>(tile.xSize) * tile.ySize;
+  const uint64_t budget = static_cast<uint64_t>(READ_BLOCK_ROWS) * static_cast<uint64_t>(width);
+  const int run = static_cast<int>(std::clamp<uint64_t>(budget / std::max<uint64_t>(tilePixels, 1),
+                                                        1, static_cast<uint64_t>(tilesX)));
+  for (int row = 0; row < tilesY; ++row) {
+    const int y = bottomUp ? tilesY - 1 - row : row;
+    for (int x = 0; x < tilesX; x += run) {
+      ThrowIfInterrupted();
+      step(x, std::min(tilesX, x + run) - 1, y);
+    }
+  }
+}
 
 ExrPart ReadPartThroughCxx(Imf::MultiPartInputFile& file, int index) {
   ExrPart part = EmptyPart(file.header(index));
@@ -111,12 +135,11 @@ ExrPart ReadPartThroughCxx(Imf::MultiPartInputFile& file, int index) {
   if (IsTiled(part.header)) {
     Imf::TiledInputPart input(file, index);
     input.setFrameBuffer(frame);
-    // A row of tiles, then a scanline block at a time: a signal ends a long
-    // read between them instead of after the whole file.
-    for (int row = 0; row < input.numYTiles(); ++row) {
-      ThrowIfInterrupted();
-      input.readTiles(0, input.numXTiles() - 1, row, row);
-    }
+    // A run of tiles, or a block of scanlines, at a time: a signal ends a
+    // long read between them instead of after the whole file.
+    ForEachTileRun(input.numXTiles(), input.numYTiles(), part.header.tileDescription(),
+                   part.Width(), false,
+                   [&input](int x0, int x1, int y) { input.readTiles(x0, x1, y, y); });
   } else {
     Imf::InputPart input(file, index);
     input.setFrameBuffer(frame);
@@ -148,14 +171,20 @@ void WritePart(Imf::MultiPartOutputFile& file, int index, const ExrPart& part) {
     frame.insert(channel.name,
                  Imf::Slice::Make(channel.Type(), channel.Bytes(), part.DataWindow()));
   }
+  // In steps as the reading goes, so that a signal ends a long write too.
   if (IsTiled(part.header)) {
     Imf::TiledOutputPart output(file, index);
     output.setFrameBuffer(frame);
-    output.writeTiles(0, output.numXTiles() - 1, 0, output.numYTiles() - 1);
+    ForEachTileRun(output.numXTiles(), output.numYTiles(), part.header.tileDescription(),
+                   part.Width(), part.header.lineOrder() == Imf::DECREASING_Y,
+                   [&output](int x0, int x1, int y) { output.writeTiles(x0, x1, y, y); });
   } else {
     Imf::OutputPart output(file, index);
     output.setFrameBuffer(frame);
-    output.writePixels(part.Height());
+    for (int32_t rows = 0; rows < part.Height(); rows += READ_BLOCK_ROWS) {
+      ThrowIfInterrupted();
+      output.writePixels(std::min(READ_BLOCK_ROWS, part.Height() - rows));
+    }
   }
 }
 
@@ -278,13 +307,19 @@ void WriteExrDocument(const ExrDocument& document, const std::string& path,
       headers.push_back(part.header);
       if (compression) headers.back().compression() = *compression;
     }
-    Imf::MultiPartOutputFile file(path.c_str(), headers.data(), static_cast<int>(headers.size()),
-                                  false, PoolThreads());
-    for (size_t i = 0; i < document.parts.size(); ++i) {
-      WritePart(file, static_cast<int>(i), document.parts[i]);
+    ExrOutputStream output(path);
+    {
+      Imf::MultiPartOutputFile file(output.Stream(), headers.data(),
+                                    static_cast<int>(headers.size()), false, PoolThreads());
+      for (size_t i = 0; i < document.parts.size(); ++i) {
+        WritePart(file, static_cast<int>(i), document.parts[i]);
+      }
     }
+    output.Close();
   } catch (const std::bad_alloc&) {
     throw FileError(path, "not enough memory to write it");
+  } catch (const CommandError&) {
+    throw;
   } catch (const std::exception& e) {
     throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");
   }

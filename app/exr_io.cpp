@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/errors.h"
+#include "app/exr_output_stream.h"
 #include "app/exr_preflight.h"
 
 namespace kestrion {
@@ -205,9 +206,13 @@ void WriteExr(const Image& image, const std::string& path) {
     if (!depth.empty()) add(EXR_DEPTH_CHANNEL, Imf::FLOAT, depth.data());
     if (!objectIds.empty()) add(EXR_OBJECT_ID_CHANNEL, Imf::UINT, objectIds.data());
     if (!materialIds.empty()) add(EXR_MATERIAL_ID_CHANNEL, Imf::UINT, materialIds.data());
-    Imf::OutputFile file(path.c_str(), header);
-    file.setFrameBuffer(frame);
-    file.writePixels(image.Height());
+    ExrOutputStream output(path);
+    {
+      Imf::OutputFile file(output.Stream(), header);
+      file.setFrameBuffer(frame);
+      file.writePixels(image.Height());
+    }
+    output.Close();
   } catch (const std::exception& e) {
     std::string message = e.what();
     std::replace(message.begin(), message.end(), '\n', ' ');

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "app/errors.h"
+#include "app/interrupt.h"
 
 namespace kestrion {
 
@@ -36,6 +37,7 @@ void ForEachPixel(const ExrPart& colour, const ExrPart& part, Visit visit) {
   const size_t sourceWidth = static_cast<size_t>(part.Width());
   size_t i = 0;
   for (int y = window.min.y; y <= window.max.y; ++y) {
+    ThrowIfInterrupted();
     const bool rowHeld = y >= source.min.y && y <= source.max.y;
     const size_t rowStart = rowHeld ? static_cast<size_t>(y - source.min.y) * sourceWidth : 0;
     for (int x = window.min.x; x <= window.max.x; ++x, ++i) {
@@ -51,7 +53,8 @@ Plane FloatPlane(const ExrDocument& document, const ChannelRoles& roles, const C
                  float outside) {
   const ExrPart& colour = document.parts[roles.colourPart];
   const ExrChannel& channel = ChannelOf(document, ref);
-  Plane plane(static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()), outside);
+  Plane plane = FilledInterruptibly(
+      static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()), outside);
   std::visit(
       [&](const auto& samples) {
         ForEachPixel(colour, document.parts[ref.part],
@@ -74,8 +77,8 @@ std::vector<Id> IdPlane(const ExrDocument& document, const ChannelRoles& roles,
   const ExrPart& colour = document.parts[roles.colourPart];
   const ExrChannel& channel = ChannelOf(document, ref);
   constexpr double max = std::numeric_limits<Id>::max();
-  std::vector<Id> ids(static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()),
-                      0);
+  std::vector<Id> ids = FilledInterruptibly<Id>(static_cast<size_t>(colour.Width()) *
+                                                static_cast<size_t>(colour.Height()));
   struct Bad {
     double value;
     int x;

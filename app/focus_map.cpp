@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/interrupt.h"
 #include "blur/radius_rule.h"
 
 namespace kestrion {
@@ -18,9 +19,10 @@ std::vector<int32_t> FocusRadii(const FramePlanes& frame, const std::vector<floa
   const size_t count = frame.PixelCount();
   const int32_t extent = std::max(frame.width, frame.height);
   const RadiusRule rule(settings.focalDepth, settings.range, settings.size, extent);
-  std::vector<int32_t> radii(count, 0);
+  std::vector<int32_t> radii = FilledInterruptibly<int32_t>(count);
   const SourceSelection& source = settings.source;
   for (size_t i = 0; i < count; ++i) {
+    PollInterrupt(i);
     bool selected = true;
     if (source.mode == SOURCE_MATERIAL_EFFECTS) {
       selected = frame.materialId && (*frame.materialId)[i] == source.id;
@@ -41,6 +43,7 @@ Image FocusMapImage(const FramePlanes& frame, const std::vector<float>& renderer
               ColourEncoding{false, 1.0f}};
   BMM_Color_64* pixels = image.Storage().Pixels();
   for (size_t i = 0; i < radii.size(); ++i) {
+    PollInterrupt(i);
     if (radii[i] == 0) {
       pixels[i] = {0, CHANNEL_MAX, 0, CHANNEL_MAX};
       continue;

@@ -7,7 +7,11 @@
 //
 // Exit codes: 0 done, 1 failed (for a shot: some frame failed), 2 wrong
 // usage, 130 / 143 / 129 interrupted by SIGINT (Ctrl-C) / SIGTERM / SIGHUP.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -294,9 +298,24 @@ void ReportParseFailure(int argc, char** argv, const RenderOptions& render,
   }
 }
 
+// A standard descriptor the caller closed (`kestrion ... >&-`) would go to
+// the next file kestrion opens, and the report or progress would be written
+// into the output. /dev/null takes its place.
+void OpenStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();
   CLI::App app{"kestrion: depth-of-field filtering with the Kestrion filter module", "kestrion"};
   app.require_subcommand(1);
   InfoOptions info;

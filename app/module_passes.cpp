@@ -10,6 +10,7 @@
 #include "app/errors.h"
 #include "app/filter_runner.h"
 #include "app/image.h"
+#include "app/interrupt.h"
 #include "host/scene.h"
 
 namespace kestrion {
@@ -40,9 +41,10 @@ BandedChannel SplitIntoBands(const float* values, const float* factor, size_t co
   std::array<double, BAND_COUNT> perUnit{};
   for (int32_t band = 0; band < BAND_COUNT; ++band) perUnit[band] = CHANNEL_MAX / BandTop(band);
   BandedChannel channel;
-  channel.code.resize(count);
-  channel.steps.resize(count);
+  ResizeInterruptibly(channel.code, count);
+  ResizeInterruptibly(channel.steps, count);
   for (size_t i = 0; i < count; ++i) {
+    PollInterrupt(i);
     float value = values[i];
     // Colour under alpha 0 (or an unusable alpha) is meaningless, whatever
     // it holds.
@@ -203,7 +205,8 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
   result.passes = passes;
   result.channelBands = static_cast<int32_t>(channelBands.size());
 
-  std::vector<Plane> sums(banded.size(), Plane(count, 0.0f));
+  std::vector<Plane> sums(banded.size());
+  for (Plane& sum : sums) ResizeInterruptibly(sum, count);
   BMM_Color_64* pixels = image.Storage().Pixels();
   try {
     for (int32_t pass = 0; pass < passes; ++pass) {
@@ -225,6 +228,7 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
         step[s] = static_cast<float>((cb.code & NEGATIVE ? -top : top) / CHANNEL_MAX);
       }
       for (size_t i = 0; i < count; ++i) {
+        PollInterrupt(i);
         uint16_t value[SLOTS] = {0, 0, 0};
         for (size_t s = 0; s < used; ++s) value[s] = code[s][i] == want[s] ? steps[s][i] : 0;
         pixels[i] = {value[0], value[1], value[2], CHANNEL_MAX};
@@ -236,6 +240,7 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
           },
           animation.frame);
       for (size_t i = 0; i < count; ++i) {
+        PollInterrupt(i);
         const uint16_t mean[SLOTS] = {pixels[i].r, pixels[i].g, pixels[i].b};
         for (size_t s = 0; s < used; ++s) {
           if (mean[s]) sum[s][i] += static_cast<float>(mean[s]) * step[s];
@@ -257,7 +262,10 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
   if (straight) {
     const Plane& alpha = *result.alpha;
     for (Plane& plane : sums) {
-      for (size_t i = 0; i < count; ++i) plane[i] = alpha[i] > 0.0f ? plane[i] / alpha[i] : 0.0f;
+      for (size_t i = 0; i < count; ++i) {
+        PollInterrupt(i);
+        plane[i] = alpha[i] > 0.0f ? plane[i] / alpha[i] : 0.0f;
+      }
     }
   }
   result.colour = std::move(sums);

@@ -1,7 +1,20 @@
 // output_file.h: writing a user's file so that a failed run never damages
-// it. The content goes to a fresh temporary file in the target's directory;
-// Commit() renames it over the target. Until then the target is untouched,
-// and an uncommitted temporary file is removed when the object dies.
+// it. The content goes to a file of its own in the target's directory,
+// created when writing starts; Commit() moves it over the target. Until
+// then the target is untouched, and an uncommitted file disappears when the
+// object dies.
+//
+// Where the file system allows it, the content file has no name at all
+// (O_TMPFILE): a process killed outright, even by SIGKILL, leaves nothing
+// behind, and any valid target name works, since no longer name is made
+// from it. The writers open it by the path /proc/self/fd/N. Commit() links
+// it under a short hidden name (.kestrion-XXXXXX) and renames that over the
+// target. Elsewhere the content file is created under such a short hidden
+// name and removed again unless committed.
+//
+// A replaced target keeps its permission bits and, where the user may set
+// them, its owner and group; a new file gets what creating it would give
+// (the umask's default).
 #pragma once
 
 #include <functional>
@@ -11,26 +24,40 @@ namespace kestrion {
 
 class OutputFile {
  public:
-  // Creates the temporary file; throws a FileError naming `target` when its
-  // directory cannot take one.
-  explicit OutputFile(std::string target);
+  enum class Naming {
+    UnnamedFirst,  // an unnamed file where the file system allows it
+    HiddenName,    // always the short hidden name
+  };
+
+  // Checks that `target` names a file in a directory that can take one;
+  // throws a FileError naming `target` otherwise. Creates nothing.
+  explicit OutputFile(std::string target, Naming naming = Naming::UnnamedFirst);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   const std::string& Target() const { return target; }
-  // Where to write the content (exists, empty, owned by this object).
-  const std::string& TemporaryPath() const { return temporary; }
-  // Runs `write` with the temporary path. A CommandError it throws is
-  // thrown again with the temporary path replaced by the target's: the
-  // temporary file is no business of the user's.
+  // Creates the content file (empty) and runs `write` with a path that
+  // opens it; a later call writes it anew. When `write` throws, the content
+  // file is gone at once, and a CommandError is thrown again with that path
+  // replaced by the target's: the content file is no business of the
+  // user's.
   void Write(const std::function<void(const std::string& path)>& write);
-  // Moves the content into place; throws a FileError naming the target.
+  // Moves the content into place; throws a FileError naming the target
+  // (and the content file is gone). Needs a Write() first.
   void Commit();
 
  private:
+  void Create();
+  void Discard();
+
   std::string target;
-  std::string temporary;
+  Naming naming;
+  std::string directory;
+  std::string path;  // what writers open: /proc/self/fd/N or the hidden file's name
+  int fd = -1;
+  bool anonymous = false;  // no name until Commit (O_TMPFILE)
+  unsigned createdMode = 0;
   bool committed = false;
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/errors.h"
+#include "app/interrupt.h"
 #include "app/png_errors.h"
 #include "app/stdio_file.h"
 
@@ -44,7 +45,8 @@ std::vector<png_byte> EncodeRow(const Image& image, int y) {
 
 // Runs `body` with libpng's error handling armed; returns false (and the
 // message in `state`) when libpng failed. A libpng error longjmps out of
-// `body`, so `body` must not own objects with destructors.
+// `body`, so `body` must not own objects with destructors. Nor may it
+// throw: it returns early when interrupted, and the caller throws.
 template <typename Body>
 bool GuardedPng(png_structp png, Body&& body) {
   if (setjmp(png_jmpbuf(png))) return false;
@@ -82,7 +84,10 @@ class PngReader {
 void WritePng(const Image& image, const std::string& path) {
   FilePtr file = OpenFile(path, "wb");
   std::vector<std::vector<png_byte>> rows(image.Height());
-  for (int y = 0; y < image.Height(); ++y) rows[y] = EncodeRow(image, y);
+  for (int y = 0; y < image.Height(); ++y) {
+    ThrowIfInterrupted();
+    rows[y] = EncodeRow(image, y);
+  }
   std::vector<png_bytep> rowPointers;
   for (auto& row : rows) rowPointers.push_back(row.data());
 
@@ -97,9 +102,13 @@ void WritePng(const Image& image, const std::string& path) {
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
     png_write_info(png, info);
-    png_write_image(png, rowPointers.data());
+    for (png_bytep row : rowPointers) {
+      if (InterruptRequested()) return;
+      png_write_row(png, row);
+    }
     png_write_end(png, nullptr);
   });
+  ThrowIfInterrupted();
   if (!ok) throw FileError(path, std::string("cannot write PNG (") + state.message + ")");
   if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
     throw FileError(path, std::string("cannot write (") + std::strerror(errno) + ")");
@@ -132,6 +141,7 @@ Image ReadPng(const std::string& path) {
     png_set_gray_to_rgb(png);
     png_set_expand_16(png);
     png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     width = png_get_image_width(png, info);
     height = png_get_image_height(png, info);
@@ -143,14 +153,21 @@ Image ReadPng(const std::string& path) {
     data.resize(rowBytes * height);
     rows.resize(height);
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = &data[y * rowBytes];
-    png_read_image(png, rows.data());
+    for (int pass = 0; pass < passes; ++pass) {
+      for (png_bytep row : rows) {
+        if (InterruptRequested()) return;
+        png_read_row(png, row, nullptr);
+      }
+    }
     png_read_end(png, nullptr);
   });
+  ThrowIfInterrupted();
   if (!ok) throw FileError(path, std::string("cannot read PNG (") + state.message + ")");
 
   Image image{Bitmap(static_cast<uint16_t>(width), static_cast<uint16_t>(height)), {}};
   BMM_Color_64* out = image.Storage().Pixels();
   for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
+    PollInterrupt(i);
     png_const_bytep in = &data[i * PNG_CHANNELS * 2];
     out[i] = {GetSample(in), GetSample(in + 2), GetSample(in + 4), GetSample(in + 6)};
   }

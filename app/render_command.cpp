@@ -34,6 +34,7 @@
 #include "app/png_io.h"
 #include "app/render_input.h"
 #include "app/render_output.h"
+#include "app/report_stream.h"
 #include "app/run_progress.h"
 #include "app/settings.h"
 
@@ -137,6 +138,7 @@ float ObjectDepth(int32_t id, FocusStatistic statistic, const RenderInput& input
   }
   std::vector<double> depths;
   for (size_t i = 0; i < z.size(); ++i) {
+    PollInterrupt(i);
     if ((*ids)[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
   }
   if (depths.empty()) {
@@ -275,8 +277,9 @@ int32_t RenderFrame(const RenderOptions& options, FrameReport& report) {
   result.alpha = std::move(filtered.alpha);
   // For a new OpenEXR file (PNG or TIFF input), depth as OpenEXR's Z holds
   // it: distances, whatever the input's encoding was.
-  result.depth = Plane(z.size());
+  result.depth = FilledInterruptibly<float>(z.size());
   for (size_t i = 0; i < z.size(); ++i) {
+    PollInterrupt(i);
     (*result.depth)[i] = z[i] > Z_BACKGROUND ? -z[i] : std::numeric_limits<float>::infinity();
   }
   progress.Writing(options.output);
@@ -308,6 +311,8 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   report.output = options.output;
   report.frame = static_cast<int32_t>(std::clamp<int64_t>(options.frame, INT32_MIN, INT32_MAX));
   const auto start = std::chrono::steady_clock::now();
+  // Once the output is committed, stdout failing is no failure of the run.
+  ReportStream lines(out);
   const auto finish = [&](const std::string* error) {
     report.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -316,10 +321,7 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
       report.error = PrintableMessage(*error);
     }
     if (options.focusReport) std::fprintf(stderr, "kestrion: %s\n", report.FocusLine().c_str());
-    if (json) {
-      std::fprintf(out, "%s\n", report.Json().c_str());
-      std::fflush(out);
-    }
+    if (json) lines.Line(report.Json());
   };
   int32_t passes = 0;
   const AllocationWatch allocations;
@@ -343,9 +345,11 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   }
   finish(nullptr);
   if (!json) {
-    std::fprintf(out, "wrote %s (focus depth %g, range %g, size %g, source %s, %d passes)\n",
-                 options.output.c_str(), *report.focusDepth, *report.range, *report.size,
-                 report.source->c_str(), passes);
+    char summary[160];
+    std::snprintf(summary, sizeof summary,
+                  " (focus depth %g, range %g, size %g, source %s, %d passes)", *report.focusDepth,
+                  *report.range, *report.size, report.source->c_str(), passes);
+    lines.Line("wrote " + options.output + summary);
   }
 }
 

@@ -8,6 +8,7 @@
 #include "app/exr_planes.h"
 #include "app/exr_preflight.h"
 #include "app/file_names.h"
+#include "app/interrupt.h"
 #include "app/review_io.h"
 
 namespace kestrion {
@@ -51,7 +52,10 @@ Plane ExrDepthFile(const std::string& path, const InputOptions& options, const F
   }
   const ExrChannel& channel = *part.Find(found->name);
   Plane depth(frame.PixelCount());
-  for (size_t i = 0; i < depth.size(); ++i) depth[i] = channel.Value(i);
+  for (size_t i = 0; i < depth.size(); ++i) {
+    PollInterrupt(i);
+    depth[i] = channel.Value(i);
+  }
   return depth;
 }
 

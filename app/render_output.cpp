@@ -12,6 +12,7 @@
 #include "app/exr_document.h"
 #include "app/exr_planes.h"
 #include "app/file_names.h"
+#include "app/interrupt.h"
 #include "app/review_io.h"
 
 namespace kestrion {
@@ -34,7 +35,10 @@ ExrChannel FloatChannel(const std::string& name, const Plane& plane) {
 ExrDocument DocumentOf(FramePlanes planes) {
   if (planes.alpha && planes.alphaMode == AlphaMode::Straight) {
     for (Plane& colour : planes.colour) {
-      for (size_t i = 0; i < colour.size(); ++i) colour[i] *= (*planes.alpha)[i];
+      for (size_t i = 0; i < colour.size(); ++i) {
+        PollInterrupt(i);
+        colour[i] *= (*planes.alpha)[i];
+      }
     }
     planes.alphaMode = AlphaMode::Premultiplied;
   }

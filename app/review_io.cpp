@@ -18,6 +18,7 @@
 #include "app/errors.h"
 #include "app/file_names.h"
 #include "app/image.h"
+#include "app/interrupt.h"
 #include "app/png_errors.h"
 #include "app/stdio_file.h"
 
@@ -63,9 +64,10 @@ Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path) 
   samples.height = frame.height;
   samples.channels = alpha ? 4 : 3;
   samples.bits = bits;
-  samples.data.resize(count * samples.channels);
+  ResizeInterruptibly(samples.data, count * samples.channels);
   const uint32_t max = samples.Max();
   for (size_t i = 0; i < count; ++i) {
+    PollInterrupt(i);
     uint16_t* out = &samples.data[i * samples.channels];
     float colour[3] = {red[i], green[i], blue[i]};
     if (alpha) {
@@ -87,10 +89,11 @@ FramePlanes Decode(const Samples& samples) {
   frame.width = samples.width;
   frame.height = samples.height;
   const size_t count = frame.PixelCount();
-  frame.colour.assign(3, Plane(count));
+  frame.colour.resize(3);
+  for (Plane& plane : frame.colour) ResizeInterruptibly(plane, count);
   frame.colourNames = {"R", "G", "B"};
   frame.alphaMode = AlphaMode::Straight;
-  if (samples.HasAlpha()) frame.alpha = Plane(count);
+  if (samples.HasAlpha()) frame.alpha = FilledInterruptibly<float>(count);
   // Every sample value decoded once.
   std::vector<float> linear(samples.Max() + 1);
   for (size_t v = 0; v < linear.size(); ++v) {
@@ -98,6 +101,7 @@ FramePlanes Decode(const Samples& samples) {
   }
   const bool grey = samples.channels <= 2;
   for (size_t i = 0; i < count; ++i) {
+    PollInterrupt(i);
     const uint16_t* in = &samples.data[i * samples.channels];
     for (int c = 0; c < 3; ++c) frame.colour[c][i] = linear[in[grey ? 0 : c]];
     if (frame.alpha) {
@@ -110,7 +114,9 @@ FramePlanes Decode(const Samples& samples) {
 // --- PNG ---
 
 // Runs `body` with libpng's error handling armed; false when libpng failed.
-// `body` must not own objects with destructors: an error longjmps out.
+// `body` must not own objects with destructors: an error longjmps out. Nor
+// may it throw: it returns early when interrupted, and the caller throws
+// once libpng's structures are released.
 template <typename Body>
 bool GuardedPng(png_structp png, Body&& body) {
   if (setjmp(png_jmpbuf(png))) return false;
@@ -121,8 +127,9 @@ bool GuardedPng(png_structp png, Body&& body) {
 // PNG rows: 8-bit samples as bytes, 16-bit ones big-endian.
 std::vector<png_byte> PngBytes(const Samples& samples) {
   const size_t bytes = samples.bits / 8;
-  std::vector<png_byte> out(samples.data.size() * bytes);
+  std::vector<png_byte> out = FilledInterruptibly<png_byte>(samples.data.size() * bytes);
   for (size_t i = 0; i < samples.data.size(); ++i) {
+    PollInterrupt(i);
     const uint16_t value = samples.data[i];
     if (bytes == 1) {
       out[i] = static_cast<png_byte>(value);
@@ -152,10 +159,14 @@ void WritePngSamples(const Samples& samples, const std::string& path) {
                      PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
         png_write_info(png, info);
-        png_write_image(png, rows.data());
+        for (int32_t y = 0; y < samples.height; ++y) {
+          if (InterruptRequested()) return;
+          png_write_row(png, rows[y]);
+        }
         png_write_end(png, nullptr);
       });
   png_destroy_write_struct(&png, &info);
+  ThrowIfInterrupted();
   if (!ok) throw FileError(path, std::string("cannot write PNG (") + state.message + ")");
   if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
     throw FileError(path, std::string("cannot write (") + std::strerror(errno) + ")");
@@ -176,6 +187,7 @@ Samples ReadPngSamples(std::FILE* file, const std::string& path) {
                     png_init_io(png, file);
                     png_read_info(png, info);
                     png_set_expand(png);
+                    const int passes = png_set_interlace_handling(png);
                     png_read_update_info(png, info);
                     samples.width = static_cast<int32_t>(png_get_image_width(png, info));
                     samples.height = static_cast<int32_t>(png_get_image_height(png, info));
@@ -185,14 +197,22 @@ Samples ReadPngSamples(std::FILE* file, const std::string& path) {
                     data.resize(rowBytes * samples.height);
                     rows.resize(samples.height);
                     for (int32_t y = 0; y < samples.height; ++y) rows[y] = &data[y * rowBytes];
-                    png_read_image(png, rows.data());
+                    // A row at a time (each pass of an interlaced file).
+                    for (int pass = 0; pass < passes; ++pass) {
+                      for (int32_t y = 0; y < samples.height; ++y) {
+                        if (InterruptRequested()) return;
+                        png_read_row(png, rows[y], nullptr);
+                      }
+                    }
                     png_read_end(png, nullptr);
                   });
   png_destroy_read_struct(&png, &info, nullptr);
+  ThrowIfInterrupted();
   if (!ok) throw FileError(path, std::string("cannot read PNG (") + state.message + ")");
   const size_t values = static_cast<size_t>(samples.width) * samples.height * samples.channels;
-  samples.data.resize(values);
+  ResizeInterruptibly(samples.data, values);
   for (size_t i = 0; i < values; ++i) {
+    PollInterrupt(i);
     samples.data[i] =
         samples.bits == 16 ? static_cast<uint16_t>((data[2 * i] << 8) | data[2 * i + 1]) : data[i];
   }
@@ -271,6 +291,7 @@ void WriteTiffSamples(const Samples& samples, const std::string& path) {
   const size_t rowValues = static_cast<size_t>(samples.width) * samples.channels;
   std::vector<uint16_t> row(rowValues);
   for (int32_t y = 0; y < samples.height; ++y) {
+    ThrowIfInterrupted();
     std::copy_n(&samples.data[y * rowValues], rowValues, row.data());
     if (TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0) {
       throw FileError(path, "cannot write TIFF (" + tiffError + ")");
@@ -315,10 +336,11 @@ Samples ReadTiffSamples(const std::string& path) {
   samples.channels = channels;
   samples.bits = bits;
   const size_t rowValues = static_cast<size_t>(width) * channels;
-  samples.data.resize(rowValues * height);
+  ResizeInterruptibly(samples.data, rowValues * height);
   std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(t)));
   if (row.size() < rowValues * (bits / 8)) throw FileError(path, "unsupported TIFF layout");
   for (uint32_t y = 0; y < height; ++y) {
+    ThrowIfInterrupted();
     if (TIFFReadScanline(t, row.data(), y, 0) < 0) {
       throw FileError(path, "cannot read TIFF (" + tiffError + ")");
     }
@@ -332,6 +354,7 @@ Samples ReadTiffSamples(const std::string& path) {
   if (samples.HasAlpha() && extraCount > 0 && extra && extra[0] == EXTRASAMPLE_ASSOCALPHA) {
     const uint32_t max = samples.Max();
     for (size_t i = 0; i < samples.data.size(); i += channels) {
+      PollInterrupt(i / channels);
       const uint32_t a = samples.data[i + channels - 1];
       for (int c = 0; c + 1 < channels; ++c) {
         samples.data[i + c] = a == 0 ? 0
@@ -403,7 +426,10 @@ Plane ReadDepthMap(const std::string& path, int32_t width, int32_t height) {
   }
   Plane depth(samples.data.size());
   const float max = static_cast<float>(samples.Max());
-  for (size_t i = 0; i < depth.size(); ++i) depth[i] = static_cast<float>(samples.data[i]) / max;
+  for (size_t i = 0; i < depth.size(); ++i) {
+    PollInterrupt(i);
+    depth[i] = static_cast<float>(samples.data[i]) / max;
+  }
   return depth;
 }
 

@@ -18,6 +18,7 @@
 #include "app/interrupt.h"
 #include "app/memory_budget.h"
 #include "app/output_file.h"
+#include "app/report_stream.h"
 
 extern char** environ;
 
@@ -160,7 +161,7 @@ class ShotProgress {
 
 class Shot {
  public:
-  Shot(const ShotRun& run, std::FILE* out, std::FILE* err) : run(run), out(out), err(err) {}
+  Shot(const ShotRun& run, std::FILE* out, std::FILE* err) : run(run), out(out, err), err(err) {}
   int Run();
 
  private:
@@ -171,7 +172,8 @@ class Shot {
   void Message(const std::string& text);
 
   const ShotRun& run;
-  std::FILE* out;
+  // The frames' files are the shot's output: a closed stdout stops none.
+  ReportStream out;
   std::FILE* err;
   std::vector<Frame> frames;
   std::vector<Child> running;
@@ -216,10 +218,7 @@ void Shot::Emit(size_t index, const std::string& line) {
   frames[index].report = line;
   while (emitted < frames.size() && frames[emitted].report) {
     const std::string& next = *frames[emitted].report;
-    if (run.jsonReport) {
-      std::fprintf(out, "%s\n", next.c_str());
-      std::fflush(out);
-    }
+    if (run.jsonReport) out.Line(next);
     reportText += next + "\n";
     ++emitted;
   }
@@ -428,8 +427,9 @@ int Shot::Run() {
   }
   if (usageFailure) return EXIT_USAGE;
   if (!run.jsonReport) {
-    std::fprintf(out, "rendered %zu of %zu frames into %s (%zu skipped, %zu failed)\n", rendered,
-                 frames.size(), run.output.c_str(), skipped, failed);
+    out.Line("rendered " + std::to_string(rendered) + " of " + std::to_string(frames.size()) +
+             " frames into " + run.output + " (" + std::to_string(skipped) + " skipped, " +
+             std::to_string(failed) + " failed)");
   }
   return failed > 0 ? EXIT_FAILED : EXIT_OK;
 }

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "app/demo_scene.h"
 #include "app/exr_io.h"
@@ -225,6 +228,130 @@ TEST(KestrionCli, CtrlCAbortsWithoutWritingOutput) {
   EXPECT_NE(err.find("kestrion: aborted"), std::string::npos) << err;
   EXPECT_EQ(err.find("100%"), std::string::npos) << err;
   EXPECT_TRUE(dir.Entries().empty()) << "output written after an abort";
+}
+
+// Runs kestrion in `dir` with stdout, stderr or both going into a pipe
+// nobody reads (as `kestrion ... | true` or `2>&1 | head -n 1` leave them),
+// the other to a file.
+RunResult RunIntoClosedPipe(const std::vector<std::string>& args, const std::string& dir,
+                            bool closeStdout, bool closeStderr) {
+  int closed[2];
+  if (pipe(closed) != 0) return {-1, "", "no pipe"};
+  close(closed[0]);
+  ScratchDirectory logs;
+  const int out = open((logs / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = open((logs / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const pid_t pid = test_files::StartKestrion(args, dir, closeStdout ? closed[1] : out,
+                                              closeStderr ? closed[1] : err);
+  close(closed[1]);
+  close(out);
+  close(err);
+  if (pid < 0) return {-1, "", "could not start kestrion"};
+  const int code = test_files::WaitForExit(pid);
+  return {code, ReadText(logs / "out"), ReadText(logs / "err")};
+}
+
+std::vector<std::string> SortedEntries(const ScratchDirectory& dir) {
+  std::vector<std::string> entries = dir.Entries();
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+TEST(KestrionCli, ExitStatusSaysWhetherTheOutputWasWritten) {
+  ScratchDirectory dir;
+  test_files::Save(StripedRender(), dir / "in.exr");
+  const std::vector<std::string> render = {"render",  "in.exr",        "-o",
+                                           "out.exr", "--focus-depth", "2"};
+  // The frame written, then the report line into a closed pipe: done.
+  for (const bool json : {false, true}) {
+    std::filesystem::remove(dir / "out.exr");
+    std::vector<std::string> args = render;
+    args.push_back("-q");
+    if (json) args.insert(args.end(), {"--report", "json"});
+    const RunResult run = RunIntoClosedPipe(args, dir / "", true, false);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("warning: cannot write the report to standard output"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadExr(dir / "out.exr").Width(), 31) << "json " << json;
+  }
+  // Progress into a closed pipe does not stop the run either.
+  std::filesystem::remove(dir / "out.exr");
+  const RunResult progress = RunIntoClosedPipe(render, dir / "", false, true);
+  EXPECT_EQ(progress.exitCode, 0);
+  EXPECT_NE(progress.out.find("wrote out.exr"), std::string::npos) << progress.out;
+  EXPECT_EQ(ReadExr(dir / "out.exr").Width(), 31);
+
+  // A write that fails (a file-size limit) before the commit is a failure,
+  // and the existing output stays as it was.
+  const std::string before = ReadText(dir / "out.exr");
+  rlimit previous{};
+  getrlimit(RLIMIT_FSIZE, &previous);
+  rlimit small = previous;
+  small.rlim_cur = 256;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const RunResult limited = RunKestrion(
+      {"render", "in.exr", "-o", "out.exr", "--focus-depth", "20", "-q", "--focus-map", "map.png"},
+      dir / "");
+  setrlimit(RLIMIT_FSIZE, &previous);
+  EXPECT_EQ(limited.exitCode, 1) << limited.err;
+  EXPECT_EQ(limited.err.rfind("kestrion: out.exr: ", 0), 0u) << limited.err;
+  EXPECT_EQ(Lines(limited.err), 1u) << limited.err;
+  EXPECT_EQ(ReadText(dir / "out.exr"), before);
+  EXPECT_EQ(SortedEntries(dir), (std::vector<std::string>{"in.exr", "out.exr"}));
+}
+
+// Fills a pipe, so that the next write into it blocks until it is read.
+void FillPipe(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  fcntl(fd, F_SETPIPE_SZ, 4096);
+  fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  const char byte = '.';
+  while (write(fd, &byte, 1) == 1) {
+  }
+  fcntl(fd, F_SETFL, flags);
+}
+
+// Whether `pid` waits in a write(2) to its stderr.
+bool BlockedWritingStderr(pid_t pid) {
+  return ReadText("/proc/" + std::to_string(pid) + "/syscall").rfind("1 0x2 ", 0) == 0;
+}
+
+// The signal comes while the run is surely at work: it is held in its first
+// progress line, written into a full pipe, until the signal has come.
+TEST(KestrionCli, ASignalDuringTheRunLeavesEveryFileAsItWas) {
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    ScratchDirectory dir;
+    test_files::Save(StripedRender(), dir / "in.exr");
+    WriteText(dir / "out.png", "the previous output");
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    FillPipe(err[1]);
+    const int devNull = open("/dev/null", O_WRONLY);
+    const pid_t pid = test_files::StartKestrion(
+        {"render", "in.exr", "-o", "out.png", "--focus-depth", "2", "--focus-map", "map.png"},
+        dir / "", devNull, err[1]);
+    close(devNull);
+    close(err[1]);
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!BlockedWritingStderr(pid) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const bool blocked = BlockedWritingStderr(pid);
+    kill(pid, signal);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    close(err[0]);
+    const int code = test_files::WaitForExit(pid);
+    ASSERT_TRUE(blocked) << "kestrion never wrote its progress";
+    EXPECT_EQ(code, 128 + signal);
+    EXPECT_NE(text.find("kestrion: aborted"), std::string::npos) << "signal " << signal;
+    EXPECT_EQ(text.find("writing"), std::string::npos) << "signal " << signal;
+    EXPECT_EQ(ReadText(dir / "out.png"), "the previous output");
+    EXPECT_EQ(SortedEntries(dir), (std::vector<std::string>{"in.exr", "out.png"}));
+  }
 }
 
 }  // namespace
