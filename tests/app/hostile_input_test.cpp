@@ -54,16 +54,7 @@ struct MeasuredRun {
 // resident memory.
 MeasuredRun RunMeasured(const std::vector<std::string>& args, const std::string& dir) {
   ScratchDirectory logs;
-  std::vector<std::string> words = {KESTRION_APP_PATH};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  std::vector<char*> env;
-  for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "KESTRION_MODULE=", 16) != 0) env.push_back(*e);
-  }
-  env.push_back(nullptr);
+  test_files::KestrionCommand command(args);
   const std::string errPath = logs / "err";
   const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   const int null = open("/dev/null", O_WRONLY);
@@ -77,7 +68,7 @@ MeasuredRun RunMeasured(const std::vector<std::string>& args, const std::string&
       const struct rlimit cap = {ADDRESS_SPACE, ADDRESS_SPACE};
       setrlimit(RLIMIT_AS, &cap);
     }
-    execve(argv[0], argv.data(), env.data());
+    execve(command.Argv()[0], command.Argv(), command.Env());
     _exit(127);
   }
   close(err);

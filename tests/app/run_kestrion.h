@@ -24,27 +24,46 @@ struct RunResult {
   std::string err;
 };
 
+// What kestrion is started with: the built program and `args`, and this
+// process's environment without $KESTRION_MODULE. The pointers point into
+// the object, which therefore stays where it is made.
+class KestrionCommand {
+ public:
+  explicit KestrionCommand(const std::vector<std::string>& args) {
+    words.push_back(KESTRION_APP_PATH);
+    words.insert(words.end(), args.begin(), args.end());
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    for (char** e = environ; *e; ++e) {
+      if (std::strncmp(*e, "KESTRION_MODULE=", 16) != 0) env.push_back(*e);
+    }
+    env.push_back(nullptr);
+  }
+  KestrionCommand(const KestrionCommand&) = delete;
+  KestrionCommand& operator=(const KestrionCommand&) = delete;
+
+  char* const* Argv() { return argv.data(); }
+  char* const* Env() { return env.data(); }
+
+ private:
+  std::vector<std::string> words;
+  std::vector<char*> argv;
+  std::vector<char*> env;
+};
+
 // Starts kestrion in `dir` without $KESTRION_MODULE, stdout and stderr to
 // the given descriptors. -1 when it could not be started.
 inline pid_t StartKestrion(const std::vector<std::string>& args, const std::string& dir, int outFd,
                            int errFd) {
-  std::vector<std::string> words = {KESTRION_APP_PATH};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  std::vector<char*> env;
-  for (char** e = environ; *e; ++e) {
-    if (std::strncmp(*e, "KESTRION_MODULE=", 16) != 0) env.push_back(*e);
-  }
-  env.push_back(nullptr);
+  KestrionCommand command(args);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
   posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
   pid_t pid = -1;
-  const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
+  const int error =
+      posix_spawn(&pid, command.Argv()[0], &actions, nullptr, command.Argv(), command.Env());
   posix_spawn_file_actions_destroy(&actions);
   return error == 0 ? pid : -1;
 }
