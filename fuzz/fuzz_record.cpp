@@ -138,7 +138,8 @@ int FilterRecordInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(filter.EvaluateConfigure() == record.size());
   FUZZ_CHECK(filter.SaveConfigure(record.data()) == 1);
   const size_t recordBytes = std::min(size, record.size());
-  std::memcpy(record.data(), data, recordBytes);
+  // An empty input may come as a null pointer, which memcpy must not get.
+  if (recordBytes > 0) std::memcpy(record.data(), data, recordBytes);
   ByteReader input(data + recordBytes, size - recordBytes);
 
   const bool loaded = filter.LoadConfigure(record.data()) == 1;
