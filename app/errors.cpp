@@ -1,5 +1,6 @@
 #include "app/errors.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace kestrion {
@@ -95,6 +96,11 @@ std::string PrintableMessage(std::string_view message, size_t firstLineMax) {
     out += '\n';
     start = end + 1;
   }
+}
+
+std::string OneLine(std::string message) {
+  std::replace(message.begin(), message.end(), '\n', ' ');
+  return message;
 }
 
 }  // namespace kestrion

@@ -50,12 +50,15 @@ std::string ShownValue(std::string_view value);
 std::string QuotedValue(std::string_view value);
 
 // The lines of `message` as printed: control characters other than the
-// line breaks and bytes that are not UTF-8 escaped as in a shown value, and the first line (what is
-// wrong) cut in its middle to at most `firstLineMax` characters, so that the option or file it
-// starts with and what is wrong at its end both stay. The lines after it
-// (what a file holds) are kept whole. Every message goes through this on
-// its way out.
+// line breaks and bytes that are not UTF-8 escaped as in a shown value, and
+// the first line (what is wrong) cut in its middle to at most
+// `firstLineMax` characters, so that the option or file it starts with and
+// what is wrong at its end both stay. The lines after it (what a file
+// holds) are kept whole. Every message goes through this on its way out.
 constexpr size_t FIRST_LINE_MAX = 1000;
 std::string PrintableMessage(std::string_view message, size_t firstLineMax = FIRST_LINE_MAX);
+
+// A library's message, which may span lines, as one line.
+std::string OneLine(std::string message);
 
 }  // namespace kestrion

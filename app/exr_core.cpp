@@ -63,9 +63,7 @@ CoreExrFile::~CoreExrFile() {
 void CoreExrFile::AllowChunkBuffers() { largestBlock = UINT64_MAX; }
 
 std::string CoreExrFile::LastMessage() {
-  std::string message = firstError.empty() ? "unknown error" : firstError;
-  std::replace(message.begin(), message.end(), '\n', ' ');
-  return message;
+  return OneLine(firstError.empty() ? "unknown error" : firstError);
 }
 
 std::string PartLabel(exr_const_context_t file, int part) {

@@ -52,12 +52,6 @@ int64_t Side(int min, int max) { return static_cast<int64_t>(max) - min + 1; }
 
 size_t BytesPerSample(Imf::PixelType type) { return type == Imf::HALF ? 2 : 4; }
 
-// OpenEXR's messages may span lines; the user gets one.
-std::string OneLine(std::string message) {
-  std::replace(message.begin(), message.end(), '\n', ' ');
-  return message;
-}
-
 bool IsTiled(const Imf::Header& header) {
   if (header.hasType()) return Imf::isTiled(header.type());
   return header.hasTileDescription();

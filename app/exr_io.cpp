@@ -160,10 +160,7 @@ Image ReadExr(const std::string& path) {
   } catch (const std::bad_alloc&) {
     throw FileError(path, "not enough memory to read it");
   } catch (const std::exception& e) {
-    // OpenEXR's messages may span lines; the user gets one.
-    std::string message = e.what();
-    std::replace(message.begin(), message.end(), '\n', ' ');
-    throw FileError(path, message);
+    throw FileError(path, OneLine(e.what()));
   }
 }
 
@@ -214,9 +211,7 @@ void WriteExr(const Image& image, const std::string& path) {
     }
     output.Close();
   } catch (const std::exception& e) {
-    std::string message = e.what();
-    std::replace(message.begin(), message.end(), '\n', ' ');
-    throw FileError(path, "cannot write OpenEXR (" + message + ")");
+    throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");
   }
 }
 
