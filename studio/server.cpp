@@ -3,9 +3,15 @@
 // outgoing queue.
 #include "studio/server.h"
 
+#include <arpa/inet.h>
 #include <civetweb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -24,8 +30,23 @@ constexpr const char* EVERY_PATH = "**";
 constexpr int SPARE_THREADS = 4;
 constexpr const char* REQUEST_TIMEOUT_MS = "10000";
 constexpr const char* WEBSOCKET_TIMEOUT_MS = "30000";
+constexpr uint16_t CLOSE_GOING_AWAY = 1001;
 constexpr uint16_t CLOSE_UNSUPPORTED = 1003;
 constexpr uint16_t CLOSE_TOO_BIG = 1009;
+
+constexpr auto KNOCK_INTERVAL = std::chrono::milliseconds(10);
+
+// Opens and closes a connection to the port.
+void KnockOn(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  close(fd);
+}
 
 // civetweb's library-wide set-up, once per process.
 void InitLibrary() {
@@ -64,20 +85,31 @@ struct Answer {
 
 int Respond(mg_connection* conn, uint16_t port, const Answer& answer) {
   const bool head = std::strcmp(mg_get_request_info(conn)->request_method, "HEAD") == 0;
-  mg_response_header_start(conn, answer.status);
-  mg_response_header_add(conn, "Content-Type", answer.contentType.data(),
-                         static_cast<int>(answer.contentType.size()));
-  mg_response_header_add(conn, "Content-Length", std::to_string(answer.body.size()).c_str(), -1);
-  mg_response_header_add(conn, "Cache-Control", "no-store", -1);
-  mg_response_header_add(conn, "X-Content-Type-Options", "nosniff", -1);
-  mg_response_header_add(conn, "X-Frame-Options", "DENY", -1);
-  mg_response_header_add(conn, "Referrer-Policy", "no-referrer", -1);
-  mg_response_header_add(conn, "Content-Security-Policy", ContentSecurityPolicy(port).c_str(), -1);
-  for (const auto& [name, value] : answer.headers) {
-    mg_response_header_add(conn, name, value.c_str(), static_cast<int>(value.size()));
+  std::vector<std::pair<const char*, std::string>> headers{
+      {"Content-Type", std::string(answer.contentType)},
+      {"Content-Length", std::to_string(answer.body.size())},
+      {"Cache-Control", "no-store"},
+      {"X-Content-Type-Options", "nosniff"},
+      {"X-Frame-Options", "DENY"},
+      {"Referrer-Policy", "no-referrer"},
+      {"Content-Security-Policy", ContentSecurityPolicy(port)}};
+  headers.insert(headers.end(), answer.headers.begin(), answer.headers.end());
+  if (answer.close) {
+    // Written by hand: civetweb's header functions refuse a request that
+    // asked for a WebSocket, and the connection ends here anyway.
+    mg_disable_keep_alive(conn);
+    std::string text = "HTTP/1.1 " + std::to_string(answer.status) + " " +
+                       mg_get_response_code_text(conn, answer.status) + "\r\n";
+    for (const auto& [name, value] : headers) text += std::string(name) + ": " + value + "\r\n";
+    text += "Connection: close\r\n\r\n";
+    mg_write(conn, text.data(), text.size());
+  } else {
+    mg_response_header_start(conn, answer.status);
+    for (const auto& [name, value] : headers) {
+      mg_response_header_add(conn, name, value.c_str(), static_cast<int>(value.size()));
+    }
+    mg_response_header_send(conn);
   }
-  if (answer.close) mg_response_header_add(conn, "Connection", "close", -1);
-  mg_response_header_send(conn);
   if (!head && !answer.body.empty()) mg_write(conn, answer.body.data(), answer.body.size());
   return answer.status;
 }
@@ -155,7 +187,32 @@ std::string Server::Url() const {
 
 void Server::Stop() {
   if (context) {
+    // Each page is told first: its answer ends its connection's thread at
+    // once, where civetweb would look at the stop request only every two
+    // seconds.
+    {
+      std::lock_guard lock(clientsMutex);
+      const char reason[] =
+          "\x03\xE9"
+          "the studio stopped";
+      static_assert(CLOSE_GOING_AWAY == 0x03E9);
+      for (const auto& [id, client] : clients) {
+        mg_websocket_write(client->conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, reason,
+                           sizeof reason - 1);
+      }
+    }
+    // civetweb's listening thread looks at the stop request only between
+    // connections, or every two seconds: a knock on the door wakes it.
+    std::atomic<bool> stopped{false};
+    std::thread knock([this, &stopped] {
+      while (!stopped.load()) {
+        KnockOn(port);
+        std::this_thread::sleep_for(KNOCK_INTERVAL);
+      }
+    });
     mg_stop(context);
+    stopped = true;
+    knock.join();
     context = nullptr;
   }
   {

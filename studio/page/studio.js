@@ -30,6 +30,7 @@ const SOURCE_NAMES = {1010: 'Whole Image', 1011: 'Material Effects Channel', 101
 const FRAME = 4;
 const CAPTION = 19;
 const RECONNECT_MS = 1000;
+const CLOSE_GOING_AWAY = 1001;  // the studio stopped
 
 const studio = {
   socket: null,
@@ -47,7 +48,12 @@ function connect() {
   studio.socket = socket;
   socket.addEventListener('open', () => setLink('open', 'Connected'));
   socket.addEventListener('message', (event) => receive(event.data));
-  socket.addEventListener('close', () => {
+  socket.addEventListener('close', (event) => {
+    if (event.code === CLOSE_GOING_AWAY) {
+      setLink('closed', 'The studio has stopped');
+      setStatus('The studio has stopped: start it again and open the address it prints.', 'error');
+      return;
+    }
     setLink('closed', 'Disconnected – retrying…');
     setTimeout(connect, RECONNECT_MS);
   });
