@@ -78,6 +78,8 @@ Request DialogBridge::Next() {
     const std::function<void()> work = std::move(posted.front());
     posted.pop_front();
     work();
+    // The work may have changed what the page shows (a dialog it ran).
+    Settle();
   }
 }
 

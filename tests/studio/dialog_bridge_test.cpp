@@ -294,6 +294,8 @@ TEST_F(StudioBridge, PostedWorkRunsWhileNothingWaitsAndGivesWayToARequest) {
   EXPECT_EQ(runs, 1);
   EXPECT_TRUE(interrupted);
   EXPECT_EQ(host->State()["lastDialog"], json({{"dialog", "control"}, {"result", 1}}));
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back().message["dialogs"].size(), 0u) << "the page learns that the dialog closed";
 }
 
 }  // namespace
