@@ -6,7 +6,7 @@
 //                       drag step) through the inbox to the studio thread,
 //                       into the loaded module's control dialog, and back
 //                       as the state that acknowledges it (the window tree
-//                       of the dialog and the host's record, about 14 KB).
+//                       of the dialog and the host's record, about 5 KB).
 #include <benchmark/benchmark.h>
 
 #include <atomic>
