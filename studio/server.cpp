@@ -164,7 +164,8 @@ Server::Server(const ServerOptions& opts, MessageHandler handler)
   error.text_buffer_size = sizeof errorText;
   context = mg_start2(&init, &error);
   if (!context) {
-    throw ServerError("cannot listen on " + listening + (errorText[0] ? ": " : "") + errorText);
+    throw ServerError("cannot listen on " + listening + " (is the port in use?)" +
+                      (errorText[0] ? ": " : "") + errorText);
   }
   mg_server_port ports[1]{};
   if (mg_get_server_ports(context, 1, ports) < 1) {
