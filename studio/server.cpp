@@ -114,6 +114,13 @@ int Respond(mg_connection* conn, uint16_t port, const Answer& answer) {
   return answer.status;
 }
 
+// A WebSocket close frame: the code, big-endian, then the reason.
+void CloseWith(mg_connection* conn, uint16_t code, std::string_view reason) {
+  std::string payload{static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+  payload += reason;
+  mg_websocket_write(conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, payload.data(), payload.size());
+}
+
 int Refuse(mg_connection* conn, uint16_t port, int status, std::string_view why) {
   return Respond(conn, port, {status, "text/plain; charset=utf-8", why, {}, true});
 }
@@ -193,13 +200,8 @@ void Server::Stop() {
     // seconds.
     {
       std::lock_guard lock(clientsMutex);
-      const char reason[] =
-          "\x03\xE9"
-          "the studio stopped";
-      static_assert(CLOSE_GOING_AWAY == 0x03E9);
       for (const auto& [id, client] : clients) {
-        mg_websocket_write(client->conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, reason,
-                           sizeof reason - 1);
+        CloseWith(client->conn, CLOSE_GOING_AWAY, "the studio stopped");
       }
     }
     // civetweb's listening thread looks at the stop request only between
@@ -374,23 +376,12 @@ int Server::Receive(Client& client, int flags, const char* data, size_t size) {
       break;
     case MG_WEBSOCKET_OPCODE_CONTINUATION:
       break;
-    default: {
-      const char reason[] =
-          "\x03\xEB"
-          "the studio takes text messages only";
-      static_assert(CLOSE_UNSUPPORTED == 0x03EB);
-      mg_websocket_write(client.conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, reason,
-                         sizeof reason - 1);
+    default:
+      CloseWith(client.conn, CLOSE_UNSUPPORTED, "the studio takes text messages only");
       return 0;
-    }
   }
   if (client.partial.size() + size > options.maxMessageBytes) {
-    const char reason[] =
-        "\x03\xF1"
-        "message too long";
-    static_assert(CLOSE_TOO_BIG == 0x03F1);
-    mg_websocket_write(client.conn, MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE, reason,
-                       sizeof reason - 1);
+    CloseWith(client.conn, CLOSE_TOO_BIG, "message too long");
     return 0;
   }
   client.partial.append(data, size);
