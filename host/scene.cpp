@@ -42,12 +42,20 @@ int Interface::PickByName(PickCallback& callback) {
       run.offered.emplace_back(node->GetName());
     }
   }
-  pickRuns.push_back(std::move(run));
+  run.singlePick = callback.SinglePick() != 0;
+  run.allowEmptyPick = callback.AllowEmptyPick() != 0;
+  pickRuns.push_back(run);
 
-  // Without a queued answer the user closes the dialog.
-  if (pickAnswers.empty()) return 0;
-  const PickAnswer answer = std::move(pickAnswers.front());
-  pickAnswers.erase(pickAnswers.begin());
+  PickAnswer answer{true, {}};
+  if (!pickAnswers.empty()) {
+    answer = std::move(pickAnswers.front());
+    pickAnswers.erase(pickAnswers.begin());
+  } else if (pickUser) {
+    // A copy: the user may replace itself while the dialog waits.
+    const PickDialogUser user = pickUser;
+    if (std::optional<std::vector<std::string>> names = user(run)) answer = {false, *names};
+  }
+  // Without an answer the user closes the dialog.
   if (answer.cancel) return 0;
 
   std::vector<SceneNode*> picked;

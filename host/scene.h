@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,14 @@ struct PickDialogRun {
   std::string title;
   std::string buttonText;
   std::vector<std::string> offered;  // names of the nodes offered, in scene order
+  bool singlePick = true;            // the callback's SinglePick
+  bool allowEmptyPick = false;       // the callback's AllowEmptyPick
 };
+
+// The user in front of the pick dialog when no answer is queued: shown the
+// run, answers the names picked, in order, or nothing for a cancel.
+using PickDialogUser =
+    std::function<std::optional<std::vector<std::string>>(const PickDialogRun& run)>;
 
 // The host's main interface: the scene, the current time, the pick dialog,
 // and the dialogs of filters made interactive.
@@ -81,10 +89,10 @@ class Interface {
   void FillValidity(Interval& valid) const { valid = Interval(); }
 
   // Runs the modal pick-by-name dialog with the callback. The user's answer
-  // comes from the queued pick answers (QueuePick / QueuePickCancel);
-  // without one the user cancels. On a pick the callback's Picked runs with
-  // the picked nodes and the result is 1; on cancel nothing is called and
-  // the result is 0.
+  // comes from the queued pick answers (QueuePick / QueuePickCancel), else
+  // from the pick dialog's user (SetPickDialogUser); without either the user
+  // cancels. On a pick the callback's Picked runs with the picked nodes and
+  // the result is 1; on cancel nothing is called and the result is 0.
   int PickByName(PickCallback& callback);
 
   // --- host side ---
@@ -101,6 +109,9 @@ class Interface {
   // callback's yes/no answers shape only the offered list).
   void QueuePick(std::vector<std::string> names);
   void QueuePickCancel();
+  // A live user of the pick dialog, asked when no answer is queued; an
+  // empty function removes it. Reset leaves it in place.
+  void SetPickDialogUser(PickDialogUser user) { pickUser = std::move(user); }
   const std::vector<PickDialogRun>& PickRuns() const { return pickRuns; }
   // Removes all nodes, dialogs, queued picks and records; time 0.
   void Reset();
@@ -113,6 +124,7 @@ class Interface {
     std::vector<std::string> names;
   };
   std::vector<PickAnswer> pickAnswers;
+  PickDialogUser pickUser;
   std::vector<PickDialogRun> pickRuns;
   TimeValue time = 0;
 };

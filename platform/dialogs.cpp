@@ -5,10 +5,13 @@
 // loop: paint what is invalid, stop once EndDialog was called, otherwise
 // perform the scripted user's next action. A loop whose script runs out
 // sends the dialog IDCANCEL and, if that does not end it, ends it with
-// IDCANCEL itself, so no dialog outlives its script. Dialogs nest: a dialog
-// opened while another is open runs its own loop, and actions go to it.
+// IDCANCEL itself, so no dialog outlives its script (unless a waiting user
+// supplies more, modal_loop.h). Dialogs nest: a dialog opened while another
+// is open runs its own loop, and actions go to it.
+#include <cstdint>
 #include <vector>
 
+#include "platform/modal_loop.h"
 #include "platform/resources.h"
 #include "platform/standard_classes.h"
 #include "platform/user_actions.h"
@@ -112,6 +115,33 @@ LRESULT DefaultDialogProcessing(HWND dialog, UINT msg, WPARAM wParam, LPARAM lPa
   }
 }
 
+// The dialog font's average character width and height in pixels. Nothing
+// is drawn here, so the platform knows one font's metrics: the 8-point
+// "MS Sans Serif" of the module's dialogs at 96 dots per inch, 6 x 13,
+// scaled for other point sizes; without DS_SETFONT, the system font's.
+constexpr LONG FONT_BASE_X = 6;
+constexpr LONG FONT_BASE_Y = 13;
+constexpr LONG FONT_BASE_POINTS = 8;
+constexpr LONG SYSTEM_BASE_X = 8;
+constexpr LONG SYSTEM_BASE_Y = 16;
+
+// a * b / c rounded half away from zero.
+LONG MulDiv(LONG a, LONG b, LONG c) {
+  const int64_t product = static_cast<int64_t>(a) * b;
+  const int64_t half = c / 2;
+  return static_cast<LONG>(product >= 0 ? (product + half) / c : (product - half) / c);
+}
+
+void SetBaseUnits(HWND dialog, const DialogTemplate& tmpl) {
+  if ((tmpl.style & DS_SETFONT) && tmpl.pointSize > 0) {
+    dialog->baseUnitX = MulDiv(FONT_BASE_X, tmpl.pointSize, FONT_BASE_POINTS);
+    dialog->baseUnitY = MulDiv(FONT_BASE_Y, tmpl.pointSize, FONT_BASE_POINTS);
+  } else {
+    dialog->baseUnitX = SYSTEM_BASE_X;
+    dialog->baseUnitY = SYSTEM_BASE_Y;
+  }
+}
+
 const DialogTemplate* FindTemplate(HINSTANCE instance, LPCSTR name) {
   if (!IS_INTRESOURCE(name)) return nullptr;
   const WORD id = static_cast<WORD>(reinterpret_cast<uintptr_t>(name));
@@ -128,6 +158,7 @@ HWND BuildDialog(HINSTANCE instance, const DialogTemplate& tmpl, HWND owner) {
       CreateWindowExA(tmpl.exStyle, platform::DIALOG_CLASS, tmpl.caption, tmpl.style | WS_POPUP,
                       tmpl.x, tmpl.y, tmpl.cx, tmpl.cy, owner, 0, instance, nullptr);
   if (!dialog) return nullptr;
+  SetBaseUnits(dialog, tmpl);
   for (WORD i = 0; i < tmpl.itemCount; ++i) {
     const DialogItemTemplate& item = tmpl.items[i];
     HWND control = CreateWindowExA(item.exStyle, item.windowClass, item.text, item.style, item.x,
@@ -173,6 +204,14 @@ LRESULT DialogProcedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return DefaultDialogProcessing(wnd, msg, wParam, lParam);
 }
 
+std::vector<HWND> OpenModalDialogs() {
+  std::vector<HWND> dialogs;
+  for (const ModalFrame* frame : OpenFrames()) {
+    if (IsWindow(frame->dialog)) dialogs.push_back(frame->dialog);
+  }
+  return dialogs;
+}
+
 }  // namespace platform
 
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC proc,
@@ -207,5 +246,14 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
     frame->ended = true;
     frame->result = result;
   }
+  return TRUE;
+}
+
+BOOL MapDialogRect(HWND dialog, RECT* rect) {
+  if (!IsDialog(dialog) || !rect) return FALSE;
+  rect->left = MulDiv(rect->left, dialog->baseUnitX, 4);
+  rect->right = MulDiv(rect->right, dialog->baseUnitX, 4);
+  rect->top = MulDiv(rect->top, dialog->baseUnitY, 8);
+  rect->bottom = MulDiv(rect->bottom, dialog->baseUnitY, 8);
   return TRUE;
 }

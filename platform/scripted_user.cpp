@@ -5,6 +5,7 @@
 #include <deque>
 #include <utility>
 
+#include "platform/modal_loop.h"
 #include "platform/user_actions.h"
 #include "platform/window_internal.h"
 
@@ -30,6 +31,7 @@ struct Action {
 struct Script {
   std::deque<Action> queue;
   int refused = 0;
+  WaitingUser waiting;
 };
 
 Script& TheScript() {
@@ -138,9 +140,16 @@ ScriptedUser& User() {
   return user;
 }
 
+void SetWaitingUser(WaitingUser user) { TheScript().waiting = std::move(user); }
+
 bool PerformNextAction(HWND dialog) {
   Script& script = TheScript();
-  if (script.queue.empty()) return false;
+  if (script.queue.empty()) {
+    // A copy: the waiting user may replace itself while it runs.
+    const WaitingUser waiting = script.waiting;
+    if (!waiting || !waiting(dialog)) return false;
+    if (script.queue.empty()) return true;
+  }
   // Taken off the queue first: performing it may run a nested modal loop
   // that takes the actions behind it.
   const Action action = std::move(script.queue.front());

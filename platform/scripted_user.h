@@ -4,7 +4,8 @@
 // (and any nested modal loop) takes them one at a time, in order. After each
 // action the loop delivers WM_PAINT to invalidated windows. When the script
 // runs out while a dialog is open, the dialog is ended as if the user had
-// pressed Escape (command IDCANCEL), so no test can hang.
+// pressed Escape (command IDCANCEL), so no test can hang; a host program
+// with a live user sets a waiting user instead (modal_loop.h).
 //
 // How each action reaches the controls, as a Windows user's input would:
 // - Click(id): WM_LBUTTONDOWN then WM_LBUTTONUP to the control. Buttons send

@@ -7,7 +7,9 @@
 namespace platform {
 
 // Takes the next queued action of User() and performs it on `dialog`, the
-// innermost open dialog. Returns false, doing nothing, when none is queued.
+// innermost open dialog. When none is queued the waiting user, if any, is
+// asked (modal_loop.h). Returns false, doing nothing, when there is no
+// action and no waiting user, or the waiting user gave up.
 bool PerformNextAction(HWND dialog);
 
 }  // namespace platform

@@ -176,6 +176,13 @@ LONG_PTR SetWindowLongPtrA(HWND wnd, int index, LONG_PTR value);
 constexpr int GWLP_USERDATA = -21;
 
 HWND GetParent(HWND wnd);
+// The window's first child (GW_CHILD) or its next sibling (GW_HWNDNEXT), in
+// creation order, which is a dialog's template and tab order; 0 for none.
+HWND GetWindow(HWND wnd, UINT command);
+constexpr UINT GW_HWNDNEXT = 2;
+constexpr UINT GW_CHILD = 5;
+// Copies the window's class name as it was registered; the length copied.
+int GetClassNameA(HWND wnd, LPSTR buffer, int size);
 HWND GetDlgItem(HWND dialog, int id);
 int GetDlgCtrlID(HWND wnd);
 BOOL SetWindowTextA(HWND wnd, LPCSTR text);
@@ -211,6 +218,10 @@ void InitCommonControls();
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC proc,
                         LPARAM initParam);
 BOOL EndDialog(HWND dialog, INT_PTR result);
+// Converts a rectangle in the dialog's units to pixels: x by a quarter of
+// the dialog font's average character width, y by an eighth of its height.
+// FALSE for a window that is not a dialog.
+BOOL MapDialogRect(HWND dialog, RECT* rect);
 
 // The module loader. LoadLibraryA opens the module file, calls its exported
 // DllMain with DLL_PROCESS_ATTACH and the new instance handle, and returns

@@ -203,6 +203,23 @@ LONG_PTR SetWindowLongPtrA(HWND wnd, int index, LONG_PTR value) {
 
 HWND GetParent(HWND wnd) { return Alive(wnd) ? wnd->parent : nullptr; }
 
+HWND GetWindow(HWND wnd, UINT command) {
+  if (!Alive(wnd)) return nullptr;
+  if (command == GW_CHILD) return wnd->children.empty() ? nullptr : wnd->children.front();
+  if (command != GW_HWNDNEXT || !wnd->parent || IsPopup(wnd)) return nullptr;
+  const std::vector<HWND>& siblings = wnd->parent->children;
+  const auto at = std::find(siblings.begin(), siblings.end(), wnd);
+  return at == siblings.end() || at + 1 == siblings.end() ? nullptr : *(at + 1);
+}
+
+int GetClassNameA(HWND wnd, LPSTR buffer, int size) {
+  if (!Alive(wnd) || !buffer || size <= 0) return 0;
+  const auto registered = Classes().find(wnd->className);
+  const std::string& name = registered == Classes().end() ? wnd->className : registered->first;
+  CopyText(name, buffer, size);
+  return static_cast<int>(std::min(name.size(), static_cast<size_t>(size - 1)));
+}
+
 HWND GetDlgItem(HWND dialog, int id) {
   if (!Alive(dialog)) return nullptr;
   for (HWND child : dialog->children) {

@@ -28,6 +28,9 @@ struct Window {
   DLGPROC dialogProc = nullptr;
   bool dialogEnded = false;
   INT_PTR dialogResult = 0;
+  // Dialogs: the base units of the template's font, in pixels (MapDialogRect).
+  LONG baseUnitX = 0;
+  LONG baseUnitY = 0;
   // Buttons: checked state. Statics with SS_BITMAP: the image resource.
   UINT checked = BST_UNCHECKED;
   const void* image = nullptr;

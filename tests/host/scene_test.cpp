@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,10 @@ TEST(SceneNodeTransform, IdentityWithoutKeysLinearPerElementHeldOutside) {
 class SceneInterface : public ::testing::Test {
  protected:
   void SetUp() override { ip.Reset(); }
-  void TearDown() override { ip.Reset(); }
+  void TearDown() override {
+    ip.SetPickDialogUser({});
+    ip.Reset();
+  }
   Interface& ip = HostInterface();
 };
 
@@ -126,6 +130,33 @@ TEST_F(SceneInterface, PickByNameOffersListedNodesAndDeliversQueuedAnswers) {
   EXPECT_EQ(runs[0].buttonText, "Ok");
   EXPECT_EQ(runs[0].offered, (std::vector<std::string>{"Ball", "Box"}));
   EXPECT_EQ(runs[3].offered, (std::vector<std::string>{"Ball", "Apple", "Box"}));
+}
+
+TEST_F(SceneInterface, PickDialogUserAnswersWhenNothingIsQueued) {
+  ip.AddNode("Ball");
+  ip.AddNode("Box");
+  RecordingPicker picker;
+  std::vector<PickDialogRun> shown;
+  std::optional<std::vector<std::string>> answer = std::vector<std::string>{"Box", "Apple"};
+  ip.SetPickDialogUser([&](const PickDialogRun& run) {
+    shown.push_back(run);
+    return answer;
+  });
+
+  ip.QueuePickCancel();
+  EXPECT_EQ(ip.PickByName(picker), 0) << "a queued answer comes first";
+  EXPECT_TRUE(shown.empty());
+
+  EXPECT_EQ(ip.PickByName(picker), 1);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].offered, (std::vector<std::string>{"Ball", "Box"}));
+  EXPECT_TRUE(shown[0].singlePick);
+  EXPECT_FALSE(shown[0].allowEmptyPick);
+  EXPECT_EQ(picker.names, (std::vector<std::string>{"Box"})) << "only offered nodes are picked";
+
+  answer.reset();
+  EXPECT_EQ(ip.PickByName(picker), 0);
+  EXPECT_EQ(picker.pickedCalls, 1);
 }
 
 }  // namespace
