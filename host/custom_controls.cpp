@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "host/control_base.h"
 #include "host/messages.h"
 
 namespace {
@@ -163,7 +164,7 @@ class Spinner final : public ISpinnerControl {
   double valueAtPress = 0.0;
 };
 
-LRESULT SpinnerProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK SpinnerProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CREATE:
       spinners[wnd] = std::make_unique<Spinner>(wnd);
@@ -175,17 +176,26 @@ LRESULT SpinnerProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       spinners.erase(wnd);
       return 0;
     case WM_LBUTTONDOWN:
-      if (Spinner* spinner = FindSpinner(wnd)) spinner->Press(GET_Y_LPARAM(lParam));
+      if (Spinner* spinner = FindSpinner(wnd)) {
+        CaptureDrag(wnd);
+        spinner->Press(GET_Y_LPARAM(lParam));
+      }
       return 0;
     case WM_MOUSEMOVE:
       if (Spinner* spinner = FindSpinner(wnd)) spinner->Drag(GET_Y_LPARAM(lParam));
       return 0;
     case WM_LBUTTONUP:
+      EndDragCapture(wnd);
       if (Spinner* spinner = FindSpinner(wnd)) spinner->Release(true);
       return 0;
     case WM_RBUTTONDOWN:
+      EndDragCapture(wnd);
       if (Spinner* spinner = FindSpinner(wnd)) spinner->Release(false);
       return 0;
+    case WM_PAINT: {
+      Spinner* spinner = FindSpinner(wnd);
+      return PaintSpinner(wnd, spinner && spinner->KeyIndication());
+    }
     default:
       return DefWindowProcA(wnd, msg, wParam, lParam);
   }
@@ -210,37 +220,36 @@ void EditEnter(HWND edit) {
   if (IsWindow(edit)) Notify(edit, CUSTEDIT_ENTER, 0);
 }
 
-LRESULT EditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+// Whatever the edit does not handle itself is the text field's own
+// (EditDefault): typing, the caret and painting where there is a screen.
+LRESULT CALLBACK EditProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CREATE:
       edits[wnd] = nullptr;
-      return 0;
+      return EditDefault(wnd, msg, wParam, lParam);
     case WM_DESTROY:
       if (Spinner* spinner = FindSpinner(edits[wnd])) spinner->Unlink();
       edits.erase(wnd);
-      return 0;
+      return EditDefault(wnd, msg, wParam, lParam);
     case WM_KEYDOWN:
-      if (wParam == VK_RETURN) EditEnter(wnd);
-      return 0;
+      if (wParam == VK_RETURN) {
+        EditEnter(wnd);
+        return 0;
+      }
+      return EditDefault(wnd, msg, wParam, lParam);
     default:
-      return DefWindowProcA(wnd, msg, wParam, lParam);
+      return EditDefault(wnd, msg, wParam, lParam);
   }
-}
-
-void Register(const char* className, WNDPROC proc) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = proc;
-  wc.lpszClassName = className;
-  RegisterClassA(&wc);
 }
 
 }  // namespace
 
 // The classes belong to the host, not to the module that asks for them, so
-// they are registered without an instance; registering again is harmless.
+// they are registered as global classes, without an instance: the module's
+// dialogs find them. Registering again is harmless.
 void InitCustomControls(HINSTANCE) {
-  Register(CUSTEDIT_CLASS, EditProc);
-  Register(SPINNER_CLASS, SpinnerProc);
+  RegisterEditClass(CUSTEDIT_CLASS, EditProc);
+  RegisterSpinnerClass(SPINNER_CLASS, SpinnerProc);
 }
 
 ISpinnerControl* GetISpinner(HWND wnd) {

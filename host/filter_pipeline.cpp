@@ -12,9 +12,12 @@
 namespace {
 
 // The registration function `name` of the module, or null.
+// (Through the function type that stands for any, since the system's
+// GetProcAddress returns a function pointer of its own type.)
 template <class Function>
 Function Export(HMODULE module, const char* name) {
-  return reinterpret_cast<Function>(GetProcAddress(module, name));
+  using AnyFunction = void (*)();
+  return reinterpret_cast<Function>(reinterpret_cast<AnyFunction>(GetProcAddress(module, name)));
 }
 
 }  // namespace

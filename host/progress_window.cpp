@@ -5,24 +5,25 @@
 #include "host/messages.h"
 
 namespace {
-constexpr const char* PROGRESS_CLASS = "KestrionProgressWindow";
+constexpr const char* PROGRESS_WINDOW_CLASS = "KestrionProgressWindow";
 }
 
 ProgressWindow::ProgressWindow() {
   // Registering the class again replaces it with the same procedure.
   WNDCLASSA wc{};
   wc.lpfnWndProc = &ProgressWindow::Procedure;
-  wc.lpszClassName = PROGRESS_CLASS;
+  wc.lpszClassName = PROGRESS_WINDOW_CLASS;
   RegisterClassA(&wc);
-  window = CreateWindowExA(0, PROGRESS_CLASS, "Progress", WS_POPUP, 0, 0, 200, 40, nullptr, 0,
-                           nullptr, this);
+  window = CreateWindowExA(0, PROGRESS_WINDOW_CLASS, "Progress", WS_POPUP, 0, 0, 200, 40, nullptr,
+                           0, nullptr, this);
 }
 
 ProgressWindow::~ProgressWindow() { DestroyWindow(window); }
 
-LRESULT ProgressWindow::Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK ProgressWindow::Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_CREATE) {
-    SetWindowLongPtrA(wnd, GWLP_USERDATA, lParam);
+    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     return 0;
   }
   auto* self = reinterpret_cast<ProgressWindow*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));

@@ -39,7 +39,7 @@ class ProgressWindow {
   int64_t AbortQueries() const { return abortQueries; }
 
  private:
-  static LRESULT Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT Answer(UINT msg, WPARAM wParam, LPARAM lParam);
 
   HWND window = nullptr;

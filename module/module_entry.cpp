@@ -1,13 +1,11 @@
-// module_entry.cpp: the attach and detach handling and the resource table
-// the platform's loader finds.
+// module_entry.cpp: the attach and detach handling.
 #include "host/custom_controls.h"
 #include "module/module.h"
 #include "ui/module_instance.h"
-#include "ui/resources.h"
 
 int32_t controlsInitialised = 0;
 
-BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   switch (reason) {
     case DLL_PROCESS_DETACH:
       moduleInstance = nullptr;
@@ -26,5 +24,3 @@ BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
       return TRUE;  // thread attach and detach
   }
 }
-
-const ResourceTable* ModuleResources() { return &moduleResourceTable; }

@@ -161,8 +161,9 @@ HWND BuildDialog(HINSTANCE instance, const DialogTemplate& tmpl, HWND owner) {
   SetBaseUnits(dialog, tmpl);
   for (WORD i = 0; i < tmpl.itemCount; ++i) {
     const DialogItemTemplate& item = tmpl.items[i];
-    HWND control = CreateWindowExA(item.exStyle, item.windowClass, item.text, item.style, item.x,
-                                   item.y, item.cx, item.cy, dialog, item.id, instance, nullptr);
+    HWND control = CreateWindowExA(
+        item.exStyle, item.windowClass, item.text, item.style, item.x, item.y, item.cx, item.cy,
+        dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(item.id)), instance, nullptr);
     if (!control) {
       DestroyWindow(dialog);
       return nullptr;

@@ -6,6 +6,8 @@
 // module; the platform never copies or frees them.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/win32.h"
 
 constexpr WORD RT_BITMAP_TYPE = 2;

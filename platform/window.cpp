@@ -116,8 +116,9 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
 }
 
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, int x, int y,
-                     int width, int height, HWND parent, UINT_PTR id, HINSTANCE instance,
+                     int width, int height, HWND parent, HMENU menuOrId, HINSTANCE instance,
                      LPVOID param) {
+  const UINT_PTR id = reinterpret_cast<UINT_PTR>(menuOrId);
   if (!className) return nullptr;
   WNDPROC proc = platform::FindClassProcedure(className);
   if (!proc) return nullptr;
@@ -134,7 +135,10 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, 
   wnd->rect = {x, y, x + width, y + height};
   Live().push_back(wnd);
   if (parent && !IsPopup(wnd)) parent->children.push_back(wnd);
-  if (proc(wnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(param)) == -1) {
+  CREATESTRUCTA create{
+      param, instance,  menuOrId, parent, height, width, y, x, static_cast<LONG>(style),
+      text,  className, exStyle};
+  if (proc(wnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
     DestroyWindow(wnd);
     return nullptr;
   }

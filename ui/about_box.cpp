@@ -6,7 +6,7 @@
 #include "host/custom_controls.h"
 #include "ui/module_instance.h"
 
-INT_PTR AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       CenterWindow(dialog, GetParent(dialog));

@@ -6,4 +6,4 @@
 
 // Centres the box over its parent and shows the arrow cursor; OK ends it
 // with 1, Cancel (also Escape and the close box) with 0.
-INT_PTR AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

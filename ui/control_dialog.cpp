@@ -101,7 +101,7 @@ void ShowFocalName(HWND dialog, const FocusConfig& config) {
   SetDlgItemTextA(dialog, IDC_OBJECT_NAME, name.text[0] ? name.text : UNDEFINED_OBJECT);
 }
 
-INT_PTR ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) controlDialog.filter = reinterpret_cast<FocusFilter*>(lParam);
   FocusFilter* filter = controlDialog.filter;
   if (!filter) return 0;

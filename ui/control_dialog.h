@@ -47,7 +47,7 @@ extern ControlDialogState controlDialog;
 // filter. With no filter recorded (messages that precede
 // WM_INITDIALOG, such as WM_SETFONT, or that follow WM_DESTROY) the answer
 // is 0.
-INT_PTR ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Shows the focal object's name in label 1001, or "Undefined" when it is
 // empty. A loaded record may hold a name without terminator, so the name is

@@ -43,7 +43,7 @@ class SpinnerControl : public ::testing::Test {
 
   HWND Create(const char* cls, int id) {
     return CreateWindowExA(0, cls, "", WS_CHILD | WS_VISIBLE, 0, 0, 20, 20, parent.hwnd,
-                           static_cast<UINT_PTR>(id), nullptr, nullptr);
+                           reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), nullptr, nullptr);
   }
   std::vector<Note> Notes() const {
     std::vector<Note> notes;

@@ -23,7 +23,8 @@ class RecordingWindow {
     wc.lpszClassName = "HostTestRecorder";
     RegisterClassA(&wc);
     hwnd = CreateWindowExA(0, wc.lpszClassName, "", parent ? WS_CHILD : WS_POPUP, 100, 50, 300, 200,
-                           parent, static_cast<UINT_PTR>(id), nullptr, nullptr);
+                           parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), nullptr,
+                           nullptr);
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }
   ~RecordingWindow() { Destroy(); }
@@ -47,7 +48,7 @@ class RecordingWindow {
   HWND hwnd = nullptr;  // null once destroyed
 
  private:
-  static LRESULT Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  static LRESULT CALLBACK Procedure(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<RecordingWindow*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
     if (self) {
       self->messages.push_back({msg, wParam, lParam});

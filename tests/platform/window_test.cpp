@@ -17,7 +17,10 @@ std::vector<Seen> seen;
 LRESULT Recording(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   seen.push_back({wnd, msg, wParam});
   if (msg == WM_USER) return static_cast<LRESULT>(wParam * 3 + 1);
-  if (msg == WM_CREATE && lParam == -1) return -1;  // refuse creation
+  if (msg == WM_CREATE && reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams ==
+                              reinterpret_cast<LPVOID>(-1)) {
+    return -1;  // refuse creation
+  }
   return DefWindowProcA(wnd, msg, wParam, lParam);
 }
 
@@ -34,8 +37,8 @@ class PlatformWindow : public ::testing::Test {
 
   // Class names are found without regard to case.
   HWND Make(HWND parent, UINT_PTR id, DWORD style = WS_CHILD, LPARAM param = 0) {
-    return CreateWindowExA(0, "recording", "text", style, 1, 2, 30, 17, parent, id, nullptr,
-                           reinterpret_cast<LPVOID>(param));
+    return CreateWindowExA(0, "recording", "text", style, 1, 2, 30, 17, parent,
+                           reinterpret_cast<HMENU>(id), nullptr, reinterpret_cast<LPVOID>(param));
   }
 };
 

@@ -28,7 +28,7 @@ struct Answer {
 };
 std::vector<Answer> answers;
 
-INT_PTR RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK RecordingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   FocusFilter* recorded = controlDialog.filter;
   const INT_PTR result = ControlDialogProc(dialog, message, wParam, lParam);
   answers.push_back({message, result, recorded});
