@@ -1,6 +1,6 @@
 // lanes_avx2.h: eight 32-bit lanes with AVX2, for the vector loops of
 // blur/window_means.h. Only for a translation unit compiled for AVX2
-// (blur/window_means_avx2.cpp), whose code runs only where the processor
+// (blur/loops_avx2.cpp), whose code runs only where the processor
 // has it.
 //
 // The 256-bit unpacks and shuffles work within each 128-bit half, so the
@@ -70,6 +70,30 @@ struct Avx2Lanes {
     _mm256_storeu_si256(out, _mm256_unpacklo_epi32(redGreen, blueAlpha));
     _mm256_storeu_si256(out + 1, _mm256_unpackhi_epi32(redGreen, blueAlpha));
   }
+
+  // For the radius rows (blur/radius_lanes.h), in the lanes' own order.
+  using F32 = __m256;
+  static F32 LoadFloats(const float* p) { return _mm256_loadu_ps(p); }
+  static F32 BroadcastFloat(float v) { return _mm256_set1_ps(v); }
+  static U32 Greater(F32 a, F32 b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ)); }
+  static F64 LowDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_castps256_ps128(v)); }
+  static F64 HighDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)); }
+  static F64 Add(F64 a, F64 b) { return _mm256_add_pd(a, b); }
+  static F64 Mul(F64 a, F64 b) { return _mm256_mul_pd(a, b); }
+  static F64 Div(F64 a, F64 b) { return _mm256_div_pd(a, b); }
+  static F64 AndNot(F64 a, F64 b) { return _mm256_andnot_pd(a, b); }
+  // a < b ? a : b and a > b ? a : b, lane by lane: b when either is NaN.
+  static F64 Min(F64 a, F64 b) { return _mm256_min_pd(a, b); }
+  static F64 Max(F64 a, F64 b) { return _mm256_max_pd(a, b); }
+  // The truncated integers of two halves, each within the int32 range.
+  static U32 Truncate(F64 low, F64 high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm256_cvttpd_epi32(low)),
+                                   _mm256_cvttpd_epi32(high), 1);
+  }
+  static U32 Equal(U32 a, U32 b) { return _mm256_cmpeq_epi32(a, b); }
+  static U32 Select(U32 mask, U32 a, U32 b) { return _mm256_blendv_epi8(b, a, mask); }
+  static bool AllSet(U32 mask) { return _mm256_movemask_epi8(mask) == -1; }
+  static void Store(int32_t* p, U32 v) { _mm256_storeu_si256(reinterpret_cast<U32*>(p), v); }
 };
 
 }  // namespace window_runs

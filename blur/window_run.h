@@ -81,4 +81,11 @@ enum class MeanLoops {
 template <RunShape shape>
 int32_t MeanWindowsAvx2(const WindowRun<uint32_t>& run);
 
+// FillRow's main loop for a 32-bit table with AVX2, eight pixels at a time
+// (blur/window_runs.h); only to be called when the processor has it.
+// Returns how many pixels were done; sums[] holds the running sums after
+// them.
+int32_t FillRowAvx2(const uint32_t* above, const BMM_Color_64* pixels, const BMM_Color_64* next,
+                    int32_t width, size_t planeStride, uint32_t* out, uint32_t sums[CHANNELS]);
+
 }  // namespace window_runs

@@ -92,13 +92,18 @@ void FillRow(const Sum* above, const BMM_Color_64* pixels,
   const Sum* aboveB = above + 2 * planeStride;
   Sum sums[CHANNELS] = {0, 0, 0};
   int32_t x = 0;
-#if defined(KESTRION_VECTOR_LOOPS) && defined(__SSE2__)
   if constexpr (std::is_same_v<Sum, uint32_t>) {
-    if (loops != MeanLoops::Plain) {
+#if defined(KESTRION_AVX2_LOOPS)
+    if (loops == MeanLoops::Avx2) {
+      x = FillRowAvx2(above, pixels, next, width, planeStride, out, sums);
+    }
+#endif
+#if defined(KESTRION_VECTOR_LOOPS) && defined(__SSE2__)
+    if (loops == MeanLoops::Sse2) {
       x = FillRowInFours(above, pixels, next, width, planeStride, out, sums);
     }
-  }
 #endif
+  }
   Sum r = sums[0];
   Sum g = sums[1];
   Sum b = sums[2];

@@ -24,9 +24,9 @@ std::unique_ptr<T[]> AllocateArray(uint64_t count, size_t& budgetLeft) {
   return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]);
 }
 
-// The widest mean loops that `vectors` allows and the build and the
-// processor support.
-window_runs::MeanLoops ChooseLoops(VectorWidth vectors) {
+}  // namespace
+
+window_runs::MeanLoops WindowSums::ChooseLoops(VectorWidth vectors) {
   using window_runs::MeanLoops;
   if (vectors == VectorWidth::None) return MeanLoops::Plain;
 #if defined(KESTRION_AVX2_LOOPS)
@@ -39,8 +39,6 @@ window_runs::MeanLoops ChooseLoops(VectorWidth vectors) {
   return MeanLoops::Plain;
 #endif
 }
-
-}  // namespace
 
 std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32_t width,
                                                int32_t height, int32_t maxRadius,

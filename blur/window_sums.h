@@ -79,6 +79,12 @@ class WindowSums {
 
   // Scratch for the radii of the row being blurred, `width` elements.
   int32_t* Radii() { return radii.get(); }
+  // The vector loops the table was made with, for the radius rows
+  // (blur/radius_rows.h) that go with it.
+  window_runs::MeanLoops Loops() const { return loops; }
+  // The widest loops that `vectors` allows and the build and the processor
+  // support.
+  static window_runs::MeanLoops ChooseLoops(VectorWidth vectors);
 
   // Replaces r, g, b of every pixel x of `row` (image row y) whose radius
   // radii[x] is at least 1 by the truncated mean of the source window of that
