@@ -41,15 +41,22 @@ struct Avx2Lanes {
   }
 
   // A 32-bit sum s becomes a double exactly as (s - 2^31, a signed integer)
-  // + 2^31. The means come out in the lane order 0 1 4 5 2 3 6 7.
+  // + 2^31, or, below 2^31, as the signed integer it is. The means come out
+  // in the lane order 0 1 4 5 2 3 6 7.
+  template <bool signedSums>
   static U32 TruncatedMeans(U32 sums, F64 low, F64 high) {
-    constexpr uint32_t SIGN_BIT = 0x80000000u;
-    const U32 offsetSums = _mm256_xor_si256(sums, Broadcast(SIGN_BIT));
-    const F64 offset = _mm256_set1_pd(0x1p31);
-    const F64 sumsLow =
-        _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(offsetSums)), offset);
-    const F64 sumsHigh =
-        _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(offsetSums, 1)), offset);
+    F64 sumsLow;
+    F64 sumsHigh;
+    if constexpr (signedSums) {
+      sumsLow = _mm256_cvtepi32_pd(_mm256_castsi256_si128(sums));
+      sumsHigh = _mm256_cvtepi32_pd(_mm256_extracti128_si256(sums, 1));
+    } else {
+      constexpr uint32_t SIGN_BIT = 0x80000000u;
+      const U32 offsetSums = _mm256_xor_si256(sums, Broadcast(SIGN_BIT));
+      const F64 offset = _mm256_set1_pd(0x1p31);
+      sumsLow = _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(offsetSums)), offset);
+      sumsHigh = _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(offsetSums, 1)), offset);
+    }
     const __m128i meansLow = _mm256_cvttpd_epi32(_mm256_mul_pd(sumsLow, low));
     const __m128i meansHigh = _mm256_cvttpd_epi32(_mm256_mul_pd(sumsHigh, high));
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi64(meansLow, meansHigh)),

@@ -34,7 +34,9 @@ struct Sse2Lanes {
   }
 
   // A 32-bit sum s becomes a double exactly as the bits of 2^52 + s (s under
-  // the exponent of 2^52) minus 2^52.
+  // the exponent of 2^52) minus 2^52, which costs no more for sums below
+  // 2^31.
+  template <bool signedSums>
   static U32 TruncatedMeans(U32 sums, F64 low, F64 high) {
     constexpr int32_t EXPONENT_OF_2_TO_52 = 0x43300000;  // high word of 0x1p52
     const U32 exponent = _mm_set1_epi32(EXPONENT_OF_2_TO_52);

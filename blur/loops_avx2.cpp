@@ -15,7 +15,8 @@ namespace window_runs {
 
 template <RunShape shape>
 int32_t MeanWindowsAvx2(const WindowRun<uint32_t>& run) {
-  return MeanWindows<Avx2Lanes, shape>(run);
+  return run.signedSums ? MeanWindows<Avx2Lanes, shape, true>(run)
+                        : MeanWindows<Avx2Lanes, shape, false>(run);
 }
 
 template int32_t MeanWindowsAvx2<WHOLE>(const WindowRun<uint32_t>&);

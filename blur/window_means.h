@@ -5,10 +5,11 @@
 // the window's true sum.
 //
 // Lanes provides, besides loads, stores and lane-wise arithmetic:
-// - TruncatedMeans(sums, low, high): TruncatedMean (blur/window_sums.h) of
-//   each lane's sum, exactly as the scalar does it: the sum made a double
-//   exactly, multiplied by its window's reciprocal (windows 0 .. COUNT / 2 -
-//   1 in `low`, the rest in `high`), truncated;
+// - TruncatedMeans<signedSums>(sums, low, high): TruncatedMean
+//   (blur/window_sums.h) of each lane's sum, exactly as the scalar does it:
+//   the sum made a double exactly, multiplied by its window's reciprocal
+//   (windows 0 .. COUNT / 2 - 1 in `low`, the rest in `high`), truncated;
+//   with signedSums every sum is below 2^31 (WindowRun::signedSums);
 // - PixelWords / StorePixelWords: pixels as their 32-bit words (r | g << 16)
 //   and (b | a << 16), in the lane order TruncatedMeans gives its means in.
 //
@@ -24,7 +25,7 @@ namespace window_runs {
 
 // The windows of the run COUNT at a time, as far as they come in whole
 // vectors; returns how many were done. The rest is left to the caller.
-template <typename Lanes, RunShape shape>
+template <typename Lanes, RunShape shape, bool signedSums = false>
 int32_t MeanWindows(const WindowRun<uint32_t>& run) {
   using U32 = typename Lanes::U32;
   using F64 = typename Lanes::F64;
@@ -78,7 +79,7 @@ int32_t MeanWindows(const WindowRun<uint32_t>& run) {
       if constexpr (shape.leftMoves) {
         left = Lanes::Sub(Lanes::Load(belowLeft[c] + i), Lanes::Load(aboveLeft[c] + i));
       }
-      mean[c] = Lanes::TruncatedMeans(Lanes::Sub(right, left), low, high);
+      mean[c] = Lanes::template TruncatedMeans<signedSums>(Lanes::Sub(right, left), low, high);
     }
     // The means are below 2^16; alpha is kept.
     BMM_Color_64* pixels = out + i;

@@ -144,14 +144,15 @@ class WindowSums {
   ClippedRun clippedRuns[2];
   // The windows of one radius about the pixels of image row `row`: the table
   // rows bounding them vertically (at their column 0), the number of image
-  // rows between them, and 1 / pixel count of a window not clipped left or
-  // right.
+  // rows between them, 1 / pixel count of a window not clipped left or
+  // right, and whether the windows' sums stay below 2^31.
   struct Span {
     const void* above;
     const void* below;
     double fullReciprocal;
     uint32_t rows;
     int32_t row;
+    bool signedSums;
   };
   // The span of radius r about image row y, from spans[r] when that was
   // made for row y.
