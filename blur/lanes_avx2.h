@@ -34,10 +34,10 @@ struct Avx2Lanes {
   static U32 ShiftLeft16(U32 a) { return _mm256_slli_epi32(a, 16); }
   static F64 LoadDoubles(const double* p) { return _mm256_loadu_pd(p); }
   static F64 BroadcastDouble(double v) { return _mm256_set1_pd(v); }
-  // Eight pixels span up to two cache lines.
+  // Eight pixels are one cache line long: one fetch for each eight pixels
+  // of a row meets every line of it.
   static void Prefetch(const BMM_Color_64* p) {
     _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(p + 4), _MM_HINT_T0);
   }
 
   // A 32-bit sum s becomes a double exactly as (s - 2^31, a signed integer)
@@ -81,6 +81,9 @@ struct Avx2Lanes {
   // For the radius rows (blur/radius_lanes.h), in the lanes' own order.
   using F32 = __m256;
   static F32 LoadFloats(const float* p) { return _mm256_loadu_ps(p); }
+  static void PrefetchFloats(const float* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+  }
   static F32 BroadcastFloat(float v) { return _mm256_set1_ps(v); }
   static U32 Greater(F32 a, F32 b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ)); }
   static F64 LowDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_castps256_ps128(v)); }

@@ -64,6 +64,9 @@ struct Sse2Lanes {
   // in two halves, and the lane-wise operations the rule needs.
   using F32 = __m128;
   static F32 LoadFloats(const float* p) { return _mm_loadu_ps(p); }
+  static void PrefetchFloats(const float* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+  }
   static F32 BroadcastFloat(float v) { return _mm_set1_ps(v); }
   static U32 Greater(F32 a, F32 b) { return _mm_castps_si128(_mm_cmpgt_ps(a, b)); }
   static F64 LowDoubles(F32 v) { return _mm_cvtps_pd(v); }

@@ -38,8 +38,9 @@ __m256i RunningSums8(__m256i v) {
 
 }  // namespace
 
-int32_t RadiiAvx2(const RadiusRule& rule, const float* z, int32_t count, int32_t* radii) {
-  return VectorRadii<Avx2Lanes>(rule, z, count, radii);
+int32_t RadiiAvx2(const RadiusRule& rule, const float* z, int32_t count, int32_t* radii,
+                  const float* ahead) {
+  return VectorRadii<Avx2Lanes>(rule, z, count, radii, ahead);
 }
 
 int32_t FillRowAvx2(const uint32_t* above, const BMM_Color_64* pixels, const BMM_Color_64* next,
@@ -53,8 +54,8 @@ int32_t FillRowAvx2(const uint32_t* above, const BMM_Color_64* pixels, const BMM
                              _mm256_setzero_si256()};
   int32_t x = 0;
   for (; x + 8 <= width; x += 8) {
+    // Eight pixels are one cache line long.
     _mm_prefetch(reinterpret_cast<const char*>(next + x), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(next + x + 4), _MM_HINT_T0);
     const __m256i first = _mm256_permutevar8x32_epi32(
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + x)), pairs);
     const __m256i second = _mm256_permutevar8x32_epi32(

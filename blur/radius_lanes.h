@@ -36,9 +36,11 @@
 namespace window_runs {
 
 // The radii of z[0 .. count - 1] as far as they come in whole vectors;
-// returns how many were done. The rest is left to the caller.
+// returns how many were done. The rest is left to the caller. `ahead` is
+// the next row's z (or z again), fetched into the cache meanwhile.
 template <typename Lanes>
-int32_t VectorRadii(const RadiusRule& rule, const float* z, int32_t count, int32_t* radii) {
+int32_t VectorRadii(const RadiusRule& rule, const float* z, int32_t count, int32_t* radii,
+                    const float* ahead) {
   using U32 = typename Lanes::U32;
   using F64 = typename Lanes::F64;
   using F32 = typename Lanes::F32;
@@ -63,6 +65,7 @@ int32_t VectorRadii(const RadiusRule& rule, const float* z, int32_t count, int32
   };
   int32_t i = 0;
   for (; i + COUNT <= count; i += COUNT) {
+    Lanes::PrefetchFloats(ahead + i);
     const F32 depth = Lanes::LoadFloats(z + i);
     const U32 geometry = Lanes::Greater(depth, background);
     // |z + focal|: the rule's distance |(-z) - focal|.
