@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "blur/blur_plan.h"
-#include "blur/radius_rule.h"
+#include "blur/radius_rows.h"
 #include "blur/window_sums.h"
 #include "blur/work_image.h"
 #include "host/messages.h"
@@ -35,11 +35,13 @@ struct IdSource {
 };
 
 // The radii of the `count` pixels from element `first` on, 0 for those the
-// ID filter excludes.
+// ID filter excludes, with the vector loops `loops`; `nextRow` says that a
+// row follows, whose Z is fetched meanwhile.
 void RowRadii(const RadiusRule& rule, const IdSource& ids, const float* z, size_t first,
-              int32_t count, int32_t* radii) {
+              int32_t count, int32_t* radii,
+              window_runs::MeanLoops loops = window_runs::MeanLoops::Plain, bool nextRow = false) {
   if (z) {
-    BlurRadii(rule, z + first, count, radii);
+    RadiusRow(rule, z + first, count, radii, loops, nextRow ? z + first + count : nullptr);
   } else {
     const int32_t r = BlurRadius(rule, 0.0f);
     for (int32_t x = 0; x < count; ++x) radii[x] = r;
@@ -123,7 +125,8 @@ void WorkImage::DepthBlur(BlurPlan& plan, int32_t idFilter, float focalDepth, fl
     // next row is fetched into the cache while this one is blurred.
     const size_t first = static_cast<size_t>(y) * width;
     BMM_Color_64* row = workPixels.get() + first;
-    RowRadii(rule, ids, zChannel, first, width, sums->Radii());
-    sums->MeanRow(y, sums->Radii(), row, y + 1 < height ? row + width : nullptr);
+    const bool last = y + 1 == height;
+    RowRadii(rule, ids, zChannel, first, width, sums->Radii(), sums->Loops(), !last);
+    sums->MeanRow(y, sums->Radii(), row, last ? nullptr : row + width);
   }
 }

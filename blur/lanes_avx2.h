@@ -1,6 +1,6 @@
 // lanes_avx2.h: eight 32-bit lanes with AVX2, for the vector loops of
 // blur/window_means.h. Only for a translation unit compiled for AVX2
-// (blur/window_means_avx2.cpp), whose code runs only where the processor
+// (blur/loops_avx2.cpp), whose code runs only where the processor
 // has it.
 //
 // The 256-bit unpacks and shuffles work within each 128-bit half, so the
@@ -34,22 +34,29 @@ struct Avx2Lanes {
   static U32 ShiftLeft16(U32 a) { return _mm256_slli_epi32(a, 16); }
   static F64 LoadDoubles(const double* p) { return _mm256_loadu_pd(p); }
   static F64 BroadcastDouble(double v) { return _mm256_set1_pd(v); }
-  // Eight pixels span up to two cache lines.
+  // Eight pixels are one cache line long: one fetch for each eight pixels
+  // of a row meets every line of it.
   static void Prefetch(const BMM_Color_64* p) {
     _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
-    _mm_prefetch(reinterpret_cast<const char*>(p + 4), _MM_HINT_T0);
   }
 
   // A 32-bit sum s becomes a double exactly as (s - 2^31, a signed integer)
-  // + 2^31. The means come out in the lane order 0 1 4 5 2 3 6 7.
+  // + 2^31, or, below 2^31, as the signed integer it is. The means come out
+  // in the lane order 0 1 4 5 2 3 6 7.
+  template <bool signedSums>
   static U32 TruncatedMeans(U32 sums, F64 low, F64 high) {
-    constexpr uint32_t SIGN_BIT = 0x80000000u;
-    const U32 offsetSums = _mm256_xor_si256(sums, Broadcast(SIGN_BIT));
-    const F64 offset = _mm256_set1_pd(0x1p31);
-    const F64 sumsLow =
-        _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(offsetSums)), offset);
-    const F64 sumsHigh =
-        _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(offsetSums, 1)), offset);
+    F64 sumsLow;
+    F64 sumsHigh;
+    if constexpr (signedSums) {
+      sumsLow = _mm256_cvtepi32_pd(_mm256_castsi256_si128(sums));
+      sumsHigh = _mm256_cvtepi32_pd(_mm256_extracti128_si256(sums, 1));
+    } else {
+      constexpr uint32_t SIGN_BIT = 0x80000000u;
+      const U32 offsetSums = _mm256_xor_si256(sums, Broadcast(SIGN_BIT));
+      const F64 offset = _mm256_set1_pd(0x1p31);
+      sumsLow = _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(offsetSums)), offset);
+      sumsHigh = _mm256_add_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(offsetSums, 1)), offset);
+    }
     const __m128i meansLow = _mm256_cvttpd_epi32(_mm256_mul_pd(sumsLow, low));
     const __m128i meansHigh = _mm256_cvttpd_epi32(_mm256_mul_pd(sumsHigh, high));
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi64(meansLow, meansHigh)),
@@ -70,6 +77,33 @@ struct Avx2Lanes {
     _mm256_storeu_si256(out, _mm256_unpacklo_epi32(redGreen, blueAlpha));
     _mm256_storeu_si256(out + 1, _mm256_unpackhi_epi32(redGreen, blueAlpha));
   }
+
+  // For the radius rows (blur/radius_lanes.h), in the lanes' own order.
+  using F32 = __m256;
+  static F32 LoadFloats(const float* p) { return _mm256_loadu_ps(p); }
+  static void PrefetchFloats(const float* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+  }
+  static F32 BroadcastFloat(float v) { return _mm256_set1_ps(v); }
+  static U32 Greater(F32 a, F32 b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ)); }
+  static F64 LowDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_castps256_ps128(v)); }
+  static F64 HighDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)); }
+  static F64 Add(F64 a, F64 b) { return _mm256_add_pd(a, b); }
+  static F64 Mul(F64 a, F64 b) { return _mm256_mul_pd(a, b); }
+  static F64 Div(F64 a, F64 b) { return _mm256_div_pd(a, b); }
+  static F64 AndNot(F64 a, F64 b) { return _mm256_andnot_pd(a, b); }
+  // a < b ? a : b and a > b ? a : b, lane by lane: b when either is NaN.
+  static F64 Min(F64 a, F64 b) { return _mm256_min_pd(a, b); }
+  static F64 Max(F64 a, F64 b) { return _mm256_max_pd(a, b); }
+  // The truncated integers of two halves, each within the int32 range.
+  static U32 Truncate(F64 low, F64 high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm256_cvttpd_epi32(low)),
+                                   _mm256_cvttpd_epi32(high), 1);
+  }
+  static U32 Equal(U32 a, U32 b) { return _mm256_cmpeq_epi32(a, b); }
+  static U32 Select(U32 mask, U32 a, U32 b) { return _mm256_blendv_epi8(b, a, mask); }
+  static bool AllSet(U32 mask) { return _mm256_movemask_epi8(mask) == -1; }
+  static void Store(int32_t* p, U32 v) { _mm256_storeu_si256(reinterpret_cast<U32*>(p), v); }
 };
 
 }  // namespace window_runs

@@ -34,7 +34,9 @@ struct Sse2Lanes {
   }
 
   // A 32-bit sum s becomes a double exactly as the bits of 2^52 + s (s under
-  // the exponent of 2^52) minus 2^52.
+  // the exponent of 2^52) minus 2^52, which costs no more for sums below
+  // 2^31.
+  template <bool signedSums>
   static U32 TruncatedMeans(U32 sums, F64 low, F64 high) {
     constexpr int32_t EXPONENT_OF_2_TO_52 = 0x43300000;  // high word of 0x1p52
     const U32 exponent = _mm_set1_epi32(EXPONENT_OF_2_TO_52);
@@ -57,6 +59,35 @@ struct Sse2Lanes {
     _mm_storeu_si128(out, _mm_unpacklo_epi32(redGreen, blueAlpha));
     _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(redGreen, blueAlpha));
   }
+
+  // For the radius rows (blur/radius_lanes.h): COUNT floats, their doubles
+  // in two halves, and the lane-wise operations the rule needs.
+  using F32 = __m128;
+  static F32 LoadFloats(const float* p) { return _mm_loadu_ps(p); }
+  static void PrefetchFloats(const float* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
+  }
+  static F32 BroadcastFloat(float v) { return _mm_set1_ps(v); }
+  static U32 Greater(F32 a, F32 b) { return _mm_castps_si128(_mm_cmpgt_ps(a, b)); }
+  static F64 LowDoubles(F32 v) { return _mm_cvtps_pd(v); }
+  static F64 HighDoubles(F32 v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
+  static F64 Add(F64 a, F64 b) { return _mm_add_pd(a, b); }
+  static F64 Mul(F64 a, F64 b) { return _mm_mul_pd(a, b); }
+  static F64 Div(F64 a, F64 b) { return _mm_div_pd(a, b); }
+  static F64 AndNot(F64 a, F64 b) { return _mm_andnot_pd(a, b); }
+  // a < b ? a : b and a > b ? a : b, lane by lane: b when either is NaN.
+  static F64 Min(F64 a, F64 b) { return _mm_min_pd(a, b); }
+  static F64 Max(F64 a, F64 b) { return _mm_max_pd(a, b); }
+  // The truncated integers of two halves, each within the int32 range.
+  static U32 Truncate(F64 low, F64 high) {
+    return _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
+  }
+  static U32 Equal(U32 a, U32 b) { return _mm_cmpeq_epi32(a, b); }
+  static U32 Select(U32 mask, U32 a, U32 b) {
+    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+  }
+  static bool AllSet(U32 mask) { return _mm_movemask_epi8(mask) == 0xFFFF; }
+  static void Store(int32_t* p, U32 v) { _mm_storeu_si128(reinterpret_cast<U32*>(p), v); }
 };
 
 }  // namespace window_runs

@@ -45,7 +45,8 @@ struct RadiusRule {
         size(size),
         cap(SizeCap(size, extent)),
         full(FullRadius(size, extent)),
-        rangeIsZero(range == 0.0f) {}
+        rangeIsZero(range == 0.0f),
+        scale(static_cast<double>(size) / range) {}
 
   double focal;
   double range;
@@ -53,6 +54,10 @@ struct RadiusRule {
   double cap;  // SizeCap
   int32_t full;
   bool rangeIsZero;
+  // size / range: distance * scale is the quotient to within a few units in
+  // the last place, which the vector rows (blur/radius_lanes.h) use to
+  // skip the division wherever that decides the radius.
+  double scale;
 };
 
 // The radius of one pixel with Z value z. Written without branches, so that

@@ -16,6 +16,10 @@ namespace window_runs {
 
 constexpr size_t CHANNELS = 3;
 
+// The most pixels a window may hold for its sums of 16-bit values to stay
+// below 2^31: 32768 * 65535 < 2^31.
+constexpr uint64_t SIGNED_SUM_PIXELS = 32768;
+
 // The shape of a run of windows. A window whose rectangle runs past the
 // left edge of the image is clipped to column 0, one that runs past the
 // right edge to column `width`: all the windows of a run clipped at an edge
@@ -39,7 +43,9 @@ constexpr RunShape ClippedShape(bool clippedLeft, bool clippedRight) {
 // `below`, window i between columns left (+ i) and right (+ i), left <
 // right, as its shape says. The means go to r, g, b of out[0 .. count - 1];
 // alpha is kept. `ahead`, when not null, is where the next row's run will
-// write: it is fetched into the cache meanwhile.
+// write: it is fetched into the cache meanwhile. `signedSums` says that no
+// window holds more than 32768 pixels, so that every window's sum stays
+// below 2^31.
 template <typename Sum>
 struct WindowRun {
   const Sum* above;
@@ -51,6 +57,7 @@ struct WindowRun {
   int32_t count;
   BMM_Color_64* out;
   const BMM_Color_64* ahead;
+  bool signedSums;
 
   // The same run without its first n windows.
   template <RunShape shape>
@@ -63,7 +70,8 @@ struct WindowRun {
             shape.sharedReciprocal ? reciprocals : reciprocals + n,
             count - n,
             out + n,
-            ahead ? ahead + n : nullptr};
+            ahead ? ahead + n : nullptr,
+            signedSums};
   }
 };
 
@@ -80,5 +88,12 @@ enum class MeanLoops {
 // processor has it. Instantiated for the four shapes the blur uses.
 template <RunShape shape>
 int32_t MeanWindowsAvx2(const WindowRun<uint32_t>& run);
+
+// FillRow's main loop for a 32-bit table with AVX2, eight pixels at a time
+// (blur/window_runs.h); only to be called when the processor has it.
+// Returns how many pixels were done; sums[] holds the running sums after
+// them.
+int32_t FillRowAvx2(const uint32_t* above, const BMM_Color_64* pixels, const BMM_Color_64* next,
+                    int32_t width, size_t planeStride, uint32_t* out, uint32_t sums[CHANNELS]);
 
 }  // namespace window_runs

@@ -92,13 +92,18 @@ void FillRow(const Sum* above, const BMM_Color_64* pixels,
   const Sum* aboveB = above + 2 * planeStride;
   Sum sums[CHANNELS] = {0, 0, 0};
   int32_t x = 0;
-#if defined(KESTRION_VECTOR_LOOPS) && defined(__SSE2__)
   if constexpr (std::is_same_v<Sum, uint32_t>) {
-    if (loops != MeanLoops::Plain) {
+#if defined(KESTRION_AVX2_LOOPS)
+    if (loops == MeanLoops::Avx2) {
+      x = FillRowAvx2(above, pixels, next, width, planeStride, out, sums);
+    }
+#endif
+#if defined(KESTRION_VECTOR_LOOPS) && defined(__SSE2__)
+    if (loops == MeanLoops::Sse2) {
       x = FillRowInFours(above, pixels, next, width, planeStride, out, sums);
     }
-  }
 #endif
+  }
   Sum r = sums[0];
   Sum g = sums[1];
   Sum b = sums[2];
@@ -140,12 +145,17 @@ inline int32_t RunEnd(const int32_t* radii, int32_t from, int32_t count,
   const int32_t radius = radii[from];
   int32_t end = from + 1;
 #if defined(KESTRION_VECTOR_LOOPS) && defined(__SSE2__)
+  // Sixteen radii at a time: four comparisons packed into one mask of a
+  // byte per radius.
   const __m128i wanted = _mm_set1_epi32(radius);
-  for (; loops != MeanLoops::Plain && end + 4 <= count; end += 4) {
-    const __m128i equal =
-        _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(radii + end)), wanted);
-    const int mask = _mm_movemask_ps(_mm_castsi128_ps(equal));
-    if (mask != 0xF) return end + __builtin_ctz(~mask);
+  auto equal = [&](int32_t at) {
+    return _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(radii + at)), wanted);
+  };
+  for (; loops != MeanLoops::Plain && end + 16 <= count; end += 16) {
+    const __m128i words = _mm_packs_epi32(equal(end), equal(end + 4));
+    const __m128i moreWords = _mm_packs_epi32(equal(end + 8), equal(end + 12));
+    const int mask = _mm_movemask_epi8(_mm_packs_epi16(words, moreWords));
+    if (mask != 0xFFFF) return end + __builtin_ctz(~mask);
   }
 #endif
   while (end < count && radii[end] == radius) ++end;

@@ -24,9 +24,9 @@ std::unique_ptr<T[]> AllocateArray(uint64_t count, size_t& budgetLeft) {
   return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(count)]);
 }
 
-// The widest mean loops that `vectors` allows and the build and the
-// processor support.
-window_runs::MeanLoops ChooseLoops(VectorWidth vectors) {
+}  // namespace
+
+window_runs::MeanLoops WindowSums::ChooseLoops(VectorWidth vectors) {
   using window_runs::MeanLoops;
   if (vectors == VectorWidth::None) return MeanLoops::Plain;
 #if defined(KESTRION_AVX2_LOOPS)
@@ -39,8 +39,6 @@ window_runs::MeanLoops ChooseLoops(VectorWidth vectors) {
   return MeanLoops::Plain;
 #endif
 }
-
-}  // namespace
 
 std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32_t width,
                                                int32_t height, int32_t maxRadius,
@@ -125,8 +123,10 @@ const WindowSums::Span& WindowSums::SpanOf(int32_t y, int32_t r) {
   span.above = base + static_cast<size_t>(top % ringRows) * rowStride * entry;
   span.below = base + static_cast<size_t>(bottom % ringRows) * rowStride * entry;
   span.rows = static_cast<uint32_t>(bottom - top);
-  span.fullReciprocal =
-      MeanReciprocal(static_cast<double>(span.rows) * (2 * static_cast<double>(r) + 1));
+  const double fullWindow = static_cast<double>(span.rows) * (2 * static_cast<double>(r) + 1);
+  span.fullReciprocal = MeanReciprocal(fullWindow);
+  // Windows clipped at an edge hold fewer pixels than the full one.
+  span.signedSums = fullWindow <= window_runs::SIGNED_SUM_PIXELS;
   span.row = y;
   return span;
 }
@@ -162,7 +162,7 @@ void WindowSums::MeanRowOf(int32_t y, const int32_t* rowRadii, BMM_Color_64* row
       window_runs::MeanRun<Sum, window_runs::WHOLE>(
           {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
            middle - r, middle + r + 1, &span.fullReciprocal, after - middle, row + middle,
-           nextRow ? nextRow + middle : nullptr},
+           nextRow ? nextRow + middle : nullptr, span.signedSums},
           loops);
     } else if (middle < after) {
       MeanClipped<Sum, true, true>(span, r, middle, after, row, nextRow);
@@ -196,7 +196,7 @@ void WindowSums::MeanClipped(const Span& span, int32_t r, int32_t from, int32_t 
   window_runs::MeanRun<Sum, shape>(
       {static_cast<const Sum*>(span.above), static_cast<const Sum*>(span.below), planeStride,
        clippedLeft ? 0 : from - r, clippedRight ? width : from + r + 1, perWindow, to - from,
-       row + from, nextRow ? nextRow + from : nullptr},
+       row + from, nextRow ? nextRow + from : nullptr, span.signedSums},
       loops);
 }
 

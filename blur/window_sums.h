@@ -79,6 +79,12 @@ class WindowSums {
 
   // Scratch for the radii of the row being blurred, `width` elements.
   int32_t* Radii() { return radii.get(); }
+  // The vector loops the table was made with, for the radius rows
+  // (blur/radius_rows.h) that go with it.
+  window_runs::MeanLoops Loops() const { return loops; }
+  // The widest loops that `vectors` allows and the build and the processor
+  // support.
+  static window_runs::MeanLoops ChooseLoops(VectorWidth vectors);
 
   // Replaces r, g, b of every pixel x of `row` (image row y) whose radius
   // radii[x] is at least 1 by the truncated mean of the source window of that
@@ -138,14 +144,15 @@ class WindowSums {
   ClippedRun clippedRuns[2];
   // The windows of one radius about the pixels of image row `row`: the table
   // rows bounding them vertically (at their column 0), the number of image
-  // rows between them, and 1 / pixel count of a window not clipped left or
-  // right.
+  // rows between them, 1 / pixel count of a window not clipped left or
+  // right, and whether the windows' sums stay below 2^31.
   struct Span {
     const void* above;
     const void* below;
     double fullReciprocal;
     uint32_t rows;
     int32_t row;
+    bool signedSums;
   };
   // The span of radius r about image row y, from spans[r] when that was
   // made for row y.

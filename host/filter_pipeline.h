@@ -6,6 +6,26 @@
 //   load -> description, version, class count -> LibClassDesc(0)
 //   -> CreateFilter -> ChannelsRequired -> SetSource, SetFilterInfo
 //   -> Render(progress window) -> destroy filter -> unload
+//
+// Threads. The module starts none and locks nothing; a host program may run
+// renders of different filters on threads of its own at the same time
+// (RunFilter), each with
+// - its own filter, its own bitmap and filter-info record, and its own
+//   progress window, created, sent to and destroyed on the render's thread;
+// - the scene's nodes and transforms (HostInterface), the ticks per frame
+//   and the frame memory setting (KeepFrameMemory) set before the renders
+//   start and left alone until they end: renders only read them;
+// - the module loaded before and unloaded after, on one thread.
+// Meanwhile other threads may create and destroy filters, load and save
+// their records, publish and key their own tracks (outside an undo hold),
+// create, send to and destroy windows of their own, register window
+// classes and show message boxes (the platform's registry of windows and
+// its record of message boxes are locked). Everything else the host offers
+// belongs to one thread at a time, the user interface's: dialogs and the
+// scripted user, the undo holder (theHold), the current time and the
+// interactive dialogs (Interface::SetTime), the pick dialog, spinners and
+// custom edits, the cursor, the bitmap manager's application window and
+// every change to the scene.
 #pragma once
 
 #include <cstdint>
@@ -61,7 +81,12 @@ class FilterModule {
 // program that runs frames through filters calls it before the first one;
 // loading a module does not. Calling it again does nothing. Has no effect
 // where the allocator offers no such settings (or is replaced, as under the
-// address sanitizer).
+// address sanitizer). Call it before the threads that render start. A
+// thread other than the main one allocates from a heap of its own, which
+// the C library's allocator keeps as well, but only for blocks that fit in
+// such a heap (64 MiB on 64-bit systems): larger ones, such as a 3840 x
+// 2160 working copy (66 MB), are still mapped afresh and unmapped on such
+// a thread.
 void KeepFrameMemory();
 
 // One frame for a filter: the bitmap (with the channels the renderer

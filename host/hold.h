@@ -4,6 +4,10 @@
 //
 // Begin while a hold is already open keeps that hold open (holds do not
 // nest): the next Accept or Cancel closes it.
+//
+// The holder is the user interface's, used on its thread only; renders
+// never touch it, and a controller changed on another thread must not be
+// changed while a hold is open.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,8 @@
 // progress_window.h: the host's progress window that a render is given. It
 // answers the blur's progress message and abort query (HOST_PROGRESS,
-// HOST_ABORT_QUERY) and records them.
+// HOST_ABORT_QUERY) and records them. Renders on several threads at once
+// each get their own (host/filter_pipeline.h): a window and its record are
+// used by one thread at a time.
 #pragma once
 
 #include <cstdint>

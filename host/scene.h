@@ -129,5 +129,8 @@ class Interface {
   TimeValue time = 0;
 };
 
-// The one main interface of this host process.
+// The one main interface of this host process. Renders on any thread read
+// its nodes (GetNodeByName and the nodes' transforms); everything that
+// changes it belongs to the user interface's thread and must not run while
+// renders do (host/filter_pipeline.h).
 Interface& HostInterface();

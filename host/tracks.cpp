@@ -1,6 +1,7 @@
 #include "host/tracks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <utility>
 
@@ -10,8 +11,9 @@
 namespace {
 
 constexpr int DEFAULT_TICKS_PER_FRAME = 160;
-int ticksPerFrame = DEFAULT_TICKS_PER_FRAME;
-int failingControllers = 0;
+// Read by renders on any thread.
+std::atomic<int> ticksPerFrame{DEFAULT_TICKS_PER_FRAME};
+std::atomic<int> failingControllers{0};
 
 // One SetValue on a controller: the keys before and after. It holds the
 // controller weakly, so undoing after the controller is gone does nothing.
@@ -69,9 +71,10 @@ void Control::SetKeys(std::map<TimeValue, float> k) {
 }
 
 Control* NewDefaultFloatController() {
-  if (failingControllers > 0) {
-    --failingControllers;
-    return nullptr;
+  // One failure taken from the count, by one caller only.
+  int failing = failingControllers.load();
+  while (failing > 0) {
+    if (failingControllers.compare_exchange_weak(failing, failing - 1)) return nullptr;
   }
   return new (std::nothrow) Control;
 }

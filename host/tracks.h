@@ -55,7 +55,8 @@ class Control {
 // FailNextControllers).
 Control* NewDefaultFloatController();
 
-// Ticks per frame: 160 unless a host program sets another.
+// Ticks per frame: 160 unless a host program sets another. Read by renders
+// on any thread; set it before they start.
 int GetTicksPerFrame();
 void SetTicksPerFrame(int ticks);
 

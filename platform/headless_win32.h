@@ -13,6 +13,15 @@
 // loop next becomes idle, or at once through UpdateWindow.
 //
 // All handles are pointers to platform objects; a handle of 0 is "none".
+//
+// Threads: the registry of window classes and live windows and the active
+// and focus windows are locked, so threads may register classes and create,
+// send to and destroy windows at the same time. A window itself, like a
+// window of a Windows thread, belongs to one thread at a time: no thread
+// sends to, changes or destroys a window that another thread is using.
+// Message boxes may be shown on any thread (platform/message_box.h).
+// Modal dialogs and the scripted user are the user interface's, one thread
+// at a time; modules are loaded and freed on one thread.
 // Integer widths follow the Windows ABI of a 32-bit build where it matters
 // (UINT, DWORD, WORD 32/32/16 bits; WPARAM and LPARAM pointer-sized).
 #pragma once

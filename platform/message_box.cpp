@@ -1,12 +1,22 @@
 // message_box.cpp: message boxes are recorded, shown to the observer and
-// answered with IDOK.
+// answered with IDOK. The record and the observer are shared by every
+// thread, so both are kept under a lock; the observer is called outside it,
+// on a copy, so that it may show a message box or change the observer
+// itself.
 #include "platform/message_box.h"
 
+#include <mutex>
 #include <utility>
 
 namespace platform {
 
 namespace {
+
+std::mutex& Lock() {
+  static std::mutex lock;
+  return lock;
+}
+using Locked = std::lock_guard<std::mutex>;
 
 std::vector<ShownMessage>& Shown() {
   static std::vector<ShownMessage> shown;
@@ -23,11 +33,18 @@ constexpr const char* DEFAULT_CAPTION = "Error";
 
 }  // namespace
 
-const std::vector<ShownMessage>& ShownMessages() { return Shown(); }
+std::vector<ShownMessage> ShownMessages() {
+  const Locked locked(Lock());
+  return Shown();
+}
 
-void ClearShownMessages() { Shown().clear(); }
+void ClearShownMessages() {
+  const Locked locked(Lock());
+  Shown().clear();
+}
 
 void SetMessageBoxObserver(std::function<void(const ShownMessage&)> observer) {
+  const Locked locked(Lock());
   Observer() = std::move(observer);
 }
 
@@ -36,7 +53,12 @@ void SetMessageBoxObserver(std::function<void(const ShownMessage&)> observer) {
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   platform::ShownMessage message{owner, text ? text : "",
                                  caption ? caption : platform::DEFAULT_CAPTION, type};
-  platform::Shown().push_back(message);
-  if (platform::Observer()) platform::Observer()(message);
+  std::function<void(const platform::ShownMessage&)> observer;
+  {
+    const platform::Locked locked(platform::Lock());
+    platform::Shown().push_back(message);
+    observer = platform::Observer();
+  }
+  if (observer) observer(message);
   return IDOK;
 }

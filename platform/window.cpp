@@ -1,9 +1,17 @@
 // window.cpp: windows, window classes, synchronous messages and the window
 // state that dialogs and controls read and write.
+//
+// The registry of classes and live windows and the active and focus
+// windows are shared by every thread of the process, so they are kept under
+// one lock, held only while the registry itself is read or changed: never
+// while a window procedure runs, which may create, destroy or send to
+// windows itself. A window's own state belongs to the thread that uses the
+// window (win32.h).
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <mutex>
 
 #include "platform/standard_classes.h"
 #include "platform/window_internal.h"
@@ -37,6 +45,13 @@ const ClassMap& StandardClasses() {
   return standard;
 }
 
+// The lock of everything below it in this namespace.
+std::mutex& RegistryLock() {
+  static std::mutex lock;
+  return lock;
+}
+using Locked = std::lock_guard<std::mutex>;
+
 ClassMap& Classes() {
   static ClassMap classes = StandardClasses();
   return classes;
@@ -52,9 +67,15 @@ HWND focusWindow = nullptr;
 
 bool IsPopup(HWND wnd) { return (wnd->style & WS_POPUP) != 0; }
 
-bool Alive(HWND wnd) {
+// With the registry locked.
+bool AliveLocked(HWND wnd) {
   const auto& live = Live();
   return wnd && std::find(live.begin(), live.end(), wnd) != live.end();
+}
+
+bool Alive(HWND wnd) {
+  const Locked locked(RegistryLock());
+  return AliveLocked(wnd);
 }
 
 void CopyText(const std::string& text, LPSTR buffer, int size) {
@@ -68,9 +89,13 @@ void CopyText(const std::string& text, LPSTR buffer, int size) {
 
 namespace platform {
 
-const std::vector<HWND>& LiveWindows() { return Live(); }
+std::vector<HWND> LiveWindows() {
+  const Locked locked(RegistryLock());
+  return Live();
+}
 
 WNDPROC FindClassProcedure(const std::string& className) {
+  const Locked locked(RegistryLock());
   auto it = Classes().find(className);
   return it == Classes().end() ? nullptr : it->second.lpfnWndProc;
 }
@@ -94,24 +119,29 @@ void PaintInvalid(HWND top) {
 
 void PaintAllInvalid() {
   // A paint may create or destroy windows: walk a copy and skip the dead.
-  const std::vector<HWND> live = Live();
+  const std::vector<HWND> live = LiveWindows();
   for (HWND wnd : live) {
     if (Alive(wnd) && (!wnd->parent || IsPopup(wnd))) PaintInvalid(wnd);
   }
 }
 
-void SetFocusWindow(HWND wnd) { focusWindow = Alive(wnd) ? wnd : nullptr; }
+void SetFocusWindow(HWND wnd) {
+  const Locked locked(RegistryLock());
+  focusWindow = AliveLocked(wnd) ? wnd : nullptr;
+}
 
 }  // namespace platform
 
 BOOL RegisterClassA(const WNDCLASSA* wc) {
   if (!wc || !wc->lpszClassName || !wc->lpfnWndProc) return FALSE;
+  const Locked locked(RegistryLock());
   Classes()[wc->lpszClassName] = *wc;
   return TRUE;
 }
 
 BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
   if (!className || StandardClasses().count(className)) return FALSE;
+  const Locked locked(RegistryLock());
   return Classes().erase(className) ? TRUE : FALSE;
 }
 
@@ -122,7 +152,6 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, 
   if (!className) return nullptr;
   WNDPROC proc = platform::FindClassProcedure(className);
   if (!proc) return nullptr;
-  if (parent && !Alive(parent)) return nullptr;
   HWND wnd = new Window;
   wnd->className = className;
   wnd->proc = proc;
@@ -133,7 +162,15 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR text, DWORD style, 
   wnd->style = style;
   wnd->exStyle = exStyle;
   wnd->rect = {x, y, x + width, y + height};
-  Live().push_back(wnd);
+  if (IsPopup(wnd)) wnd->popupOwner = parent;
+  {
+    const Locked locked(RegistryLock());
+    if (parent && !AliveLocked(parent)) {
+      delete wnd;
+      return nullptr;
+    }
+    Live().push_back(wnd);
+  }
   if (parent && !IsPopup(wnd)) parent->children.push_back(wnd);
   CREATESTRUCTA create{
       param, instance,  menuOrId, parent, height, width, y, x, static_cast<LONG>(style),
@@ -150,8 +187,11 @@ BOOL DestroyWindow(HWND wnd) {
   wnd->destroying = true;
   // Popups owned by the window go first, as they cannot outlive it.
   std::vector<HWND> owned;
-  for (HWND other : Live()) {
-    if (other->parent == wnd && IsPopup(other)) owned.push_back(other);
+  {
+    const Locked locked(RegistryLock());
+    for (HWND other : Live()) {
+      if (other->popupOwner == wnd) owned.push_back(other);
+    }
   }
   for (HWND popup : owned) DestroyWindow(popup);
   wnd->proc(wnd, WM_DESTROY, 0, 0);
@@ -161,10 +201,13 @@ BOOL DestroyWindow(HWND wnd) {
     auto& siblings = wnd->parent->children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), wnd), siblings.end());
   }
-  auto& live = Live();
-  live.erase(std::remove(live.begin(), live.end(), wnd), live.end());
-  if (activeWindow == wnd) activeWindow = nullptr;
-  if (focusWindow == wnd) focusWindow = nullptr;
+  {
+    const Locked locked(RegistryLock());
+    auto& live = Live();
+    live.erase(std::remove(live.begin(), live.end(), wnd), live.end());
+    if (activeWindow == wnd) activeWindow = nullptr;
+    if (focusWindow == wnd) focusWindow = nullptr;
+  }
   delete wnd;
   return TRUE;
 }
@@ -300,12 +343,19 @@ BOOL MoveWindow(HWND wnd, int x, int y, int width, int height, BOOL repaint) {
   return TRUE;
 }
 
-HWND GetActiveWindow() { return Alive(activeWindow) ? activeWindow : nullptr; }
+HWND GetActiveWindow() {
+  const Locked locked(RegistryLock());
+  return AliveLocked(activeWindow) ? activeWindow : nullptr;
+}
 
 HWND SetActiveWindow(HWND wnd) {
-  HWND old = GetActiveWindow();
-  activeWindow = Alive(wnd) ? wnd : nullptr;
+  const Locked locked(RegistryLock());
+  HWND old = AliveLocked(activeWindow) ? activeWindow : nullptr;
+  activeWindow = AliveLocked(wnd) ? wnd : nullptr;
   return old;
 }
 
-HWND GetFocus() { return Alive(focusWindow) ? focusWindow : nullptr; }
+HWND GetFocus() {
+  const Locked locked(RegistryLock());
+  return AliveLocked(focusWindow) ? focusWindow : nullptr;
+}

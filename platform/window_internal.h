@@ -15,6 +15,10 @@ struct Window {
   // is not one of its owner's children: it is destroyed with its owner, but
   // it is neither found by GetDlgItem nor disabled with the owner.
   HWND parent = nullptr;
+  // The owner of a popup (null for other windows), fixed before the window
+  // is registered: the registry finds a window's popups by it without
+  // reading windows that other threads use.
+  HWND popupOwner = nullptr;
   std::vector<HWND> children;  // in creation order
   UINT_PTR id = 0;
   std::string text;
@@ -40,8 +44,8 @@ struct Window {
 
 namespace platform {
 
-// All windows that exist, children included, in creation order.
-const std::vector<HWND>& LiveWindows();
+// All windows that exist now, children included, in creation order.
+std::vector<HWND> LiveWindows();
 // The registered class's procedure, or null.
 WNDPROC FindClassProcedure(const std::string& className);
 // True when the window and all of its ancestors up to its popup (or

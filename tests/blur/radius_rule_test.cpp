@@ -6,9 +6,28 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
+#include "blur/radius_rows.h"
+#include "blur/window_sums.h"
+
 namespace {
+
+// The row forms: the plain loop, and RadiusRow with every vector width the
+// build and the processor have.
+const VectorWidth WIDTHS[] = {VectorWidth::None, VectorWidth::Baseline, VectorWidth::Widest};
+
+void RowRadii(const RadiusRule& rule, const std::vector<float>& z, std::vector<int32_t>& radii,
+              VectorWidth vectors) {
+  radii.assign(z.size(), -1);
+  const auto count = static_cast<int32_t>(z.size());
+  if (vectors == VectorWidth::None) {
+    BlurRadii(rule, z.data(), count, radii.data());
+  } else {
+    RadiusRow(rule, z.data(), count, radii.data(), WindowSums::ChooseLoops(vectors));
+  }
+}
 
 constexpr float INF = std::numeric_limits<float>::infinity();
 const float NaN = std::numeric_limits<float>::quiet_NaN();
@@ -83,12 +102,58 @@ TEST(RadiusRule, PixelAndRowFormsGiveTheDefinedRadiusAtEveryEdge) {
         z[i] = i % 3 == 0 ? Z_BACKGROUND : -c.focal - static_cast<float>(i);
       }
       z[at] = c.z;
-      std::vector<int32_t> radii(z.size(), -1);
-      BlurRadii(rule, z.data(), static_cast<int32_t>(z.size()), radii.data());
-      for (size_t i = 0; i < z.size(); ++i) {
-        ASSERT_EQ(radii[i], BlurRadius(rule, z[i])) << c.what << ", element " << i << " of row";
+      for (VectorWidth vectors : WIDTHS) {
+        std::vector<int32_t> radii;
+        RowRadii(rule, z, radii, vectors);
+        for (size_t i = 0; i < z.size(); ++i) {
+          ASSERT_EQ(radii[i], BlurRadius(rule, z[i]))
+              << c.what << ", element " << i << " of row, vectors " << static_cast<int>(vectors);
+        }
+        EXPECT_EQ(radii[at], c.radius) << c.what << " at " << at;
       }
-      EXPECT_EQ(radii[at], c.radius) << c.what << " at " << at;
+    }
+  }
+}
+
+// The vector rows estimate the quotient without dividing and divide only
+// where the estimate cannot decide: quotients at whole numbers and a few
+// units in the last place either side of them are where a margin too small
+// or a wrong fallback would show. Random rules, with depths placed at and
+// beside every whole quotient up to the cap and beyond it.
+TEST(RadiusRule, RowFormsMatchThePixelFormAtAndBesideWholeQuotients) {
+  std::mt19937 rng(4242);
+  std::uniform_real_distribution<float> focalDepth(-300.0f, 3000.0f);
+  std::uniform_real_distribution<float> logScale(-6.0f, 6.0f);
+  std::uniform_int_distribution<int> sizes(1, 60);
+  for (int round = 0; round < 300; ++round) {
+    const float focal = focalDepth(rng);
+    const float range = std::exp2(logScale(rng)) * (round % 7 == 0 ? -1.0f : 1.0f);
+    const float size = static_cast<float>(sizes(rng)) + (round % 3 == 0 ? 0.5f : 0.0f);
+    const RadiusRule rule(focal, range, size, 80);
+    std::vector<float> z;
+    for (int k = 0; k <= static_cast<int>(size) + 2; ++k) {
+      // The depth at which the quotient is k, in front and behind, and its
+      // float neighbours.
+      const double distance = static_cast<double>(k) * std::fabs(range) / size;
+      for (double depth : {focal + distance, focal - distance}) {
+        float at = static_cast<float>(-depth);
+        for (int step = 0; step < 3; ++step) at = std::nextafter(at, 0.0f);
+        for (int step = 0; step < 7; ++step) {
+          z.push_back(at);
+          at = std::nextafter(at, -INFINITY);
+        }
+      }
+    }
+    z.push_back(Z_BACKGROUND);
+    z.push_back(-focal);
+    for (VectorWidth vectors : WIDTHS) {
+      std::vector<int32_t> radii;
+      RowRadii(rule, z, radii, vectors);
+      for (size_t i = 0; i < z.size(); ++i) {
+        ASSERT_EQ(radii[i], BlurRadius(rule, z[i]))
+            << "focal " << focal << " range " << range << " size " << size << " z " << z[i]
+            << " vectors " << static_cast<int>(vectors);
+      }
     }
   }
 }

@@ -109,7 +109,7 @@ TEST_F(RenderPass, AnEmptyNameShowsOneMessagePerCall) {
     EXPECT_EQ(filter.Render(progress.Handle()), 0);
     ASSERT_EQ(platform::ShownMessages().size(), call);
   }
-  const platform::ShownMessage& shown = platform::ShownMessages().back();
+  const platform::ShownMessage shown = platform::ShownMessages().back();
   EXPECT_EQ(shown.caption, "Kestrion");
   EXPECT_EQ(shown.text, "Error : Object undefined!");
   EXPECT_EQ(shown.type, MB_OK);
