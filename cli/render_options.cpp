@@ -64,9 +64,10 @@ void ReadFocusAndBlur(const RenderOptions& options, RenderSettings& settings) {
 
 RenderSettings ReadRenderSettings(const RenderOptions& options) {
   RenderSettings settings = options.settings;
-  CheckFrameFiles(options.files, options.frame, settings.output.bitDepth);
+  CheckOutputName(options.files, options.frame);
   settings.frame = static_cast<int32_t>(options.frame);
   if (options.compression) settings.output.compression = ParseCompression(*options.compression);
+  CheckOutputFormats(options.files, settings.output.bitDepth);
   if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha);
   settings.input.limits = ReadLimits(options);
   settings = WithSettingsFile(options, std::move(settings));

@@ -273,9 +273,13 @@ Image FocusMapOf(const RenderInput& input, const PreparedFrame& prepared,
   return FocusMap(input, prepared, resolved, AbortCheck(callbacks.abort));
 }
 
-void CheckFrameFiles(const FrameFiles& files, int64_t frame, int32_t bitDepth) {
+void CheckOutputName(const FrameFiles& files, int64_t frame) {
   if (files.output.empty()) throw UsageError("give an output file with -o");
   CheckFrame(frame, "--frame");
+  OutputFormatOfName(files.output);
+}
+
+void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth) {
   const OutputFormat format = OutputFormatOfName(files.output);
   if (format == OutputFormat::Png && bitDepth != 8 && bitDepth != 16) {
     throw UsageError("--bit-depth: a PNG holds 8 or 16 bits a channel");
@@ -287,6 +291,11 @@ void CheckFrameFiles(const FrameFiles& files, int64_t frame, int32_t bitDepth) {
   if (!map.empty() && !map.ends_with(".png") && !map.ends_with(".PNG")) {
     throw UsageError("--focus-map: " + map + ": the focus map is a PNG (.png)");
   }
+}
+
+void CheckFrameFiles(const FrameFiles& files, int64_t frame, int32_t bitDepth) {
+  CheckOutputName(files, frame);
+  CheckOutputFormats(files, bitDepth);
 }
 
 FrameOutcome RenderFrameFiles(const FilterModule& module, const FrameFiles& files,

@@ -150,8 +150,11 @@ struct FrameFiles {
 // The checks of a render's files and frame that come before any work: an
 // output name with a format kestrion writes, a bit depth that format holds,
 // a focus map named .png, a frame within FRAME_MIN to FRAME_MAX. Throws a
-// UsageError.
+// UsageError. The two halves, for a caller that checks more between them:
+// the output's name and the frame, then what the formats hold.
 void CheckFrameFiles(const FrameFiles& files, int64_t frame, int32_t bitDepth);
+void CheckOutputName(const FrameFiles& files, int64_t frame);
+void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth);
 
 struct FrameOutcome {
   // Status "done", or "failed" with the error's printable message; what was
