@@ -111,9 +111,7 @@ FilteredFrame Filter(FocusFilterSession& session, const RenderInput& input,
   resolved.source = SourceOf(session.Record());
   resolved.passes = filtered.passes;
   resolved.warnings = prepared.warnings;
-  std::vector<std::string> late;
-  Warn(callbacks, filtered.Warnings(input.name), late);
-  resolved.warnings.insert(resolved.warnings.end(), late.begin(), late.end());
+  Warn(callbacks, filtered.Warnings(input.name), resolved.warnings);
 
   FramePlanes& planes = result.planes;
   planes.width = frame.width;
