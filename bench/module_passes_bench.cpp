@@ -16,14 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "app/depth_modes.h"
-#include "app/exr_document.h"
-#include "app/filter_runner.h"
-#include "app/focus_record.h"
-#include "app/module_passes.h"
-#include "app/output_file.h"
-#include "app/render_input.h"
-#include "app/render_output.h"
+#include "formats/exr_document.h"
+#include "frame/filter_session.h"
+#include "frame/focus_record.h"
+#include "frame/frame_render.h"
+#include "frame/module_passes.h"
 #include "synthetic_frame.h"
 
 namespace {
@@ -88,11 +85,10 @@ void BM_ModulePasses(benchmark::State& state) {
   const FocusConfig record = RecordOfSize(static_cast<float>(state.range(2)));
   const FloatFrame frame =
       MakeFloatFrame(static_cast<uint16_t>(state.range(0)), static_cast<uint16_t>(state.range(1)));
-  kestrion::NoPassProgress progress;
   int32_t passes = 0;
   for (auto _ : state) {
     const kestrion::FilteredPlanes result =
-        kestrion::FilterPlanes(*module, record, FOCAL_DEPTH, frame.planes, frame.z, progress);
+        kestrion::FilterPlanes(*module, record, FOCAL_DEPTH, frame.planes, frame.z);
     passes = result.passes;
     benchmark::DoNotOptimize(result.colour.data());
   }
@@ -170,30 +166,28 @@ void BM_ExrReadWrite(benchmark::State& state) {
 }
 
 // The command's own work on the same file, as `kestrion render IN -o OUT
-// --focus-depth D --size S` does it (no progress shown).
+// --focus-depth D --size S` does it (no progress shown): the frame library's
+// whole render of one frame of files.
 void BM_RenderCommand(benchmark::State& state) {
-  kestrion::SetExrThreadCount(0);
   const std::unique_ptr<FilterModule> module = LoadModule(state);
   if (!module) return;
-  const FocusConfig record = RecordOfSize(static_cast<float>(state.range(2)));
   const FrameFile input(
       MakeFloatFrame(static_cast<uint16_t>(state.range(0)), static_cast<uint16_t>(state.range(1))),
       "command");
   const std::string output = OutputPath("command");
-  kestrion::NoPassProgress progress;
+  kestrion::RenderSettings settings;
+  settings.focusDepth = kestrion::FloatKeys{{0, FOCAL_DEPTH}};
+  settings.range = kestrion::FloatKeys{{0, BLUR_RANGE}};
+  settings.size = kestrion::FloatKeys{{0, static_cast<float>(state.range(2))}};
   int32_t passes = 0;
   for (auto _ : state) {
-    kestrion::RenderInput frame = kestrion::ReadRenderInput(input.path, {});
-    const std::vector<float> z = kestrion::RendererZ(*frame.planes.depth, {});
-    kestrion::FilteredPlanes filtered =
-        kestrion::FilterPlanes(*module, record, FOCAL_DEPTH, frame.planes, z, progress);
-    passes = filtered.passes;
-    FramePlanes result = frame.planes;
-    result.colour = std::move(filtered.colour);
-    result.alpha = std::move(filtered.alpha);
-    kestrion::OutputFile file(output);
-    kestrion::WriteRenderOutput(frame, result, file, {});
-    file.Commit();
+    const kestrion::FrameOutcome outcome =
+        kestrion::RenderFrameFiles(*module, {input.path, output, ""}, settings);
+    if (outcome.error) {
+      state.SkipWithError(outcome.error->what());
+      break;
+    }
+    passes = outcome.passes;
   }
   state.counters["passes"] = passes;
   std::remove(output.c_str());

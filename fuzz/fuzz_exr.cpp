@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "app/errors.h"
-#include "app/exr_document.h"
-#include "app/render_input.h"
+#include "base/errors.h"
+#include "formats/exr_document.h"
+#include "frame/render_input.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_targets.h"
 #include "fuzz/memory_file.h"

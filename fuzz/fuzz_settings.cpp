@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <string>
 
-#include "app/errors.h"
-#include "app/settings.h"
-#include "app/shot_keys.h"
+#include "base/errors.h"
+#include "frame/settings_file.h"
+#include "frame/shot_keys.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_targets.h"
 #include "fuzz/memory_file.h"
@@ -66,9 +66,14 @@ int SettingsInput(const uint8_t* data, size_t size) {
     if (settings.size) CheckFloatKeys(*settings.size);
     if (settings.focusPixel) CheckPixelKeys(*settings.focusPixel);
     if (settings.focusObject) FUZZ_CHECK(*settings.focusObject >= 0);
-    // The command line's fields replace the file's; a focus replaces a focus.
-    const kestrion::RenderSettings merged = kestrion::Merge(kestrion::RenderSettings{}, settings);
-    FUZZ_CHECK(merged.FocusCount() == settings.FocusCount());
+    // Read over other settings, a focus the file gives replaces theirs; a
+    // file without one keeps it.
+    kestrion::RenderSettings base;
+    base.focusObject = 1;
+    const kestrion::RenderSettings over = kestrion::ReadSettingsFile(file.Path(), base);
+    FUZZ_CHECK(over.FocusCount() == 1);
+    FUZZ_CHECK(settings.FocusCount() == 1 ? over.focusObject == settings.focusObject
+                                          : over.focusObject == 1);
   });
 
   const std::string text(reinterpret_cast<const char*>(data), size);

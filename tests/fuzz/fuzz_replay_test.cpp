@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/errors.h"
-#include "app/exr_document.h"
-#include "app/settings.h"
+#include "base/errors.h"
+#include "formats/exr_document.h"
+#include "frame/settings_file.h"
 #include "fuzz/fuzz_targets.h"
 #include "fuzz/memory_file.h"
 

@@ -1,0 +1,340 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/errors.h"
+#include "base/numbers.h"
+#include "demo/demo_scene.h"
+#include "frame/frame_report.h"
+#include "kestrion/focus_config.h"
+#include "shot/frame_pattern.h"
+#include "shot/shot_arguments.h"
+
+namespace kestrion {
+
+namespace {
+
+// Upper bounds that keep a typo from asking for millions of threads or
+// processes.
+constexpr unsigned THREADS_MAX = 1024;
+constexpr unsigned JOBS_MAX = 1024;
+// The longest line of a command-line error CLI11 words.
+constexpr size_t PARSE_ERROR_MAX = 200;
+
+constexpr const char* MODULE_HELP =
+    "Filter module to load (default: $KESTRION_MODULE, else KESTRION.FLT beside kestrion)";
+
+std::string Printed(const char* format, double value) {
+  char text[160];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// The demo's shapes, nearest first, the default marked.
+std::string ShapeChoices() {
+  std::string choices;
+  for (const DemoShape& shape : DemoShapes()) {
+    if (!choices.empty()) choices += ", ";
+    choices += shape.name;
+    if (&shape == &DefaultFocusShape()) choices += " (default)";
+  }
+  return choices;
+}
+
+constexpr const char* RENDER_FOOTER = R"(
+OpenEXR input, single- or multi-part: colour from the root R, G, B (A) or
+one layer's (ViewLayer.Combined.*, rgba.*); depth from Z, depth.Z,
+<layer>.Depth.Z, <layer>.Z or depth; IDs from objectId / materialId or
+<layer>.IndexOB.X / IndexMA.X. Choose explicitly with --part, --layer and
+the channel options; `kestrion inspect FILE` shows what a file holds.
+Depth is the distance in front of the camera unless --depth-mode says
+otherwise; infinite, NaN and >= 1e30 distances are background (always fully
+blurred). The focal plane is at --focus-depth, at the depth seen at --focus-pixel X,Y
+(0,0 is the frame's top-left pixel), or at the median depth of an object's
+pixels (--focus-object ID). --range, --size and --focus-depth take keys
+F:V,F:V,... (linear between keys, held outside them); --focus-pixel takes
+F:X,Y;F:X,Y (the last key at or before the frame). --frame N says which
+frame of a shot this file is.
+Output: .exr keeps every part, layer, channel and attribute of the input
+with the colour and alpha filtered; .png (8/16-bit) and .tif (16-bit) are
+sRGB review images with straight alpha. The output is replaced only when
+the run succeeds. Details: docs/app.md.)";
+
+template <typename T>
+CLI::Option* AddOptional(CLI::App& command, const std::string& name, std::optional<T>& target,
+                         const std::string& help) {
+  return command.add_option_function<T>(
+      name, [&target](const T& value) { target = value; }, help);
+}
+
+// Reads a numeric option's text strictly (numbers.h): CLI11's own
+// conversion takes hexadecimal, "010" as octal and surrounding spaces. A
+// bad number fails the parse like any other option error.
+template <typename T>
+T NumberOf(const std::string& text, const std::string& option, T min, T max) {
+  try {
+    if constexpr (std::is_floating_point_v<T>) {
+      return FloatOption<T>(text, option, min, max);
+    } else {
+      return IntegerOption<T>(text, option, min, max);
+    }
+  } catch (const CommandError& e) {
+    throw CLI::ValidationError(e.what());
+  }
+}
+
+template <typename T>
+struct NumberOfTarget {
+  using type = T;
+};
+template <typename T>
+struct NumberOfTarget<std::optional<T>> {
+  using type = T;
+};
+
+// A numeric option into `target`, a number (whose value is the default
+// shown) or an optional one.
+template <typename Target, typename T = typename NumberOfTarget<Target>::type>
+CLI::Option* AddNumber(CLI::App& command, const std::string& name, Target& target,
+                       const std::string& help, T min = std::numeric_limits<T>::lowest(),
+                       T max = std::numeric_limits<T>::max()) {
+  CLI::Option* option = command
+                            .add_option_function<std::string>(
+                                name,
+                                [&target, name, min, max](const std::string& text) {
+                                  target = NumberOf<T>(text, name, min, max);
+                                },
+                                help)
+                            ->type_name(std::is_floating_point_v<T> ? "FLOAT" : "INT");
+  if constexpr (std::is_same_v<Target, T>) {
+    option->default_str(Printed("%g", static_cast<double>(target)));
+  }
+  return option;
+}
+
+// The options that choose an OpenEXR file's channels, as render and
+// inspect share them.
+void AddRoleOptions(CLI::App& command, RoleOptions& roles) {
+  AddOptional(command, "--part", roles.part, "Part holding the colour (index or name)");
+  AddOptional(command, "--layer", roles.layer, "Colour layer (. for the root)");
+  AddOptional(command, "--depth-channel", roles.depthChannel, "Depth channel ([PART:]NAME)");
+  AddOptional(command, "--object-id-channel", roles.objectIdChannel,
+              "Object ID channel ([PART:]NAME)");
+  AddOptional(command, "--material-id-channel", roles.materialIdChannel,
+              "Material ID channel ([PART:]NAME)");
+  command.add_option("--layers", roles.layers, "Further colour layers to filter, or all")
+      ->delimiter(',');
+}
+
+void AddDemo(CLI::App& app, DemoOptions& options) {
+  CLI::App* demo = app.add_subcommand(
+      "demo", "Render the built-in scene, filter it through the module and write a PNG");
+  demo->add_option("-o,--output", options.output, "Output file (.png or .exr)")
+      ->capture_default_str();
+  AddOptional(*demo, "--focus", options.focus, "Focal object: " + ShapeChoices());
+  AddNumber(
+      *demo, "--range", options.range,
+      Printed("Depth distance at which the blur reaches its full size (default %g)", DEMO_RANGE));
+  AddNumber(*demo, "--size", options.size,
+            Printed("Full blur radius in pixels (default %g at ", DEMO_SIZE_AT_WIDTH) +
+                std::to_string(DEMO_WIDTH) + " wide, scaled with the width)");
+  demo->add_option("--source", options.source, "Pixels to blur: whole, material:ID or object:ID")
+      ->capture_default_str();
+  AddNumber(*demo, "--width", options.width, "Frame width", 1, DEMO_SIDE_MAX);
+  AddNumber(*demo, "--height", options.height, "Frame height", 1, DEMO_SIDE_MAX);
+  demo->add_option("--original", options.original,
+                   "Also write the unfiltered frame here (.png, or .exr with Z and IDs)");
+  demo->add_option("--module", options.module, MODULE_HELP);
+  demo->add_flag("-q,--quiet", options.quiet, "Do not show progress");
+}
+
+constexpr const char* SHOT_FOOTER = R"(
+A shot: INPUT with a frame pattern (frame.####.exr, frame.%04d.exr,
+frame.@@@@.exr) renders every frame of --frames (default: every input frame
+on disk) as its own kestrion process, --jobs at a time, into -o's pattern.
+--chunk K/N renders the K-th of N slices (in a Slurm job array:
+--chunk $SLURM_ARRAY_TASK_ID/N or --chunk slurm/N). Exit codes: 0 all done,
+1 some frame failed, 2 usage, 130/143/129 interrupted by SIGINT/SIGTERM/
+SIGHUP. Details: docs/shots.md.)";
+
+// The options of a shot (shot_runner.h), on the render command.
+void AddShotOptions(CLI::App& render, ShotOptions& shot) {
+  AddOptional(render, "--frames", shot.frames,
+              "Shot: frames to render, e.g. 1-240, 1-240x2, 1,5,10-20 (default: all on disk)");
+  AddOptional(render, "--chunk", shot.chunk,
+              "Shot: render only slice K of N of the frames (K/N, or slurm/N)");
+  AddNumber(render, "--jobs", shot.jobs, "Shot: frames rendered at a time (default: cores)", 1u,
+            JOBS_MAX);
+  render.add_flag("--skip-existing", shot.skipExisting,
+                  "Shot: do not render frames whose output exists");
+  render.add_option("--report-file", shot.reportFile, "Shot: also write the JSON lines here");
+}
+
+void AddRender(CLI::App& app, RenderOptions& options) {
+  CLI::App* render = app.add_subcommand(
+      "render", "Filter a render (OpenEXR with depth, or PNG/TIFF with a depth file)");
+  render->add_option("INPUT", options.files.input, "File to filter (.exr, .png, .tif)")->required();
+  render->add_option("-o,--output", options.files.output, "Output file (.exr, .png, .tif)")
+      ->required();
+  AddNumber(*render, "--frame", options.frame,
+            "Frame of the shot this file is (keys are read here)");
+  AddOptional(*render, "--focus-depth", options.focusDepth,
+              "Depth of the focal plane, or keys F:D,F:D,...");
+  AddOptional(*render, "--focus-pixel", options.focusPixel,
+              "X,Y: focus on the depth seen at this pixel; keys F:X,Y;F:X,Y;...");
+  AddNumber(*render, "--focus-object", options.focusObject,
+            "Focus on the depth of this object ID's pixels");
+  AddOptional(*render, "--focus-statistic", options.focusStatistic,
+              "Depth of a focus object: median (default), mean, min or max");
+  AddOptional(*render, "--range", options.range,
+              Printed("Depth distance at which the blur reaches its full size (default %g), or "
+                      "keys F:V,F:V,...",
+                      DEFAULT_BLUR_RANGE));
+  AddOptional(
+      *render, "--size", options.size,
+      Printed("Full blur radius in pixels (default %g), or keys F:V,F:V,...", DEFAULT_BLUR_SIZE));
+  AddOptional(*render, "--source", options.source,
+              "Pixels to blur: whole, material:ID or object:ID");
+  render->add_option("--shot", options.shotFile,
+                     "JSON shot file: focusDepth, focusPixel, focusObject, focusStatistic, "
+                     "range, size (numbers or [[frame, value], ...] keys), source");
+  render->add_option("--settings", options.settingsFile, "The same as --shot");
+  // A shot runner adds --report json to the options it forwards: the same
+  // word twice is no conflict.
+  AddOptional(*render, "--report", options.report,
+              "json: print one JSON line about the frame on stdout instead of the summary")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  render->add_flag("--focus-report", options.focusReport,
+                   "Print the frame's focal depth, range and size on stderr");
+  render->add_option("--focus-map", options.files.focusMap,
+                     "Also write a focus map (PNG): sharp green, blur radius as brightness, "
+                     "background blue");
+  AddRoleOptions(*render, options.settings.input.roles);
+  render->add_option("--depth-file", options.settings.input.depthFile,
+                     "Depth from this file: an OpenEXR channel, or a grey PNG (normalised map)");
+  AddOptional(*render, "--depth-mode", options.depthMode,
+              "What depth values mean: distance (default), camera, inverse, normalised");
+  AddNumber(*render, "--depth-near", options.depthNear, "Normalised maps: the distance of 0");
+  AddNumber(*render, "--depth-far", options.depthFar, "Normalised maps: the distance of 1");
+  render->add_flag("--depth-invert", options.settings.depthInvert,
+                   "Normalised maps: 1 (white) is near");
+  AddNumber(*render, "--background-depth", options.settings.backgroundDepth,
+            "A stored depth value that means no geometry (e.g. 0 or 1e10)");
+  AddOptional(*render, "--alpha", options.alpha,
+              "premultiplied (OpenEXR default), straight (PNG, TIFF default) or ignore");
+  AddOptional(*render, "--compression", options.compression,
+              "OpenEXR output: none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab "
+              "(default: the input's)");
+  AddNumber(*render, "--bit-depth", options.settings.output.bitDepth,
+            "PNG output: 8 or 16 bits a channel");
+  AddNumber(*render, "--threads", options.settings.threads,
+            "Threads for reading and writing OpenEXR (0: one per core)", 0u, THREADS_MAX);
+  AddOptional(*render, "--memory-limit", options.memoryLimit,
+              "Refuse input that needs more memory: bytes, or with K, M, G, T (default: half "
+              "the memory, shared among a shot's --jobs)");
+  AddOptional(*render, "--max-side", options.maxSide,
+              "Refuse frames with a longer side, in pixels (default and largest: 65535)");
+  render->add_option("--module", options.module, MODULE_HELP);
+  render->add_flag("-q,--quiet", options.quiet, "Do not show progress");
+  render->footer(std::string(RENDER_FOOTER) + SHOT_FOOTER);
+}
+
+void AddInspect(CLI::App& app, InspectOptions& options) {
+  CLI::App* inspect =
+      app.add_subcommand("inspect", "Show an OpenEXR file's parts, channels, roles, depth and IDs");
+  inspect->add_option("FILE", options.input, "OpenEXR file")->required();
+  AddOptional(*inspect, "--pixel", options.pixel,
+              "X,Y: show every channel at this pixel (0,0 top left of the display window)");
+  AddRoleOptions(*inspect, options.roles);
+}
+
+// The shot to run when render's INPUT holds a frame pattern: every word
+// after "render" that is not the shot's own goes to each frame.
+ShotRun ShotRunOf(int argc, char** argv, const RenderOptions& render, const ShotOptions& shot) {
+  std::vector<std::string> words;
+  bool afterRender = false;
+  for (int i = 1; i < argc; ++i) {
+    if (afterRender) words.emplace_back(argv[i]);
+    afterRender = afterRender || std::string(argv[i]) == "render";
+  }
+  ShotRun run;
+  run.input = render.files.input;
+  run.output = render.files.output;
+  run.forwarded = ForwardedArguments(words, render.files.input);
+  run.shot = shot;
+  run.jsonReport = ParseReportFormat(render.report);
+  run.quiet = render.quiet;
+  return run;
+}
+
+// A render asked for a JSON report gets its line even when its command
+// line cannot be parsed, so that a shot runner hears about every frame.
+void ReportParseFailure(int argc, char** argv, const RenderOptions& render,
+                        const std::string& error) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::string(argv[i]) != "--report" || std::string(argv[i + 1]) != "json") continue;
+    FrameReport report;
+    report.input = render.files.input;
+    report.output = render.files.output;
+    report.frame = static_cast<int32_t>(render.frame);
+    report.status = "failed";
+    report.error = error;
+    std::printf("%s\n", report.Json().c_str());
+    return;
+  }
+}
+
+}  // namespace
+
+CommandLine::CommandLine()
+    : app(std::make_unique<CLI::App>(
+          "kestrion: depth-of-field filtering with the Kestrion filter module", "kestrion")) {
+  app->require_subcommand(1);
+  CLI::App* infoCommand = app->add_subcommand("info", "Show what the filter module reports");
+  infoCommand->add_option("--module", info.module, MODULE_HELP);
+  AddDemo(*app, demo);
+  AddRender(*app, render);
+  AddShotOptions(*app->get_subcommand("render"), shot);
+  AddInspect(*app, inspect);
+}
+
+CommandLine::~CommandLine() = default;
+
+std::optional<int> CommandLine::Parse(int count, char** words) {
+  argc = count;
+  argv = words;
+  try {
+    app->parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app->exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app->exit(e);
+  } catch (const CLI::ParseError& e) {
+    // CLI11 quotes what it could not place in full: keep its lines short.
+    const std::string message = PrintableMessage(e.what(), PARSE_ERROR_MAX);
+    std::fprintf(stderr, "kestrion: %s (see kestrion --help)\n", message.c_str());
+    if (app->got_subcommand("render")) ReportParseFailure(argc, argv, render, message);
+    return EXIT_USAGE;
+  }
+  return std::nullopt;
+}
+
+Command CommandLine::Chosen() const {
+  if (app->got_subcommand("info")) return Command::Info;
+  if (app->got_subcommand("demo")) return Command::Demo;
+  if (app->got_subcommand("inspect")) return Command::Inspect;
+  if (HoldsFramePattern(render.files.input)) return Command::Shot;
+  if (shot.frames || shot.chunk || shot.jobs || shot.skipExisting || !shot.reportFile.empty()) {
+    throw UsageError(
+        "--frames, --chunk, --jobs, --skip-existing and --report-file need a "
+        "frame pattern in INPUT, e.g. frame.####.exr");
+  }
+  return Command::Render;
+}
+
+ShotRun CommandLine::Shot() const { return ShotRunOf(argc, argv, render, shot); }
+
+}  // namespace kestrion

@@ -1,0 +1,51 @@
+// command_line.h: kestrion's command line, read with CLI11: the commands,
+// their options and help, and every number read by the strict reader
+// (numbers.h) instead of CLI11's own conversions, which take hexadecimal
+// and spaces.
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "cli/commands.h"
+#include "shot/shot_runner.h"
+
+namespace CLI {
+class App;
+}
+
+namespace kestrion {
+
+enum class Command { Info, Demo, Render, Shot, Inspect };
+
+class CommandLine {
+ public:
+  CommandLine();
+  ~CommandLine();
+  CommandLine(const CommandLine&) = delete;
+  CommandLine& operator=(const CommandLine&) = delete;
+
+  // Reads argv into the options below. Returns the exit code when the run
+  // ends here: help shown, or a parse error printed on stderr (and for a
+  // render asked for a JSON report, its failed frame's line on stdout).
+  std::optional<int> Parse(int argc, char** argv);
+  // The command chosen: a render whose INPUT holds a frame pattern is a
+  // shot. Throws a UsageError for a shot's own options without a pattern.
+  Command Chosen() const;
+  // The shot a render over a frame pattern runs: every word after "render"
+  // that is not the shot's own goes to each frame.
+  ShotRun Shot() const;
+
+  InfoOptions info;
+  DemoOptions demo;
+  RenderOptions render;
+  ShotOptions shot;
+  InspectOptions inspect;
+
+ private:
+  std::unique_ptr<CLI::App> app;
+  int argc = 0;
+  char** argv = nullptr;
+};
+
+}  // namespace kestrion

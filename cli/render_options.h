@@ -1,0 +1,17 @@
+// render_options.h: the settings of `kestrion render` from its options and a
+// settings file. The options' texts are read in a fixed order, so that of
+// two mistakes the same one is always reported: the output's name and the
+// frame, the compression, the bit depth and focus map, alpha, the limits,
+// the settings file, the focus, range, size and source, and the depth mode.
+#pragma once
+
+#include "cli/commands.h"
+#include "frame/render_settings.h"
+
+namespace kestrion {
+
+// Throws a UsageError naming the option (or the settings file) at fault, a
+// FileError for a settings file that cannot be read.
+RenderSettings ReadRenderSettings(const RenderOptions& options);
+
+}  // namespace kestrion

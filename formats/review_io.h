@@ -1,0 +1,57 @@
+// review_io.h: review images (PNG and TIFF) from float planes and back, and
+// depth maps kept in their own grey PNG file.
+//
+// Review images hold display colour: sRGB-encoded (and saying so: a PNG
+// sRGB chunk, a note in a TIFF's description) with straight alpha. Written
+// colour is unpremultiplied when the planes are premultiplied, and is 0
+// wherever alpha is 0. Reading decodes sRGB to linear light and yields
+// straight alpha (a TIFF's associated alpha is divided out first).
+//
+// Reading and writing ask `abort` every row and every ABORT_STRIDE samples.
+//
+// The demo's 16-bit PNGs of host bitmaps are written by png_io.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/abort_check.h"
+#include "formats/frame_planes.h"
+
+namespace kestrion {
+
+enum class ReviewFormat { Png, Tiff };
+
+// .png, or .tif / .tiff (any case); throws a UsageError for anything else.
+ReviewFormat ReviewFormatOfName(const std::string& path);
+
+// Writes colour[0..2] (one plane: grey written as RGB) and, unless absent,
+// alpha as `format` with `bitDepth` bits a sample: 8 or 16 for PNG, 16 for
+// TIFF (a UsageError otherwise). Colour and alpha are clamped to 0..1 after
+// unpremultiplying. With AlphaMode::Ignore alpha is written as it is and
+// colour is not divided. Throws a FileError naming `path`.
+void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
+                      int32_t bitDepth, const AbortCheck& abort = NeverAbort());
+
+// Reads an 8- or 16-bit PNG or TIFF (told apart by content): grey or RGB,
+// with or without alpha. Colour planes R, G, B in linear light; alpha in
+// 0..1 with AlphaMode::Straight, absent when the file has none. Throws a
+// FileError naming `path`.
+FramePlanes ReadReviewImage(const std::string& path, const AbortCheck& abort = NeverAbort());
+
+// The width and height a PNG or TIFF declares, from its header alone (a
+// PNG's header chunk, a TIFF's tags): nothing of its pixels is read. Throws
+// a FileError naming `path` when it is neither.
+struct ImageSize {
+  int64_t width = 0;
+  int64_t height = 0;
+};
+ImageSize ReadReviewImageSize(const std::string& path);
+
+// A depth map kept beside the colour: a grey PNG (8 or 16 bits), read as a
+// normalised map, value / 65535 (or / 255). Throws a FileError naming
+// `path` for anything else, or for a size other than width x height.
+Plane ReadDepthMap(const std::string& path, int32_t width, int32_t height,
+                   const AbortCheck& abort = NeverAbort());
+
+}  // namespace kestrion

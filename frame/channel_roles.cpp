@@ -1,0 +1,419 @@
+#include "frame/channel_roles.h"
+
+#include <ImfChannelList.h>
+
+#include <algorithm>
+#include <set>
+
+#include "base/errors.h"
+
+namespace kestrion {
+
+namespace {
+
+const std::string ROOT_LABEL = ".";
+
+std::string Prefix(const std::string& layer) { return layer.empty() ? "" : layer + "."; }
+
+std::string Suffix(const std::string& channel) {
+  const size_t dot = channel.rfind('.');
+  return dot == std::string::npos ? channel : channel.substr(dot + 1);
+}
+
+std::string LayerLabel(const std::string& layer) { return layer.empty() ? ROOT_LABEL : layer; }
+
+std::string PartLabel(const ExrDocument& document, int part) {
+  const std::string name = document.parts[part].Name();
+  return name.empty() ? std::to_string(part) : name;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// What is wrong on the first line, the parts on the following ones.
+std::string Listed(const ExrDocument& document, const std::string& what) {
+  return document.path + ": " + what + "\n" + DescribeParts(document);
+}
+
+CommandError Usage(const ExrDocument& document, const std::string& what) {
+  return UsageError(Listed(document, what));
+}
+
+// A part given by index or by name; nothing when `text` names none.
+std::optional<int> PartNamed(const ExrDocument& document, const std::string& text) {
+  const int count = static_cast<int>(document.parts.size());
+  for (int i = 0; i < count; ++i) {
+    if (!text.empty() && document.parts[i].Name() == text) return i;
+  }
+  if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit) && text.size() < 6) {
+    const int index = std::stoi(text);
+    if (index < count) return index;
+  }
+  return std::nullopt;
+}
+
+// "PART:NAME" when PART names a part, else just a name.
+std::pair<std::optional<int>, std::string> SplitPart(const ExrDocument& document,
+                                                     const std::string& text) {
+  const size_t colon = text.find(':');
+  if (colon != std::string::npos) {
+    if (auto part = PartNamed(document, text.substr(0, colon))) {
+      return {part, text.substr(colon + 1)};
+    }
+  }
+  return {std::nullopt, text};
+}
+
+bool HasColour(const ExrPart& part, const std::string& layer) {
+  const std::string prefix = Prefix(layer);
+  return part.Find(prefix + "R") && part.Find(prefix + "G") && part.Find(prefix + "B");
+}
+
+std::vector<std::string> LayersOf(const ExrPart& part) {
+  std::vector<std::string> layers;
+  for (const ExrChannel& channel : part.channels) {
+    const std::string layer = LayerOf(channel.name);
+    if (std::find(layers.begin(), layers.end(), layer) == layers.end()) layers.push_back(layer);
+  }
+  return layers;
+}
+
+bool BeautyName(const std::string& name) {
+  const std::string last = Suffix(name);
+  return name == "rgba" || name == "RGBA" || name == "beauty" || last == "Combined";
+}
+
+struct Candidate {
+  int part;
+  std::string layer;
+};
+
+std::string CandidateList(const ExrDocument& document, const std::vector<Candidate>& candidates) {
+  std::string list;
+  for (const Candidate& c : candidates) {
+    if (!list.empty()) list += ", ";
+    list += PartLabel(document, c.part) + ":" + LayerLabel(c.layer);
+  }
+  return list;
+}
+
+Candidate FindColour(const ExrDocument& document, const RoleOptions& options) {
+  std::vector<int> parts;
+  if (options.part) {
+    const auto part = PartNamed(document, *options.part);
+    if (!part) throw Usage(document, "no part " + QuotedValue(*options.part) + " (--part)");
+    parts.push_back(*part);
+  } else {
+    for (int i = 0; i < static_cast<int>(document.parts.size()); ++i) parts.push_back(i);
+  }
+
+  if (options.layer) {
+    const std::string layer = *options.layer == ROOT_LABEL ? "" : *options.layer;
+    std::vector<Candidate> found;
+    for (int part : parts) {
+      if (HasColour(document.parts[part], layer)) found.push_back({part, layer});
+    }
+    if (found.empty()) {
+      throw Usage(document,
+                  "no layer " + QuotedValue(LayerLabel(layer)) + " with R, G and B (--layer)");
+    }
+    if (found.size() > 1) {
+      throw Usage(document, "layer " + QuotedValue(LayerLabel(layer)) + " is in several parts (" +
+                                CandidateList(document, found) + "); choose one with --part");
+    }
+    return found.front();
+  }
+
+  std::vector<Candidate> root, beauty, all;
+  for (int part : parts) {
+    for (const std::string& layer : LayersOf(document.parts[part])) {
+      if (!HasColour(document.parts[part], layer)) continue;
+      all.push_back({part, layer});
+      if (layer.empty()) root.push_back({part, layer});
+      if (layer.empty() ? BeautyName(document.parts[part].Name()) : BeautyName(layer)) {
+        beauty.push_back({part, layer});
+      }
+    }
+  }
+  if (root.size() == 1) return root.front();
+  if (root.size() > 1) {
+    std::vector<Candidate> named;
+    for (const Candidate& c : root) {
+      if (BeautyName(document.parts[c.part].Name())) named.push_back(c);
+    }
+    if (named.size() == 1) return named.front();
+    throw Usage(document, "R, G and B are in several parts (" + CandidateList(document, root) +
+                              "); choose one with --part");
+  }
+  if (beauty.size() == 1) return beauty.front();
+  if (beauty.size() > 1) {
+    throw Usage(document, "several colour layers (" + CandidateList(document, beauty) +
+                              "); choose one with --layer (and --part)");
+  }
+  if (all.size() == 1) return all.front();
+  if (all.size() > 1) {
+    throw Usage(document, "several colour layers (" + CandidateList(document, all) +
+                              "); choose one with --layer (and --part)");
+  }
+  throw Failure(Listed(document,
+                       "no colour channels (R, G and B at the root or in one layer); name them "
+                       "with --layer (and --part)"));
+}
+
+// The parts to look in: the colour part first, then the others in order.
+std::vector<int> SearchOrder(const ExrDocument& document, int colourPart) {
+  std::vector<int> order{colourPart};
+  for (int i = 0; i < static_cast<int>(document.parts.size()); ++i) {
+    if (i != colourPart) order.push_back(i);
+  }
+  return order;
+}
+
+// `name` in the colour part, else in exactly one other part.
+std::optional<ChannelRef> Locate(const ExrDocument& document, int colourPart,
+                                 const std::string& name, const std::string& option) {
+  std::vector<ChannelRef> found;
+  for (int part : SearchOrder(document, colourPart)) {
+    if (document.parts[part].Find(name)) {
+      if (part == colourPart) return ChannelRef{part, name};
+      found.push_back({part, name});
+    }
+  }
+  if (found.size() > 1) {
+    std::string list;
+    for (const ChannelRef& ref : found) {
+      list += (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + name;
+    }
+    throw Usage(document, "channel " + name + " is in several parts (" + list +
+                              "); choose one with " + option + " PART:" + name);
+  }
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
+// Every channel anywhere whose name ends with `end` (".Depth.Z"): the one
+// there is, nothing when none, an error naming `option` when several.
+std::optional<ChannelRef> LocateUnique(const ExrDocument& document, const std::string& end,
+                                       const std::string& what, const std::string& option) {
+  std::vector<ChannelRef> found;
+  for (int part = 0; part < static_cast<int>(document.parts.size()); ++part) {
+    for (const ExrChannel& channel : document.parts[part].channels) {
+      if (EndsWith(channel.name, end)) found.push_back({part, channel.name});
+    }
+  }
+  if (found.size() > 1) {
+    std::string list;
+    for (const ChannelRef& ref : found) {
+      list += (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + ref.name;
+    }
+    throw Usage(document,
+                "several " + what + " channels (" + list + "); choose one with " + option);
+  }
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
+// The colour layer and its leading components, longest first.
+std::vector<std::string> Prefixes(const std::string& layer) {
+  std::vector<std::string> prefixes;
+  std::string rest = layer;
+  while (!rest.empty()) {
+    prefixes.push_back(rest);
+    const size_t dot = rest.rfind('.');
+    rest = dot == std::string::npos ? "" : rest.substr(0, dot);
+  }
+  return prefixes;
+}
+
+std::optional<ChannelRef> Explicit(const ExrDocument& document, int colourPart,
+                                   const std::string& text, const std::string& option) {
+  const auto [part, name] = SplitPart(document, text);
+  if (part) {
+    if (!document.parts[*part].Find(name)) {
+      throw Usage(document, "no channel " + name + " in part " + PartLabel(document, *part) + " (" +
+                                option + ")");
+    }
+    return ChannelRef{*part, name};
+  }
+  auto found = Locate(document, colourPart, name, option);
+  if (!found) throw Usage(document, "no channel " + name + " in any part (" + option + ")");
+  return found;
+}
+
+// The first of `names` found, then the one channel ending with `anyEnd`.
+std::optional<ChannelRef> ByConvention(const ExrDocument& document, int colourPart,
+                                       const std::vector<std::string>& names,
+                                       const std::string& anyEnd, const std::string& what,
+                                       const std::string& option) {
+  for (const std::string& name : names) {
+    if (auto found = Locate(document, colourPart, name, option)) return found;
+  }
+  return LocateUnique(document, anyEnd, what, option);
+}
+
+bool ExcludedFromAll(const std::string& layer) {
+  const std::string last = Suffix(layer);
+  return layer.rfind("Crypto", 0) == 0 || last.rfind("Crypto", 0) == 0 || last == "Depth" ||
+         last == "depth" || last == "IndexOB" || last == "IndexMA";
+}
+
+// The channels of `layer` in `part`, when they are all among R, G, B, A or
+// all among X, Y, Z.
+std::vector<std::string> FilterableChannels(const ExrPart& part, const std::string& layer) {
+  std::vector<std::string> names;
+  bool colour = true, vector = true;
+  for (const ExrChannel& channel : part.channels) {
+    if (LayerOf(channel.name) != layer) continue;
+    const std::string s = Suffix(channel.name);
+    colour = colour && (s == "R" || s == "G" || s == "B" || s == "A");
+    vector = vector && (s == "X" || s == "Y" || s == "Z");
+    names.push_back(channel.name);
+  }
+  if (!colour && !vector) names.clear();
+  return names;
+}
+
+void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, ChannelRoles& roles) {
+  const Imath::Box2i& window = document.parts[roles.colourPart].DataWindow();
+  std::set<std::pair<int, std::string>> used;
+  for (const auto& ref : {roles.depth, roles.objectId, roles.materialId}) {
+    if (ref) used.insert({ref->part, ref->name});
+  }
+  auto take = [&](int part, const std::string& layer, const std::vector<std::string>& names) {
+    for (const std::string& name : names) roles.colour.push_back({part, name});
+    roles.extraLayers.push_back((part == roles.colourPart ? "" : PartLabel(document, part) + ":") +
+                                LayerLabel(layer));
+  };
+  const bool all = options.layers.size() == 1 && options.layers.front() == "all";
+  if (all) {
+    for (int part : SearchOrder(document, roles.colourPart)) {
+      const ExrPart& p = document.parts[part];
+      if (p.DataWindow() != window) continue;
+      for (const std::string& layer : LayersOf(p)) {
+        if (part == roles.colourPart && layer == roles.colourLayer) continue;
+        if (ExcludedFromAll(layer)) continue;
+        const auto names = FilterableChannels(p, layer);
+        const bool holdsRole = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
+          return used.count({part, n}) > 0;
+        });
+        if (!names.empty() && !holdsRole) take(part, layer, names);
+      }
+    }
+    return;
+  }
+  for (const std::string& text : options.layers) {
+    auto [part, layerText] = SplitPart(document, text);
+    const std::string layer = layerText == ROOT_LABEL ? "" : layerText;
+    std::vector<int> found;
+    for (int p : part ? std::vector<int>{*part} : SearchOrder(document, roles.colourPart)) {
+      const auto layers = LayersOf(document.parts[p]);
+      if (std::find(layers.begin(), layers.end(), layer) != layers.end()) found.push_back(p);
+    }
+    if (found.empty()) throw Usage(document, "no layer " + QuotedValue(text) + " (--layers)");
+    if (found.size() > 1 && found.front() != roles.colourPart) {
+      throw Usage(document, "layer " + QuotedValue(text) + " is in several parts; write PART:" +
+                                LayerLabel(layer) + " (--layers)");
+    }
+    const int p = found.front();
+    if (p == roles.colourPart && layer == roles.colourLayer) {
+      throw Usage(document,
+                  "layer " + QuotedValue(text) + " is the colour layer already (--layers)");
+    }
+    if (document.parts[p].DataWindow() != window) {
+      throw Usage(document, "layer " + QuotedValue(text) +
+                                " lies in a part whose data window differs " +
+                                "from the colour's (--layers)");
+    }
+    std::vector<std::string> names;
+    for (const ExrChannel& channel : document.parts[p].channels) {
+      if (LayerOf(channel.name) == layer) names.push_back(channel.name);
+    }
+    take(p, layer, names);
+  }
+}
+
+}  // namespace
+
+std::string LayerOf(const std::string& channel) {
+  const size_t dot = channel.rfind('.');
+  return dot == std::string::npos ? "" : channel.substr(0, dot);
+}
+
+ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& options) {
+  const Candidate colour = FindColour(document, options);
+  ChannelRoles roles;
+  roles.colourPart = colour.part;
+  roles.colourLayer = colour.layer;
+  const std::string prefix = Prefix(colour.layer);
+  for (const char* c : {"R", "G", "B"}) roles.colour.push_back({colour.part, prefix + c});
+  if (document.parts[colour.part].Find(prefix + "A")) roles.alpha = {colour.part, prefix + "A"};
+
+  const std::vector<std::string> prefixes = Prefixes(colour.layer);
+  std::vector<std::string> depthNames{"Z", "depth.Z"};
+  for (const std::string& p : prefixes) depthNames.push_back(p + ".Depth.Z");
+  for (const std::string& p : prefixes) depthNames.push_back(p + ".Z");
+  depthNames.push_back("depth");
+  std::vector<std::string> objectNames{"objectId"}, materialNames{"materialId"};
+  for (const std::string& p : prefixes) objectNames.push_back(p + ".IndexOB.X");
+  for (const std::string& p : prefixes) materialNames.push_back(p + ".IndexMA.X");
+
+  roles.depth =
+      options.depthChannel
+          ? Explicit(document, colour.part, *options.depthChannel, "--depth-channel")
+          : ByConvention(document, colour.part, depthNames, ".Depth.Z", "depth", "--depth-channel");
+  roles.objectId =
+      options.objectIdChannel
+          ? Explicit(document, colour.part, *options.objectIdChannel, "--object-id-channel")
+          : ByConvention(document, colour.part, objectNames, ".IndexOB.X", "object ID",
+                         "--object-id-channel");
+  roles.materialId =
+      options.materialIdChannel
+          ? Explicit(document, colour.part, *options.materialIdChannel, "--material-id-channel")
+          : ByConvention(document, colour.part, materialNames, ".IndexMA.X", "material ID",
+                         "--material-id-channel");
+  if (!roles.depth && options.requireDepth) {
+    throw Failure(Listed(document,
+                         "no depth channel (Z, depth.Z, <layer>.Depth.Z, <layer>.Z or depth); "
+                         "name one with --depth-channel"));
+  }
+  AddExtraLayers(document, options, roles);
+  return roles;
+}
+
+std::string DescribeParts(const ExrDocument& document) {
+  std::string text;
+  for (size_t i = 0; i < document.parts.size(); ++i) {
+    const ExrPart& part = document.parts[i];
+    if (i > 0) text += "\n";
+    text += "  part " + std::to_string(i);
+    if (!part.Name().empty()) text += " \"" + part.Name() + "\"";
+    text +=
+        std::string(part.Tiled() ? " tiled " : " scanline ") + WindowText(part.DataWindow()) + ":";
+    // Runs of channels in one layer with one type: "layer.(A,B) half".
+    size_t run = 0;
+    bool first = true;
+    while (run < part.channels.size()) {
+      const std::string layer = LayerOf(part.channels[run].name);
+      const Imf::PixelType type = part.channels[run].Type();
+      size_t end = run;
+      std::vector<std::string> suffixes;
+      while (end < part.channels.size() && LayerOf(part.channels[end].name) == layer &&
+             part.channels[end].Type() == type) {
+        suffixes.push_back(layer.empty() ? part.channels[end].name
+                                         : part.channels[end].name.substr(layer.size() + 1));
+        ++end;
+      }
+      std::string names;
+      for (const std::string& s : suffixes) names += (names.empty() ? "" : ",") + s;
+      if (suffixes.size() > 1) names = "(" + names + ")";
+      text += std::string(first ? " " : "; ") + Prefix(layer) + names + " " + PixelTypeName(type);
+      first = false;
+      run = end;
+    }
+    if (first) text += " no channels";
+  }
+  return text;
+}
+
+}  // namespace kestrion

@@ -1,0 +1,128 @@
+#include "frame/depth_modes.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "base/abort_check.h"
+#include "base/errors.h"
+#include "host/bitmap.h"
+
+namespace kestrion {
+
+namespace {
+
+// The renderer's Z of a distance in front of the camera.
+float DistanceToZ(float distance) {
+  if (!std::isfinite(distance) || distance >= BACKGROUND_DISTANCE) return Z_BACKGROUND;
+  return -distance;
+}
+
+std::string Percent(double share) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %%", share * 100.0);
+  return text;
+}
+
+}  // namespace
+
+DepthMode ParseDepthMode(const std::string& text) {
+  if (text == "distance") return DepthMode::Distance;
+  if (text == "camera") return DepthMode::Camera;
+  if (text == "inverse") return DepthMode::Inverse;
+  if (text == "normalised" || text == "normalized") return DepthMode::Normalised;
+  throw UsageError("--depth-mode: unknown depth mode " + QuotedValue(text) +
+                   " (use distance, camera, inverse or normalised)");
+}
+
+std::string DepthModeText(DepthMode mode) {
+  switch (mode) {
+    case DepthMode::Camera:
+      return "camera";
+    case DepthMode::Inverse:
+      return "inverse";
+    case DepthMode::Normalised:
+      return "normalised";
+    default:
+      return "distance";
+  }
+}
+
+void CheckDepthOptions(const DepthOptions& options) {
+  if (options.mode != DepthMode::Normalised) return;
+  if (!std::isfinite(options.near) || !std::isfinite(options.far) || options.near < 0.0f ||
+      !(options.near < options.far)) {
+    throw UsageError(
+        "a normalised depth map needs --depth-near and --depth-far with "
+        "0 <= near < far");
+  }
+}
+
+float StoredDepthToZ(float stored, const DepthOptions& options) {
+  if (std::isnan(stored)) return Z_BACKGROUND;
+  if (options.backgroundDepth && stored == *options.backgroundDepth) return Z_BACKGROUND;
+  switch (options.mode) {
+    case DepthMode::Camera:
+      // Camera-space Z: positive infinity is as far as negative.
+      return stored > Z_BACKGROUND && stored < -Z_BACKGROUND ? stored : Z_BACKGROUND;
+    case DepthMode::Inverse:
+      return stored == 0.0f ? Z_BACKGROUND : DistanceToZ(1.0f / stored);
+    case DepthMode::Normalised: {
+      const float unit = options.invert ? 1.0f - stored : stored;
+      return DistanceToZ(options.near + unit * (options.far - options.near));
+    }
+    default:
+      return DistanceToZ(stored);
+  }
+}
+
+std::vector<float> RendererZ(const Plane& depth, const DepthOptions& options,
+                             const AbortCheck& abort) {
+  std::vector<float> z = FilledInterruptibly<float>(depth.size(), abort);
+  for (size_t i = 0; i < depth.size(); ++i) {
+    abort.Poll(i);
+    z[i] = StoredDepthToZ(depth[i], options);
+  }
+  return z;
+}
+
+std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<Plane>& alpha,
+                                       const DepthOptions& options, const std::string& frameName,
+                                       const AbortCheck& abort) {
+  std::vector<std::string> lines;
+  if (depth.empty()) return lines;
+  const bool zeroIsBackground = options.backgroundDepth && *options.backgroundDepth == 0.0f;
+  if (alpha && alpha->size() == depth.size() && !zeroIsBackground &&
+      (options.mode == DepthMode::Distance || options.mode == DepthMode::Camera)) {
+    size_t zeros = 0;
+    for (size_t i = 0; i < depth.size(); ++i) {
+      abort.Poll(i);
+      zeros += depth[i] == 0.0f && (*alpha)[i] == 0.0f;
+    }
+    const double share = static_cast<double>(zeros) / static_cast<double>(depth.size());
+    if (share > ZERO_DEPTH_WARNING_SHARE) {
+      lines.push_back(frameName + ": " + Percent(share) +
+                      " of the pixels have depth 0 where alpha is 0; if 0 means no geometry "
+                      "here, give --background-depth 0");
+    }
+  }
+  if (options.mode == DepthMode::Distance) {
+    size_t negative = 0;
+    size_t geometry = 0;
+    for (size_t i = 0; i < depth.size(); ++i) {
+      abort.Poll(i);
+      const float value = depth[i];
+      if (!std::isfinite(value) || value >= BACKGROUND_DISTANCE) continue;
+      if (options.backgroundDepth && value == *options.backgroundDepth) continue;
+      ++geometry;
+      negative += value < 0.0f;
+    }
+    if (geometry > 0 && negative == geometry) {
+      lines.push_back(frameName +
+                      ": every depth is negative, as camera-space Z is; if the file holds "
+                      "camera-space Z, give --depth-mode camera");
+    }
+  }
+  return lines;
+}
+
+}  // namespace kestrion

@@ -1,0 +1,270 @@
+#include "frame/file_overview.h"
+
+#include <ImfStandardAttributes.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "base/errors.h"
+#include "formats/exr_document.h"
+#include "frame/exr_planes.h"
+#include "frame/render_settings.h"
+
+namespace kestrion {
+
+namespace {
+
+constexpr float DEPTH_BACKGROUND = 1.0e30f;
+constexpr size_t IDS_LISTED = 32;
+
+bool Background(float depth) { return !std::isfinite(depth) || depth >= DEPTH_BACKGROUND; }
+
+// Appends printf-style text to `out`.
+[[gnu::format(printf, 2, 3)]] void Append(std::string& out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  if (length > 0) {
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(length) + 1);
+    std::vsnprintf(out.data() + start, static_cast<size_t>(length) + 1, format, again);
+    out.resize(start + static_cast<size_t>(length));
+  }
+  va_end(again);
+}
+
+std::string Number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.7g", value);
+  return text;
+}
+
+std::string PartTitle(const ExrDocument& document, int index) {
+  const std::string name = document.parts[index].Name();
+  return "part " + std::to_string(index) + (name.empty() ? "" : " \"" + name + "\"");
+}
+
+std::string RefText(const ExrDocument& document, const ChannelRef& ref) {
+  const ExrChannel* channel = document.parts[ref.part].Find(ref.name);
+  return ref.name + " (" + PixelTypeName(channel->Type()) + ", " + PartTitle(document, ref.part) +
+         ")";
+}
+
+// The message of a role error without the file name, first line only.
+std::string Reason(const CommandError& error, const std::string& path) {
+  std::string message = error.what();
+  if (message.rfind(path + ": ", 0) == 0) message = message.substr(path.size() + 2);
+  return message.substr(0, message.find('\n'));
+}
+
+std::string ShellWord(const std::string& word) {
+  const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::string("/._-+,:=@").find(c) != std::string::npos;
+  });
+  if (plain) return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+void PrintParts(const ExrDocument& document, std::string& out) {
+  for (size_t i = 0; i < document.parts.size(); ++i) {
+    const ExrPart& part = document.parts[i];
+    const Imf::Header& header = part.header;
+    Append(out, "%s: %s, %s, %zu channel%s\n", PartTitle(document, int(i)).c_str(),
+           part.Tiled() ? "tiled" : "scanline", CompressionName(header.compression()).c_str(),
+           part.channels.size(), part.channels.size() == 1 ? "" : "s");
+    Append(out, "  data window    %s\n", WindowText(header.dataWindow()).c_str());
+    Append(out, "  display window %s\n", WindowText(header.displayWindow()).c_str());
+    Append(out, "  pixel aspect   %s\n", Number(header.pixelAspectRatio()).c_str());
+    std::map<std::string, std::string> layers;
+    std::vector<std::string> order;
+    for (const ExrChannel& channel : part.channels) {
+      const std::string layer = LayerOf(channel.name);
+      if (!layers.count(layer)) order.push_back(layer);
+      std::string& text = layers[layer];
+      text += (text.empty() ? "" : ", ") +
+              (layer.empty() ? channel.name : channel.name.substr(layer.size() + 1)) + " " +
+              PixelTypeName(channel.Type());
+    }
+    for (const std::string& layer : order) {
+      Append(out, "  layer %-8s %s\n", layer.empty() ? "(root)" : layer.c_str(),
+             layers[layer].c_str());
+    }
+  }
+}
+
+void PrintRoles(const ExrDocument& document, const ChannelRoles& roles, std::string& out) {
+  std::string colour;
+  for (const ChannelRef& ref : roles.colour) {
+    colour += (colour.empty() ? "" : ", ") + ref.name;
+  }
+  Append(out, "roles (%s, layer %s):\n", PartTitle(document, roles.colourPart).c_str(),
+         roles.colourLayer.empty() ? "(root)" : roles.colourLayer.c_str());
+  Append(out, "  colour       %s\n", colour.c_str());
+  auto line = [&](const char* role, const std::optional<ChannelRef>& ref) {
+    Append(out, "  %-12s %s\n", role, ref ? RefText(document, *ref).c_str() : "none");
+  };
+  line("alpha", roles.alpha);
+  line("depth", roles.depth);
+  line("object ID", roles.objectId);
+  line("material ID", roles.materialId);
+}
+
+// Median of the depths with geometry, for a suggested focus.
+std::optional<float> PrintDepth(const FramePlanes& planes, std::string& out) {
+  if (!planes.depth) return std::nullopt;
+  std::vector<float> geometry;
+  for (float d : *planes.depth) {
+    if (!Background(d)) geometry.push_back(d);
+  }
+  const double background =
+      100.0 * static_cast<double>(planes.PixelCount() - geometry.size()) / planes.PixelCount();
+  if (geometry.empty()) {
+    Append(out, "depth: no geometry (all %zu pixels background)\n", planes.PixelCount());
+    return std::nullopt;
+  }
+  const auto [min, max] = std::minmax_element(geometry.begin(), geometry.end());
+  Append(out, "depth: %s to %s, background %s%% of pixels\n", Number(*min).c_str(),
+         Number(*max).c_str(), Number(background).c_str());
+  std::nth_element(geometry.begin(), geometry.begin() + geometry.size() / 2, geometry.end());
+  return geometry[geometry.size() / 2];
+}
+
+template <typename Id>
+void PrintIds(const char* what, const std::optional<std::vector<Id>>& ids, std::string& out) {
+  if (!ids) return;
+  std::map<uint32_t, size_t> counts;
+  for (Id id : *ids) ++counts[id];
+  Append(out, "%s: %zu value%s:", what, counts.size(), counts.size() == 1 ? "" : "s");
+  size_t listed = 0;
+  for (const auto& [id, count] : counts) {
+    if (listed++ == IDS_LISTED) {
+      Append(out, " ... and %zu more", counts.size() - IDS_LISTED);
+      break;
+    }
+    Append(out, " %u (%zu px)", id, count);
+  }
+  Append(out, "\n");
+}
+
+void PrintPixel(const ExrDocument& document, int x, int y, std::string& out) {
+  for (size_t i = 0; i < document.parts.size(); ++i) {
+    const ExrPart& part = document.parts[i];
+    const auto index = part.IndexOf(x, y);
+    if (!index) {
+      Append(out, "  %s: outside the data window\n", PartTitle(document, int(i)).c_str());
+      continue;
+    }
+    Append(out, "  %s:\n", PartTitle(document, int(i)).c_str());
+    for (const ExrChannel& channel : part.channels) {
+      Append(out, "    %-24s %s\n", channel.name.c_str(),
+             Number(channel.ExactValue(*index)).c_str());
+    }
+  }
+}
+
+std::string Suggestion(const InspectOptions& options, const ExrDocument& document,
+                       const ChannelRoles& roles, const FramePlanes& planes,
+                       std::optional<FocusPixel> pixel, int fileX, int fileY,
+                       std::optional<float> median) {
+  const std::filesystem::path input(options.input);
+  const std::string output = (input.parent_path() / (input.stem().string() + ".dof.exr")).string();
+  std::string line = "kestrion render " + ShellWord(options.input) + " -o " + ShellWord(output);
+  // Focus on the pixel asked about when it shows geometry, else on the
+  // median depth.
+  const auto index = document.parts[roles.colourPart].IndexOf(fileX, fileY);
+  if (pixel && planes.depth && index && !Background((*planes.depth)[*index])) {
+    line += " --focus-pixel " + std::to_string(pixel->x) + "," + std::to_string(pixel->y);
+  } else if (median) {
+    line += " --focus-depth " + Number(*median);
+  }
+  const RoleOptions& r = options.roles;
+  auto add = [&](const char* option, const std::optional<std::string>& value) {
+    if (value) line += std::string(" ") + option + " " + ShellWord(*value);
+  };
+  add("--part", r.part);
+  add("--layer", r.layer);
+  add("--depth-channel", r.depthChannel);
+  add("--object-id-channel", r.objectIdChannel);
+  add("--material-id-channel", r.materialIdChannel);
+  if (!r.layers.empty()) {
+    std::string layers;
+    for (const std::string& l : r.layers) layers += (layers.empty() ? "" : ",") + l;
+    line += " --layers " + ShellWord(layers);
+  }
+  return line;
+}
+
+}  // namespace
+
+std::string FileOverview(const InspectOptions& options, const AbortCheck& abort) {
+  std::string out;
+  const ExrDocument document = ReadExrDocument(options.input, {}, abort);
+  std::optional<FocusPixel> pixel;
+  int fileX = 0, fileY = 0;
+  if (options.pixel) {
+    pixel = ParseFocusPixel(*options.pixel, "--pixel");
+    const ExrPart& first = document.parts.front();
+    const Imath::Box2i& display = first.header.displayWindow();
+    const int width = display.max.x - display.min.x + 1;
+    const int height = display.max.y - display.min.y + 1;
+    if (pixel->x < 0 || pixel->y < 0 || pixel->x >= width || pixel->y >= height) {
+      throw UsageError("pixel (" + std::to_string(pixel->x) + ", " + std::to_string(pixel->y) +
+                       ") lies outside the " + std::to_string(width) + " x " +
+                       std::to_string(height) + " display window of " + options.input);
+    }
+    fileX = display.min.x + pixel->x;
+    fileY = display.min.y + pixel->y;
+  }
+
+  Append(out, "%s: %zu part%s\n", options.input.c_str(), document.parts.size(),
+         document.parts.size() == 1 ? "" : "s");
+  PrintParts(document, out);
+
+  RoleOptions roleOptions = options.roles;
+  roleOptions.requireDepth = false;
+  std::optional<ChannelRoles> roles;
+  try {
+    roles = FindChannelRoles(document, roleOptions);
+  } catch (const CommandError& e) {
+    Append(out, "roles: not found: %s\n", Reason(e, options.input).c_str());
+  }
+  FramePlanes planes;
+  std::optional<float> median;
+  bool usable = false;
+  if (roles) {
+    PrintRoles(document, *roles, out);
+    if (!roles->depth) Append(out, "depth: none (name one with --depth-channel)\n");
+    try {
+      planes = ExtractPlanes(document, *roles, abort);
+      median = PrintDepth(planes, out);
+      PrintIds("object IDs", planes.objectId, out);
+      PrintIds("material IDs", planes.materialId, out);
+      usable = roles->depth.has_value();
+    } catch (const CommandError& e) {
+      Append(out, "planes: %s\n", Reason(e, options.input).c_str());
+    }
+  }
+  if (pixel) {
+    Append(out, "pixel (%d, %d), file coordinates (%d, %d):\n", pixel->x, pixel->y, fileX, fileY);
+    PrintPixel(document, fileX, fileY, out);
+  }
+  if (usable) {
+    Append(out, "suggested: %s\n",
+           Suggestion(options, document, *roles, planes, pixel, fileX, fileY, median).c_str());
+  } else {
+    Append(out, "suggested: none until the roles above are found\n");
+  }
+  return out;
+}
+
+}  // namespace kestrion

@@ -1,0 +1,23 @@
+// focal_depth.h: where a frame's focal plane lies, in front of the camera:
+// keyed depths sampled at the frame, the depth seen at the frame's focus
+// pixel, or a statistic of the depths of a focus object's pixels.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/abort_check.h"
+#include "frame/render_input.h"
+#include "frame/render_settings.h"
+
+namespace kestrion {
+
+// The focal depth of `settings.frame` from the settings' one focus, with
+// `rendererZ` the input's depth as the renderer's Z. Throws a UsageError
+// for a focus pixel outside the frame, and a FileError naming the input for
+// a pixel without geometry, an object ID channel the input lacks or an
+// object with no pixels in the frame.
+float FocalDepth(const RenderSettings& settings, const RenderInput& input,
+                 const std::vector<float>& rendererZ, const AbortCheck& abort = NeverAbort());
+
+}  // namespace kestrion

@@ -1,0 +1,121 @@
+// module_passes.h: float planes filtered through the 16-bit module without
+// losing their precision, in brightness-band passes.
+//
+// The module replaces every pixel's r, g and b by the truncated mean of
+// 16-bit values over a square window whose radius depends only on the
+// pixel's depth, the IDs and the parameters, never on colour. The mean is
+// linear, so a channel can be split into parts that add up to it, each part
+// filtered on its own, and the filtered parts added back.
+//
+// Each channel is split into brightness bands: band 0 holds magnitudes
+// below BAND_BASE, band k >= 1 magnitudes in [BAND_BASE 16^(k-1),
+// BAND_BASE 16^k). A value goes to the one band that holds its magnitude
+// (negative values to bands of their own, subtracted on the way back),
+// rounded to 16 bits at that band's step, top / 65535. Every band a channel
+// uses is one channel-band; three channel-bands make one pass through the
+// module (in r, g and b), all with the same depth and IDs, so every pass
+// uses the same windows. Each filtered channel is then the sum of its bands'
+// means, each multiplied by its band's step.
+//
+// Rounding costs at most half a step per band, the module's truncation less
+// than one: at most 1.5 steps of each band present in a window. The window's
+// brightest magnitude M lies in its highest band K, whose step is at most
+// 16 M / 65535, and the lower bands' steps fall by 16 each, so the error is
+// below 1.5 * 16/15 * 16 M / 65535 = 0.039 % of M; within band 0 alone it is
+// below 1.5 BAND_BASE / 65535 < 1e-6 absolute.
+//
+// Premultiplied alpha is one more channel in the passes, so that it gets
+// exactly the colour's windows and the result stays premultiplied. Straight
+// colour is premultiplied before and divided by the filtered alpha after
+// (0 where that alpha is 0). With AlphaMode::Ignore alpha is neither
+// filtered nor used, and comes back unchanged.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/abort_check.h"
+#include "formats/frame_planes.h"
+#include "frame/filter_session.h"
+#include "frame/shot_keys.h"
+#include "host/filter_pipeline.h"
+#include "kestrion/focus_config.h"
+
+namespace kestrion {
+
+// Band 0's top: a power of two, so that its step is exact, and small enough
+// that 1.5 steps stay below 1e-6.
+inline constexpr double BAND_BASE = 1.0 / 32.0;
+inline constexpr double BAND_RATIO = 16.0;
+
+// The band that holds a magnitude (> 0, finite), and a band's top.
+int32_t BandOf(float magnitude);
+double BandTop(int32_t band);
+
+// Reports the progress of a pass run: pass `pass` (0-based) of `passes` is
+// about to process `row` of rows 0..lastRow.
+using PassObserver =
+    std::function<void(int32_t pass, int32_t passes, int32_t row, int32_t lastRow)>;
+
+// What a pass run is told besides the frame.
+struct PassOptions {
+  std::string frameName = "frame";     // names the frame in messages
+  std::optional<AlphaMode> alphaMode;  // how colour relates to alpha; unset: as the frame says
+  PassObserver onProgress;             // may be empty
+  MessageBoxObserver onMessageBox;     // the filter's message boxes; may be empty
+};
+
+struct FilteredPlanes {
+  // In the frame's order and alpha mode: premultiplied stays premultiplied,
+  // straight stays straight.
+  std::vector<Plane> colour;
+  // Filtered with the colour's windows; the input's alpha unchanged with
+  // AlphaMode::Ignore; absent when the frame has none.
+  std::optional<Plane> alpha;
+  // Colour (and alpha) values that were infinite or NaN, filtered as 0.
+  size_t nonFiniteValues = 0;
+  // The blur range and size the filter used: the record's, or its tracks'
+  // values at the frame when they were keyed.
+  float range = 0.0f;
+  float size = 0.0f;
+  // Passes through the module the frame took, and channel-bands they held.
+  int32_t passes = 0;
+  int32_t channelBands = 0;
+
+  // One line each for the command to print (empty when all is well).
+  std::vector<std::string> Warnings(const std::string& frameName) const;
+};
+
+// Filters `frame`'s colour (and alpha, as above) through the session's
+// filter, focused at `focalDepth` in front of the camera: the node its
+// record names is placed on the camera axis there. `rendererZ` is the
+// frame's depth as the renderer's Z (depth_modes.h), one value a pixel;
+// empty when the frame has none. The filter event names `frameNumber`, and
+// every pass evaluates the filter's tracks there. Asks `abort` every
+// ABORT_STRIDE pixels and once a row of every pass. Throws what
+// FocusFilterSession::Run throws, and a FileError naming the frame for a
+// frame the host's bitmaps cannot hold.
+FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const FramePlanes& frame,
+                            const std::vector<float>& rendererZ, int32_t frameNumber,
+                            const PassOptions& options = {},
+                            const AbortCheck& abort = NeverAbort());
+
+// Which frame of a shot the filter renders, and keys for its own Range and
+// Size tracks (absent: the record's value holds for every frame).
+struct FrameAnimation {
+  int32_t frame = 0;
+  std::optional<FloatKeys> range;
+  std::optional<FloatKeys> size;
+};
+
+// As above, through a new filter of the module given `record`, with its
+// tracks keyed from `animation` before the first pass.
+FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& record, float focalDepth,
+                            const FramePlanes& frame, const std::vector<float>& rendererZ,
+                            const PassOptions& options = {}, const FrameAnimation& animation = {},
+                            const AbortCheck& abort = NeverAbort());
+
+}  // namespace kestrion

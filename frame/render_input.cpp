@@ -1,0 +1,131 @@
+#include "frame/render_input.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "base/abort_check.h"
+#include "base/errors.h"
+#include "base/file_names.h"
+#include "formats/exr_preflight.h"
+#include "formats/review_io.h"
+#include "frame/exr_planes.h"
+
+namespace kestrion {
+
+namespace {
+
+bool IsExr(const std::string& path) { return LowercaseExtension(path) == ".exr"; }
+
+// The depth channel of a depth file: the one --depth-channel names, else
+// the one the naming conventions find, else the file's only channel.
+Plane ExrDepthFile(const std::string& path, const InputOptions& options, const FramePlanes& frame,
+                   const AbortCheck& abort) {
+  const RoleOptions& roles = options.roles;
+  const ExrDocument document = ReadExrDocument(path, options.limits, abort);
+  std::optional<ChannelRef> found;
+  if (document.parts.size() == 1 && document.parts[0].channels.size() == 1 && !roles.depthChannel) {
+    found = ChannelRef{0, document.parts[0].channels[0].name};
+  } else {
+    // A depth file may hold no colour at all: look for depth by itself.
+    for (size_t p = 0; p < document.parts.size() && !found; ++p) {
+      for (const ExrChannel& channel : document.parts[p].channels) {
+        const std::string& name = channel.name;
+        const bool named = roles.depthChannel ? name == *roles.depthChannel
+                                              : name == "Z" || name == "depth" ||
+                                                    name == "depth.Z" || name.ends_with(".Depth.Z");
+        if (named) {
+          found = ChannelRef{static_cast<int>(p), name};
+          break;
+        }
+      }
+    }
+  }
+  if (!found) {
+    throw FileError(path,
+                    "no depth channel (name it with --depth-channel)\n" + DescribeParts(document));
+  }
+  const ExrPart& part = document.parts[static_cast<size_t>(found->part)];
+  if (part.Width() != frame.width || part.Height() != frame.height) {
+    throw FileError(path, "the depth is " + std::to_string(part.Width()) + " x " +
+                              std::to_string(part.Height()) + ", the image " +
+                              std::to_string(frame.width) + " x " + std::to_string(frame.height));
+  }
+  const ExrChannel& channel = *part.Find(found->name);
+  Plane depth(frame.PixelCount());
+  for (size_t i = 0; i < depth.size(); ++i) {
+    abort.Poll(i);
+    depth[i] = channel.Value(i);
+  }
+  return depth;
+}
+
+// What a PNG or TIFF read whole holds, its frame's pixels and channels.
+void AddReviewImage(const std::string& path, const ResourceLimits& limits, RenderNeed& need) {
+  const ImageSize size = ReadReviewImageSize(path);
+  CheckSides(size.width, size.height, limits, path, "an image");
+  const uint64_t pixels = static_cast<uint64_t>(size.width) * static_cast<uint64_t>(size.height);
+  need.fileBytes += pixels * REVIEW_BYTES_PER_PIXEL;
+  need.pixels = std::max(need.pixels, pixels);
+}
+
+}  // namespace
+
+RenderNeed InputNeed(const std::string& path, const InputOptions& options) {
+  RenderNeed need;
+  if (IsExr(path)) {
+    const ExrShape shape = PreflightExr(path, options.limits);
+    need.fileBytes = shape.sampleBytes;
+    need.pixels = shape.largestPixels;
+    need.channels = shape.channels;
+  } else {
+    AddReviewImage(path, options.limits, need);
+    need.channels = 4;  // colour and alpha
+  }
+  if (!options.depthFile.empty()) {
+    if (IsExr(options.depthFile)) {
+      need.fileBytes += PreflightExr(options.depthFile, options.limits).sampleBytes;
+    } else {
+      AddReviewImage(options.depthFile, options.limits, need);
+    }
+    need.channels += 1;
+  }
+  return need;
+}
+
+RenderInput ReadRenderInput(const std::string& path, const InputOptions& options,
+                            const AbortCheck& abort) {
+  CheckNeed(InputNeed(path, options).Bytes(), options.limits, path, "filtering it");
+  RenderInput input;
+  input.name = path;
+  const bool separateDepth = !options.depthFile.empty();
+  if (IsExr(path)) {
+    input.document = ReadExrDocument(path, options.limits, abort);
+    RoleOptions roles = options.roles;
+    roles.requireDepth = !separateDepth;
+    input.roles = FindChannelRoles(*input.document, roles);
+    input.planes = ExtractPlanes(*input.document, input.roles, abort);
+    const Imf::Header& header =
+        input.document->parts[static_cast<size_t>(input.roles.colourPart)].header;
+    input.originX = header.dataWindow().min.x - header.displayWindow().min.x;
+    input.originY = header.dataWindow().min.y - header.displayWindow().min.y;
+  } else {
+    input.planes = ReadReviewImage(path, abort);
+    if (!separateDepth) {
+      throw UsageError(path + ": a PNG or TIFF image carries no depth; give a depth map with " +
+                       "--depth-file");
+    }
+  }
+  if (separateDepth) {
+    if (IsExr(options.depthFile)) {
+      input.planes.depth = ExrDepthFile(options.depthFile, options, input.planes, abort);
+    } else {
+      input.planes.depth =
+          ReadDepthMap(options.depthFile, input.planes.width, input.planes.height, abort);
+      input.depthIsNormalisedMap = true;
+    }
+  }
+  return input;
+}
+
+}  // namespace kestrion

@@ -1,0 +1,113 @@
+#include "frame/render_output.h"
+
+#include <ImfChannelList.h>
+#include <ImfPartType.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <utility>
+
+#include "base/abort_check.h"
+#include "base/errors.h"
+#include "base/file_names.h"
+#include "formats/exr_document.h"
+#include "formats/review_io.h"
+#include "frame/exr_planes.h"
+
+namespace kestrion {
+
+namespace {
+
+constexpr Imf::Compression COMPRESSIONS[] = {
+    Imf::NO_COMPRESSION,   Imf::RLE_COMPRESSION,   Imf::ZIPS_COMPRESSION, Imf::ZIP_COMPRESSION,
+    Imf::PIZ_COMPRESSION,  Imf::PXR24_COMPRESSION, Imf::B44_COMPRESSION,  Imf::B44A_COMPRESSION,
+    Imf::DWAA_COMPRESSION, Imf::DWAB_COMPRESSION};
+
+ExrChannel FloatChannel(const std::string& name, const Plane& plane) {
+  return {name, std::vector<float>(plane.begin(), plane.end())};
+}
+
+// One part of float R, G, B, A and Z over the planes, for input that was no
+// OpenEXR document; the depth as `planes` hold it. Colour is written
+// premultiplied, as OpenEXR colour is: straight colour is multiplied by
+// its alpha.
+ExrDocument DocumentOf(FramePlanes planes, const AbortCheck& abort) {
+  if (planes.alpha && planes.alphaMode == AlphaMode::Straight) {
+    for (Plane& colour : planes.colour) {
+      for (size_t i = 0; i < colour.size(); ++i) {
+        abort.Poll(i);
+        colour[i] *= (*planes.alpha)[i];
+      }
+    }
+    planes.alphaMode = AlphaMode::Premultiplied;
+  }
+  ExrDocument document;
+  ExrPart part;
+  part.header = Imf::Header(planes.width, planes.height);
+  // Written as a part of a (one-part) multi-part file, which needs its type.
+  part.header.setType(Imf::SCANLINEIMAGE);
+  std::vector<ExrChannel> channels;
+  const char* names[] = {"R", "G", "B"};
+  for (size_t c = 0; c < 3 && c < planes.colour.size(); ++c) {
+    channels.push_back(FloatChannel(names[c], planes.colour[c]));
+  }
+  if (planes.alpha) channels.push_back(FloatChannel("A", *planes.alpha));
+  if (planes.depth) channels.push_back(FloatChannel("Z", *planes.depth));
+  // The header lists channels alphabetically, and so does the part.
+  std::sort(channels.begin(), channels.end(),
+            [](const ExrChannel& a, const ExrChannel& b) { return a.name < b.name; });
+  for (const ExrChannel& channel : channels) {
+    part.header.channels().insert(channel.name, Imf::Channel(Imf::FLOAT));
+  }
+  part.channels = std::move(channels);
+  document.parts.push_back(std::move(part));
+  return document;
+}
+
+}  // namespace
+
+OutputFormat OutputFormatOfName(const std::string& path) {
+  const std::string extension = LowercaseExtension(path);
+  if (extension == ".exr") return OutputFormat::Exr;
+  if (extension == ".png") return OutputFormat::Png;
+  if (extension == ".tif" || extension == ".tiff") return OutputFormat::Tiff;
+  throw UsageError(path + ": unknown image format (use a .exr, .png, .tif or .tiff file name)");
+}
+
+Imf::Compression ParseCompression(const std::string& name) {
+  std::string choices;
+  for (Imf::Compression compression : COMPRESSIONS) {
+    if (CompressionName(compression) == name) return compression;
+    choices += (choices.empty() ? "" : ", ") + CompressionName(compression);
+  }
+  throw UsageError("--compression: unknown compression " + QuotedValue(name) + " (one of " +
+                   choices + ")");
+}
+
+void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFile& output,
+                       const OutputOptions& options, const AbortCheck& abort) {
+  const OutputFormat format = OutputFormatOfName(output.Target());
+  output.Write([&](const std::string& path) {
+    switch (format) {
+      case OutputFormat::Exr:
+        if (input.document) {
+          ReplacePlanes(*input.document, input.roles, filtered, abort);
+          WriteExrDocument(*input.document, path, options.compression, abort);
+        } else {
+          FramePlanes whole = filtered;
+          if (!whole.depth) whole.depth = input.planes.depth;
+          WriteExrDocument(DocumentOf(std::move(whole), abort), path, options.compression, abort);
+        }
+        break;
+      case OutputFormat::Png:
+        WriteReviewImage(filtered, path, ReviewFormat::Png, options.bitDepth, abort);
+        break;
+      case OutputFormat::Tiff:
+        WriteReviewImage(filtered, path, ReviewFormat::Tiff, options.bitDepth, abort);
+        break;
+    }
+  });
+}
+
+}  // namespace kestrion

@@ -1,0 +1,38 @@
+// shot_arguments.h: the command line of each frame of a shot. A frame is
+// its own `kestrion render`, given the words the user gave for the shot
+// without the ones the shot sets itself or keeps to itself, its share of the
+// memory limit, and its own focus map file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrion {
+
+// The words of a render command line after "render" without the ones the
+// shot runner sets itself for every frame (INPUT, -o, --frame, --report,
+// -q) or keeps to itself (--frames, --chunk, --jobs, --skip-existing,
+// --report-file).
+std::vector<std::string> ForwardedArguments(const std::vector<std::string>& words,
+                                            const std::string& input);
+
+// What every frame is given besides the forwarded words: its share of the
+// memory limit, DefaultMemoryLimit(workers), unless the forwarded words set
+// --memory-limit themselves (then every frame has that limit).
+std::vector<std::string> WorkerLimitArguments(const std::vector<std::string>& forwarded,
+                                              size_t workers);
+
+// Where the forwarded words name the focus map's file: the index of the
+// word holding it, and where the name starts in that word (after
+// "--focus-map=", or 0 when the name is a word of its own).
+std::optional<std::pair<size_t, size_t>> FocusMapName(const std::vector<std::string>& words);
+
+// The forwarded words for one frame: a focus map named by a frame pattern
+// gets the frame's own file.
+std::vector<std::string> FrameWords(std::vector<std::string> words, int64_t frame);
+
+}  // namespace kestrion

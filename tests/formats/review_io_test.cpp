@@ -1,0 +1,157 @@
+// Review images written from float planes and read back.
+#include "formats/review_io.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cmath>
+
+#include "base/errors.h"
+#include "formats/image.h"
+#include "tests/support/test_files.h"
+
+namespace kestrion {
+namespace {
+
+using test_files::ReadText;
+using test_files::ScratchDirectory;
+using test_files::WriteText;
+
+constexpr int32_t WIDTH = 7;
+constexpr int32_t HEIGHT = 5;
+
+// Distinct channels that vary across the frame; a transparent column at
+// x = 0 holding colour that must not be written.
+FramePlanes Straight() {
+  FramePlanes frame;
+  frame.width = WIDTH;
+  frame.height = HEIGHT;
+  frame.alphaMode = AlphaMode::Straight;
+  frame.colour.assign(3, Plane(frame.PixelCount()));
+  frame.alpha = Plane(frame.PixelCount());
+  for (int32_t y = 0; y < HEIGHT; ++y) {
+    for (int32_t x = 0; x < WIDTH; ++x) {
+      const size_t i = static_cast<size_t>(y) * WIDTH + x;
+      frame.colour[0][i] = 0.05f + 0.13f * x;
+      frame.colour[1][i] = 0.9f - 0.2f * y;
+      frame.colour[2][i] = 0.01f * static_cast<float>(x * y);
+      (*frame.alpha)[i] = x == 0 ? 0.0f : 0.2f + 0.15f * y;
+    }
+  }
+  return frame;
+}
+
+FramePlanes Premultiplied(FramePlanes frame) {
+  frame.alphaMode = AlphaMode::Premultiplied;
+  for (Plane& plane : frame.colour) {
+    for (size_t i = 0; i < plane.size(); ++i) plane[i] *= (*frame.alpha)[i];
+  }
+  return frame;
+}
+
+// Straight colour read back against what was written, within one step of
+// the encoded value.
+void ExpectStraightRoundTrip(const FramePlanes& written, const FramePlanes& read, float step) {
+  ASSERT_EQ(read.width, WIDTH);
+  ASSERT_EQ(read.height, HEIGHT);
+  ASSERT_EQ(read.alphaMode, AlphaMode::Straight);
+  ASSERT_TRUE(read.alpha);
+  for (size_t i = 0; i < written.PixelCount(); ++i) {
+    const float a = (*written.alpha)[i];
+    EXPECT_NEAR((*read.alpha)[i], a, step) << i;
+    for (size_t c = 0; c < 3; ++c) {
+      const float expected = a == 0.0f ? 0.0f : written.colour[c][i];
+      EXPECT_NEAR(SrgbEncode(read.colour[c][i]), SrgbEncode(expected), step) << i << " " << c;
+    }
+  }
+}
+
+TEST(ReviewImages, RoundTripStraightAlphaAtEachDepthAndFormat) {
+  ScratchDirectory dir;
+  const FramePlanes straight = Straight();
+  struct Case {
+    const char* name;
+    ReviewFormat format;
+    int32_t bits;
+    float step;
+  };
+  for (const Case& c : {Case{"a.png", ReviewFormat::Png, 8, 0.6f / 255},
+                        Case{"b.png", ReviewFormat::Png, 16, 0.6f / 65535},
+                        Case{"c.tif", ReviewFormat::Tiff, 16, 0.6f / 65535}}) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ReviewFormatOfName(dir / c.name), c.format);
+    WriteReviewImage(straight, dir / c.name, c.format, c.bits);
+    ExpectStraightRoundTrip(straight, ReadReviewImage(dir / c.name), c.step);
+    // Premultiplied planes are written as the same straight image.
+    WriteReviewImage(Premultiplied(straight), dir / c.name, c.format, c.bits);
+    ExpectStraightRoundTrip(straight, ReadReviewImage(dir / c.name), 2 * c.step);
+  }
+}
+
+TEST(ReviewImages, SaySrgbAndReadOpaqueFilesWithoutAlpha) {
+  ScratchDirectory dir;
+  FramePlanes frame = Straight();
+  frame.alpha.reset();
+  WriteReviewImage(frame, dir / "o.png", ReviewFormat::Png, 16);
+  WriteReviewImage(frame, dir / "o.tiff", ReviewFormat::Tiff, 16);
+  const std::string png = ReadText(dir / "o.png");
+  EXPECT_NE(png.find("sRGB"), std::string::npos);
+  EXPECT_NE(ReadText(dir / "o.tiff").find("sRGB-encoded"), std::string::npos);
+  for (const char* name : {"o.png", "o.tiff"}) {
+    const FramePlanes read = ReadReviewImage(dir / name);
+    EXPECT_FALSE(read.alpha) << name;
+    EXPECT_NEAR(read.colour[0][6], frame.colour[0][6], 1e-4f) << name;  // linear again
+  }
+}
+
+TEST(ReviewImages, RefuseWhatTheyCannotWriteOrRead) {
+  ScratchDirectory dir;
+  EXPECT_THROW(ReviewFormatOfName("x.jpg"), CommandError);
+  EXPECT_THROW(WriteReviewImage(Straight(), dir / "x.tif", ReviewFormat::Tiff, 8), CommandError);
+  EXPECT_THROW(WriteReviewImage(Straight(), dir / "x.png", ReviewFormat::Png, 12), CommandError);
+  WriteText(dir / "junk.png", "not an image at all");
+  try {
+    ReadReviewImage(dir / "junk.png");
+    FAIL();
+  } catch (const CommandError& e) {
+    EXPECT_NE(std::string(e.what()).find("junk.png"), std::string::npos) << e.what();
+  }
+}
+
+TEST(DepthMaps, SixteenBitGreyIsReadNormalisedAndChecked) {
+  ScratchDirectory dir;
+  // Colour images are not depth maps.
+  WriteReviewImage(Straight(), dir / "rgb.png", ReviewFormat::Png, 16);
+  EXPECT_THROW(ReadDepthMap(dir / "rgb.png", WIDTH, HEIGHT), CommandError);
+
+  const std::string path = dir / "depth.png";
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(file);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    png_set_IHDR(png, info, WIDTH, HEIGHT, 16, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_byte> row(WIDTH * 2);
+    for (int32_t y = 0; y < HEIGHT; ++y) {
+      for (int32_t x = 0; x < WIDTH; ++x) {
+        const uint16_t v = static_cast<uint16_t>(x * 10000 + y);
+        row[2 * x] = static_cast<png_byte>(v >> 8);
+        row[2 * x + 1] = static_cast<png_byte>(v & 0xFF);
+      }
+      png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+  }
+  const Plane depth = ReadDepthMap(path, WIDTH, HEIGHT);
+  EXPECT_FLOAT_EQ(depth[0], 0.0f);
+  EXPECT_FLOAT_EQ(depth[3 * WIDTH + 6], (60000.0f + 3.0f) / 65535.0f);
+  EXPECT_THROW(ReadDepthMap(path, WIDTH, HEIGHT + 1), CommandError);
+}
+
+}  // namespace
+}  // namespace kestrion

@@ -1,0 +1,289 @@
+// Float frames through the loaded module in band passes, checked pixel by
+// pixel against the exact float mean over the window the module chose.
+#include "frame/module_passes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "base/errors.h"
+#include "blur/radius_rule.h"
+#include "frame/filter_session.h"
+#include "frame/focus_record.h"
+#include "tests/frame/loaded_module.h"
+
+namespace kestrion {
+namespace {
+
+using frame_tests::Module;
+using frame_tests::Named;
+
+constexpr int32_t WIDTH = 37;
+constexpr int32_t HEIGHT = 23;
+constexpr float FOCAL_DEPTH = 10.0f;
+constexpr float RANGE = 10.0f;
+constexpr float SIZE = 8.0f;
+constexpr double RELATIVE_BOUND = 5e-4;
+constexpr double ABSOLUTE_BOUND = 1e-6;
+
+FocusConfig Record() {
+  FocusSettings settings;
+  settings.focalName = "Focus";
+  settings.range = RANGE;
+  settings.size = SIZE;
+  return ComposeRecord(settings);
+}
+
+// Depth across the frame from in focus to far out of it, with a corner of
+// background: every radius from 0 to the full one occurs.
+std::vector<float> SceneZ() {
+  std::vector<float> z(static_cast<size_t>(WIDTH) * HEIGHT);
+  for (int32_t y = 0; y < HEIGHT; ++y) {
+    for (int32_t x = 0; x < WIDTH; ++x) {
+      const float depth = 4.0f + 0.45f * static_cast<float>(x) + 0.1f * static_cast<float>(y);
+      z[static_cast<size_t>(y) * WIDTH + x] = x > 30 && y < 5 ? Z_BACKGROUND : -depth;
+    }
+  }
+  return z;
+}
+
+FramePlanes EmptyFrame(size_t channels) {
+  FramePlanes frame;
+  frame.width = WIDTH;
+  frame.height = HEIGHT;
+  frame.colour.assign(channels, Plane(frame.PixelCount(), 0.0f));
+  for (size_t c = 0; c < channels; ++c) frame.colourNames.push_back(std::to_string(c));
+  return frame;
+}
+
+FilteredPlanes Filter(const FramePlanes& frame, const std::vector<float>& z) {
+  return FilterPlanes(Module(), Record(), FOCAL_DEPTH, frame, z, Named("test frame"));
+}
+
+// Every output value against the exact mean over its window, within the
+// bound relative to the window's largest magnitude.
+void ExpectWithinBound(const Plane& input, const Plane& output, const std::vector<float>& z,
+                       const std::string& name) {
+  const RadiusRule rule(FOCAL_DEPTH, RANGE, SIZE, std::max(WIDTH, HEIGHT));
+  int failures = 0;
+  for (int32_t y = 0; y < HEIGHT && failures < 5; ++y) {
+    for (int32_t x = 0; x < WIDTH && failures < 5; ++x) {
+      const size_t at = static_cast<size_t>(y) * WIDTH + x;
+      const int32_t r = BlurRadius(rule, z[at]);
+      double sum = 0.0;
+      double largest = 0.0;
+      int count = 0;
+      for (int32_t yy = std::max(0, y - r); yy <= std::min(HEIGHT - 1, y + r); ++yy) {
+        for (int32_t xx = std::max(0, x - r); xx <= std::min(WIDTH - 1, x + r); ++xx) {
+          const double value = input[static_cast<size_t>(yy) * WIDTH + xx];
+          sum += value;
+          largest = std::max(largest, std::fabs(value));
+          ++count;
+        }
+      }
+      const double exact = sum / count;
+      const double bound = RELATIVE_BOUND * largest + ABSOLUTE_BOUND;
+      if (!(std::fabs(output[at] - exact) <= bound)) {
+        ADD_FAILURE() << name << " at (" << x << ", " << y << ") radius " << r << ": " << output[at]
+                      << " against " << exact << ", bound " << bound;
+        ++failures;
+      }
+    }
+  }
+}
+
+TEST(ModulePasses, BandsSplitMagnitudesBySixteens) {
+  EXPECT_EQ(BandOf(0.0f), 0);
+  EXPECT_EQ(BandOf(0.03124f), 0);
+  EXPECT_EQ(BandOf(0.03125f), 1);
+  EXPECT_EQ(BandOf(0.4999f), 1);
+  EXPECT_EQ(BandOf(0.5f), 2);
+  EXPECT_EQ(BandOf(20000.0f), 5);
+  EXPECT_EQ(BandOf(std::numeric_limits<float>::max()), 34);
+  for (float value : {1e-3f, 0.7f, 3.0f, 900.0f, 1e9f}) {
+    const int32_t band = BandOf(value);
+    EXPECT_LT(value, BandTop(band));
+    EXPECT_GE(value, band == 0 ? 0.0 : BandTop(band - 1));
+  }
+}
+
+TEST(ModulePasses, KeepsPrecisionAroundABrightSun) {
+  FramePlanes frame = EmptyFrame(3);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> dim(0.02f, 1.5f);
+  for (Plane& plane : frame.colour) {
+    for (float& value : plane) value = dim(random);
+  }
+  // A 5 x 4 sun at 20000 in red and green, 2000 in blue.
+  for (int32_t y = 9; y < 13; ++y) {
+    for (int32_t x = 15; x < 20; ++x) {
+      const size_t at = static_cast<size_t>(y) * WIDTH + x;
+      frame.colour[0][at] = frame.colour[1][at] = 20000.0f;
+      frame.colour[2][at] = 2000.0f;
+    }
+  }
+  const std::vector<float> z = SceneZ();
+  const FilteredPlanes result = Filter(frame, z);
+  ASSERT_EQ(result.colour.size(), 3u);
+  EXPECT_FALSE(result.alpha);
+  for (size_t c = 0; c < 3; ++c)
+    ExpectWithinBound(frame.colour[c], result.colour[c], z, frame.colourNames[c]);
+  EXPECT_EQ(result.passes, (result.channelBands + 2) / 3);
+}
+
+TEST(ModulePasses, KeepsPrecisionOverEightDecadesAndBothSigns) {
+  // Three log-uniform channels from 1e-4 to 1e4 and a fourth of either sign.
+  FramePlanes frame = EmptyFrame(4);
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> exponent(-4.0, 4.0);
+  std::bernoulli_distribution negative(0.4);
+  for (size_t c = 0; c < 4; ++c) {
+    for (float& value : frame.colour[c]) {
+      value = static_cast<float>(std::pow(10.0, exponent(random)));
+      if (c == 3 && negative(random)) value = -value;
+    }
+  }
+  const std::vector<float> z = SceneZ();
+  const FilteredPlanes result = Filter(frame, z);
+  ASSERT_EQ(result.colour.size(), 4u);
+  for (size_t c = 0; c < 4; ++c)
+    ExpectWithinBound(frame.colour[c], result.colour[c], z, frame.colourNames[c]);
+  // Six bands from 1e-4 to 1e4 for each channel; the signed one has both.
+  EXPECT_GE(result.channelBands, 4 * 6);
+  EXPECT_LE(result.channelBands, 5 * 7);
+}
+
+// A sharp-edged disc near the camera, far out of focus, on empty
+// background.
+bool InDisc(int32_t x, int32_t y) { return (x - 18) * (x - 18) + (y - 11) * (y - 11) <= 36; }
+
+std::vector<float> DiscZ() {
+  std::vector<float> z(static_cast<size_t>(WIDTH) * HEIGHT, Z_BACKGROUND);
+  for (int32_t y = 0; y < HEIGHT; ++y) {
+    for (int32_t x = 0; x < WIDTH; ++x) {
+      if (InDisc(x, y)) z[static_cast<size_t>(y) * WIDTH + x] = -6.0f;  // radius 3
+    }
+  }
+  return z;
+}
+
+TEST(ModulePasses, PremultipliedAlphaGetsTheColoursWindows) {
+  FramePlanes frame = EmptyFrame(3);
+  frame.alpha = Plane(frame.PixelCount(), 0.0f);
+  const float colour[3] = {0.9f, 0.35f, 0.02f};
+  for (int32_t y = 0; y < HEIGHT; ++y) {
+    for (int32_t x = 0; x < WIDTH; ++x) {
+      if (!InDisc(x, y)) continue;
+      const size_t at = static_cast<size_t>(y) * WIDTH + x;
+      (*frame.alpha)[at] = 1.0f;
+      for (size_t c = 0; c < 3; ++c) frame.colour[c][at] = colour[c];
+    }
+  }
+  const std::vector<float> z = DiscZ();
+  const FilteredPlanes result = Filter(frame, z);
+  ASSERT_TRUE(result.alpha);
+  const Plane& alpha = *result.alpha;
+  for (size_t i = 0; i < frame.PixelCount(); ++i) {
+    for (size_t c = 0; c < 3; ++c) {
+      ASSERT_LE(result.colour[c][i], alpha[i] + 1e-3f) << "pixel " << i << " channel " << c;
+    }
+  }
+  // Just outside the disc's edge (x = 25 is its rightmost column), in the
+  // background whose full radius reaches into the disc.
+  const float outside = alpha[static_cast<size_t>(11) * WIDTH + 26];
+  EXPECT_GT(outside, 0.0f);
+  EXPECT_LT(outside, 1.0f);
+  ExpectWithinBound(*frame.alpha, alpha, z, "alpha");
+}
+
+TEST(ModulePasses, StraightColourIsFilteredPremultipliedAndDividedBack) {
+  FramePlanes frame = EmptyFrame(3);
+  frame.alphaMode = AlphaMode::Straight;
+  frame.alpha = Plane(frame.PixelCount(), 0.0f);
+  const float colour[3] = {0.8f, 0.3f, 0.1f};
+  for (size_t i = 0; i < frame.PixelCount(); ++i) {
+    const int32_t x = static_cast<int32_t>(i % WIDTH);
+    const int32_t y = static_cast<int32_t>(i / WIDTH);
+    (*frame.alpha)[i] = InDisc(x, y) ? 1.0f : 0.0f;
+    // Colour under alpha 0 is meaningless and must not leak in.
+    for (size_t c = 0; c < 3; ++c) frame.colour[c][i] = InDisc(x, y) ? colour[c] : 50.0f;
+  }
+  frame.colour[1][0] = std::numeric_limits<float>::quiet_NaN();
+  const FilteredPlanes result = Filter(frame, DiscZ());
+  ASSERT_TRUE(result.alpha);
+  EXPECT_EQ(result.nonFiniteValues, 0u) << "a NaN under alpha 0 is multiplied away";
+  size_t edge = 0;
+  for (size_t i = 0; i < frame.PixelCount(); ++i) {
+    const float a = (*result.alpha)[i];
+    for (size_t c = 0; c < 3; ++c) {
+      if (a == 0.0f) {
+        EXPECT_EQ(result.colour[c][i], 0.0f) << "pixel " << i;
+      } else {
+        // Filtered colour and alpha are each within the bound of the
+        // window's largest value, 1; dividing scales that by 1 / alpha.
+        const double bound = (1.0 + colour[c]) * (RELATIVE_BOUND + ABSOLUTE_BOUND) / a;
+        EXPECT_NEAR(result.colour[c][i], colour[c], bound) << "pixel " << i;
+      }
+    }
+    edge += a > 0.0f && a < 1.0f;
+  }
+  EXPECT_GT(edge, 0u);
+}
+
+TEST(ModulePasses, IgnoredAlphaStaysAndNonFiniteColourCountsAsZero) {
+  FramePlanes frame = EmptyFrame(3);
+  frame.alphaMode = AlphaMode::Ignore;
+  frame.alpha = Plane(frame.PixelCount(), 0.25f);
+  for (Plane& plane : frame.colour) std::fill(plane.begin(), plane.end(), 0.5f);
+  frame.colour[0][40] = std::numeric_limits<float>::infinity();
+  frame.colour[2][41] = std::numeric_limits<float>::quiet_NaN();
+  const FilteredPlanes result = Filter(frame, SceneZ());
+  EXPECT_EQ(result.alpha, frame.alpha);
+  EXPECT_EQ(result.nonFiniteValues, 2u);
+  ASSERT_EQ(result.Warnings("f.exr").size(), 1u);
+  EXPECT_NE(result.Warnings("f.exr")[0].find("f.exr: 2 "), std::string::npos);
+  // One band each for R, G and B: a single pass, alpha not in it.
+  EXPECT_EQ(result.passes, 1);
+  for (const Plane& plane : result.colour) {
+    for (float value : plane) ASSERT_TRUE(std::isfinite(value));
+  }
+}
+
+TEST(ModulePasses, ReportsEveryPassAsOneRun) {
+  std::vector<int32_t> passes;
+  int32_t total = 0;
+  int32_t rows = 0;
+  PassOptions options;
+  options.onProgress = [&](int32_t pass, int32_t count, int32_t, int32_t lastRow) {
+    if (passes.empty() || passes.back() != pass) passes.push_back(pass);
+    total = count;
+    rows = lastRow + 1;
+  };
+  FramePlanes frame = EmptyFrame(3);
+  for (size_t c = 0; c < 3; ++c) {
+    for (size_t i = 0; i < frame.PixelCount(); ++i)
+      frame.colour[c][i] = (i % 3 == c) ? 100.0f : 0.1f;
+  }
+  const FilteredPlanes result =
+      FilterPlanes(Module(), Record(), FOCAL_DEPTH, frame, SceneZ(), options);
+  EXPECT_EQ(result.passes, 2);
+  EXPECT_EQ(total, 2);
+  EXPECT_EQ(passes, (std::vector<int32_t>{0, 1}));
+  EXPECT_EQ(rows, frame.height);
+}
+
+TEST(ModulePasses, AFrameWithoutDepthIsRefusedNamingIt) {
+  FramePlanes frame = EmptyFrame(3);
+  frame.colour[0][0] = 1.0f;
+  try {
+    Filter(frame, {});
+    FAIL() << "no error";
+  } catch (const CommandError& e) {
+    EXPECT_NE(std::string(e.what()).find("test frame"), std::string::npos) << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace kestrion

@@ -1,0 +1,156 @@
+// A render's memory: the need computed from the headers of its files, the
+// estimate an upper bound of what renders really allocate, the module's
+// memory within its constant, and a filter that runs out of memory
+// reported with the size it asked for.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "base/allocation_record.h"
+#include "base/errors.h"
+#include "base/memory_budget.h"
+#include "formats/review_io.h"
+#include "frame/filter_session.h"
+#include "frame/focus_record.h"
+#include "frame/frame_render.h"
+#include "frame/module_passes.h"
+#include "frame/render_input.h"
+#include "host/scene.h"
+#include "tests/frame/loaded_module.h"
+#include "tests/support/exr_test_files.h"
+#include "tests/support/test_files.h"
+
+namespace kestrion {
+namespace {
+
+using frame_tests::Module;
+
+using test_files::ScratchDirectory;
+
+TEST(MemoryBudget, ReviewImagesAreMeasuredFromTheirHeaders) {
+  ScratchDirectory dir;
+  FramePlanes frame;
+  frame.width = 9;
+  frame.height = 7;
+  frame.colour.assign(3, Plane(frame.PixelCount(), 0.25f));
+  WriteReviewImage(frame, dir / "in.tif", ReviewFormat::Tiff, 16);
+  frame.colour.resize(1);
+  WriteReviewImage(frame, dir / "depth.png", ReviewFormat::Png, 8);
+  const ImageSize size = ReadReviewImageSize(dir / "in.tif");
+  EXPECT_EQ(size.width, 9);
+  EXPECT_EQ(size.height, 7);
+  InputOptions options;
+  options.depthFile = dir / "depth.png";
+  const RenderNeed need = InputNeed(dir / "in.tif", options);
+  EXPECT_EQ(need.pixels, 63u);
+  EXPECT_EQ(need.channels, 5u);  // colour, alpha and the depth map
+  EXPECT_EQ(need.fileBytes, 2 * 63 * REVIEW_BYTES_PER_PIXEL);
+  options.limits.maxSide = 8;
+  try {
+    InputNeed(dir / "in.tif", options);
+    FAIL() << "accepted a side of 9";
+  } catch (const CommandError& e) {
+    EXPECT_EQ(std::string(e.what()), dir / "in.tif" +
+                                         ": an image of 9 x 7 pixels is not supported (1 to 8 per "
+                                         "side, --max-side)");
+  }
+}
+
+TEST(MemoryBudget, EstimateBoundsWhatARenderAllocates) {
+  ScratchDirectory dir;
+  test_files::WriteRender(dir / "in.exr", 640, 360);
+  const uint64_t need = InputNeed(dir / "in.exr", InputOptions{}).Bytes();
+  for (const char* output : {"out.exr", "out.png"}) {
+    SCOPED_TRACE(output);
+    RenderSettings settings;
+    settings.focusDepth = FloatKeys{{0, 20.0f}};
+    settings.size = FloatKeys{{0, 6.0f}};
+    int64_t peak = 0;
+    {
+      const AllocationPeak allocations;
+      const FrameOutcome outcome =
+          RenderFrameFiles(KESTRION_MODULE_PATH, {dir / "in.exr", dir / output, ""}, settings);
+      peak = allocations.Peak();
+      ASSERT_FALSE(outcome.error) << outcome.error->what();
+    }
+    EXPECT_GT(peak, 0);
+    EXPECT_LE(static_cast<uint64_t>(peak), need) << "estimated " << need;
+  }
+}
+
+TEST(MemoryBudget, ModuleMemoryPerPixelIsWithinItsConstant) {
+  if (!AllocationRecordSeesMalloc()) {
+    GTEST_SKIP() << "the sanitizer runtime owns malloc, where the module takes its pixel copies";
+  }
+  struct Case {
+    int32_t width, height;
+    float size;
+  };
+  // Small and large frames, narrow windows and windows whose sums need the
+  // module's wide table.
+  for (const auto& [width, height, size] :
+       {Case{64, 64, 12.0f}, Case{1920, 1080, 12.0f}, Case{1920, 1080, 400.0f}}) {
+    FramePlanes frame;
+    frame.width = width;
+    frame.height = height;
+    const size_t count = frame.PixelCount();
+    frame.colour.assign(3, Plane(count, 0.5f));
+    frame.colourNames = {"R", "G", "B"};
+    std::vector<float> z(count);
+    for (size_t i = 0; i < count; ++i) z[i] = -2.0f - static_cast<float>(i % 97);
+    FocusSettings settings;
+    settings.focalName = "Focus";
+    settings.range = 20.0f;
+    settings.size = size;
+    int64_t peak = 0;
+    {
+      const AllocationPeak allocations;
+      const FilteredPlanes filtered =
+          FilterPlanes(Module(), ComposeRecord(settings), 10.0f, frame, z);
+      peak = allocations.Peak();
+      EXPECT_EQ(filtered.passes, 1);
+    }
+    // One pass of three channels: the host bitmap, three channels' bands and
+    // sums, and the module.
+    const double perPixel = static_cast<double>(peak) / static_cast<double>(count);
+    const double module = perPixel - HOST_BITMAP_BYTES_PER_PIXEL - 3 * (3 + 4);
+    EXPECT_LE(module, static_cast<double>(MODULE_BYTES_PER_PIXEL))
+        << width << " x " << height << ": " << perPixel << " bytes a pixel in all";
+    EXPECT_GT(module, 8.0) << "the module's working copy of the pixels alone takes 8";
+  }
+}
+
+TEST(MemoryBudget, FilterOutOfMemorySaysHowMuchItAskedFor) {
+  if (!AllocationRecordSeesMalloc()) {
+    GTEST_SKIP() << "the sanitizer runtime owns malloc, where the module takes its pixel copies";
+  }
+  Image image{Bitmap(512, 512), ColourEncoding{true, 1.0f}};
+  image.Storage().CreateChannels(CHANNEL_Z);
+  std::fill_n(image.Storage().ZChannel(), 512 * 512, -5.0f);
+  // The focal node on the camera axis, as a render places it.
+  RenderInfo& info = image.Storage().CreateRenderInfo();
+  info.worldToCam = Matrix3::Identity();
+  SceneNode* node = HostInterface().GetNodeByName("Focus");
+  if (!node) node = &HostInterface().AddNode("Focus");
+  node->SetWorldTransform(0, Matrix3::Translation({0.0f, 0.0f, -5.0f}));
+  FocusSettings settings;
+  settings.focalName = "Focus";
+  settings.size = 8.0f;
+  FocusFilterSession session(Module(), ComposeRecord(settings));
+  try {
+    const AllocationCapForTesting cap(64 << 10);
+    session.Run(image, "frame.exr", 0, NeverAbort());
+    FAIL() << "the filter processed the frame without its memory";
+  } catch (const CommandError& e) {
+    const std::string message = e.what();
+    EXPECT_EQ(message.rfind("frame.exr: the filter ran out of memory (an allocation of ", 0), 0u)
+        << message;
+    EXPECT_NE(message.find(" MiB failed)"), std::string::npos) << message;
+  }
+  // With its memory the same filter processes the frame.
+  EXPECT_NO_THROW(session.Run(image, "frame.exr", 0, NeverAbort()));
+}
+
+}  // namespace
+}  // namespace kestrion
