@@ -60,19 +60,25 @@ void ReadFocusAndBlur(const RenderOptions& options, RenderSettings& settings) {
   if (options.source) settings.source = ParseSource(*options.source);
 }
 
-}  // namespace
-
-RenderSettings ReadRenderSettings(const RenderOptions& options) {
+// The settings both commands read, in the order of render_options.h; the
+// output's checks are render's.
+RenderSettings ReadSettings(const RenderOptions& options, bool render) {
   RenderSettings settings = options.settings;
-  CheckOutputName(options.files, options.frame);
+  if (render) {
+    CheckOutputName(options.files, options.frame);
+  } else {
+    CheckFrame(options.frame, "--frame");
+  }
   settings.frame = static_cast<int32_t>(options.frame);
   if (options.compression) settings.output.compression = ParseCompression(*options.compression);
-  CheckOutputFormats(options.files, settings.output.bitDepth);
+  if (render || !options.files.output.empty()) {
+    CheckOutputFormats(options.files, settings.output.bitDepth);
+  }
   if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha);
   settings.input.limits = ReadLimits(options);
   settings = WithSettingsFile(options, std::move(settings));
   ReadFocusAndBlur(options, settings);
-  if (settings.FocusCount() == 0) {
+  if (render && settings.FocusCount() == 0) {
     throw UsageError(
         "give --focus-depth, --focus-pixel or --focus-object (or one of them in a shot file)");
   }
@@ -80,6 +86,16 @@ RenderSettings ReadRenderSettings(const RenderOptions& options) {
   if (options.depthNear) settings.depthNear = *options.depthNear;
   if (options.depthFar) settings.depthFar = *options.depthFar;
   return settings;
+}
+
+}  // namespace
+
+RenderSettings ReadRenderSettings(const RenderOptions& options) {
+  return ReadSettings(options, true);
+}
+
+RenderSettings ReadStudioSettings(const RenderOptions& options) {
+  return ReadSettings(options, false);
 }
 
 }  // namespace kestrion

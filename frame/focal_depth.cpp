@@ -28,25 +28,8 @@ float PixelDepth(FocusPixel pixel, const RenderInput& input, const std::vector<f
   return -value;
 }
 
-// The statistic of the depths of the object's pixels with geometry.
-float ObjectDepth(int32_t id, FocusStatistic statistic, const RenderInput& input,
-                  const std::vector<float>& z, const std::string& path, int32_t frame,
-                  const AbortCheck& abort) {
-  const auto& ids = input.planes.objectId;
-  if (!ids) {
-    throw FileError(path,
-                    "--focus-object needs an object ID channel, which the file lacks (name one "
-                    "with --object-id-channel)");
-  }
-  std::vector<double> depths;
-  for (size_t i = 0; i < z.size(); ++i) {
-    abort.Poll(i);
-    if ((*ids)[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
-  }
-  if (depths.empty()) {
-    throw FileError(path, "frame " + std::to_string(frame) + ": object " + std::to_string(id) +
-                              " has no pixels with geometry in the frame to focus on");
-  }
+// The statistic of a non-empty list of depths (reordered).
+float Statistic(std::vector<double>& depths, FocusStatistic statistic) {
   switch (statistic) {
     case FocusStatistic::Min:
       return static_cast<float>(*std::min_element(depths.begin(), depths.end()));
@@ -69,6 +52,32 @@ float ObjectDepth(int32_t id, FocusStatistic statistic, const RenderInput& input
   }
 }
 
+const std::vector<uint16_t>& ObjectIds(const RenderInput& input) {
+  if (!input.planes.objectId) {
+    throw FileError(input.name,
+                    "--focus-object needs an object ID channel, which the file lacks (name one "
+                    "with --object-id-channel)");
+  }
+  return *input.planes.objectId;
+}
+
+// The statistic of the depths of the object's pixels with geometry.
+float ObjectDepth(int32_t id, FocusStatistic statistic, const RenderInput& input,
+                  const std::vector<float>& z, const std::string& path, int32_t frame,
+                  const AbortCheck& abort) {
+  const std::vector<uint16_t>& ids = ObjectIds(input);
+  std::vector<double> depths;
+  for (size_t i = 0; i < z.size(); ++i) {
+    abort.Poll(i);
+    if (ids[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
+  }
+  if (depths.empty()) {
+    throw FileError(path, "frame " + std::to_string(frame) + ": object " + std::to_string(id) +
+                              " has no pixels with geometry in the frame to focus on");
+  }
+  return Statistic(depths, statistic);
+}
+
 }  // namespace
 
 float FocalDepth(const RenderSettings& settings, const RenderInput& input,
@@ -83,6 +92,22 @@ float FocalDepth(const RenderSettings& settings, const RenderInput& input,
   return ObjectDepth(*settings.focusObject,
                      settings.focusStatistic.value_or(FocusStatistic::Median), input, rendererZ,
                      path, frame, abort);
+}
+
+std::map<int32_t, float> ObjectFocalDepths(const RenderInput& input,
+                                           const std::vector<float>& rendererZ,
+                                           FocusStatistic statistic, const AbortCheck& abort) {
+  const std::vector<uint16_t>& ids = ObjectIds(input);
+  std::map<int32_t, std::vector<double>> depths;
+  for (size_t i = 0; i < rendererZ.size() && i < ids.size(); ++i) {
+    abort.Poll(i);
+    if (ids[i] != 0 && rendererZ[i] > Z_BACKGROUND) {
+      depths[ids[i]].push_back(-static_cast<double>(rendererZ[i]));
+    }
+  }
+  std::map<int32_t, float> focal;
+  for (auto& [id, list] : depths) focal[id] = Statistic(list, statistic);
+  return focal;
 }
 
 }  // namespace kestrion
