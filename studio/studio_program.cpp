@@ -22,6 +22,9 @@ int RunStudio(const StudioSetup& setup, std::FILE* out, std::FILE* err) {
   // Before any thread starts, so that every thread leaves the signals to it.
   StopSignals signals([&inbox](int) { inbox.Close(); });
 
+  // Frames are filtered here as the host application filters them, whose
+  // renderer keeps one frame's memory for the next.
+  KeepFrameMemory();
   const std::unique_ptr<FilterModule> module = kestrion::LoadFilterModule(setup.modulePath);
   std::unique_ptr<ImageFilter> filter = module->CreateFilter();
   if (!filter) throw kestrion::FileError(setup.modulePath, "the module creates no filter");

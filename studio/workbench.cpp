@@ -421,7 +421,11 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
                               {"frame", wish.frame},
                               {"width", planes.width},
                               {"height", planes.height},
-                              {"version", next.version}},
+                              {"version", next.version},
+                              {"focusDepth", wish.focusDepth},
+                              {"range", filtered->resolved.range},
+                              {"size", filtered->resolved.size},
+                              {"source", SourceText(wish.source)}},
                              ReviewPixelsSideBySide(planes, loaded->input.name, NeverAbort())),
                 "image-result");
   FocusMapSettings map;

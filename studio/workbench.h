@@ -44,7 +44,9 @@
 //    "passes","row","last"}, {"type":"progress","done":true}
 //   {"type":"frames","frames":[numbers]}   once: the run's frames
 //   binary images (ImageMessage): "original" once a frame is read, "result"
-//   after each preview, "focusMap" after each preview while asked for
+//   after each preview (its header also gives the focusDepth, range, size
+//   and source it was filtered with), "focusMap" after each preview while
+//   asked for
 #pragma once
 
 #include <cstdint>
@@ -118,6 +120,9 @@ class Workbench {
   // After every request: posts a preview render when the one shown is out
   // of date.
   void Settled();
+  // The preview shown is the frame as it would be filtered now (or why it
+  // cannot be), and no render waits.
+  bool PreviewCurrent() const { return !refreshPosted && !Stale(); }
   // The state's "studio" member.
   nlohmann::json State() const;
   // The settings `kestrion render` reproduces the current preview with.
