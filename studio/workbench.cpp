@@ -415,19 +415,9 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
     looks.Set({loaded, nullptr, nullptr});
     return;
   }
-  const FramePlanes& planes = filtered->planes;
   next.passes = filtered->resolved.passes;
-  outlet.binary(ImageMessage({{"kind", "result"},
-                              {"frame", wish.frame},
-                              {"width", planes.width},
-                              {"height", planes.height},
-                              {"version", next.version},
-                              {"focusDepth", wish.focusDepth},
-                              {"range", filtered->resolved.range},
-                              {"size", filtered->resolved.size},
-                              {"source", SourceText(wish.source)}},
-                             ReviewPixelsSideBySide(planes, loaded->input.name, NeverAbort())),
-                "image-result");
+  std::vector<uint8_t> pixels =
+      ReviewPixelsSideBySide(filtered->planes, loaded->input.name, NeverAbort());
   FocusMapSettings map;
   map.source = wish.source;
   map.focalDepth = wish.focusDepth;
@@ -435,8 +425,19 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
   map.size = filtered->resolved.size;
   auto radii = std::make_shared<const std::vector<int32_t>>(
       FocusRadii(loaded->input.planes, loaded->depth.rendererZ, map));
+  const json header{{"kind", "result"},
+                    {"frame", wish.frame},
+                    {"width", filtered->planes.width},
+                    {"height", filtered->planes.height},
+                    {"version", next.version},
+                    {"focusDepth", wish.focusDepth},
+                    {"range", filtered->resolved.range},
+                    {"size", filtered->resolved.size},
+                    {"source", SourceText(wish.source)}};
   result = std::make_shared<const FramePlanes>(std::move(filtered->planes));
+  // The readout looks at this preview before the page has it.
   looks.Set({loaded, result, std::move(radii)});
+  outlet.binary(ImageMessage(header, pixels), "image-result");
   shown = next;
   mapShown.reset();
 }

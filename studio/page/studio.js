@@ -694,7 +694,7 @@ function drawHost(host) {
   setFact('record-focalObjectName', record.focalObjectName ? record.focalObjectName : '(none)');
   const focus = (host.studio && host.studio.focus) || {};
   setFact('focus-here', focus.error ? 'none' : typeof focus.depth === 'number'
-    ? `depth ${number(focus.depth)}${focus.keyHere ? ' (keyed here)' : ''}` : '–');
+    ? `depth ${number(focus.depth)}${focus.node === 'Focus' && focus.keyHere ? ' (keyed here)' : ''}` : '–');
   setFact('record-blurRange', number(record.blurRange));
   setFact('record-blurSize', number(record.blurSize));
 
@@ -770,15 +770,17 @@ function receiveImage(buffer) {
   if (pixels.length !== header.width * header.height * 4) return;
   // Shown as the review image holds its colour: alpha is in the readout,
   // not composited, so that what is shown is the file's colour exactly.
+  // The bytes as they came are kept beside what is drawn.
   const data = new ImageData(header.width, header.height);
   data.data.set(pixels);
   for (let i = 3; i < data.data.length; i += 4) data.data[i] = 255;
-  if (header.kind === 'focusMap') {
-    studio.images.focusMap = {...header, data};
-  } else {
-    studio.images[header.kind] = {...header, data};
-  }
+  studio.images[header.kind] = {...header, data, bytes: pixels};
   drawImage();
+  // The readout under a pointer that stays is about the new preview now.
+  if (header.kind === 'result' && studio.look.wanted) {
+    studio.look.last = null;
+    lookAt(studio.look.wanted);
+  }
 }
 
 // What the viewer shows: the result of the current frame (B) or its
