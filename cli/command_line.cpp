@@ -54,10 +54,13 @@ Depth is the distance in front of the camera unless --depth-mode says
 otherwise; infinite, NaN and distances from 1e9 up (--background-from) are
 background: no geometry, always fully blurred. The focal plane is at --focus-depth, at the depth seen at --focus-pixel X,Y
 (0,0 is the frame's top-left pixel), or at the median depth of an object's
-pixels (--focus-object ID). --range, --size and --focus-depth take keys
-F:V,F:V,... (linear between keys, held outside them); --focus-pixel takes
-F:X,Y;F:X,Y (the last key at or before the frame). --frame N says which
-frame of a shot this file is.
+pixels (--focus-object ID, or a name in the file's Cryptomatte). A pixel at
+depth distance d from the focal plane is blurred with a radius of
+min(d x size / range, size) pixels, rounded down; background with size.
+--size 2% is 2 % of the frame's width. --range, --size and --focus-depth
+take keys F:V,F:V,... (linear between keys, held outside them);
+--focus-pixel takes F:X,Y;F:X,Y (the last key at or before the frame).
+--frame N says which frame of a shot this file is.
 Output: .exr keeps every part, layer, channel and attribute of the input
 with the colour and alpha filtered; .png (8/16-bit) and .tif (16-bit) are
 sRGB review images with straight alpha. The output is replaced only when
