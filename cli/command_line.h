@@ -42,7 +42,7 @@ class CommandLine {
   DemoOptions demo;
   RenderOptions render;
   ShotOptions shot;
-  InspectOptions inspect;
+  InspectCommandOptions inspect;
   StudioOptions studio;
 
  private:

@@ -1,11 +1,14 @@
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/render_options.h"
 
 namespace kestrion {
 
-void RunInspect(const InspectOptions& options, std::FILE* out) {
+void RunInspect(const InspectCommandOptions& options, std::FILE* out) {
   const AbortCheck abort(&StopRequested);
-  std::fputs(FileOverview(options, abort).c_str(), out);
+  InspectOptions overview = options.overview;
+  ReadDepthOptions(options.depth, overview.depth);
+  std::fputs(FileOverview(overview, abort).c_str(), out);
 }
 
 }  // namespace kestrion

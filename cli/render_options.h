@@ -17,4 +17,8 @@ RenderSettings ReadRenderSettings(const RenderOptions& options);
 // page sets one): the output's name is checked only when one is given.
 RenderSettings ReadStudioSettings(const RenderOptions& options);
 
+// The depth options' texts into `depth`; throws a UsageError naming the
+// option.
+void ReadDepthOptions(const DepthOptionTexts& texts, DepthSettings& depth);
+
 }  // namespace kestrion

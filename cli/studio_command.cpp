@@ -53,6 +53,10 @@ int RunStudioCommand(const StudioRun& run, std::FILE* out, std::FILE* err) {
   const StudioOptions& options = run.options;
   studio::StudioSetup setup;
   setup.settings = ReadStudioSettings(options.render);
+  if (setup.settings.focusObjectName) {
+    throw UsageError("--focus-object " + QuotedValue(*setup.settings.focusObjectName) +
+                     ": the studio's objects are the frame's object IDs; give an ID");
+  }
   setup.frames = FramesOf(run);
   setup.firstFrame = setup.frames.front().number;
   setup.modulePath = ResolveModulePath(options.render.module);

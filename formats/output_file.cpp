@@ -164,4 +164,23 @@ void OutputFile::Commit() {
   Discard();
 }
 
+void MakeFolders(const std::string& target) {
+  const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+  if (parent.empty()) return;
+  // Each folder from the top down, as mkdir -p makes them; one made
+  // meanwhile by another process (a shot's frames start together) is no
+  // failure.
+  std::filesystem::path folder;
+  for (const std::filesystem::path& piece : parent) {
+    folder /= piece;
+    if (piece == "/" || piece.empty()) continue;
+    if (mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) {
+      struct stat status {};
+      if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) continue;
+      throw FileError(folder.string(), "cannot make the folder: a file of that name is in the way");
+    }
+    throw FileError(folder.string(), "cannot make the folder" + Reason(errno));
+  }
+}
+
 }  // namespace kestrion

@@ -61,4 +61,9 @@ class OutputFile {
   bool committed = false;
 };
 
+// Makes the folders `target`'s name needs that do not exist yet, as mkdir -p
+// does (permissions from the umask). Throws a FileError naming the folder
+// that cannot be made.
+void MakeFolders(const std::string& target);
+
 }  // namespace kestrion

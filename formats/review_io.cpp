@@ -48,36 +48,83 @@ uint16_t ToSample(float unit, uint32_t max) {
   return static_cast<uint16_t>(std::lround(unit * static_cast<float>(max)));
 }
 
-// How a frame's pixels become samples: colour unpremultiplied (or cleared
-// under alpha 0) and sRGB-encoded, alpha as it is, each 0..max.
+// Where a soft display clamp starts rolling highlights off: linear values
+// up to it are kept, brighter ones approach 1 without reaching it.
+constexpr float SHOULDER_START = 0.8f;
+
+float Shoulder(float value) {
+  if (!(value > SHOULDER_START)) return value;
+  constexpr float span = 1.0f - SHOULDER_START;
+  return SHOULDER_START + span * (1.0f - std::exp(-(value - SHOULDER_START) / span));
+}
+
+// One pixel's colour (and alpha, unless flattened) under a look that is not
+// the plain one: exposure and flattening work on premultiplied light, and
+// the soft clamp raises alpha where light over transparency is brighter
+// than its coverage, so that a bloom over an empty sky stays as bright as
+// it is over black.
+void LookPixel(float colour[3], float& a, bool coverage, bool straightInput, const ReviewLook& look,
+               float gain) {
+  if (coverage) {
+    a = std::clamp(a, 0.0f, 1.0f);
+    if (straightInput) {
+      for (int c = 0; c < 3; ++c) colour[c] *= a;
+    }
+  }
+  for (int c = 0; c < 3; ++c) colour[c] *= gain;
+  if (look.flatten) {
+    for (int c = 0; c < 3; ++c) colour[c] += (coverage ? 1.0f - a : 0.0f) * (*look.flatten)[c];
+    if (look.soft) {
+      for (int c = 0; c < 3; ++c) colour[c] = Shoulder(colour[c]);
+    }
+    return;
+  }
+  if (look.soft) {
+    for (int c = 0; c < 3; ++c) colour[c] = Shoulder(colour[c]);
+    if (coverage) a = std::max({a, colour[0], colour[1], colour[2]});
+  }
+  if (coverage) {
+    for (int c = 0; c < 3; ++c) colour[c] = a > 0.0f ? colour[c] / a : 0.0f;
+  }
+}
+
+// How a frame's pixels become samples under a look: colour unpremultiplied
+// (or cleared under alpha 0) and sRGB-encoded, alpha as it is, each 0..max.
 class PixelEncoder {
  public:
-  PixelEncoder(const FramePlanes& frame, uint32_t max, const std::string& path)
+  PixelEncoder(const FramePlanes& frame, uint32_t max, const std::string& path,
+               const ReviewLook& look)
       : red(frame.colour.empty() ? nullptr : &frame.colour[0]),
         green(frame.colour.size() >= 3 ? &frame.colour[1] : red),
         blue(frame.colour.size() >= 3 ? &frame.colour[2] : red),
         alpha(frame.alpha ? &*frame.alpha : nullptr),
         divide(alpha && frame.alphaMode == AlphaMode::Premultiplied),
         clearUnderZero(alpha && frame.alphaMode != AlphaMode::Ignore),
+        straightInput(alpha && frame.alphaMode == AlphaMode::Straight),
+        look(look),
+        plain(look.Plain()),
+        gain(std::exp2(look.exposure)),
         max(max) {
     if (!red || frame.width < 1 || frame.height < 1) throw FileError(path, "no colour to write");
   }
 
-  int32_t Channels() const { return alpha ? 4 : 3; }
+  int32_t Channels() const { return alpha && !look.flatten ? 4 : 3; }
 
   // Pixel i's samples into out[0 .. Channels()).
   template <typename Sample>
   void Encode(size_t i, Sample* out) const {
     float colour[3] = {(*red)[i], (*green)[i], (*blue)[i]};
-    if (alpha) {
-      const float a = (*alpha)[i];
+    float a = alpha ? (*alpha)[i] : 1.0f;
+    if (!plain) {
+      LookPixel(colour, a, clearUnderZero, straightInput, look, gain);
+    } else if (alpha) {
       if (clearUnderZero && !(a > 0.0f)) {
         colour[0] = colour[1] = colour[2] = 0.0f;
       } else if (divide) {
         for (float& c : colour) c /= a;
       }
-      out[3] = static_cast<Sample>(ToSample(a, max));
     }
+    if (Channels() == 4) out[3] = static_cast<Sample>(ToSample(a, max));
     for (int c = 0; c < 3; ++c) out[c] = static_cast<Sample>(ToSample(SrgbEncode(colour[c]), max));
   }
 
@@ -88,15 +135,19 @@ class PixelEncoder {
   const Plane* alpha;
   bool divide;
   bool clearUnderZero;
+  bool straightInput;
+  const ReviewLook& look;
+  bool plain;
+  float gain;
   uint32_t max;
 };
 
 Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
-               const AbortCheck& abort) {
+               const ReviewLook& look, const AbortCheck& abort) {
   const size_t count = frame.PixelCount();
   Samples samples;
   samples.bits = bits;
-  const PixelEncoder encoder(frame, samples.Max(), path);
+  const PixelEncoder encoder(frame, samples.Max(), path, look);
   samples.width = frame.width;
   samples.height = frame.height;
   samples.channels = encoder.Channels();
@@ -401,6 +452,11 @@ ReviewFormat ReviewFormatOfName(const std::string& path) {
 
 void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
                       int32_t bitDepth, const AbortCheck& abort) {
+  WriteReviewImage(frame, path, format, bitDepth, ReviewLook{}, abort);
+}
+
+void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
+                      int32_t bitDepth, const ReviewLook& look, const AbortCheck& abort) {
   if (format == ReviewFormat::Tiff && bitDepth != 16) {
     throw UsageError(path + ": TIFF review images are written with 16 bits a sample");
   }
@@ -408,7 +464,7 @@ void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewF
     throw UsageError(path + ": a PNG is written with 8 or 16 bits a sample, not " +
                      std::to_string(bitDepth));
   }
-  const Samples samples = Encode(frame, bitDepth, path, abort);
+  const Samples samples = Encode(frame, bitDepth, path, look, abort);
   if (format == ReviewFormat::Png) {
     WritePngSamples(samples, path, abort);
   } else {
@@ -416,9 +472,9 @@ void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewF
   }
 }
 
-void ReviewPixels8(const FramePlanes& frame, const std::string& name, int32_t firstRow,
-                   int32_t rows, uint8_t* rgba, const AbortCheck& abort) {
-  const PixelEncoder encoder(frame, 255u, name);
+void ReviewPixels8(const FramePlanes& frame, const std::string& name, const ReviewLook& look,
+                   int32_t firstRow, int32_t rows, uint8_t* rgba, const AbortCheck& abort) {
+  const PixelEncoder encoder(frame, 255u, name, look);
   if (firstRow < 0 || rows < 0 || firstRow > frame.height - rows) {
     throw FileError(name, "no such rows to encode");
   }
@@ -434,10 +490,10 @@ void ReviewPixels8(const FramePlanes& frame, const std::string& name, int32_t fi
 }
 
 std::vector<uint8_t> ReviewPixels8(const FramePlanes& frame, const std::string& name,
-                                   const AbortCheck& abort) {
+                                   const ReviewLook& look, const AbortCheck& abort) {
   std::vector<uint8_t> rgba;
   ResizeInterruptibly(rgba, frame.PixelCount() * 4, abort);
-  ReviewPixels8(frame, name, 0, frame.height, rgba.data(), abort);
+  ReviewPixels8(frame, name, look, 0, frame.height, rgba.data(), abort);
   return rgba;
 }
 

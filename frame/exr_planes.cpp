@@ -116,6 +116,11 @@ std::vector<Id> IdPlane(const ExrDocument& document, const ChannelRoles& roles,
 
 }  // namespace
 
+Plane ChannelPlane(const ExrDocument& document, const ChannelRoles& roles, const ChannelRef& ref,
+                   float outside, const AbortCheck& abort) {
+  return FloatPlane(document, roles, ref, outside, abort);
+}
+
 FramePlanes ExtractPlanes(const ExrDocument& document, const ChannelRoles& roles,
                           const AbortCheck& abort) {
   const ExrPart& colour = document.parts.at(roles.colourPart);

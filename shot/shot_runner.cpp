@@ -51,18 +51,27 @@ struct Frame {
   bool failed = false;
 };
 
-nlohmann::json Record(const Frame& frame, const std::string& status, const std::string& error) {
-  nlohmann::json record = {{"input", frame.input},
-                           {"output", frame.output},
-                           {"frame", frame.number},
-                           {"status", status}};
-  if (!error.empty()) record["error"] = error;
+// A report line kestrion makes for a frame no worker reported on: the
+// fields of a frame's own line (frame_report.h), in the same order, with
+// what is not known null.
+nlohmann::ordered_json Record(const Frame& frame, const std::string& status,
+                              const std::string& error) {
+  nlohmann::ordered_json record;
+  record["input"] = frame.input;
+  record["output"] = frame.output;
+  record["frame"] = frame.number;
+  for (const char* unknown : {"width", "height", "focusDepth", "range", "size", "source"}) {
+    record[unknown] = nullptr;
+  }
+  record["seconds"] = nullptr;
+  record["status"] = status;
+  record["error"] = error.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(error);
   return record;
 }
 
 // A report line. File names need not be UTF-8: what is not is replaced
 // rather than failing the shot.
-std::string ReportLine(const nlohmann::json& record) {
+std::string ReportLine(const nlohmann::ordered_json& record) {
   return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -99,6 +108,7 @@ class Shot {
   size_t emitted = 0;  // frames whose report line has been written, in order
   bool usageFailure = false;
   std::vector<std::string> limitWords;  // every frame's share of the memory
+  std::vector<std::string> shotWords;   // the shot a frame belongs to
 };
 
 std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
@@ -203,6 +213,7 @@ void Shot::Start(size_t index) {
                                     "-q"};
   const std::vector<std::string> forwarded = FrameWords(run.forwarded, frame.number);
   words.insert(words.end(), limitWords.begin(), limitWords.end());
+  words.insert(words.end(), shotWords.begin(), shotWords.end());
   words.insert(words.end(), forwarded.begin(), forwarded.end());
   const StartedWorker started = StartWorker(run.executable, std::move(words), index);
   if (!started.worker) {
@@ -227,10 +238,11 @@ void Shot::Reap(const FrameWorker& worker, const WorkerResult& result) {
     // A frame the shot's signal stopped says only "aborted"; the shot says it once.
     if (StopSignal() == 0) Message("frame " + std::to_string(frame.number) + ": " + lastMessage);
   }
-  std::optional<nlohmann::json> record;
+  // The worker's line keeps its fields' order.
+  std::optional<nlohmann::ordered_json> record;
   for (const std::string& line : result.out) {
     if (line.empty() || line[0] != '{') continue;
-    const nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+    const nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(line, nullptr, false);
     if (!parsed.is_discarded() && parsed.is_object()) record = parsed;
   }
   frame.failed = code != EXIT_OK;
@@ -293,8 +305,16 @@ int Shot::Run() {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const size_t jobs = run.shot.jobs.value_or(cores);
   if (jobs < 1) throw UsageError("--jobs: give 1 or more");
+  // The outputs' folders (of the first frame: every frame makes its own,
+  // where the pattern is in a folder's name) and the report file's, before
+  // any frame starts.
+  if (!frames.empty()) MakeFolders(frames.front().output);
   std::optional<OutputFile> reportFile;
-  if (!run.shot.reportFile.empty()) reportFile.emplace(run.shot.reportFile);
+  if (!run.shot.reportFile.empty()) {
+    MakeFolders(run.shot.reportFile);
+    reportFile.emplace(run.shot.reportFile);
+  }
+  shotWords = ShotArguments(run.input, run.shot.frames);
 
   progress.emplace(!run.quiet, err, 0);
   const std::vector<size_t> toRender = Sort();

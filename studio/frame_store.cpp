@@ -22,7 +22,7 @@ constexpr unsigned ENCODING_THREADS_MAX = 4;
 }  // namespace
 
 std::vector<uint8_t> ReviewPixelsSideBySide(const FramePlanes& planes, const std::string& name,
-                                            const AbortCheck& abort) {
+                                            const ReviewLook& look, const AbortCheck& abort) {
   std::vector<uint8_t> rgba;
   ResizeInterruptibly(rgba, planes.PixelCount() * 4, abort);
   const int32_t parts = static_cast<int32_t>(
@@ -35,7 +35,7 @@ std::vector<uint8_t> ReviewPixelsSideBySide(const FramePlanes& planes, const std
     const int32_t count = std::min(planes.height - first, rows);
     uint8_t* out = rgba.data() + static_cast<size_t>(first) * planes.width * 4;
     try {
-      ReviewPixels8(planes, name, first, count, out, check);
+      ReviewPixels8(planes, name, look, first, count, out, check);
     } catch (...) {
       failures[static_cast<size_t>(part)] = std::current_exception();
     }
@@ -52,9 +52,10 @@ std::vector<uint8_t> ReviewPixelsSideBySide(const FramePlanes& planes, const std
 }
 
 std::vector<uint8_t> ReviewPixelsOf(const FramePlanes& planes, std::optional<AlphaMode> alpha,
-                                    const std::string& name, const AbortCheck& abort) {
+                                    const std::string& name, const ReviewLook& look,
+                                    const AbortCheck& abort) {
   if (!alpha || *alpha == planes.alphaMode || !planes.alpha) {
-    return ReviewPixelsSideBySide(planes, name, abort);
+    return ReviewPixelsSideBySide(planes, name, look, abort);
   }
   // Only what the encoding reads, under the convention asked for.
   FramePlanes taken;
@@ -63,7 +64,7 @@ std::vector<uint8_t> ReviewPixelsOf(const FramePlanes& planes, std::optional<Alp
   taken.colour = planes.colour;
   taken.alpha = planes.alpha;
   taken.alphaMode = *alpha;
-  return ReviewPixelsSideBySide(taken, name, abort);
+  return ReviewPixelsSideBySide(taken, name, look, abort);
 }
 
 FrameStore::FrameStore(std::vector<StudioFrame> f, RenderSettings s)
@@ -108,7 +109,8 @@ std::shared_ptr<const LoadedFrame> FrameStore::Load(int32_t number,
         ObjectFocalDepths(frame->input, frame->depth.rendererZ,
                           frameSettings.focusStatistic.value_or(FocusStatistic::Median), check);
   }
-  frame->original = ReviewPixelsOf(frame->input.planes, frameSettings.alpha, it->path, check);
+  frame->original = ReviewPixelsOf(frame->input.planes, frameSettings.alpha, it->path,
+                                   frameSettings.output.review, check);
   check.ThrowIfRequested();
   recent.push_front(frame);
   if (recent.size() > FRAMES_KEPT) recent.pop_back();

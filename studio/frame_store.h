@@ -66,15 +66,17 @@ class FrameStore {
   std::deque<std::shared_ptr<const LoadedFrame>> recent;  // the newest first
 };
 
-// The 8-bit review pixels of `planes` (ReviewPixels8), encoded in parts on
-// a few threads side by side.
+// The 8-bit review pixels of `planes` under `look` (ReviewPixels8), encoded
+// in parts on a few threads side by side.
 std::vector<uint8_t> ReviewPixelsSideBySide(const kestrion::FramePlanes& planes,
                                             const std::string& name,
+                                            const kestrion::ReviewLook& look,
                                             const kestrion::AbortCheck& abort);
 // The same with the colour taken as `alpha` says (the input's own
 // convention when unset), as a render's PNG output is written.
 std::vector<uint8_t> ReviewPixelsOf(const kestrion::FramePlanes& planes,
                                     std::optional<kestrion::AlphaMode> alpha,
-                                    const std::string& name, const kestrion::AbortCheck& abort);
+                                    const std::string& name, const kestrion::ReviewLook& look,
+                                    const kestrion::AbortCheck& abort);
 
 }  // namespace studio

@@ -32,7 +32,14 @@ int RunStudio(const StudioSetup& setup, std::FILE* out, std::FILE* err) {
   // The first frame is read before anything is served: a file that cannot
   // be read is one line and the exit code.
   FrameStore frames(setup.frames, setup.settings);
-  frames.Load(setup.firstFrame, [&inbox] { return inbox.Waiting(); });
+  const std::shared_ptr<const LoadedFrame> first =
+      frames.Load(setup.firstFrame, [&inbox] { return inbox.Waiting(); });
+  // A size in per cent of the width is the filter's size in pixels of the
+  // first frame's width, as a render of the frame sizes it.
+  StudioSetup sized = setup;
+  if (sized.settings.sizeInPercent) {
+    sized.settings = kestrion::SizeInPixels(sized.settings, first->input.FrameWidth());
+  }
 
   LookTable looks;
   ServerOptions options;
@@ -55,7 +62,7 @@ int RunStudio(const StudioSetup& setup, std::FILE* out, std::FILE* err) {
       session->Send(client, std::move(text), std::move(key));
     });
     FilterHost host(*filter, bridge);
-    Workbench bench(setup, frames, *filter, bridge, {sendText, sendBinary}, looks);
+    Workbench bench(sized, frames, *filter, bridge, {sendText, sendBinary}, looks);
     bridge.SetHostState([&host, &bench] {
       nlohmann::json state = host.State();
       state["studio"] = bench.State();

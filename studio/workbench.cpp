@@ -416,8 +416,8 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
     return;
   }
   next.passes = filtered->resolved.passes;
-  std::vector<uint8_t> pixels =
-      ReviewPixelsSideBySide(filtered->planes, loaded->input.name, NeverAbort());
+  std::vector<uint8_t> pixels = ReviewPixelsSideBySide(filtered->planes, loaded->input.name,
+                                                       settings.output.review, NeverAbort());
   FocusMapSettings map;
   map.source = wish.source;
   map.focalDepth = wish.focusDepth;

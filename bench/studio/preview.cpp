@@ -224,7 +224,7 @@ void PreviewPixels(benchmark::State& state) {
       kestrion::FilterFrame(*parts.filter, parts.input, parts.prepared, parts.settings);
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        studio::ReviewPixelsSideBySide(filtered.planes, "frame", NeverAbort()));
+        studio::ReviewPixelsSideBySide(filtered.planes, "frame", {}, NeverAbort()));
   }
 }
 BENCHMARK(PreviewPixels)->UseRealTime()->Unit(benchmark::kMillisecond);
