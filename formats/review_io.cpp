@@ -125,7 +125,12 @@ class PixelEncoder {
       }
     }
     if (Channels() == 4) out[3] = static_cast<Sample>(ToSample(a, max));
-    for (int c = 0; c < 3; ++c) out[c] = static_cast<Sample>(ToSample(SrgbEncode(colour[c]), max));
+    if (max == 255) {
+      for (int c = 0; c < 3; ++c) out[c] = static_cast<Sample>(SrgbByte(colour[c]));
+    } else {
+      for (int c = 0; c < 3; ++c)
+        out[c] = static_cast<Sample>(ToSample(SrgbEncode(colour[c]), max));
+    }
   }
 
  private:
