@@ -21,6 +21,7 @@
 #include "platform/scripted_user.h"
 #include "studio/filter_host.h"
 #include "studio/hand_off.h"
+#include "tests/studio/module_suite.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -48,22 +49,10 @@ std::string PngPixels(const std::string& path) {
   return pixels;
 }
 
-class StudioWorkbench : public ::testing::Test {
+class StudioWorkbench : public ModuleSuite {
  protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    module = FilterModule::Load(KESTRION_MODULE_PATH, error).release();
-    ASSERT_NE(module, nullptr) << error;
-  }
-  static void TearDownTestSuite() {
-    delete module;
-    module = nullptr;
-  }
-
   void SetUp() override {
-    HostInterface().Reset();
-    theHold.Reset();
-    platform::User().Clear();
+    ClearHost();
     frame = RenderDemoScene(WIDTH, HEIGHT);
     test_files::Save(frame, dir / "plate.exr");
   }
@@ -73,9 +62,7 @@ class StudioWorkbench : public ::testing::Test {
     bridge.reset();
     store.reset();
     filter.reset();
-    HostInterface().Reset();
-    theHold.Reset();
-    platform::User().Clear();
+    ClearHost();
   }
 
   void Start(RenderSettings settings) {
@@ -205,7 +192,6 @@ class StudioWorkbench : public ::testing::Test {
     return {0, 0};
   }
 
-  static FilterModule* module;
   test_files::ScratchDirectory dir;
   Image frame{Bitmap(1, 1), {}};
   studio::StudioSetup setup;
@@ -224,8 +210,6 @@ class StudioWorkbench : public ::testing::Test {
   std::vector<ImageSent> images;
   int64_t seq = 0;
 };
-
-FilterModule* StudioWorkbench::module = nullptr;
 
 TEST_F(StudioWorkbench, PreviewIsWhatRenderWritesWithThePendingSourceAndTheLiveRange) {
   RenderSettings settings;
