@@ -35,8 +35,8 @@ uint64_t ResourceLimit(int resource) {
 uint64_t RenderNeed::Bytes() const {
   const uint64_t perPixel =
       Times(channels, PLANE_BYTES_PER_PIXEL + FILTERED_CHANNEL_BYTES_PER_PIXEL) +
-      DEPTH_BYTES_PER_PIXEL + HOST_BITMAP_BYTES_PER_PIXEL + MODULE_BYTES_PER_PIXEL +
-      REVIEW_BYTES_PER_PIXEL;
+      PROBE_BYTES_PER_PIXEL + DEPTH_BYTES_PER_PIXEL + HOST_BITMAP_BYTES_PER_PIXEL +
+      MODULE_BYTES_PER_PIXEL + REVIEW_BYTES_PER_PIXEL;
   return Plus(fileBytes, Times(pixels, perPixel));
 }
 

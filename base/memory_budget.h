@@ -29,6 +29,8 @@ inline constexpr uint64_t PLANE_BYTES_PER_PIXEL = 4;
 // A channel filtered through the module: its brightness-band codes and
 // 16-bit steps (3), the filtered sum (4) and its copy for the output (4).
 inline constexpr uint64_t FILTERED_CHANNEL_BYTES_PER_PIXEL = 11;
+// Which pixels the module left alone, from the passes' probe.
+inline constexpr uint64_t PROBE_BYTES_PER_PIXEL = 1;
 // The renderer's Z (4), the depth written back (4) and the depths of a
 // focus object's pixels (8).
 inline constexpr uint64_t DEPTH_BYTES_PER_PIXEL = 16;

@@ -70,10 +70,22 @@ BandedChannel SplitIntoBands(const float* values, const float* factor, size_t co
   return channel;
 }
 
+// One slot of a pass: a band of a channel, or the probe.
 struct ChannelBand {
   size_t channel;
   uint8_t code;
 };
+constexpr size_t PROBE = std::numeric_limits<size_t>::max();
+
+// The probe: a checkerboard of 0 and CHANNEL_MAX in one slot. A window of
+// radius 1 or more, clipped to a frame of two or more pixels, holds at least
+// two neighbouring pixels; a rectangle of N >= 2 pixels of a checkerboard
+// holds n = floor(N / 2) or ceil(N / 2) of each value, so the mean
+// n * 65535 / N lies between 65535 / 3 and 2 * 65535 / 3: never 0 nor
+// 65535. The probe therefore comes back exactly as it went in where, and
+// only where, the module left the pixel alone (radius 0, or outside the ID
+// it blurs). On a frame of one pixel every window is that pixel.
+uint16_t ProbeValue(size_t x, size_t y) { return (x + y) & 1 ? CHANNEL_MAX : 0; }
 
 // Places the node the record names on the camera axis at `depth`: the frame
 // is seen from a camera at the world origin looking down -z.
@@ -187,12 +199,18 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
       }
     }
   }
+  result.channelBands = static_cast<int32_t>(channelBands.size());
+  // The probe takes a spare slot of the last pass, or a pass of its own.
+  channelBands.push_back({PROBE, 0});
   const int32_t passes = static_cast<int32_t>((channelBands.size() + SLOTS - 1) / SLOTS);
   result.passes = passes;
-  result.channelBands = static_cast<int32_t>(channelBands.size());
 
   std::vector<Plane> sums(banded.size());
   for (Plane& sum : sums) ResizeInterruptibly(sum, count, abort);
+  // Whether the module left each pixel alone, from the probe.
+  std::vector<uint8_t> kept;
+  ResizeInterruptibly(kept, count, abort);
+  const size_t width = static_cast<size_t>(frame.width);
   BMM_Color_64* pixels = image.Storage().Pixels();
   for (int32_t pass = 0; pass < passes; ++pass) {
     const size_t first = static_cast<size_t>(pass) * SLOTS;
@@ -203,8 +221,13 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
     std::array<uint8_t, SLOTS> want{};
     std::array<float*, SLOTS> sum{};
     std::array<float, SLOTS> step{};
+    size_t probe = SLOTS;
     for (size_t s = 0; s < used; ++s) {
       const ChannelBand& cb = channelBands[first + s];
+      if (cb.channel == PROBE) {
+        probe = s;
+        continue;
+      }
       code[s] = banded[cb.channel].code.data();
       steps[s] = banded[cb.channel].steps.data();
       want[s] = cb.code;
@@ -215,7 +238,13 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
     for (size_t i = 0; i < count; ++i) {
       abort.Poll(i);
       uint16_t value[SLOTS] = {0, 0, 0};
-      for (size_t s = 0; s < used; ++s) value[s] = code[s][i] == want[s] ? steps[s][i] : 0;
+      for (size_t s = 0; s < used; ++s) {
+        if (s == probe) {
+          value[s] = ProbeValue(i % width, i / width);
+        } else {
+          value[s] = code[s][i] == want[s] ? steps[s][i] : 0;
+        }
+      }
       pixels[i] = {value[0], value[1], value[2], CHANNEL_MAX};
     }
     const PassObserver& onProgress = options.onProgress;
@@ -229,7 +258,11 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
       abort.Poll(i);
       const uint16_t mean[SLOTS] = {pixels[i].r, pixels[i].g, pixels[i].b};
       for (size_t s = 0; s < used; ++s) {
-        if (mean[s]) sum[s][i] += static_cast<float>(mean[s]) * step[s];
+        if (s == probe) {
+          kept[i] = mean[s] == ProbeValue(i % width, i / width);
+        } else if (mean[s]) {
+          sum[s][i] += static_cast<float>(mean[s]) * step[s];
+        }
       }
     }
   }
@@ -240,13 +273,31 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
   } else if (frame.alpha) {
     result.alpha = frame.alpha;
   }
-  if (straight) {
-    const Plane& alpha = *result.alpha;
-    for (Plane& plane : sums) {
-      for (size_t i = 0; i < count; ++i) {
-        abort.Poll(i);
-        plane[i] = alpha[i] > 0.0f ? plane[i] / alpha[i] : 0.0f;
-      }
+  for (size_t i = 0; i < count; ++i) {
+    abort.Poll(i);
+    if (kept[i]) {
+      // The module left the pixel alone: so does kestrion, in every
+      // channel, whatever the bands would have rounded it to.
+      for (size_t c = 0; c < sums.size(); ++c) sums[c][i] = frame.colour[c][i];
+      if (filterAlpha) (*result.alpha)[i] = (*frame.alpha)[i];
+      continue;
+    }
+    if (!filterAlpha) continue;
+    // The bands' rounding can lift the mean of opaque pixels a little above
+    // 1. Alpha is held to 0 ... 1; where it was above 1, the premultiplied
+    // colour is divided by it as well, so that the colour over alpha, what
+    // a compositor takes from the pixel, is what was filtered (opaque white
+    // stays 1 in every channel). Below 0 there is no ratio to keep: alpha 0
+    // with colour is light without coverage, and stays.
+    float& alpha = (*result.alpha)[i];
+    if (alpha > 1.0f) {
+      for (Plane& plane : sums) plane[i] /= alpha;
+      alpha = 1.0f;
+    } else if (alpha < 0.0f) {
+      alpha = 0.0f;
+    }
+    if (straight) {
+      for (Plane& plane : sums) plane[i] = alpha > 0.0f ? plane[i] / alpha : 0.0f;
     }
   }
   result.colour = std::move(sums);

@@ -447,6 +447,54 @@ TEST(RenderCommand, KeepsPrecisionAroundABrightSun) {
   }
 }
 
+// Pixels in focus (the left half) keep every bit of every channel, in float
+// and half files alike, opaque or transparent; filtered alpha stays within
+// 0 and 1 even where every pixel is opaque.
+double CoveredSample(const std::string& name, int k, int x, int y) {
+  if (IsDepth(name)) return SunDepth(x, y);
+  const double alpha = y % 4 == 0 ? 0.0 : y % 4 == 1 ? 0.45 : 1.0;
+  if (name == "A") return alpha;
+  return alpha * (y == 2 ? 1.0 : Dim(k, x, y));
+}
+
+TEST(RenderCommand, SharpPixelsKeepTheirBitsInFloatAndHalf) {
+  ScratchDirectory dir;
+  const RadiusRule rule(SUN_FOCUS, SUN_RANGE, SUN_SIZE, std::max(SUN_W, SUN_H));
+  for (const Imf::PixelType type : {Imf::FLOAT, Imf::HALF}) {
+    SCOPED_TRACE(PixelTypeName(type));
+    auto channels = Channels({"R", "G", "B", "A"}, type);
+    channels.push_back({"Z", Imf::FLOAT});
+    WriteExrFile(dir / "in.exr", {OnePart(SUN_W, SUN_H, channels)}, CoveredSample);
+    const RunResult run = Render(dir / "", {"in.exr", "-o", "out.exr", "--focus-depth", "10",
+                                            "--range", "10", "--size", "6"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const ExrDocument in = ReadBack(dir / "in.exr");
+    const ExrDocument out = ReadBack(dir / "out.exr");
+    const std::vector<float> alpha = Samples(out, 0, "A");
+    for (size_t i = 0; i < alpha.size(); ++i) {
+      ASSERT_TRUE(alpha[i] >= 0.0f && alpha[i] <= 1.0f) << "alpha " << alpha[i] << " at " << i;
+    }
+    for (const char* name : {"R", "G", "B", "A"}) {
+      const std::vector<float> input = Samples(in, 0, name);
+      const std::vector<float> output = Samples(out, 0, name);
+      ASSERT_EQ(output.size(), input.size());
+      size_t sharp = 0;
+      for (int y = 0; y < SUN_H; ++y) {
+        for (int x = 0; x < SUN_W; ++x) {
+          if (BlurRadius(rule, static_cast<float>(-SunDepth(x, y))) != 0) continue;
+          const size_t at = static_cast<size_t>(y * SUN_W + x);
+          ++sharp;
+          ASSERT_EQ(std::memcmp(&input[at], &output[at], sizeof(float)), 0)
+              << name << " at (" << x << ", " << y << "): " << output[at] << " against "
+              << input[at];
+        }
+      }
+      EXPECT_GT(sharp, static_cast<size_t>(SUN_W * SUN_H / 3));
+      EXPECT_FALSE(SameBits(output, input)) << name << ": nothing filtered";
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Alpha: premultiplied in, premultiplied EXR out, straight review images.
 
