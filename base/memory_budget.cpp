@@ -40,6 +40,15 @@ uint64_t RenderNeed::Bytes() const {
   return Plus(fileBytes, Times(pixels, perPixel));
 }
 
+uint32_t RenderNeed::ConcurrentPasses(uint64_t limit, uint32_t wanted) const {
+  if (wanted <= 1) return 1;
+  const uint64_t perPass = Times(pixels, CONCURRENT_PASS_BYTES_PER_PIXEL);
+  if (perPass == 0) return wanted;
+  const uint64_t base = Bytes();
+  if (base >= limit) return 1;
+  return static_cast<uint32_t>(std::min<uint64_t>(wanted, 1 + (limit - base) / perPass));
+}
+
 uint64_t ResourceLimits::MemoryLimit() const {
   return memoryLimit != 0 ? memoryLimit : DefaultMemoryLimit();
 }

@@ -38,10 +38,16 @@
 // premultiplied before and divided by that alpha after (0 where it is 0).
 // With AlphaMode::Ignore alpha is neither filtered nor used, and comes back
 // unchanged.
+//
+// The passes of a frame are independent: several may run at once, each
+// through a filter and a host bitmap of its own. The means of each pass are
+// added to the sums in the passes' order whatever ran when, so the output
+// does not depend on how many ran side by side.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,6 +81,14 @@ struct PassOptions {
   std::optional<AlphaMode> alphaMode;  // how colour relates to alpha; unset: as the frame says
   PassObserver onProgress;             // may be empty
   MessageBoxObserver onMessageBox;     // the filter's message boxes; may be empty
+  // Threads for the loops over the frame's pixels (0 counts as 1).
+  uint32_t threads = 1;
+  // Passes run at the same time, each but the first through a filter that
+  // newSession makes, configured and keyed as the session's own; with 1 or
+  // no newSession the passes take turns in the session's filter. Outputs are
+  // the same bits for every count of threads and passes.
+  uint32_t concurrentPasses = 1;
+  std::function<std::unique_ptr<FocusFilterSession>()> newSession;
 };
 
 struct FilteredPlanes {

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <set>
@@ -491,6 +493,44 @@ TEST(RenderCommand, SharpPixelsKeepTheirBitsInFloatAndHalf) {
       }
       EXPECT_GT(sharp, static_cast<size_t>(SUN_W * SUN_H / 3));
       EXPECT_FALSE(SameBits(output, input)) << name << ": nothing filtered";
+    }
+  }
+}
+
+// Passes run side by side, as many as --threads; the file written must not
+// depend on how many did, with premultiplied and straight alpha (whose
+// division runs over the frame in slices) alike. The sun and the dim
+// values over four decades make five passes: 2 threads run them two by two
+// and the last alone, 5 threads all at once.
+TEST(RenderCommand, WritesTheSameBytesWithEveryThreadCount) {
+  ScratchDirectory dir;
+  auto channels = Channels({"R", "G", "B", "A", "Z"}, Imf::FLOAT);
+  WriteExrFile(dir / "sun.exr", {OnePart(SUN_W, SUN_H, channels)},
+               [](const std::string& name, int k, int x, int y) {
+                 return name == "A" ? CoveredSample(name, k, x, y) : SunSample(name, k, x, y);
+               });
+  auto bytes = [](const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  for (const char* alpha : {"premultiplied", "straight"}) {
+    SCOPED_TRACE(alpha);
+    std::string first;
+    for (const char* threads : {"1", "2", "5"}) {
+      const RunResult run =
+          Render(dir / "", {"sun.exr", "-o", "out.exr", "--focus-depth", "10", "--range", "10",
+                            "--size", "6", "--alpha", alpha, "--threads", threads});
+      ASSERT_EQ(run.exitCode, 0) << run.err;
+      const size_t named = run.out.rfind(" passes)");
+      ASSERT_NE(named, std::string::npos) << run.out;
+      EXPECT_GE(std::stoi(run.out.substr(run.out.rfind(' ', named - 1) + 1)), 5) << run.out;
+      const std::string written = bytes(dir / "out.exr");
+      ASSERT_FALSE(written.empty());
+      if (first.empty()) {
+        first = written;
+      } else {
+        EXPECT_TRUE(written == first) << threads << " threads wrote other bytes than 1";
+      }
     }
   }
 }
