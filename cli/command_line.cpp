@@ -231,7 +231,8 @@ void AddRender(CLI::App& app, RenderOptions& options) {
   AddNumber(*render, "--bit-depth", options.settings.output.bitDepth,
             "PNG output: 8 or 16 bits a channel");
   AddNumber(*render, "--threads", options.settings.threads,
-            "Threads for reading and writing OpenEXR and for the passes (0: one per core)", 0u, THREADS_MAX);
+            "Threads for reading and writing OpenEXR and for the passes (0: one per core)", 0u,
+            THREADS_MAX);
   AddOptional(*render, "--memory-limit", options.memoryLimit,
               "Refuse input that needs more memory: bytes, or with K, M, G, T (default: half "
               "the memory, shared among a shot's --jobs)");
