@@ -9,9 +9,11 @@
 // programs run with their default threads (one a core) unless
 // KESTRION_BENCH_THREADS names a count, which both are given.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -53,8 +55,14 @@ bool Run(const std::vector<std::string>& words) {
   std::vector<char*> argv;
   for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
+  // The command's "wrote" line goes nowhere; its errors stay on stderr.
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
   pid_t child = 0;
-  if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  const int started = posix_spawn(&child, argv[0], &quiet, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  if (started != 0) return false;
   int status = 0;
   if (waitpid(child, &status, 0) != child) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -87,7 +95,7 @@ void BM_CommandRender(benchmark::State& state) {
                                     "--range",
                                     "6",
                                     "--size",
-                                    std::to_string(width / 80),
+                                    std::to_string(std::max(width / 80, 1)),
                                     "-q",
                                     "--module",
                                     KESTRION_MODULE_PATH};
