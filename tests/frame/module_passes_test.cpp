@@ -282,6 +282,47 @@ TEST(ModulePasses, ReportsEveryPassAsOneRun) {
 // Bit-for-bit equality of two floats (NaN equal to the same NaN).
 bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+TEST(ModulePasses, PassesSideBySideGiveTheSameBitsAndProgressInOrder) {
+  // Eight decades in every channel and straight alpha: many passes, sums
+  // of several bands a channel, and the division after them.
+  FramePlanes frame = EmptyFrame(3);
+  frame.alphaMode = AlphaMode::Straight;
+  frame.alpha = Plane(frame.PixelCount());
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> exponent(-4.0, 4.0);
+  for (size_t i = 0; i < frame.PixelCount(); ++i) {
+    (*frame.alpha)[i] = i % 7 == 0 ? 0.0f : i % 7 == 1 ? 0.5f : 1.0f;
+    for (Plane& plane : frame.colour)
+      plane[i] = static_cast<float>(std::pow(10.0, exponent(random)));
+  }
+  const FilteredPlanes alone = Filter(frame, SceneZ());
+  ASSERT_GE(alone.passes, 5);
+  for (const uint32_t lanes : {2u, 3u, 8u}) {
+    SCOPED_TRACE(lanes);
+    PassOptions options = Named("test frame");
+    options.threads = lanes;
+    options.concurrentPasses = lanes;
+    std::vector<int32_t> reported;
+    options.onProgress = [&](int32_t pass, int32_t, int32_t, int32_t) {
+      if (reported.empty() || reported.back() != pass) reported.push_back(pass);
+    };
+    const FilteredPlanes together =
+        FilterPlanes(Module(), Record(), FOCAL_DEPTH, frame, SceneZ(), options);
+    EXPECT_EQ(together.passes, alone.passes);
+    ASSERT_FALSE(reported.empty());
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    for (size_t c = 0; c < 3; ++c) {
+      for (size_t i = 0; i < frame.PixelCount(); ++i) {
+        ASSERT_TRUE(SameBits(together.colour[c][i], alone.colour[c][i]))
+            << "channel " << c << " pixel " << i;
+      }
+    }
+    for (size_t i = 0; i < frame.PixelCount(); ++i) {
+      ASSERT_TRUE(SameBits((*together.alpha)[i], (*alone.alpha)[i])) << "alpha at pixel " << i;
+    }
+  }
+}
+
 // Colour over eight decades with awkward values (1, -0, a NaN) on pixels the
 // module leaves alone, and alpha opaque, transparent and between.
 FramePlanes AwkwardFrame(AlphaMode mode) {
