@@ -1,3 +1,4 @@
+#include "base/errors.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 
@@ -5,7 +6,9 @@ namespace kestrion {
 
 void RunInspect(const InspectOptions& options, std::FILE* out) {
   const AbortCheck abort(&StopRequested);
-  std::fputs(FileOverview(options, abort).c_str(), out);
+  // The overview shows every name escaped; printed as messages are, no
+  // control character of any other line reaches the terminal either.
+  std::fputs(PrintableMessage(FileOverview(options, abort), std::string::npos).c_str(), out);
 }
 
 }  // namespace kestrion
