@@ -17,14 +17,17 @@ uint64_t Side(int32_t min, int32_t max) {
 // A DWAA or DWAB chunk starts with eleven 64-bit sizes of its blocks.
 constexpr uint64_t DWA_HEADER_BYTES = 11 * 8;
 
-// A chunk's data must lie inside the file, hold something (a DWA chunk at
-// least its header), be no larger than what it unpacks to, and be exactly
-// that when uncompressed.
+// A chunk's data must lie inside the file, hold something, be no larger
+// than what it unpacks to, and be exactly that when uncompressed. A chunk
+// that compression would not have made smaller is stored as it is; a DWA
+// chunk that is compressed holds at least its header.
 bool ChunkFits(const exr_chunk_info_t& chunk, exr_compression_t compression, uint64_t fileBytes) {
   const bool compressed = compression != EXR_COMPRESSION_NONE;
   const bool dwa = compression == EXR_COMPRESSION_DWAA || compression == EXR_COMPRESSION_DWAB;
   if (chunk.packed_size == 0 || chunk.unpacked_size == 0) return false;
-  if (dwa && chunk.packed_size < DWA_HEADER_BYTES) return false;
+  if (dwa && chunk.packed_size < chunk.unpacked_size && chunk.packed_size < DWA_HEADER_BYTES) {
+    return false;
+  }
   if (chunk.data_offset > fileBytes || chunk.packed_size > fileBytes - chunk.data_offset) {
     return false;
   }
