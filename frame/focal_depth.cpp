@@ -24,7 +24,7 @@ float PixelDepth(FocusPixel pixel, const RenderInput& input, const std::vector<f
   const FramePlanes& planes = input.planes;
   if (x < 0 || y < 0 || x >= planes.width || y >= planes.height) {
     throw UsageError("focus " + where + " lies outside the " + std::to_string(planes.width) +
-                     " x " + std::to_string(planes.height) + " pixels of " + path);
+                     " x " + std::to_string(planes.height) + " pixels of " + ShownName(path));
   }
   const float value =
       z[static_cast<size_t>(y) * static_cast<size_t>(planes.width) + static_cast<size_t>(x)];

@@ -214,7 +214,7 @@ FrameOutcome RenderOutcome(const FilterModule* module, const std::string& module
   } catch (const std::bad_alloc&) {
     const size_t failed = allocations.Since().lastSize;
     outcome.error = Failure(
-        files.input + ": not enough memory" +
+        ShownName(files.input) + ": not enough memory" +
         (failed ? " (an allocation of " + ByteSizeText(failed) + " failed)" : std::string()));
   } catch (const std::exception& e) {
     outcome.error = CommandError(EXIT_FAILED, e.what());
@@ -303,7 +303,7 @@ void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth) {
   }
   const std::string& map = files.focusMap;
   if (!map.empty() && !map.ends_with(".png") && !map.ends_with(".PNG")) {
-    throw UsageError("--focus-map: " + map + ": the focus map is a PNG (.png)");
+    throw UsageError("--focus-map: " + ShownName(map) + ": the focus map is a PNG (.png)");
   }
 }
 

@@ -88,6 +88,15 @@ void PlaceFocalNode(Image& frame, const FocusConfig& record, float depth) {
   node->SetWorldTransform(0, Matrix3::Translation({0.0f, 0.0f, -depth}));
 }
 
+// What the host bitmap of PassBitmap holds: its pixels and the channels
+// the frame has.
+size_t PassBitmapBytes(const FramePlanes& frame, const std::vector<float>& rendererZ) {
+  const size_t perPixel = sizeof(BMM_Color_64) + (rendererZ.empty() ? 0 : sizeof(float)) +
+                          (frame.objectId ? sizeof(uint16_t) : 0) +
+                          (frame.materialId ? sizeof(uint8_t) : 0);
+  return frame.PixelCount() * perPixel;
+}
+
 // The host bitmap every pass runs in: the renderer's channels set once.
 Image PassBitmap(const FramePlanes& frame, const std::vector<float>& rendererZ,
                  const std::string& frameName) {
@@ -140,7 +149,7 @@ double BandTop(int32_t band) { return std::ldexp(BAND_BASE, 4 * band); }
 std::vector<std::string> FilteredPlanes::Warnings(const std::string& frameName) const {
   std::vector<std::string> lines;
   if (nonFiniteValues > 0) {
-    lines.push_back(frameName + ": " + std::to_string(nonFiniteValues) +
+    lines.push_back(ShownName(frameName) + ": " + std::to_string(nonFiniteValues) +
                     " colour or alpha values are infinite or NaN; they were filtered as 0");
   }
   return lines;
@@ -157,6 +166,10 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
   if (frame.alpha && frame.alpha->size() != count) {
     throw FileError(frameName, "the alpha plane has the wrong size");
   }
+  // The bitmap is set up in one go: its pages are faulted first, a slice at
+  // a time between questions.
+  PrefaultFrameMemory(PassBitmapBytes(frame, rendererZ), [&abort] { return abort.Requested(); });
+  abort.ThrowIfRequested();
   Image image = PassBitmap(frame, rendererZ, frameName);
   const FocusConfig record = session.Record();
   PlaceFocalNode(image, record, focalDepth);

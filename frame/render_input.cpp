@@ -113,7 +113,8 @@ RenderInput ReadRenderInput(const std::string& path, const InputOptions& options
   } else {
     input.planes = ReadReviewImage(path, abort);
     if (!separateDepth) {
-      throw UsageError(path + ": a PNG or TIFF image carries no depth; give a depth map with " +
+      throw UsageError(ShownName(path) +
+                       ": a PNG or TIFF image carries no depth; give a depth map with " +
                        "--depth-file");
     }
   }
