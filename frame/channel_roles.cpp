@@ -271,7 +271,8 @@ std::optional<ChannelRef> ByConvention(const ExrDocument& document, const Channe
   if (found && !colourView.empty()) {
     const std::string view = ViewLayerOf(LayerOf(found->name));
     if (view != colourView) {
-      warnings.push_back(document.path + ": the " + lookup.what + " comes from " + found->name +
+      warnings.push_back(ShownName(document.path) + ": the " + lookup.what + " comes from " +
+                         ShownName(found->name) +
                          ", of view layer " + QuotedValue(LayerLabel(view)) +
                          ", not the colour's " + QuotedValue(colourView) + "; name one with " +
                          lookup.option);

@@ -205,7 +205,7 @@ void PrintMattes(const ExrDocument& document, const ChannelRoles& roles, std::st
   for (const CryptoMatte& matte : FindCryptoMattes(document)) {
     std::map<uint32_t, size_t> pixels;
     for (uint32_t id : TopRankedIds(document, roles, matte, abort)) ++pixels[id];
-    Append(out, "Cryptomatte %s (%s, %zu ranks): %zu name%s:", matte.name.c_str(),
+    Append(out, "Cryptomatte %s (%s, %zu ranks): %zu name%s:", ShownName(matte.name).c_str(),
            PartTitle(document, matte.part).c_str(), matte.ranks.size(), matte.manifest.size(),
            matte.manifest.size() == 1 ? "" : "s");
     size_t listed = 0;
@@ -215,7 +215,7 @@ void PrintMattes(const ExrDocument& document, const ChannelRoles& roles, std::st
         break;
       }
       const auto count = pixels.find(id);
-      Append(out, " %s (%zu px)", name.c_str(), count == pixels.end() ? size_t{0} : count->second);
+      Append(out, " %s (%zu px)", ShownName(name).c_str(), count == pixels.end() ? size_t{0} : count->second);
     }
     Append(out, "%s\n", ObjectMatte(matte) ? " (objects: --focus-object NAME)" : "");
   }
