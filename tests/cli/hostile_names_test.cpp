@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "tests/support/blender_renders.h"
 #include "tests/support/exr_test_files.h"
 #include "tests/support/run_kestrion.h"
 #include "tests/support/test_files.h"
@@ -145,6 +146,28 @@ TEST_F(HostileNames, MessagesKeepOneLineForWhatIsWrongAndOneForEachPart) {
   EXPECT_EQ(report["status"], "failed");
   EXPECT_EQ(report["error"].get<std::string>().rfind(lines[0].substr(10), 0), 0u);
   EXPECT_FALSE(std::filesystem::exists(dir / "out.exr"));
+}
+
+TEST_F(HostileNames, CryptomatteNamesAreShownEscapedToo) {
+  // Object names come from the Cryptomatte's manifest: inspect lists them
+  // and a name that is not there is answered with the names that are.
+  // (A manifest is JSON, so the name is well-formed UTF-8.)
+  const std::string name = "Monkey\n\x1b[31m", shown = "Monkey\\n\\x1b[31m";
+  test_files::BlenderRender render;
+  render.layers.front().objects = {{name, 2, 2, 8, 8, 0.0f, 4.0f}};
+  test_files::WriteBlenderRender(dir / "crypto.exr", render);
+
+  const RunResult inspect = RunKestrion({"inspect", "crypto.exr"}, dir / "");
+  ASSERT_EQ(inspect.exitCode, 0) << inspect.err;
+  EXPECT_TRUE(Printable(inspect.out));
+  EXPECT_NE(inspect.out.find(" " + shown + " (36 px)"), std::string::npos) << inspect.out;
+
+  const RunResult run = RunKestrion(
+      {"render", "crypto.exr", "-o", "out.exr", "--focus-object", "Cube", "-q"}, dir / "");
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_TRUE(Printable(run.err));
+  ASSERT_EQ(LinesOf(run.err).size(), 1u) << run.err;
+  EXPECT_NE(run.err.find("(it lists " + shown + ")"), std::string::npos) << run.err;
 }
 
 }  // namespace
