@@ -272,10 +272,9 @@ std::optional<ChannelRef> ByConvention(const ExrDocument& document, const Channe
     const std::string view = ViewLayerOf(LayerOf(found->name));
     if (view != colourView) {
       warnings.push_back(ShownName(document.path) + ": the " + lookup.what + " comes from " +
-                         ShownName(found->name) +
-                         ", of view layer " + QuotedValue(LayerLabel(view)) +
-                         ", not the colour's " + QuotedValue(colourView) + "; name one with " +
-                         lookup.option);
+                         ShownName(found->name) + ", of view layer " +
+                         QuotedValue(LayerLabel(view)) + ", not the colour's " +
+                         QuotedValue(colourView) + "; name one with " + lookup.option);
     }
   }
   return found;

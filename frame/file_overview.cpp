@@ -215,7 +215,8 @@ void PrintMattes(const ExrDocument& document, const ChannelRoles& roles, std::st
         break;
       }
       const auto count = pixels.find(id);
-      Append(out, " %s (%zu px)", ShownName(name).c_str(), count == pixels.end() ? size_t{0} : count->second);
+      Append(out, " %s (%zu px)", ShownName(name).c_str(),
+             count == pixels.end() ? size_t{0} : count->second);
     }
     Append(out, "%s\n", ObjectMatte(matte) ? " (objects: --focus-object NAME)" : "");
   }

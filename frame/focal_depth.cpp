@@ -167,8 +167,9 @@ float ObjectFocus(const RenderSettings& settings, const RenderInput& input,
   }
   char depth[32];
   std::snprintf(depth, sizeof depth, "%g", static_cast<double>(held->depth));
-  warnings.push_back(ShownName(path) + ": " + frame + missing + "; holding the focal depth " + depth +
-                     " of frame " + std::to_string(held->frame) + " (--focus-missing hold)");
+  warnings.push_back(ShownName(path) + ": " + frame + missing + "; holding the focal depth " +
+                     depth + " of frame " + std::to_string(held->frame) +
+                     " (--focus-missing hold)");
   return held->depth;
 }
 
