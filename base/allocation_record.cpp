@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #if defined(__has_feature)
@@ -48,6 +49,7 @@ std::atomic<size_t> testCap{SIZE_MAX};
 std::atomic<bool> counting{false};
 std::atomic<int64_t> liveBytes{0};
 std::atomic<int64_t> peakBytes{0};
+std::atomic<int> zeroFilling{0};
 
 void RecordFailure(size_t size) {
   lastFailedSize.store(size, std::memory_order_relaxed);
@@ -124,11 +126,16 @@ void* TryAllocate(size_t size, size_t alignment) {
   return memory;
 }
 
+void* ZeroFilledIfAsked(void* memory, size_t size) {
+  if (memory && zeroFilling.load(std::memory_order_acquire) > 0) std::memset(memory, 0, size);
+  return memory;
+}
+
 // The throwing forms: the new-handler gets its chance to free memory, as
 // the standard asks, before bad_alloc.
 void* Allocate(size_t size, size_t alignment) {
   while (true) {
-    if (void* memory = TryAllocate(size, alignment)) return memory;
+    if (void* memory = TryAllocate(size, alignment)) return ZeroFilledIfAsked(memory, size);
     std::new_handler handler = std::get_new_handler();
     if (!handler) throw std::bad_alloc();
     handler();
@@ -182,6 +189,9 @@ AllocationPeak::AllocationPeak() {
 }
 AllocationPeak::~AllocationPeak() { counting = false; }
 int64_t AllocationPeak::Peak() const { return peakBytes.load(); }
+
+ZeroFilledAllocations::ZeroFilledAllocations() { zeroFilling.fetch_add(1); }
+ZeroFilledAllocations::~ZeroFilledAllocations() { zeroFilling.fetch_sub(1); }
 
 AllocationCapForTesting::AllocationCapForTesting(size_t bytes) { testCap = bytes; }
 AllocationCapForTesting::~AllocationCapForTesting() { testCap = SIZE_MAX; }

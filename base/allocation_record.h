@@ -50,6 +50,19 @@ class AllocationPeak {
   int64_t Peak() const;
 };
 
+// While one lives, on any thread, every block operator new hands out is
+// zero-filled: for a library that decodes into buffers of its own (its
+// threads allocating too), so that whatever a damaged input leaves
+// unwritten in them is zero, never what the memory held before. They nest;
+// each block costs a memset meanwhile.
+class ZeroFilledAllocations {
+ public:
+  ZeroFilledAllocations();
+  ~ZeroFilledAllocations();
+  ZeroFilledAllocations(const ZeroFilledAllocations&) = delete;
+  ZeroFilledAllocations& operator=(const ZeroFilledAllocations&) = delete;
+};
+
 // For tests: while it lives, every operator new of more than `bytes` bytes
 // fails as if memory had run out (operator new stays the only way in).
 class AllocationCapForTesting {

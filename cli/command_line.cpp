@@ -51,13 +51,16 @@ one layer's (ViewLayer.Combined.*, rgba.*); depth from Z, depth.Z,
 <layer>.IndexOB.X / IndexMA.X. Choose explicitly with --part, --layer and
 the channel options; `kestrion inspect FILE` shows what a file holds.
 Depth is the distance in front of the camera unless --depth-mode says
-otherwise; infinite, NaN and >= 1e30 distances are background (always fully
-blurred). The focal plane is at --focus-depth, at the depth seen at --focus-pixel X,Y
+otherwise; infinite, NaN and distances from 1e9 up (--background-from) are
+background: no geometry, always fully blurred. The focal plane is at --focus-depth, at the depth seen at --focus-pixel X,Y
 (0,0 is the frame's top-left pixel), or at the median depth of an object's
-pixels (--focus-object ID). --range, --size and --focus-depth take keys
-F:V,F:V,... (linear between keys, held outside them); --focus-pixel takes
-F:X,Y;F:X,Y (the last key at or before the frame). --frame N says which
-frame of a shot this file is.
+pixels (--focus-object ID, or a name in the file's Cryptomatte). A pixel at
+depth distance d from the focal plane is blurred with a radius of
+min(d x size / range, size) pixels, rounded down; background with size.
+--size 2% is 2 % of the frame's width. --range, --size and --focus-depth
+take keys F:V,F:V,... (linear between keys, held outside them);
+--focus-pixel takes F:X,Y;F:X,Y (the last key at or before the frame).
+--frame N says which frame of a shot this file is.
 Output: .exr keeps every part, layer, channel and attribute of the input
 with the colour and alpha filtered; .png (8/16-bit) and .tif (16-bit) are
 sRGB review images with straight alpha. The output is replaced only when
@@ -129,6 +132,24 @@ void AddRoleOptions(CLI::App& command, RoleOptions& roles) {
       ->delimiter(',');
 }
 
+// The options that say where the depth is and what it means, as render and
+// inspect share them.
+void AddDepthOptions(CLI::App& command, DepthOptionTexts& texts, DepthSettings& depth,
+                     std::string& depthFile) {
+  command.add_option("--depth-file", depthFile,
+                     "Depth from this file: an OpenEXR channel, or a grey PNG (normalised map)");
+  AddOptional(command, "--depth-mode", texts.mode,
+              "What depth values mean: distance (default), camera, inverse, normalised");
+  AddNumber(command, "--depth-near", texts.near, "Normalised maps: the distance of 0");
+  AddNumber(command, "--depth-far", texts.far, "Normalised maps: the distance of 1");
+  command.add_flag("--depth-invert", depth.invert, "Normalised maps: 1 (white) is near");
+  AddNumber(command, "--background-depth", depth.backgroundDepth,
+            "A stored depth value that means no geometry (e.g. 0)");
+  AddNumber(command, "--background-from", depth.backgroundFrom,
+            "Distances from this up are background (renderers write 1e10 and the like for no "
+            "geometry; 1e30: only infinite and >= 1e30)");
+}
+
 void AddDemo(CLI::App& app, DemoOptions& options) {
   CLI::App* demo = app.add_subcommand(
       "demo", "Render the built-in scene, filter it through the module and write a PNG");
@@ -185,17 +206,26 @@ void AddRender(CLI::App& app, RenderOptions& options) {
               "Depth of the focal plane, or keys F:D,F:D,...");
   AddOptional(*render, "--focus-pixel", options.focusPixel,
               "X,Y: focus on the depth seen at this pixel; keys F:X,Y;F:X,Y;...");
-  AddNumber(*render, "--focus-object", options.focusObject,
-            "Focus on the depth of this object ID's pixels");
+  AddOptional(*render, "--focus-object", options.focusObject,
+              "Focus on the depth of this object's pixels: an object ID, or a name in the "
+              "file's Cryptomatte manifest");
   AddOptional(*render, "--focus-statistic", options.focusStatistic,
               "Depth of a focus object: median (default), mean, min or max");
+  AddOptional(*render, "--focus-missing", options.focusMissing,
+              "A frame without the focus object: hold (default) the focal depth of the "
+              "nearest frame of the shot with it, or fail");
+  AddOptional(*render, "--shot-input", options.shotInput,
+              "The shot this frame belongs to, as an input pattern (a shot gives it each frame)");
+  AddOptional(*render, "--shot-frames", options.shotFrames,
+              "The shot's frames (default: those on disk)");
   AddOptional(*render, "--range", options.range,
               Printed("Depth distance at which the blur reaches its full size (default %g), or "
                       "keys F:V,F:V,...",
                       DEFAULT_BLUR_RANGE));
-  AddOptional(
-      *render, "--size", options.size,
-      Printed("Full blur radius in pixels (default %g), or keys F:V,F:V,...", DEFAULT_BLUR_SIZE));
+  AddOptional(*render, "--size", options.size,
+              Printed("Full blur radius in pixels (default %g) or in per cent of the frame's "
+                      "width (2%%), or keys F:V,F:V,...",
+                      DEFAULT_BLUR_SIZE));
   AddOptional(*render, "--source", options.source,
               "Pixels to blur: whole, material:ID or object:ID");
   render->add_option("--shot", options.shotFile,
@@ -213,16 +243,7 @@ void AddRender(CLI::App& app, RenderOptions& options) {
                      "Also write a focus map (PNG): sharp green, blur radius as brightness, "
                      "background blue");
   AddRoleOptions(*render, options.settings.input.roles);
-  render->add_option("--depth-file", options.settings.input.depthFile,
-                     "Depth from this file: an OpenEXR channel, or a grey PNG (normalised map)");
-  AddOptional(*render, "--depth-mode", options.depthMode,
-              "What depth values mean: distance (default), camera, inverse, normalised");
-  AddNumber(*render, "--depth-near", options.depthNear, "Normalised maps: the distance of 0");
-  AddNumber(*render, "--depth-far", options.depthFar, "Normalised maps: the distance of 1");
-  render->add_flag("--depth-invert", options.settings.depthInvert,
-                   "Normalised maps: 1 (white) is near");
-  AddNumber(*render, "--background-depth", options.settings.backgroundDepth,
-            "A stored depth value that means no geometry (e.g. 0 or 1e10)");
+  AddDepthOptions(*render, options.depth, options.settings.depth, options.settings.input.depthFile);
   AddOptional(*render, "--alpha", options.alpha,
               "premultiplied (OpenEXR default), straight (PNG, TIFF default) or ignore");
   AddOptional(*render, "--compression", options.compression,
@@ -230,6 +251,14 @@ void AddRender(CLI::App& app, RenderOptions& options) {
               "(default: the input's)");
   AddNumber(*render, "--bit-depth", options.settings.output.bitDepth,
             "PNG output: 8 or 16 bits a channel");
+  AddOptional(*render, "--flatten", options.flatten,
+              "PNG/TIFF output: composite over this colour and drop alpha: black, white, grey, "
+              "#RRGGBB or linear R,G,B");
+  AddNumber(*render, "--exposure", options.settings.output.review.exposure,
+            "PNG/TIFF output: brighten (or darken) by this many stops", -20.0f, 20.0f);
+  AddOptional(*render, "--display", options.display,
+              "PNG/TIFF output: clip (default) colour at 1, or soft: roll highlights off and "
+              "keep light over transparency visible");
   AddNumber(*render, "--threads", options.settings.threads,
             "Threads for reading and writing OpenEXR and for the passes (0: one per core)", 0u,
             THREADS_MAX);
@@ -243,13 +272,15 @@ void AddRender(CLI::App& app, RenderOptions& options) {
   render->footer(std::string(RENDER_FOOTER) + SHOT_FOOTER);
 }
 
-void AddInspect(CLI::App& app, InspectOptions& options) {
+void AddInspect(CLI::App& app, InspectCommandOptions& options) {
   CLI::App* inspect =
       app.add_subcommand("inspect", "Show an OpenEXR file's parts, channels, roles, depth and IDs");
-  inspect->add_option("FILE", options.input, "OpenEXR file")->required();
-  AddOptional(*inspect, "--pixel", options.pixel,
+  InspectOptions& overview = options.overview;
+  inspect->add_option("FILE", overview.input, "OpenEXR file")->required();
+  AddOptional(*inspect, "--pixel", overview.pixel,
               "X,Y: show every channel at this pixel (0,0 top left of the display window)");
-  AddRoleOptions(*inspect, options.roles);
+  AddRoleOptions(*inspect, overview.roles);
+  AddDepthOptions(*inspect, options.depth, overview.depth, overview.depthFile);
 }
 
 // The shot to run when render's INPUT holds a frame pattern: every word

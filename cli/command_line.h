@@ -40,7 +40,7 @@ class CommandLine {
   DemoOptions demo;
   RenderOptions render;
   ShotOptions shot;
-  InspectOptions inspect;
+  InspectCommandOptions inspect;
 
  private:
   std::unique_ptr<CLI::App> app;

@@ -43,6 +43,15 @@ struct DemoOptions {
   bool quiet = false;
 };
 
+// The depth options render and inspect share, as given; their texts are
+// read once the command line is parsed (render_options.h). The depth
+// settings' flags and plain values go straight into a DepthSettings.
+struct DepthOptionTexts {
+  std::optional<std::string> mode;  // distance | camera | inverse | normalised
+  std::optional<float> near;        // normalised maps: the distances of 0 and 1
+  std::optional<float> far;
+};
+
 struct RenderOptions {
   FrameFiles files;  // INPUT, -o and --focus-map
   // What the options give directly: the roles, the depth file, the depth
@@ -53,7 +62,11 @@ struct RenderOptions {
   // The frame of the shot this render is (the filter evaluates its tracks
   // there, keys are sampled there); checked before it reaches settings.
   int64_t frame = 0;
-  std::optional<int64_t> focusObject;  // focus on this object ID's pixels
+  std::optional<std::string> focusObject;   // focus on this object ID's pixels, or a name's
+  std::optional<std::string> focusMissing;  // hold | fail
+  // The shot this frame belongs to: its input pattern and frame list.
+  std::optional<std::string> shotInput;
+  std::optional<std::string> shotFrames;
   // A number, or keys "F:V,F:V,..." (shot_keys.h).
   std::optional<std::string> focusDepth;
   std::optional<std::string> focusPixel;      // "X,Y" or "F:X,Y;F:X,Y;..."
@@ -61,11 +74,12 @@ struct RenderOptions {
   std::optional<std::string> range;
   std::optional<std::string> size;
   std::optional<std::string> source;
-  std::optional<std::string> depthMode;  // distance | camera | inverse | normalised
-  std::optional<float> depthNear;        // normalised maps: the distances of 0 and 1
-  std::optional<float> depthFar;
+  DepthOptionTexts depth;
   std::optional<std::string> alpha;  // premultiplied | straight | ignore
   std::optional<std::string> compression;
+  // Review images: a colour to flatten over, display clamp.
+  std::optional<std::string> flatten;
+  std::optional<std::string> display;
   std::optional<std::string> memoryLimit;  // bytes, or K/M/G/T; unset: the default share
   std::optional<std::string> maxSide;      // the largest frame side accepted
   std::string settingsFile;                // JSON shot file, overridden by the options
@@ -76,10 +90,15 @@ struct RenderOptions {
   bool quiet = false;
 };
 
+struct InspectCommandOptions {
+  InspectOptions overview;  // the file, the pixel, the roles and the depth file
+  DepthOptionTexts depth;
+};
+
 void RunInfo(const InfoOptions& options, std::FILE* out);
 void RunDemo(const DemoOptions& options, std::FILE* out);
 void RunRender(const RenderOptions& options, std::FILE* out);
-void RunInspect(const InspectOptions& options, std::FILE* out);
+void RunInspect(const InspectCommandOptions& options, std::FILE* out);
 // A shot: `run` as the command line gave it, with the stop signal and the
 // job array's variables connected here. Returns the exit code.
 int RunShotCommand(ShotRun run, std::FILE* out, std::FILE* err);

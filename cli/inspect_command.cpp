@@ -1,11 +1,17 @@
+#include "base/errors.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/render_options.h"
 
 namespace kestrion {
 
-void RunInspect(const InspectOptions& options, std::FILE* out) {
+void RunInspect(const InspectCommandOptions& options, std::FILE* out) {
   const AbortCheck abort(&StopRequested);
-  std::fputs(FileOverview(options, abort).c_str(), out);
+  InspectOptions overview = options.overview;
+  ReadDepthOptions(options.depth, overview.depth);
+  // The overview shows every name escaped; printed as messages are, no
+  // control character of any other line reaches the terminal either.
+  std::fputs(PrintableMessage(FileOverview(overview, abort), std::string::npos).c_str(), out);
 }
 
 }  // namespace kestrion

@@ -4,6 +4,7 @@
 #include "base/numbers.h"
 #include "frame/frame_render.h"
 #include "frame/settings_file.h"
+#include "shot/frame_pattern.h"
 
 namespace kestrion {
 
@@ -34,9 +35,7 @@ void ReadFocusAndBlur(const RenderOptions& options, RenderSettings& settings) {
   RenderSettings given;
   if (options.focusDepth) given.focusDepth = ParseFloatKeys(*options.focusDepth, "--focus-depth");
   if (options.focusPixel) given.focusPixel = ParsePixelKeys(*options.focusPixel, "--focus-pixel");
-  if (options.focusObject) {
-    given.focusObject = CheckFocusObject(*options.focusObject, "--focus-object");
-  }
+  if (options.focusObject) SetFocusObject(*options.focusObject, "--focus-object", given);
   if (given.FocusCount() > 1) {
     throw UsageError("give one of --focus-depth, --focus-pixel and --focus-object");
   }
@@ -45,6 +44,7 @@ void ReadFocusAndBlur(const RenderOptions& options, RenderSettings& settings) {
     settings.focusDepth = given.focusDepth;
     settings.focusPixel = given.focusPixel;
     settings.focusObject = given.focusObject;
+    settings.focusObjectName = given.focusObjectName;
   }
   if (options.focusStatistic) {
     settings.focusStatistic = ParseFocusStatistic(*options.focusStatistic, "--focus-statistic");
@@ -53,11 +53,42 @@ void ReadFocusAndBlur(const RenderOptions& options, RenderSettings& settings) {
     settings.range = ParseFloatKeys(*options.range, "--range");
     CheckKeys(*settings.range, CheckBlurRange, "--range");
   }
-  if (options.size) {
-    settings.size = ParseFloatKeys(*options.size, "--size");
-    CheckKeys(*settings.size, CheckBlurSize, "--size");
-  }
+  if (options.size) SetSize(*options.size, "--size", settings);
   if (options.source) settings.source = ParseSource(*options.source);
+  if (options.focusMissing) {
+    settings.focusMissing = ParseFocusMissing(*options.focusMissing, "--focus-missing");
+  }
+}
+
+// The frames of the shot this frame belongs to, when a missing focus object
+// may need them.
+std::vector<ShotFrame> ShotFramesOf(const RenderOptions& options, const RenderSettings& settings) {
+  if (!options.shotInput) {
+    if (options.shotFrames) throw UsageError("--shot-frames needs --shot-input");
+    return {};
+  }
+  const std::optional<FramePattern> pattern =
+      FramePattern::Parse(*options.shotInput, "--shot-input");
+  if (!pattern) {
+    throw UsageError("--shot-input " + QuotedValue(*options.shotInput) +
+                     ": not a frame pattern (e.g. frame.####.exr)");
+  }
+  const std::vector<int64_t> numbers =
+      options.shotFrames ? ParseFrameList(*options.shotFrames) : std::vector<int64_t>{};
+  if (!settings.FocusOnObject() || settings.focusMissing != FocusMissing::Hold) return {};
+  std::vector<ShotFrame> frames;
+  for (const int64_t number : options.shotFrames ? numbers : pattern->FramesOnDisk()) {
+    CheckFrame(number, "--shot-frames");
+    frames.push_back({static_cast<int32_t>(number), pattern->FileOf(number)});
+  }
+  return frames;
+}
+
+ReviewLook ReadReviewLook(const RenderOptions& options) {
+  ReviewLook look = options.settings.output.review;
+  if (options.flatten) look.flatten = ParseFlattenColour(*options.flatten);
+  if (options.display) look.soft = ParseDisplayClamp(*options.display);
+  return look;
 }
 
 }  // namespace
@@ -68,6 +99,8 @@ RenderSettings ReadRenderSettings(const RenderOptions& options) {
   settings.frame = static_cast<int32_t>(options.frame);
   if (options.compression) settings.output.compression = ParseCompression(*options.compression);
   CheckOutputFormats(options.files, settings.output.bitDepth);
+  settings.output.review = ReadReviewLook(options);
+  CheckReviewLook(options.files.output, settings.output.review);
   if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha);
   settings.input.limits = ReadLimits(options);
   settings = WithSettingsFile(options, std::move(settings));
@@ -76,10 +109,15 @@ RenderSettings ReadRenderSettings(const RenderOptions& options) {
     throw UsageError(
         "give --focus-depth, --focus-pixel or --focus-object (or one of them in a shot file)");
   }
-  if (options.depthMode) settings.depthMode = ParseDepthMode(*options.depthMode);
-  if (options.depthNear) settings.depthNear = *options.depthNear;
-  if (options.depthFar) settings.depthFar = *options.depthFar;
+  ReadDepthOptions(options.depth, settings.depth);
+  settings.shotFrames = ShotFramesOf(options, settings);
   return settings;
+}
+
+void ReadDepthOptions(const DepthOptionTexts& texts, DepthSettings& depth) {
+  if (texts.mode) depth.mode = ParseDepthMode(*texts.mode);
+  if (texts.near) depth.near = *texts.near;
+  if (texts.far) depth.far = *texts.far;
 }
 
 }  // namespace kestrion

@@ -14,4 +14,8 @@ namespace kestrion {
 // FileError for a settings file that cannot be read.
 RenderSettings ReadRenderSettings(const RenderOptions& options);
 
+// The depth options' texts into `depth`; throws a UsageError naming the
+// option.
+void ReadDepthOptions(const DepthOptionTexts& texts, DepthSettings& depth);
+
 }  // namespace kestrion

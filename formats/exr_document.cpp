@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "base/abort_check.h"
+#include "base/allocation_record.h"
 #include "base/errors.h"
 #include "formats/exr_decode.h"
 #include "formats/exr_output_stream.h"
@@ -85,9 +86,10 @@ ExrPart EmptyPart(const Imf::Header& header, const AbortCheck& abort) {
   return part;
 }
 
-// This OpenEXR's core library does not decompress DWAA and DWAB; their
-// parts are decoded by the C++ reader, whose DWA decoder checks its block
-// sizes itself.
+// This OpenEXR's core library does not decompress DWAA and DWAB (3.1
+// says "not yet implemented in C"); their parts are decoded by the C++
+// reader (ReadPartThroughCxx), whose DWA decoder checks its block sizes
+// itself.
 bool CoreDecodes(const Imf::Header& header) {
   return header.compression() != Imf::DWAA_COMPRESSION &&
          header.compression() != Imf::DWAB_COMPRESSION;
@@ -121,8 +123,14 @@ void ForEachTileRun(int tilesX, int tilesY, const Imf::TileDescription& tile, in
   }
 }
 
+// The part's channels, zero-filled, with the samples the file holds for
+// them decoded by OpenEXR's C++ reader. The reader decodes a chunk into
+// buffers of its own and copies them into the part's: while it works, every
+// buffer it allocates starts zero-filled, so that what a damaged chunk
+// leaves undecoded is zero, never memory the process used before.
 ExrPart ReadPartThroughCxx(Imf::MultiPartInputFile& file, int index, const AbortCheck& abort) {
   ExrPart part = EmptyPart(file.header(index), abort);
+  const ZeroFilledAllocations zeroFilled;
   const Imath::Box2i& window = part.DataWindow();
   Imf::FrameBuffer frame;
   for (ExrChannel& channel : part.channels) {

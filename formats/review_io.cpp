@@ -48,8 +48,48 @@ uint16_t ToSample(float unit, uint32_t max) {
   return static_cast<uint16_t>(std::lround(unit * static_cast<float>(max)));
 }
 
+// Where a soft display clamp starts rolling highlights off: linear values
+// up to it are kept, brighter ones approach 1 without reaching it.
+constexpr float SHOULDER_START = 0.8f;
+
+float Shoulder(float value) {
+  if (!(value > SHOULDER_START)) return value;
+  constexpr float span = 1.0f - SHOULDER_START;
+  return SHOULDER_START + span * (1.0f - std::exp(-(value - SHOULDER_START) / span));
+}
+
+// One pixel's colour (and alpha, unless flattened) under a look that is not
+// the plain one: exposure and flattening work on premultiplied light, and
+// the soft clamp raises alpha where light over transparency is brighter
+// than its coverage, so that a bloom over an empty sky stays as bright as
+// it is over black.
+void LookPixel(float colour[3], float& a, bool coverage, bool straightInput, const ReviewLook& look,
+               float gain) {
+  if (coverage) {
+    a = std::clamp(a, 0.0f, 1.0f);
+    if (straightInput) {
+      for (int c = 0; c < 3; ++c) colour[c] *= a;
+    }
+  }
+  for (int c = 0; c < 3; ++c) colour[c] *= gain;
+  if (look.flatten) {
+    for (int c = 0; c < 3; ++c) colour[c] += (coverage ? 1.0f - a : 0.0f) * (*look.flatten)[c];
+    if (look.soft) {
+      for (int c = 0; c < 3; ++c) colour[c] = Shoulder(colour[c]);
+    }
+    return;
+  }
+  if (look.soft) {
+    for (int c = 0; c < 3; ++c) colour[c] = Shoulder(colour[c]);
+    if (coverage) a = std::max({a, colour[0], colour[1], colour[2]});
+  }
+  if (coverage) {
+    for (int c = 0; c < 3; ++c) colour[c] = a > 0.0f ? colour[c] / a : 0.0f;
+  }
+}
+
 Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
-               const AbortCheck& abort) {
+               const ReviewLook& look, const AbortCheck& abort) {
   const size_t count = frame.PixelCount();
   if (frame.colour.empty() || frame.width < 1 || frame.height < 1) {
     throw FileError(path, "no colour to write");
@@ -60,10 +100,12 @@ Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
   const Plane* alpha = frame.alpha ? &*frame.alpha : nullptr;
   const bool divide = alpha && frame.alphaMode == AlphaMode::Premultiplied;
   const bool clearUnderZero = alpha && frame.alphaMode != AlphaMode::Ignore;
+  const bool plain = look.Plain();
+  const float gain = std::exp2(look.exposure);
   Samples samples;
   samples.width = frame.width;
   samples.height = frame.height;
-  samples.channels = alpha ? 4 : 3;
+  samples.channels = alpha && !look.flatten ? 4 : 3;
   samples.bits = bits;
   ResizeInterruptibly(samples.data, count * samples.channels, abort);
   const uint32_t max = samples.Max();
@@ -71,15 +113,18 @@ Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
     abort.Poll(i);
     uint16_t* out = &samples.data[i * samples.channels];
     float colour[3] = {red[i], green[i], blue[i]};
-    if (alpha) {
-      const float a = (*alpha)[i];
+    float a = alpha ? (*alpha)[i] : 1.0f;
+    if (!plain) {
+      LookPixel(colour, a, clearUnderZero, alpha && frame.alphaMode == AlphaMode::Straight, look,
+                gain);
+    } else if (alpha) {
       if (clearUnderZero && !(a > 0.0f)) {
         colour[0] = colour[1] = colour[2] = 0.0f;
       } else if (divide) {
         for (float& c : colour) c /= a;
       }
-      out[3] = ToSample(a, max);
     }
+    if (samples.channels == 4) out[3] = ToSample(a, max);
     for (int c = 0; c < 3; ++c) out[c] = ToSample(SrgbEncode(colour[c]), max);
   }
   return samples;
@@ -373,19 +418,24 @@ ReviewFormat ReviewFormatOfName(const std::string& path) {
   const std::string extension = LowercaseExtension(path);
   if (extension == ".png") return ReviewFormat::Png;
   if (extension == ".tif" || extension == ".tiff") return ReviewFormat::Tiff;
-  throw UsageError(path + ": not a review image name (use .png, .tif or .tiff)");
+  throw UsageError(ShownName(path) + ": not a review image name (use .png, .tif or .tiff)");
 }
 
 void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
                       int32_t bitDepth, const AbortCheck& abort) {
+  WriteReviewImage(frame, path, format, bitDepth, ReviewLook{}, abort);
+}
+
+void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
+                      int32_t bitDepth, const ReviewLook& look, const AbortCheck& abort) {
   if (format == ReviewFormat::Tiff && bitDepth != 16) {
-    throw UsageError(path + ": TIFF review images are written with 16 bits a sample");
+    throw UsageError(ShownName(path) + ": TIFF review images are written with 16 bits a sample");
   }
   if (bitDepth != 8 && bitDepth != 16) {
-    throw UsageError(path + ": a PNG is written with 8 or 16 bits a sample, not " +
+    throw UsageError(ShownName(path) + ": a PNG is written with 8 or 16 bits a sample, not " +
                      std::to_string(bitDepth));
   }
-  const Samples samples = Encode(frame, bitDepth, path, abort);
+  const Samples samples = Encode(frame, bitDepth, path, look, abort);
   if (format == ReviewFormat::Png) {
     WritePngSamples(samples, path, abort);
   } else {

@@ -12,7 +12,9 @@
 // The demo's 16-bit PNGs of host bitmaps are written by png_io.h.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/abort_check.h"
@@ -21,6 +23,24 @@
 namespace kestrion {
 
 enum class ReviewFormat { Png, Tiff };
+
+// How a review image shows the frame's light, for a person looking at HDR
+// renders on a display. The plain look writes colour as it is, clipped to
+// 1 after unpremultiplying.
+struct ReviewLook {
+  // Colour (never alpha) times 2^exposure.
+  float exposure = 0.0f;
+  // Composited over this linear colour (premultiplied colour plus the
+  // colour times 1 - alpha), and written without alpha.
+  std::optional<std::array<float, 3>> flatten;
+  // A soft display clamp instead of clipping: linear values above 0.8
+  // roll off toward 1, and where premultiplied light is brighter than its
+  // alpha, the alpha is raised to it, so that light over transparency
+  // (a bloom over an empty sky) looks as it does over black.
+  bool soft = false;
+
+  bool Plain() const { return exposure == 0.0f && !flatten && !soft; }
+};
 
 // .png, or .tif / .tiff (any case); throws a UsageError for anything else.
 ReviewFormat ReviewFormatOfName(const std::string& path);
@@ -32,6 +52,11 @@ ReviewFormat ReviewFormatOfName(const std::string& path);
 // colour is not divided. Throws a FileError naming `path`.
 void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
                       int32_t bitDepth, const AbortCheck& abort = NeverAbort());
+// The same under `look`. With AlphaMode::Ignore alpha is no coverage: it is
+// not composited with, and kept unless flattened.
+void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
+                      int32_t bitDepth, const ReviewLook& look,
+                      const AbortCheck& abort = NeverAbort());
 
 // Reads an 8- or 16-bit PNG or TIFF (told apart by content): grey or RGB,
 // with or without alpha. Colour planes R, G, B in linear light; alpha in

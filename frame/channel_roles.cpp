@@ -3,6 +3,7 @@
 #include <ImfChannelList.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 #include "base/errors.h"
@@ -20,11 +21,14 @@ std::string Suffix(const std::string& channel) {
   return dot == std::string::npos ? channel : channel.substr(dot + 1);
 }
 
-std::string LayerLabel(const std::string& layer) { return layer.empty() ? ROOT_LABEL : layer; }
+// Labels and names in messages are shown escaped (errors.h).
+std::string LayerLabel(const std::string& layer) {
+  return layer.empty() ? ROOT_LABEL : ShownName(layer);
+}
 
 std::string PartLabel(const ExrDocument& document, int part) {
   const std::string name = document.parts[part].Name();
-  return name.empty() ? std::to_string(part) : name;
+  return name.empty() ? std::to_string(part) : ShownName(name);
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -33,7 +37,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 // What is wrong on the first line, the parts on the following ones.
 std::string Listed(const ExrDocument& document, const std::string& what) {
-  return document.path + ": " + what + "\n" + DescribeParts(document);
+  return ShownName(document.path) + ": " + what + "\n" + DescribeParts(document);
 }
 
 CommandError Usage(const ExrDocument& document, const std::string& what) {
@@ -183,10 +187,10 @@ std::optional<ChannelRef> Locate(const ExrDocument& document, int colourPart,
   if (found.size() > 1) {
     std::string list;
     for (const ChannelRef& ref : found) {
-      list += (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + name;
+      list += (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + ShownName(name);
     }
-    throw Usage(document, "channel " + name + " is in several parts (" + list +
-                              "); choose one with " + option + " PART:" + name);
+    throw Usage(document, "channel " + ShownName(name) + " is in several parts (" + list +
+                              "); choose one with " + option + " PART:" + ShownName(name));
   }
   if (found.empty()) return std::nullopt;
   return found.front();
@@ -205,7 +209,8 @@ std::optional<ChannelRef> LocateUnique(const ExrDocument& document, const std::s
   if (found.size() > 1) {
     std::string list;
     for (const ChannelRef& ref : found) {
-      list += (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + ref.name;
+      list +=
+          (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + ShownName(ref.name);
     }
     throw Usage(document,
                 "several " + what + " channels (" + list + "); choose one with " + option);
@@ -231,47 +236,131 @@ std::optional<ChannelRef> Explicit(const ExrDocument& document, int colourPart,
   const auto [part, name] = SplitPart(document, text);
   if (part) {
     if (!document.parts[*part].Find(name)) {
-      throw Usage(document, "no channel " + name + " in part " + PartLabel(document, *part) + " (" +
-                                option + ")");
+      throw Usage(document, "no channel " + ShownName(name) + " in part " +
+                                PartLabel(document, *part) + " (" + option + ")");
     }
     return ChannelRef{*part, name};
   }
   auto found = Locate(document, colourPart, name, option);
-  if (!found) throw Usage(document, "no channel " + name + " in any part (" + option + ")");
+  if (!found) {
+    throw Usage(document, "no channel " + ShownName(name) + " in any part (" + option + ")");
+  }
   return found;
 }
 
-// The first of `names` found, then the one channel ending with `anyEnd`.
-std::optional<ChannelRef> ByConvention(const ExrDocument& document, int colourPart,
-                                       const std::vector<std::string>& names,
-                                       const std::string& anyEnd, const std::string& what,
-                                       const std::string& option) {
-  for (const std::string& name : names) {
-    if (auto found = Locate(document, colourPart, name, option)) return found;
-  }
-  return LocateUnique(document, anyEnd, what, option);
-}
-
-bool ExcludedFromAll(const std::string& layer) {
-  const std::string last = Suffix(layer);
-  return layer.rfind("Crypto", 0) == 0 || last.rfind("Crypto", 0) == 0 || last == "Depth" ||
-         last == "depth" || last == "IndexOB" || last == "IndexMA";
-}
-
-// The channels of `layer` in `part`, when they are all among R, G, B, A or
-// all among X, Y, Z.
-std::vector<std::string> FilterableChannels(const ExrPart& part, const std::string& layer) {
+// What a role is looked up by: the names in order, then the one channel
+// anywhere ending with `anyEnd`.
+struct RoleLookup {
   std::vector<std::string> names;
-  bool colour = true, vector = true;
+  std::string anyEnd;  // ".Depth.Z"
+  std::string what;    // "depth", "object ID"
+  std::string option;  // "--depth-channel"
+};
+
+// The first of the names found, then the one channel ending with anyEnd.
+// That one may lie in another view layer than the colour's: it is used, and
+// a warning names it.
+std::optional<ChannelRef> ByConvention(const ExrDocument& document, const ChannelRoles& roles,
+                                       const RoleLookup& lookup,
+                                       std::vector<std::string>& warnings) {
+  for (const std::string& name : lookup.names) {
+    if (auto found = Locate(document, roles.colourPart, name, lookup.option)) return found;
+  }
+  auto found = LocateUnique(document, lookup.anyEnd, lookup.what, lookup.option);
+  const std::string colourView = ViewLayerOf(roles.colourLayer);
+  if (found && !colourView.empty()) {
+    const std::string view = ViewLayerOf(LayerOf(found->name));
+    if (view != colourView) {
+      warnings.push_back(ShownName(document.path) + ": the " + lookup.what + " comes from " +
+                         ShownName(found->name) + ", of view layer " +
+                         QuotedValue(LayerLabel(view)) + ", not the colour's " +
+                         QuotedValue(colourView) + "; name one with " + lookup.option);
+    }
+  }
+  return found;
+}
+
+std::string Lowercase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// A layer that holds data rather than light, by the names renderers give
+// such passes: averaging it would make values no renderer wrote (a normal
+// of length 0.2, a position between two surfaces, an ID between two IDs,
+// a mixture of hashes).
+bool DataLayerName(const std::string& layer) {
+  std::string last;
+  for (char c : Lowercase(Suffix(layer))) {
+    if (c != ' ' && c != '_' && c != '-') last += c;
+  }
+  static const std::set<std::string> DATA = {"n",
+                                             "normal",
+                                             "normals",
+                                             "nworld",
+                                             "nn",
+                                             "p",
+                                             "pworld",
+                                             "position",
+                                             "pref",
+                                             "pobject",
+                                             "vector",
+                                             "motion",
+                                             "motionvector",
+                                             "motionvectors",
+                                             "velocity",
+                                             "z",
+                                             "zdepth",
+                                             "depth",
+                                             "mist",
+                                             "indexob",
+                                             "indexma",
+                                             "objectid",
+                                             "materialid",
+                                             "id",
+                                             "uv",
+                                             "st"};
+  return DATA.count(last) > 0 || last.rfind("crypto", 0) == 0 || last.rfind("denoising", 0) == 0 ||
+         Lowercase(layer).rfind("crypto", 0) == 0;
+}
+
+// Whether `layer` is of another view layer than the colour layer: with a
+// view layer of its own ("ViewLayer.Combined"), every layer outside it;
+// else a layer whose view layer has a beauty of its own ("Fg.Combined").
+bool OtherViewLayer(const ExrPart& part, const std::string& layer, const std::string& colour) {
+  const std::string colourView = ViewLayerOf(colour);
+  if (!colourView.empty()) return layer.rfind(colourView + ".", 0) != 0;
+  const std::string view = ViewLayerOf(layer);
+  return Suffix(layer) == "Combined" || (!view.empty() && HasColour(part, view + ".Combined"));
+}
+
+// The channels in the order a colour layer's are listed: R, G, B, A, then
+// the rest as they come.
+std::vector<std::string> ColourOrder(std::vector<std::string> names) {
+  auto rank = [](const std::string& name) {
+    const std::string s = Suffix(name);
+    return s == "R" ? 0 : s == "G" ? 1 : s == "B" ? 2 : s == "A" ? 3 : 4;
+  };
+  std::stable_sort(names.begin(), names.end(),
+                   [&](const std::string& a, const std::string& b) { return rank(a) < rank(b); });
+  return names;
+}
+
+// The channels of `layer` in `part` when it is a colour layer: R, G and B,
+// maybe A, and nothing else, none of them UINT.
+std::vector<std::string> ColourLayerChannels(const ExrPart& part, const std::string& layer) {
+  std::vector<std::string> names;
+  bool colour = true;
   for (const ExrChannel& channel : part.channels) {
     if (LayerOf(channel.name) != layer) continue;
     const std::string s = Suffix(channel.name);
-    colour = colour && (s == "R" || s == "G" || s == "B" || s == "A");
-    vector = vector && (s == "X" || s == "Y" || s == "Z");
+    colour =
+        colour && (s == "R" || s == "G" || s == "B" || s == "A") && channel.Type() != Imf::UINT;
     names.push_back(channel.name);
   }
-  if (!colour && !vector) names.clear();
-  return names;
+  if (!colour || !HasColour(part, layer)) names.clear();
+  return ColourOrder(names);
 }
 
 void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, ChannelRoles& roles) {
@@ -292,8 +381,8 @@ void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, Cha
       if (p.DataWindow() != window) continue;
       for (const std::string& layer : LayersOf(p)) {
         if (part == roles.colourPart && layer == roles.colourLayer) continue;
-        if (ExcludedFromAll(layer)) continue;
-        const auto names = FilterableChannels(p, layer);
+        if (DataLayerName(layer) || OtherViewLayer(p, layer, roles.colourLayer)) continue;
+        const auto names = ColourLayerChannels(p, layer);
         const bool holdsRole = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
           return used.count({part, n}) > 0;
         });
@@ -329,7 +418,7 @@ void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, Cha
     for (const ExrChannel& channel : document.parts[p].channels) {
       if (LayerOf(channel.name) == layer) names.push_back(channel.name);
     }
-    take(p, layer, names);
+    take(p, layer, ColourOrder(names));
   }
 }
 
@@ -340,6 +429,8 @@ std::string LayerOf(const std::string& channel) {
   return dot == std::string::npos ? "" : channel.substr(0, dot);
 }
 
+std::string ViewLayerOf(const std::string& layer) { return LayerOf(layer); }
+
 ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& options) {
   const Candidate colour = FindColour(document, options);
   ChannelRoles roles;
@@ -349,29 +440,27 @@ ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& op
   for (const char* c : {"R", "G", "B"}) roles.colour.push_back({colour.part, prefix + c});
   if (document.parts[colour.part].Find(prefix + "A")) roles.alpha = {colour.part, prefix + "A"};
 
+  // Names in the colour's own layers first (its view layer's passes), then
+  // the names of files without view layers.
   const std::vector<std::string> prefixes = Prefixes(colour.layer);
-  std::vector<std::string> depthNames{"Z", "depth.Z"};
-  for (const std::string& p : prefixes) depthNames.push_back(p + ".Depth.Z");
-  for (const std::string& p : prefixes) depthNames.push_back(p + ".Z");
-  depthNames.push_back("depth");
-  std::vector<std::string> objectNames{"objectId"}, materialNames{"materialId"};
-  for (const std::string& p : prefixes) objectNames.push_back(p + ".IndexOB.X");
-  for (const std::string& p : prefixes) materialNames.push_back(p + ".IndexMA.X");
+  RoleLookup depth{{}, ".Depth.Z", "depth", "--depth-channel"};
+  for (const std::string& p : prefixes) depth.names.push_back(p + ".Depth.Z");
+  for (const std::string& p : prefixes) depth.names.push_back(p + ".Z");
+  depth.names.insert(depth.names.end(), {"Z", "depth.Z", "depth"});
+  RoleLookup object{{}, ".IndexOB.X", "object ID", "--object-id-channel"};
+  RoleLookup material{{}, ".IndexMA.X", "material ID", "--material-id-channel"};
+  for (const std::string& p : prefixes) object.names.push_back(p + ".IndexOB.X");
+  for (const std::string& p : prefixes) material.names.push_back(p + ".IndexMA.X");
+  object.names.push_back("objectId");
+  material.names.push_back("materialId");
 
-  roles.depth =
-      options.depthChannel
-          ? Explicit(document, colour.part, *options.depthChannel, "--depth-channel")
-          : ByConvention(document, colour.part, depthNames, ".Depth.Z", "depth", "--depth-channel");
-  roles.objectId =
-      options.objectIdChannel
-          ? Explicit(document, colour.part, *options.objectIdChannel, "--object-id-channel")
-          : ByConvention(document, colour.part, objectNames, ".IndexOB.X", "object ID",
-                         "--object-id-channel");
-  roles.materialId =
-      options.materialIdChannel
-          ? Explicit(document, colour.part, *options.materialIdChannel, "--material-id-channel")
-          : ByConvention(document, colour.part, materialNames, ".IndexMA.X", "material ID",
-                         "--material-id-channel");
+  auto find = [&](const std::optional<std::string>& chosen, const RoleLookup& lookup) {
+    return chosen ? Explicit(document, colour.part, *chosen, lookup.option)
+                  : ByConvention(document, roles, lookup, roles.warnings);
+  };
+  roles.depth = find(options.depthChannel, depth);
+  roles.objectId = find(options.objectIdChannel, object);
+  roles.materialId = find(options.materialIdChannel, material);
   if (!roles.depth && options.requireDepth) {
     throw Failure(Listed(document,
                          "no depth channel (Z, depth.Z, <layer>.Depth.Z, <layer>.Z or depth); "
@@ -387,7 +476,7 @@ std::string DescribeParts(const ExrDocument& document) {
     const ExrPart& part = document.parts[i];
     if (i > 0) text += "\n";
     text += "  part " + std::to_string(i);
-    if (!part.Name().empty()) text += " \"" + part.Name() + "\"";
+    if (!part.Name().empty()) text += " \"" + ShownName(part.Name()) + "\"";
     text +=
         std::string(part.Tiled() ? " tiled " : " scanline ") + WindowText(part.DataWindow()) + ":";
     // Runs of channels in one layer with one type: "layer.(A,B) half".
@@ -407,7 +496,8 @@ std::string DescribeParts(const ExrDocument& document) {
       std::string names;
       for (const std::string& s : suffixes) names += (names.empty() ? "" : ",") + s;
       if (suffixes.size() > 1) names = "(" + names + ")";
-      text += std::string(first ? " " : "; ") + Prefix(layer) + names + " " + PixelTypeName(type);
+      text += std::string(first ? " " : "; ") + ShownName(Prefix(layer) + names) + " " +
+              PixelTypeName(type);
       first = false;
       run = end;
     }

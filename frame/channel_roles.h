@@ -15,21 +15,27 @@
 //
 // Depth, object ID and material ID are looked up in the colour part first,
 // then in the other parts in order; the first name found wins:
-//   depth        Z, depth.Z, <prefix>.Depth.Z, <prefix>.Z, depth, and
+//   depth        <prefix>.Depth.Z, <prefix>.Z, Z, depth.Z, depth, and
 //                <any>.Depth.Z when exactly one channel has that form
-//   object ID    objectId, <prefix>.IndexOB.X, <any>.IndexOB.X (one only)
-//   material ID  materialId, <prefix>.IndexMA.X, <any>.IndexMA.X (one only)
+//   object ID    <prefix>.IndexOB.X, objectId, <any>.IndexOB.X (one only)
+//   material ID  <prefix>.IndexMA.X, materialId, <any>.IndexMA.X (one only)
 // where <prefix> is the colour layer or one of its leading components
-// ("ViewLayer.Combined" gives "ViewLayer.Combined" and "ViewLayer"). So
-// "N.Z" is never taken for depth. A name found in several other parts (and
-// not in the colour part) is ambiguous.
+// ("ViewLayer.Combined" gives "ViewLayer.Combined" and "ViewLayer"), so
+// that a view layer's own passes come first. So "N.Z" is never taken for
+// depth. A name found in several other parts (and not in the colour part)
+// is ambiguous. A role found only by <any> in another view layer than the
+// colour's ("Fg.IndexOB.X" for "ViewLayer.Combined") is used with a
+// warning that names it.
 //
 // Further colour layers (RoleOptions::layers) are filtered with the same
-// windows. "all" takes every other layer, in parts whose data window equals
-// the colour part's, whose channels are all among R, G, B, A or all among
-// X, Y, Z (normals, positions, motion), except the channels used for
-// depth and IDs and cryptomatte-style layers (names beginning "Crypto"),
-// whose hashed IDs must not be averaged.
+// windows. "all" takes the other colour layers (R, G, B, maybe A, no UINT
+// channel) of the colour's view layer, in parts whose data window equals
+// the colour part's, except the channels used for depth and IDs and data
+// passes named as renderers name them (normals, positions, vectors and
+// motion, depth, mist, IDs, UV, Cryptomatte, denoising data), however their
+// channels are named: averaging them makes values no renderer wrote.
+// Layers named explicitly are taken whatever they hold. Each layer's
+// channels are listed R, G, B, A, then the rest.
 //
 // An explicit channel option is "NAME" (searched as above) or "PART:NAME"
 // with the part's index or name.
@@ -72,6 +78,8 @@ struct ChannelRoles {
   std::optional<ChannelRef> objectId;
   std::optional<ChannelRef> materialId;
   std::vector<std::string> extraLayers;  // as "layer" or "part:layer" when in another part
+  // One line each, naming the file: roles taken from another view layer.
+  std::vector<std::string> warnings;
 };
 
 // Throws a UsageError (exit 2) when an option names something the document
@@ -87,5 +95,8 @@ std::string DescribeParts(const ExrDocument& document);
 
 // The layer of a channel name: up to its last dot, "" for root channels.
 std::string LayerOf(const std::string& channel);
+// The view layer of a layer: its leading components ("ViewLayer" for
+// "ViewLayer.Combined"), "" for a layer of one component or the root.
+std::string ViewLayerOf(const std::string& layer);
 
 }  // namespace kestrion

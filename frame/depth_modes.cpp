@@ -12,9 +12,16 @@ namespace kestrion {
 namespace {
 
 // The renderer's Z of a distance in front of the camera.
-float DistanceToZ(float distance) {
-  if (!std::isfinite(distance) || distance >= BACKGROUND_DISTANCE) return Z_BACKGROUND;
+float DistanceToZ(float distance, float backgroundFrom) {
+  if (!std::isfinite(distance) || distance >= backgroundFrom) return Z_BACKGROUND;
   return -distance;
+}
+
+// A stored value that stands for geometry, as far as the options' own
+// background value and far distance say (the mode's own rules aside).
+bool MaybeGeometry(float value, const DepthOptions& options) {
+  if (!std::isfinite(value) || value >= options.backgroundFrom) return false;
+  return !(options.backgroundDepth && value == *options.backgroundDepth);
 }
 
 std::string Percent(double share) {
@@ -47,7 +54,25 @@ std::string DepthModeText(DepthMode mode) {
   }
 }
 
+DepthOptions DepthSettings::For(bool normalisedMap) const {
+  DepthOptions options;
+  if (mode) {
+    options.mode = *mode;
+  } else if (normalisedMap) {
+    options.mode = DepthMode::Normalised;
+  }
+  options.near = near;
+  options.far = far;
+  options.invert = invert;
+  options.backgroundDepth = backgroundDepth;
+  options.backgroundFrom = backgroundFrom;
+  return options;
+}
+
 void CheckDepthOptions(const DepthOptions& options) {
+  if (!(options.backgroundFrom > 0.0f && options.backgroundFrom <= BACKGROUND_DISTANCE)) {
+    throw UsageError("--background-from: give a distance above 0 and at most 1e30");
+  }
   if (options.mode != DepthMode::Normalised) return;
   if (!std::isfinite(options.near) || !std::isfinite(options.far) || options.near < 0.0f ||
       !(options.near < options.far)) {
@@ -63,15 +88,16 @@ float StoredDepthToZ(float stored, const DepthOptions& options) {
   switch (options.mode) {
     case DepthMode::Camera:
       // Camera-space Z: positive infinity is as far as negative.
-      return stored > Z_BACKGROUND && stored < -Z_BACKGROUND ? stored : Z_BACKGROUND;
+      return stored > -options.backgroundFrom && stored < -Z_BACKGROUND ? stored : Z_BACKGROUND;
     case DepthMode::Inverse:
-      return stored == 0.0f ? Z_BACKGROUND : DistanceToZ(1.0f / stored);
+      return stored == 0.0f ? Z_BACKGROUND : DistanceToZ(1.0f / stored, options.backgroundFrom);
     case DepthMode::Normalised: {
       const float unit = options.invert ? 1.0f - stored : stored;
-      return DistanceToZ(options.near + unit * (options.far - options.near));
+      return DistanceToZ(options.near + unit * (options.far - options.near),
+                         options.backgroundFrom);
     }
     default:
-      return DistanceToZ(stored);
+      return DistanceToZ(stored, options.backgroundFrom);
   }
 }
 
@@ -100,7 +126,7 @@ std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<P
     }
     const double share = static_cast<double>(zeros) / static_cast<double>(depth.size());
     if (share > ZERO_DEPTH_WARNING_SHARE) {
-      lines.push_back(frameName + ": " + Percent(share) +
+      lines.push_back(ShownName(frameName) + ": " + Percent(share) +
                       " of the pixels have depth 0 where alpha is 0; if 0 means no geometry "
                       "here, give --background-depth 0");
     }
@@ -111,13 +137,12 @@ std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<P
     for (size_t i = 0; i < depth.size(); ++i) {
       abort.Poll(i);
       const float value = depth[i];
-      if (!std::isfinite(value) || value >= BACKGROUND_DISTANCE) continue;
-      if (options.backgroundDepth && value == *options.backgroundDepth) continue;
+      if (!MaybeGeometry(value, options)) continue;
       ++geometry;
       negative += value < 0.0f;
     }
     if (geometry > 0 && negative == geometry) {
-      lines.push_back(frameName +
+      lines.push_back(ShownName(frameName) +
                       ": every depth is negative, as camera-space Z is; if the file holds "
                       "camera-space Z, give --depth-mode camera");
     }

@@ -10,8 +10,10 @@
 //   inverse      1 / distance, 0 infinitely far:             Z = -1 / v
 //   normalised   0..1 between a near and a far distance:     d = near + v (far - near)
 //                (with `invert`, 1 (white) is near:          d = far - v (far - near))
-// Whatever the mode, a distance that is infinite, NaN or at least 1e30 is
-// background, and so is a stored value equal to `backgroundDepth`.
+// Whatever the mode, a distance that is infinite, NaN or at least
+// `backgroundFrom` is background (by default FAR_BACKGROUND_DISTANCE, 1e9:
+// renderers write far values such as 1e10 where a ray hit nothing), and so
+// is a stored value equal to `backgroundDepth`.
 #pragma once
 
 #include <optional>
@@ -25,6 +27,18 @@ namespace kestrion {
 
 enum class DepthMode { Distance, Camera, Inverse, Normalised };
 
+// Distances from this up are background, whatever the options say.
+inline constexpr float BACKGROUND_DISTANCE = 1.0e30f;
+// Distances from this up are background unless the options say otherwise.
+// Renderers mark "no geometry" with a far value of their own: 1e10 in
+// multilayer renders' Depth pass, FLT_MAX or infinity elsewhere. 1e9 lies
+// an order of magnitude below the smallest of them, and far beyond any
+// scene's depth: a float holds distances there only to 64 units.
+inline constexpr float FAR_BACKGROUND_DISTANCE = 1.0e9f;
+// The share of pixels with depth exactly 0 under alpha 0 above which a
+// frame is probably using 0 for "no geometry".
+inline constexpr double ZERO_DEPTH_WARNING_SHARE = 0.02;
+
 struct DepthOptions {
   DepthMode mode = DepthMode::Distance;
   float near = 0.0f;  // normalised maps: the distances of 0 and 1
@@ -32,20 +46,30 @@ struct DepthOptions {
   bool invert = false;  // normalised maps: 1 (white) is near, 0 far
   // A stored value meaning "no geometry" (such as 0 or 1e10).
   std::optional<float> backgroundDepth;
+  // Distances from this up are background (at most BACKGROUND_DISTANCE).
+  float backgroundFrom = FAR_BACKGROUND_DISTANCE;
 };
-
-// Distances from this up are background.
-inline constexpr float BACKGROUND_DISTANCE = 1.0e30f;
-// The share of pixels with depth exactly 0 under alpha 0 above which a
-// frame is probably using 0 for "no geometry".
-inline constexpr double ZERO_DEPTH_WARNING_SHARE = 0.02;
 
 // "distance", "camera", "inverse" or "normalised"; throws a UsageError.
 DepthMode ParseDepthMode(const std::string& text);
 std::string DepthModeText(DepthMode mode);
 
+// What a user says about the stored depth, before the input is known: the
+// mode unset is distance, or normalised for a grey depth map.
+struct DepthSettings {
+  std::optional<DepthMode> mode;
+  float near = 0.0f;
+  float far = 1.0f;
+  bool invert = false;
+  std::optional<float> backgroundDepth;
+  float backgroundFrom = FAR_BACKGROUND_DISTANCE;
+
+  DepthOptions For(bool normalisedMap) const;
+};
+
 // Throws a UsageError for a normalised mode without a usable near and far
-// (finite, 0 <= near < far).
+// (finite, 0 <= near < far), and for a backgroundFrom that is not a
+// distance above 0 and at most BACKGROUND_DISTANCE.
 void CheckDepthOptions(const DepthOptions& options);
 
 // The renderer's Z of one stored depth value, and of a whole plane.

@@ -19,6 +19,12 @@ namespace kestrion {
 FramePlanes ExtractPlanes(const ExrDocument& document, const ChannelRoles& roles,
                           const AbortCheck& abort = NeverAbort());
 
+// One channel over the colour part's data window, as ExtractPlanes maps
+// it: `outside` where the channel's part does not hold a pixel. A FLOAT
+// channel's samples are kept bit for bit.
+Plane ChannelPlane(const ExrDocument& document, const ChannelRoles& roles, const ChannelRef& ref,
+                   float outside, const AbortCheck& abort = NeverAbort());
+
 // Writes `filtered`'s colour planes (and alpha, when it holds one and the
 // roles have alpha) into the channels the roles name, each in its own pixel
 // type; every other channel and all headers stay as they are. `filtered`

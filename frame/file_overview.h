@@ -9,6 +9,7 @@
 
 #include "base/abort_check.h"
 #include "frame/channel_roles.h"
+#include "frame/depth_modes.h"
 
 namespace kestrion {
 
@@ -20,6 +21,10 @@ struct InspectOptions {
   // Explicit role choices, as for render; the roles found are shown either
   // way (requireDepth is ignored: a file without depth can be inspected).
   RoleOptions roles;
+  // What the depth means and where it comes from, as for render: the
+  // depth's range, its background and the suggested focus follow them.
+  DepthSettings depth;
+  std::string depthFile;  // empty: the file's own depth channel
 };
 
 // The overview as lines of text. Throws a CommandError when the file cannot

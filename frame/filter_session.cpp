@@ -122,6 +122,14 @@ void FocusFilterSession::Run(Image& frame, const std::string& frameName, int32_t
     return abort.Requested();
   });
   const MessageBoxForwarder messages(onMessageBox);
+  // The filter allocates two working copies of the bitmap's pixels and
+  // fills them before its first look at the abort flag: their pages are
+  // faulted here, a slice at a time between questions (after the first
+  // pass the copies reuse the pages of the one before).
+  const BitmapStorage& storage = frame.Storage();
+  const size_t copies = 2 * size_t{storage.Width()} * storage.Height() * sizeof(BMM_Color_64);
+  PrefaultFrameMemory(copies, [&abort] { return abort.Requested(); });
+  abort.ThrowIfRequested();
   FilterFrame run;
   run.bitmap = &frame.bitmap;
   run.info.firstFrame = frameNumber;

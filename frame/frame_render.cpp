@@ -74,13 +74,16 @@ PreparedFrame Prepare(const RenderInput& input, const RenderSettings& settings,
                       const RenderCallbacks& callbacks, const AbortCheck& abort) {
   const FramePlanes& planes = input.planes;
   if (!planes.depth) throw FileError(input.name, "the frame has no depth to focus by");
-  const DepthOptions depth = settings.DepthOptionsFor(input.depthIsNormalisedMap);
+  const DepthOptions depth = settings.depth.For(input.depthIsNormalisedMap);
   CheckDepthOptions(depth);
   PreparedFrame prepared;
+  Warn(callbacks, input.roles.warnings, prepared.warnings);
   prepared.rendererZ = RendererZ(*planes.depth, depth, abort);
   Warn(callbacks, DepthWarnings(*planes.depth, planes.alpha, depth, input.name, abort),
        prepared.warnings);
-  prepared.focusDepth = FocalDepth(settings, input, prepared.rendererZ, abort);
+  std::vector<std::string> focusWarnings;
+  prepared.focusDepth = FocalDepth(settings, input, prepared.rendererZ, focusWarnings, abort);
+  Warn(callbacks, focusWarnings, prepared.warnings);
   return prepared;
 }
 
@@ -176,11 +179,15 @@ Image FocusMap(const RenderInput& input, const PreparedFrame& prepared,
 
 // The whole render of one frame of files; fills `report` as it learns.
 int32_t RenderFiles(const FilterModule* module, const std::string& modulePath,
-                    const FrameFiles& files, const RenderSettings& settings,
+                    const FrameFiles& files, const RenderSettings& givenSettings,
                     const RenderCallbacks& callbacks, const AbortCheck& abort,
                     FrameReport& report) {
-  CheckFrameFiles(files, settings.frame, settings.output.bitDepth);
-  const FocusConfig record = RecordOf(settings);
+  CheckFrameFiles(files, givenSettings.frame, givenSettings.output.bitDepth);
+  CheckReviewLook(files.output, givenSettings.output.review);
+  // The output's folders before anything is read: a name that cannot take
+  // the output fails now.
+  MakeFolders(files.output);
+  if (!files.focusMap.empty()) MakeFolders(files.focusMap);
   std::unique_ptr<FilterModule> loaded;
   if (!module) {
     loaded = LoadFilterModule(modulePath);
@@ -188,8 +195,11 @@ int32_t RenderFiles(const FilterModule* module, const std::string& modulePath,
   }
 
   Report(callbacks, {RenderProgress::Stage::Reading, files.input});
-  RenderInput input = ReadInput(files.input, settings, abort);
+  RenderInput input = ReadInput(files.input, givenSettings, abort);
   abort.ThrowIfRequested();
+  // A size in per cent of the frame's width, now that the width is known.
+  const RenderSettings settings = SizeInPixels(givenSettings, input.FrameWidth());
+  const FocusConfig record = RecordOf(settings);
   report.width = input.planes.width;
   report.height = input.planes.height;
   const PreparedFrame prepared = Prepare(input, settings, callbacks, abort);
@@ -238,7 +248,7 @@ FrameOutcome RenderOutcome(const FilterModule* module, const std::string& module
   } catch (const std::bad_alloc&) {
     const size_t failed = allocations.Since().lastSize;
     outcome.error = Failure(
-        files.input + ": not enough memory" +
+        ShownName(files.input) + ": not enough memory" +
         (failed ? " (an allocation of " + ByteSizeText(failed) + " failed)" : std::string()));
   } catch (const std::exception& e) {
     outcome.error = CommandError(EXIT_FAILED, e.what());
@@ -270,8 +280,9 @@ PreparedFrame PrepareFrame(const RenderInput& input, const RenderSettings& setti
 }
 
 FilteredFrame FilterFrame(const FilterModule& module, const RenderInput& input,
-                          const PreparedFrame& prepared, const RenderSettings& settings,
+                          const PreparedFrame& prepared, const RenderSettings& givenSettings,
                           const RenderCallbacks& callbacks) {
+  const RenderSettings settings = SizeInPixels(givenSettings, input.FrameWidth());
   const SessionMaker newSession = SessionsOf(module, settings);
   const std::unique_ptr<FocusFilterSession> session = newSession();
   return Filter(*session, newSession, input, prepared, settings, callbacks,
@@ -287,6 +298,11 @@ FilteredFrame FilterFrame(ImageFilter& filter, const RenderInput& input,
 }
 
 void ConfigureFilter(ImageFilter& filter, const RenderSettings& settings) {
+  if (settings.sizeInPercent) {
+    throw UsageError(
+        "a size in per cent of the frame's width needs the frame: give the filter "
+        "SizeInPixels(settings, width)");
+  }
   FocusFilterSession session(filter);
   session.Configure(RecordOf(settings));
   // Both tracks get keys, one for a single value: keys an earlier call (or
@@ -323,7 +339,7 @@ void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth) {
   }
   const std::string& map = files.focusMap;
   if (!map.empty() && !map.ends_with(".png") && !map.ends_with(".PNG")) {
-    throw UsageError("--focus-map: " + map + ": the focus map is a PNG (.png)");
+    throw UsageError("--focus-map: " + ShownName(map) + ": the focus map is a PNG (.png)");
   }
 }
 

@@ -113,7 +113,7 @@ PreparedFrame PrepareFrame(const RenderInput& input, const RenderSettings& setti
                            const RenderCallbacks& callbacks = {});
 
 // Filters the prepared input through a new filter of `module`, configured
-// as ConfigureFilter does.
+// as ConfigureFilter does (a size in per cent of the input's frame width).
 FilteredFrame FilterFrame(const FilterModule& module, const RenderInput& input,
                           const PreparedFrame& prepared, const RenderSettings& settings,
                           const RenderCallbacks& callbacks = {});
@@ -127,8 +127,8 @@ FilteredFrame FilterFrame(ImageFilter& filter, const RenderInput& input,
 // RENDER_FOCUS_NODE, the first value of keyed range and size, the source)
 // and keys its Range and Size tracks with the settings' keys (one key for a
 // single value or the default), replacing the keys they held. Throws a
-// UsageError for settings out of the filter's range, a Failure when the
-// filter refuses them.
+// UsageError for settings out of the filter's range or a size in per cent
+// (give SizeInPixels' settings), a Failure when the filter refuses them.
 void ConfigureFilter(ImageFilter& filter, const RenderSettings& settings);
 
 // Writes the filtered frame into `output`'s content file, in the format the
@@ -168,9 +168,10 @@ struct FrameOutcome {
   bool Aborted() const { return error && error->ExitCode() == EXIT_ABORTED; }
 };
 
-// Reads, prepares, filters and writes one frame of files: the output (and
-// the focus map) replace their targets only when everything succeeded, the
-// focus map first. Never throws a CommandError: failures are in the
+// Reads, prepares, filters and writes one frame of files: the folders the
+// output and the focus map need are made before anything is read; the
+// output (and the focus map) replace their targets only when everything
+// succeeded, the focus map first. Never throws a CommandError: failures are in the
 // outcome, a filter that ran out of memory included.
 FrameOutcome RenderFrameFiles(const FilterModule& module, const FrameFiles& files,
                               const RenderSettings& settings,

@@ -105,6 +105,15 @@ void PlaceFocalNode(Image& frame, const FocusConfig& record, float depth) {
   node->SetWorldTransform(0, Matrix3::Translation({0.0f, 0.0f, -depth}));
 }
 
+// What the host bitmap of PassBitmap holds: its pixels and the channels
+// the frame has.
+size_t PassBitmapBytes(const FramePlanes& frame, const std::vector<float>& rendererZ) {
+  const size_t perPixel = sizeof(BMM_Color_64) + (rendererZ.empty() ? 0 : sizeof(float)) +
+                          (frame.objectId ? sizeof(uint16_t) : 0) +
+                          (frame.materialId ? sizeof(uint8_t) : 0);
+  return frame.PixelCount() * perPixel;
+}
+
 // The host bitmap every pass runs in: the renderer's channels set once.
 Image PassBitmap(const FramePlanes& frame, const std::vector<float>& rendererZ,
                  const std::string& frameName) {
@@ -157,7 +166,7 @@ double BandTop(int32_t band) { return std::ldexp(BAND_BASE, 4 * band); }
 std::vector<std::string> FilteredPlanes::Warnings(const std::string& frameName) const {
   std::vector<std::string> lines;
   if (nonFiniteValues > 0) {
-    lines.push_back(frameName + ": " + std::to_string(nonFiniteValues) +
+    lines.push_back(ShownName(frameName) + ": " + std::to_string(nonFiniteValues) +
                     " colour or alpha values are infinite or NaN; they were filtered as 0");
   }
   return lines;
@@ -223,6 +232,11 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
       options.newSession ? std::clamp<size_t>(options.concurrentPasses, 1, passes) : 1;
   std::vector<std::unique_ptr<FocusFilterSession>> made;
   std::vector<FocusFilterSession*> sessions = {&session};
+  // The bitmaps are set up in one go: their pages are faulted first, a
+  // slice at a time between questions.
+  PrefaultFrameMemory(lanes * PassBitmapBytes(frame, rendererZ),
+                      [&abort] { return abort.Requested(); });
+  abort.ThrowIfRequested();
   std::vector<Image> images;
   for (size_t lane = 0; lane < lanes; ++lane) {
     if (lane > 0) {

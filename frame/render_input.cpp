@@ -19,8 +19,8 @@ bool IsExr(const std::string& path) { return LowercaseExtension(path) == ".exr";
 
 // The depth channel of a depth file: the one --depth-channel names, else
 // the one the naming conventions find, else the file's only channel.
-Plane ExrDepthFile(const std::string& path, const InputOptions& options, const FramePlanes& frame,
-                   const AbortCheck& abort) {
+Plane ExrDepthFile(const std::string& path, const InputOptions& options, int32_t width,
+                   int32_t height, const AbortCheck& abort) {
   const RoleOptions& roles = options.roles;
   const ExrDocument document = ReadExrDocument(path, options.limits, abort);
   std::optional<ChannelRef> found;
@@ -46,13 +46,13 @@ Plane ExrDepthFile(const std::string& path, const InputOptions& options, const F
                     "no depth channel (name it with --depth-channel)\n" + DescribeParts(document));
   }
   const ExrPart& part = document.parts[static_cast<size_t>(found->part)];
-  if (part.Width() != frame.width || part.Height() != frame.height) {
+  if (part.Width() != width || part.Height() != height) {
     throw FileError(path, "the depth is " + std::to_string(part.Width()) + " x " +
                               std::to_string(part.Height()) + ", the image " +
-                              std::to_string(frame.width) + " x " + std::to_string(frame.height));
+                              std::to_string(width) + " x " + std::to_string(height));
   }
   const ExrChannel& channel = *part.Find(found->name);
-  Plane depth(frame.PixelCount());
+  Plane depth(static_cast<size_t>(width) * static_cast<size_t>(height));
   for (size_t i = 0; i < depth.size(); ++i) {
     abort.Poll(i);
     depth[i] = channel.Value(i);
@@ -111,23 +111,27 @@ RenderInput ReadRenderInput(const std::string& path, const InputOptions& options
         input.document->parts[static_cast<size_t>(input.roles.colourPart)].header;
     input.originX = header.dataWindow().min.x - header.displayWindow().min.x;
     input.originY = header.dataWindow().min.y - header.displayWindow().min.y;
+    input.frameWidth = header.displayWindow().max.x - header.displayWindow().min.x + 1;
   } else {
     input.planes = ReadReviewImage(path, abort);
     if (!separateDepth) {
-      throw UsageError(path + ": a PNG or TIFF image carries no depth; give a depth map with " +
+      throw UsageError(ShownName(path) +
+                       ": a PNG or TIFF image carries no depth; give a depth map with " +
                        "--depth-file");
     }
   }
   if (separateDepth) {
-    if (IsExr(options.depthFile)) {
-      input.planes.depth = ExrDepthFile(options.depthFile, options, input.planes, abort);
-    } else {
-      input.planes.depth =
-          ReadDepthMap(options.depthFile, input.planes.width, input.planes.height, abort);
-      input.depthIsNormalisedMap = true;
-    }
+    input.planes.depth = ReadDepthFile(options, input.planes.width, input.planes.height,
+                                       input.depthIsNormalisedMap, abort);
   }
   return input;
+}
+
+Plane ReadDepthFile(const InputOptions& options, int32_t width, int32_t height, bool& normalisedMap,
+                    const AbortCheck& abort) {
+  normalisedMap = !IsExr(options.depthFile);
+  if (!normalisedMap) return ExrDepthFile(options.depthFile, options, width, height, abort);
+  return ReadDepthMap(options.depthFile, width, height, abort);
 }
 
 }  // namespace kestrion

@@ -38,6 +38,11 @@ struct RenderInput {
   // What the render was found to need from the files' headers (the memory
   // budget's estimate); unset (0 pixels) for input made otherwise.
   RenderNeed need;
+  // The frame's width (the display window's, for OpenEXR), which a size in
+  // per cent is of; 0: the planes' width.
+  int32_t frameWidth = 0;
+
+  int32_t FrameWidth() const { return frameWidth > 0 ? frameWidth : planes.width; }
 };
 
 struct InputOptions {
@@ -58,5 +63,12 @@ RenderNeed InputNeed(const std::string& path, const InputOptions& options);
 // the file. Asks `abort` as its readers do.
 RenderInput ReadRenderInput(const std::string& path, const InputOptions& options,
                             const AbortCheck& abort = NeverAbort());
+
+// The depth of options.depthFile for a frame of width x height: a channel of
+// an OpenEXR file (options.roles.depthChannel, else the conventions' names,
+// else its only channel) or a grey PNG, which sets `normalisedMap`. Throws
+// a FileError naming the file, also for a size other than the frame's.
+Plane ReadDepthFile(const InputOptions& options, int32_t width, int32_t height, bool& normalisedMap,
+                    const AbortCheck& abort = NeverAbort());
 
 }  // namespace kestrion

@@ -5,13 +5,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <filesystem>
 #include <utility>
 
 #include "base/abort_check.h"
 #include "base/errors.h"
 #include "base/file_names.h"
+#include "base/numbers.h"
 #include "formats/exr_document.h"
+#include "formats/image.h"
 #include "formats/review_io.h"
 #include "frame/exr_planes.h"
 
@@ -72,7 +75,8 @@ OutputFormat OutputFormatOfName(const std::string& path) {
   if (extension == ".exr") return OutputFormat::Exr;
   if (extension == ".png") return OutputFormat::Png;
   if (extension == ".tif" || extension == ".tiff") return OutputFormat::Tiff;
-  throw UsageError(path + ": unknown image format (use a .exr, .png, .tif or .tiff file name)");
+  throw UsageError(ShownName(path) +
+                   ": unknown image format (use a .exr, .png, .tif or .tiff file name)");
 }
 
 Imf::Compression ParseCompression(const std::string& name) {
@@ -83,6 +87,54 @@ Imf::Compression ParseCompression(const std::string& name) {
   }
   throw UsageError("--compression: unknown compression " + QuotedValue(name) + " (one of " +
                    choices + ")");
+}
+
+std::array<float, 3> ParseFlattenColour(const std::string& text) {
+  const std::string choices = " is not a colour (give black, white, grey, #RRGGBB or linear R,G,B)";
+  if (text == "black") return {0.0f, 0.0f, 0.0f};
+  if (text == "white") return {1.0f, 1.0f, 1.0f};
+  std::string hex = text;
+  if (text == "grey" || text == "gray") hex = "#808080";
+  std::array<float, 3> colour{};
+  if (hex.size() == 7 && hex[0] == '#') {
+    for (int c = 0; c < 3; ++c) {
+      const char* first = hex.data() + 1 + 2 * c;
+      unsigned byte = 0;
+      const auto [end, error] = std::from_chars(first, first + 2, byte, 16);
+      if (error != std::errc() || end != first + 2) {
+        throw UsageError("--flatten: " + QuotedValue(text) + choices);
+      }
+      colour[c] = SrgbDecode(static_cast<float>(byte) / 255.0f);
+    }
+    return colour;
+  }
+  size_t start = 0;
+  for (int c = 0; c < 3; ++c) {
+    const size_t end = c < 2 ? text.find(',', start) : text.size();
+    if (end == std::string::npos) throw UsageError("--flatten: " + QuotedValue(text) + choices);
+    const Parsed<float> value =
+        ParseFloat<float>(std::string_view(text).substr(start, end - start), 0.0f, 1.0e6f);
+    if (!value.value || (c == 2 && text.find(',', start) != std::string::npos)) {
+      throw UsageError("--flatten: " + QuotedValue(text) + choices);
+    }
+    colour[c] = *value.value;
+    start = end + 1;
+  }
+  return colour;
+}
+
+bool ParseDisplayClamp(const std::string& text) {
+  if (text == "clip") return false;
+  if (text == "soft") return true;
+  throw UsageError("--display: " + QuotedValue(text) + " is not one of clip, soft");
+}
+
+void CheckReviewLook(const std::string& output, const ReviewLook& look) {
+  if (!look.Plain() && OutputFormatOfName(output) == OutputFormat::Exr) {
+    throw UsageError(
+        "--flatten, --exposure and --display are for PNG and TIFF review images; an OpenEXR "
+        "output keeps the frame's light as it is");
+  }
 }
 
 void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFile& output,
@@ -101,10 +153,12 @@ void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFi
         }
         break;
       case OutputFormat::Png:
-        WriteReviewImage(filtered, path, ReviewFormat::Png, options.bitDepth, abort);
+        WriteReviewImage(filtered, path, ReviewFormat::Png, options.bitDepth, options.review,
+                         abort);
         break;
       case OutputFormat::Tiff:
-        WriteReviewImage(filtered, path, ReviewFormat::Tiff, options.bitDepth, abort);
+        WriteReviewImage(filtered, path, ReviewFormat::Tiff, options.bitDepth, options.review,
+                         abort);
         break;
     }
   });

@@ -13,12 +13,14 @@
 
 #include <ImfCompression.h>
 
+#include <array>
 #include <optional>
 #include <string>
 
 #include "base/abort_check.h"
 #include "formats/frame_planes.h"
 #include "formats/output_file.h"
+#include "formats/review_io.h"
 #include "frame/render_input.h"
 
 namespace kestrion {
@@ -36,7 +38,19 @@ Imf::Compression ParseCompression(const std::string& name);
 struct OutputOptions {
   std::optional<Imf::Compression> compression;  // OpenEXR; unset: the input's
   int32_t bitDepth = 16;                        // PNG: 8 or 16; TIFF: 16
+  ReviewLook review;                            // PNG and TIFF (review_io.h)
 };
+
+// "black", "white", "grey" (or "gray"), "#RRGGBB" (display colour, sRGB) or
+// "R,G,B" (linear light, each at least 0): the linear colour. Throws a
+// UsageError naming --flatten.
+std::array<float, 3> ParseFlattenColour(const std::string& text);
+// "clip" or "soft": whether the display clamp is soft. Throws a UsageError
+// naming --display.
+bool ParseDisplayClamp(const std::string& text);
+// Throws a UsageError when a look other than the plain one is asked of an
+// output that is no review image.
+void CheckReviewLook(const std::string& output, const ReviewLook& look);
 
 // Writes the filtered planes into the output's temporary file. `input` is
 // consumed: its document takes the filtered planes. Errors name the target.

@@ -1,22 +1,11 @@
 #include "frame/render_settings.h"
 
+#include <cstdio>
+
 #include "base/errors.h"
+#include "base/numbers.h"
 
 namespace kestrion {
-
-DepthOptions RenderSettings::DepthOptionsFor(bool normalisedMap) const {
-  DepthOptions depth;
-  if (depthMode) {
-    depth.mode = *depthMode;
-  } else if (normalisedMap) {
-    depth.mode = DepthMode::Normalised;
-  }
-  depth.near = depthNear;
-  depth.far = depthFar;
-  depth.invert = depthInvert;
-  depth.backgroundDepth = backgroundDepth;
-  return depth;
-}
 
 void CheckKeys(const FloatKeys& keys, void (*check)(float), const std::string& option) {
   for (const auto& [frame, value] : keys) {
@@ -63,6 +52,88 @@ int32_t CheckFocusObject(int64_t id, const std::string& option) {
                      std::to_string(OBJECT_ID_MAX));
   }
   return static_cast<int32_t>(id);
+}
+
+void SetFocusObject(const std::string& text, const std::string& option, RenderSettings& settings) {
+  constexpr std::string_view NAME_PREFIX = "name:";
+  settings.focusObject.reset();
+  settings.focusObjectName.reset();
+  if (text.rfind(NAME_PREFIX, 0) == 0) {
+    settings.focusObjectName = text.substr(NAME_PREFIX.size());
+  } else if (text.empty() ||
+             std::string_view("0123456789+-. \t").find(text[0]) != std::string_view::npos) {
+    settings.focusObject = CheckFocusObject(IntegerOption<int64_t>(text, option), option);
+  } else {
+    settings.focusObjectName = text;
+  }
+  if (settings.focusObjectName && settings.focusObjectName->empty()) {
+    throw UsageError(option + ": give an object ID or an object's name");
+  }
+}
+
+FocusMissing ParseFocusMissing(const std::string& text, const std::string& option) {
+  if (text == "hold") return FocusMissing::Hold;
+  if (text == "fail") return FocusMissing::Fail;
+  throw UsageError(option + ": " + QuotedValue(text) + " is not one of hold, fail");
+}
+
+void CheckSizePercent(const FloatKeys& keys, const std::string& option) {
+  for (const auto& [frame, value] : keys) {
+    if (!(value > 0.0f && value <= 100.0f)) {
+      char text[64];
+      std::snprintf(text, sizeof text, "%g%%", static_cast<double>(value));
+      throw UsageError(option + ": " + text + " is not a share of the frame's width (give more " +
+                       "than 0% and at most 100%)" +
+                       (keys.size() > 1 ? " (key at frame " + std::to_string(frame) + ")" : ""));
+    }
+  }
+}
+
+void SetSize(const std::string& text, const std::string& option, RenderSettings& settings) {
+  // Every key's value ends with % or none does.
+  std::string plain;
+  size_t percent = 0;
+  size_t values = 1;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ',') ++values;
+    if (text[i] == '%' && (i + 1 == text.size() || text[i + 1] == ',')) {
+      ++percent;
+      continue;
+    }
+    plain += text[i];
+  }
+  if (percent != 0 && percent != values) {
+    throw UsageError(option + ": " + QuotedValue(text) +
+                     " mixes pixels and per cent; give every key in one of them");
+  }
+  settings.size = ParseFloatKeys(plain, option);
+  settings.sizeInPercent = percent > 0;
+  if (settings.sizeInPercent) {
+    CheckSizePercent(*settings.size, option);
+  } else {
+    CheckKeys(*settings.size, CheckBlurSize, option);
+  }
+}
+
+RenderSettings SizeInPixels(RenderSettings settings, int32_t frameWidth) {
+  if (!settings.sizeInPercent || !settings.size) return settings;
+  for (auto& [frame, value] : *settings.size) {
+    const double pixels = static_cast<double>(value) / 100.0 * frameWidth;
+    try {
+      CheckBlurSize(static_cast<float>(pixels));
+    } catch (const CommandError& e) {
+      char text[160];
+      std::snprintf(text, sizeof text, "--size: %g%% of a frame %d pixels wide is %g pixels",
+                    static_cast<double>(value), frameWidth, pixels);
+      throw UsageError(
+          std::string(text) +
+          (settings.size->size() > 1 ? " (key at frame " + std::to_string(frame) + ")" : "") +
+          "; " + e.what());
+    }
+    value = static_cast<float>(pixels);
+  }
+  settings.sizeInPercent = false;
+  return settings;
 }
 
 AlphaMode ParseAlphaMode(const std::string& text) {

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/errors.h"
+#include "base/numbers.h"
 
 namespace kestrion {
 
@@ -98,8 +99,57 @@ PixelKeys PixelKeysOf(const json& value, const std::string& field) {
   return keys;
 }
 
-// The fields the document gives, in settings of their own.
-RenderSettings FromJson(const json& document) {
+// A size in pixels (a number, keys [[frame, pixels], ...]) or in per cent
+// of the frame's width ("2%", keys [[frame, "2%"], ...]), checked.
+void SizeOf(const json& value, const std::string& field, RenderSettings& settings) {
+  auto percent = [](const json& v) { return v.is_string(); };
+  bool anyPercent = percent(value);
+  bool allPercent = anyPercent;
+  if (value.is_array()) {
+    allPercent = !value.empty();
+    for (const json& key : value) {
+      const bool p = key.is_array() && key.size() == 2 && percent(key[1]);
+      anyPercent = anyPercent || p;
+      allPercent = allPercent && p;
+    }
+  }
+  if (!anyPercent) {
+    settings.size = FloatKeysOf(value, field);
+    settings.sizeInPercent = false;
+    CheckKeys(*settings.size, CheckBlurSize, field);
+    return;
+  }
+  if (!allPercent) {
+    throw std::invalid_argument(field +
+                                " mixes pixels and per cent; give every key in one of them");
+  }
+  // "2%" -> 2, each checked as a number of the same strict form as elsewhere.
+  auto number = [&field](const json& text) {
+    const std::string s = text.get<std::string>();
+    if (s.empty() || s.back() != '%') {
+      throw std::invalid_argument(field +
+                                  " must be a number, or a share of the frame's width such as "
+                                  "\"2%\"");
+    }
+    const Parsed<float> parsed = ParseFloat<float>(std::string_view(s).substr(0, s.size() - 1));
+    if (!parsed.value)
+      throw std::invalid_argument(field + ": " + QuotedValue(s) + " " + parsed.reason);
+    return *parsed.value;
+  };
+  json numbers = value;
+  if (value.is_string()) {
+    numbers = number(value);
+  } else {
+    for (json& key : numbers) key[1] = number(key[1]);
+  }
+  settings.size = FloatKeysOf(numbers, field);
+  settings.sizeInPercent = true;
+  CheckSizePercent(*settings.size, field);
+}
+
+// The fields the document gives, in settings of their own; `focusMissingGiven`
+// says whether it gave focusMissing.
+RenderSettings FromJson(const json& document, bool& focusMissingGiven) {
   if (!document.is_object()) throw std::invalid_argument("the settings must be a JSON object");
   RenderSettings settings;
   for (const auto& [key, value] : document.items()) {
@@ -108,7 +158,18 @@ RenderSettings FromJson(const json& document) {
     } else if (key == "focusPixel") {
       settings.focusPixel = PixelKeysOf(value, key);
     } else if (key == "focusObject") {
-      settings.focusObject = CheckFocusObject(WholeNumber(value, key), key);
+      if (value.is_string()) {
+        settings.focusObjectName = value.get<std::string>();
+        if (settings.focusObjectName->empty()) {
+          throw std::invalid_argument("focusObject must be an object ID or a name");
+        }
+      } else {
+        settings.focusObject = CheckFocusObject(WholeNumber(value, key), key);
+      }
+    } else if (key == "focusMissing") {
+      if (!value.is_string()) throw std::invalid_argument("focusMissing must be a string");
+      settings.focusMissing = ParseFocusMissing(value.get<std::string>(), key);
+      focusMissingGiven = true;
     } else if (key == "focusStatistic") {
       if (!value.is_string()) throw std::invalid_argument("focusStatistic must be a string");
       settings.focusStatistic = ParseFocusStatistic(value.get<std::string>(), key);
@@ -116,8 +177,7 @@ RenderSettings FromJson(const json& document) {
       settings.range = FloatKeysOf(value, key);
       CheckKeys(*settings.range, CheckBlurRange, key);
     } else if (key == "size") {
-      settings.size = FloatKeysOf(value, key);
-      CheckKeys(*settings.size, CheckBlurSize, key);
+      SizeOf(value, key, settings);
     } else if (key == "source") {
       if (!value.is_string()) throw std::invalid_argument("source must be a string");
       settings.source = ParseSource(value.get<std::string>());
@@ -132,15 +192,20 @@ RenderSettings FromJson(const json& document) {
 }
 
 // `base` with the fields the file gave replaced.
-RenderSettings Merged(RenderSettings base, const RenderSettings& file) {
+RenderSettings Merged(RenderSettings base, const RenderSettings& file, bool focusMissingGiven) {
   if (file.FocusCount() > 0) {
     base.focusDepth = file.focusDepth;
     base.focusPixel = file.focusPixel;
     base.focusObject = file.focusObject;
+    base.focusObjectName = file.focusObjectName;
   }
   if (file.focusStatistic) base.focusStatistic = file.focusStatistic;
+  if (focusMissingGiven) base.focusMissing = file.focusMissing;
   if (file.range) base.range = file.range;
-  if (file.size) base.size = file.size;
+  if (file.size) {
+    base.size = file.size;
+    base.sizeInPercent = file.sizeInPercent;
+  }
   if (file.source) base.source = file.source;
   return base;
 }
@@ -195,20 +260,20 @@ std::string LineAndColumn(const std::string& text, size_t offset) {
 // in kestrion's words rather than the JSON library's.
 void CheckJsonSyntax(const std::string& text, const std::string& name) {
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-    throw UsageError(name + ": not valid JSON: the file holds no settings");
+    throw UsageError(ShownName(name) + ": not valid JSON: the file holds no settings");
   }
   JsonErrorFinder finder;
   if (json::sax_parse(text, &finder)) return;
   if (finder.numberOverflow) {
     // The position follows the number, whose text is the last token.
     const size_t start = finder.position - std::min(finder.position, finder.lastToken.size());
-    throw UsageError(name + ": " + LineAndColumn(text, start) + ": the number " +
+    throw UsageError(ShownName(name) + ": " + LineAndColumn(text, start) + ": the number " +
                      ShownValue(finder.lastToken) + " is out of range");
   }
   // The position counts the character the parser stopped at, or one past
   // the end when the text ended first.
   if (finder.position > text.size()) {
-    throw UsageError(name + ": not valid JSON at " + LineAndColumn(text, text.size()) +
+    throw UsageError(ShownName(name) + ": not valid JSON at " + LineAndColumn(text, text.size()) +
                      ": the text ends before the JSON does");
   }
   const size_t at = finder.position > 0 ? finder.position - 1 : 0;
@@ -238,7 +303,8 @@ void CheckJsonSyntax(const std::string& text, const std::string& name) {
     while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80) ++end;
     what = "unexpected " + QuotedValue(std::string_view(text).substr(at, end - at));
   }
-  throw UsageError(name + ": not valid JSON at " + LineAndColumn(text, at) + ": " + what);
+  throw UsageError(ShownName(name) + ": not valid JSON at " + LineAndColumn(text, at) + ": " +
+                   what);
 }
 
 // The file's text: a regular file of at most SETTINGS_FILE_MAX bytes.
@@ -254,7 +320,7 @@ std::string ReadSettingsText(const std::string& path) {
   if (fstat(fd, &status) != 0) {
     throw FileError(path, std::string("cannot read (") + std::strerror(errno) + ")");
   }
-  if (!S_ISREG(status.st_mode)) throw UsageError(path + ": not a regular file");
+  if (!S_ISREG(status.st_mode)) throw UsageError(ShownName(path) + ": not a regular file");
   // Read at most one byte past the cap, so that a file that grows meanwhile
   // is still caught without reading it whole. The buffer starts at the size
   // the file says it has and grows only while more comes.
@@ -269,7 +335,8 @@ std::string ReadSettingsText(const std::string& path) {
     if (got == 0) break;
     size += static_cast<size_t>(got);
   }
-  if (size > SETTINGS_FILE_MAX) throw UsageError(path + ": larger than 1 MiB, not a settings file");
+  if (size > SETTINGS_FILE_MAX)
+    throw UsageError(ShownName(path) + ": larger than 1 MiB, not a settings file");
   text.resize(size);
   return text;
 }
@@ -280,18 +347,20 @@ RenderSettings ParseSettings(const std::string& text, const std::string& name,
                              RenderSettings base) {
   CheckJsonSyntax(text, name);
   try {
-    return Merged(std::move(base), FromJson(json::parse(text)));
+    bool focusMissingGiven = false;
+    const RenderSettings file = FromJson(json::parse(text), focusMissingGiven);
+    return Merged(std::move(base), file, focusMissingGiven);
   } catch (const CommandError& e) {
-    throw UsageError(name + ": " + e.what());
+    throw UsageError(ShownName(name) + ": " + e.what());
   } catch (const std::invalid_argument& e) {
-    throw UsageError(name + ": " + e.what());
+    throw UsageError(ShownName(name) + ": " + e.what());
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception&) {
     // The syntax was checked above and every value's type is checked
     // before it is read, so nothing should come here; if it does, the
     // file is still named.
-    throw UsageError(name + ": not valid settings");
+    throw UsageError(ShownName(name) + ": not valid settings");
   }
 }
 

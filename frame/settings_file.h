@@ -9,9 +9,12 @@
 //     "focusDepth": 12.5,               // depth of the focal plane (> 0 in front)
 //     "focusPixel": [[1, 640, 360], [48, 700, 300]],  // or the depth seen here
 //     "focusObject": 3,                 // or the depth of this object's pixels
+//                                       // (an ID, or a name: "Monkey")
 //     "focusStatistic": "median",       // median | mean | min | max
+//     "focusMissing": "hold",           // hold | fail: a frame without the object
 //     "range": [[1, 6], [48, 12]],      // depth distance at which the blur is full
-//     "size": 8,                        // full blur radius in pixels
+//     "size": 8,                        // full blur radius in pixels, or "2%" of
+//                                       // the frame's width
 //     "source": "object:3"              // whole | material:ID | object:ID
 //   }
 // Unknown fields are errors, so that a misspelt field is not silently

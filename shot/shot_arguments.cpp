@@ -15,8 +15,9 @@ bool IsOption(const std::string& word, const char* name) { return word == name; 
 
 std::vector<std::string> ForwardedArguments(const std::vector<std::string>& words,
                                             const std::string& input) {
-  static const char* const WITH_VALUE[] = {"-o",     "--output", "--frames",      "--chunk",
-                                           "--jobs", "--report", "--report-file", "--frame"};
+  static const char* const WITH_VALUE[] = {
+      "-o",       "--output",      "--frames", "--chunk",      "--jobs",
+      "--report", "--report-file", "--frame",  "--shot-input", "--shot-frames"};
   static const char* const FLAGS[] = {"-q", "--quiet", "--skip-existing"};
   std::vector<std::string> kept;
   bool inputSeen = false;
@@ -51,6 +52,13 @@ std::vector<std::string> ForwardedArguments(const std::vector<std::string>& word
     if (!dropped) kept.push_back(word);
   }
   return kept;
+}
+
+std::vector<std::string> ShotArguments(const std::string& input,
+                                       const std::optional<std::string>& frames) {
+  std::vector<std::string> words = {"--shot-input", input};
+  if (frames) words.insert(words.end(), {"--shot-frames", *frames});
+  return words;
 }
 
 std::vector<std::string> WorkerLimitArguments(const std::vector<std::string>& forwarded,

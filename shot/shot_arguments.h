@@ -15,10 +15,17 @@ namespace kestrion {
 
 // The words of a render command line after "render" without the ones the
 // shot runner sets itself for every frame (INPUT, -o, --frame, --report,
-// -q) or keeps to itself (--frames, --chunk, --jobs, --skip-existing,
+// -q, --shot-input, --shot-frames) or keeps to itself (--frames, --chunk, --jobs, --skip-existing,
 // --report-file).
 std::vector<std::string> ForwardedArguments(const std::vector<std::string>& words,
                                             const std::string& input);
+
+// The shot every frame belongs to, so that a frame can look at the others
+// (to hold the focus of a frame where the focus object is missing): the
+// input pattern and, when given, the frame list (without it, the frames on
+// disk).
+std::vector<std::string> ShotArguments(const std::string& input,
+                                       const std::optional<std::string>& frames);
 
 // What every frame is given besides the forwarded words: its share of the
 // memory limit, DefaultMemoryLimit(workers), and of the `cores`, one thread

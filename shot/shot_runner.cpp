@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "base/frame_numbers.h"
 #include "base/report_stream.h"
 #include "formats/output_file.h"
 #include "shot/frame_pattern.h"
@@ -51,18 +52,27 @@ struct Frame {
   bool failed = false;
 };
 
-nlohmann::json Record(const Frame& frame, const std::string& status, const std::string& error) {
-  nlohmann::json record = {{"input", frame.input},
-                           {"output", frame.output},
-                           {"frame", frame.number},
-                           {"status", status}};
-  if (!error.empty()) record["error"] = error;
+// A report line kestrion makes for a frame no worker reported on: the
+// fields of a frame's own line (frame_report.h), in the same order, with
+// what is not known null.
+nlohmann::ordered_json Record(const Frame& frame, const std::string& status,
+                              const std::string& error) {
+  nlohmann::ordered_json record;
+  record["input"] = ShownName(frame.input);
+  record["output"] = ShownName(frame.output);
+  record["frame"] = frame.number;
+  for (const char* unknown : {"width", "height", "focusDepth", "range", "size", "source"}) {
+    record[unknown] = nullptr;
+  }
+  record["seconds"] = nullptr;
+  record["status"] = status;
+  record["error"] = error.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(error);
   return record;
 }
 
-// A report line. File names need not be UTF-8: what is not is replaced
-// rather than failing the shot.
-std::string ReportLine(const nlohmann::json& record) {
+// A report line. Names are shown escaped, so the line is UTF-8; anything
+// else would be replaced rather than fail the shot.
+std::string ReportLine(const nlohmann::ordered_json& record) {
   return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
@@ -99,6 +109,7 @@ class Shot {
   size_t emitted = 0;  // frames whose report line has been written, in order
   bool usageFailure = false;
   std::vector<std::string> limitWords;  // every frame's share of the memory and cores
+  std::vector<std::string> shotWords;   // the shot a frame belongs to
 };
 
 std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
@@ -108,8 +119,14 @@ std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
   } else {
     numbers = input.FramesOnDisk();
     if (numbers.empty()) {
-      throw UsageError(input.Text() +
+      throw UsageError(ShownName(input.Text()) +
                        ": no frame fits this pattern; check the name, or give --frames");
+    }
+    for (const int64_t number : numbers) {
+      if (std::string problem = FrameProblem(number); !problem.empty()) {
+        throw UsageError(ShownName(input.FileOf(number)) + ": " + problem +
+                         "; give --frames to leave it out");
+      }
     }
   }
   if (run.shot.chunk) {
@@ -128,11 +145,13 @@ std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
 
 void Shot::Plan() {
   const std::optional<FramePattern> input = FramePattern::Parse(run.input, "INPUT");
-  if (!input) throw UsageError(run.input + ": not a frame pattern (e.g. frame.####.exr)");
+  if (!input) {
+    throw UsageError(ShownName(run.input) + ": not a frame pattern (e.g. frame.####.exr)");
+  }
   const std::optional<FramePattern> output = FramePattern::Parse(run.output, "-o");
   const std::vector<int64_t> numbers = FrameNumbers(*input);
   if (!output && numbers.size() > 1) {
-    throw UsageError("-o " + run.output + ": " + std::to_string(numbers.size()) +
+    throw UsageError("-o " + ShownName(run.output) + ": " + std::to_string(numbers.size()) +
                      " frames need an output pattern, e.g. out.####.exr");
   }
   if (const auto at = FocusMapName(run.forwarded); at && numbers.size() > 1) {
@@ -172,7 +191,7 @@ std::vector<size_t> Shot::Sort() {
     if (!Exists(frames[i].input)) {
       missing.push_back(frames[i].number);
       frames[i].failed = true;
-      Emit(i, ReportLine(Record(frames[i], "failed", frames[i].input + ": missing")));
+      Emit(i, ReportLine(Record(frames[i], "failed", ShownName(frames[i].input) + ": missing")));
     } else if (run.shot.skipExisting && Exists(frames[i].output)) {
       ++skipped;
       Emit(i, ReportLine(Record(frames[i], "skipped", "")));
@@ -184,7 +203,8 @@ std::vector<size_t> Shot::Sort() {
     std::string list;
     for (const int64_t number : missing)
       list += (list.empty() ? "" : ", ") + std::to_string(number);
-    Message(run.input + ": missing input frame" + (missing.size() > 1 ? "s " : " ") + list);
+    Message(ShownName(run.input) + ": missing input frame" + (missing.size() > 1 ? "s " : " ") +
+            list);
   }
   return toRender;
 }
@@ -203,12 +223,13 @@ void Shot::Start(size_t index) {
                                     "-q"};
   const std::vector<std::string> forwarded = FrameWords(run.forwarded, frame.number);
   words.insert(words.end(), limitWords.begin(), limitWords.end());
+  words.insert(words.end(), shotWords.begin(), shotWords.end());
   words.insert(words.end(), forwarded.begin(), forwarded.end());
   const StartedWorker started = StartWorker(run.executable, std::move(words), index);
   if (!started.worker) {
     frames[index].failed = true;
     const std::string why =
-        "cannot start " + run.executable + " (" + std::strerror(started.error) + ")";
+        "cannot start " + ShownName(run.executable) + " (" + std::strerror(started.error) + ")";
     Message("frame " + std::to_string(frame.number) + ": " + why);
     Emit(index, ReportLine(Record(frame, "failed", why)));
     return;
@@ -227,10 +248,11 @@ void Shot::Reap(const FrameWorker& worker, const WorkerResult& result) {
     // A frame the shot's signal stopped says only "aborted"; the shot says it once.
     if (StopSignal() == 0) Message("frame " + std::to_string(frame.number) + ": " + lastMessage);
   }
-  std::optional<nlohmann::json> record;
+  // The worker's line keeps its fields' order.
+  std::optional<nlohmann::ordered_json> record;
   for (const std::string& line : result.out) {
     if (line.empty() || line[0] != '{') continue;
-    const nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+    const nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(line, nullptr, false);
     if (!parsed.is_discarded() && parsed.is_object()) record = parsed;
   }
   frame.failed = code != EXIT_OK;
@@ -293,8 +315,16 @@ int Shot::Run() {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const size_t jobs = run.shot.jobs.value_or(cores);
   if (jobs < 1) throw UsageError("--jobs: give 1 or more");
+  // The outputs' folders (of the first frame: every frame makes its own,
+  // where the pattern is in a folder's name) and the report file's, before
+  // any frame starts.
+  if (!frames.empty()) MakeFolders(frames.front().output);
   std::optional<OutputFile> reportFile;
-  if (!run.shot.reportFile.empty()) reportFile.emplace(run.shot.reportFile);
+  if (!run.shot.reportFile.empty()) {
+    MakeFolders(run.shot.reportFile);
+    reportFile.emplace(run.shot.reportFile);
+  }
+  shotWords = ShotArguments(run.input, run.shot.frames);
 
   progress.emplace(!run.quiet, err, 0);
   const std::vector<size_t> toRender = Sort();
@@ -314,8 +344,8 @@ int Shot::Run() {
   if (usageFailure) return EXIT_USAGE;
   if (!run.jsonReport) {
     out.Line("rendered " + std::to_string(rendered) + " of " + std::to_string(frames.size()) +
-             " frames into " + run.output + " (" + std::to_string(skipped) + " skipped, " +
-             std::to_string(failed) + " failed)");
+             " frames into " + ShownName(run.output) + " (" + std::to_string(skipped) +
+             " skipped, " + std::to_string(failed) + " failed)");
   }
   return failed > 0 ? EXIT_FAILED : EXIT_OK;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <array>
 #include <cmath>
 
 #include "base/errors.h"
@@ -151,6 +152,53 @@ TEST(DepthMaps, SixteenBitGreyIsReadNormalisedAndChecked) {
   EXPECT_FLOAT_EQ(depth[0], 0.0f);
   EXPECT_FLOAT_EQ(depth[3 * WIDTH + 6], (60000.0f + 3.0f) / 65535.0f);
   EXPECT_THROW(ReadDepthMap(path, WIDTH, HEIGHT + 1), CommandError);
+}
+
+// A bloom over an empty sky: premultiplied light far above its coverage.
+// The plain look clips the straight colour at 1, which leaves a faint
+// patch; flattened over a colour it is as bright as the light, and the soft
+// clamp keeps it visible over transparency by raising its alpha.
+TEST(ReviewImages, LooksKeepLightOverTransparencyVisible) {
+  ScratchDirectory dir;
+  FramePlanes frame;
+  frame.width = 3;
+  frame.height = 1;
+  frame.alphaMode = AlphaMode::Premultiplied;
+  // A bloom (light 5 at coverage 0.1), a dim half-covered pixel, an opaque
+  // highlight.
+  frame.colour = {{5.0f, 0.2f, 1.2f}, {2.5f, 0.1f, 1.2f}, {0.5f, 0.05f, 1.2f}};
+  frame.alpha = Plane{0.1f, 0.5f, 1.0f};
+  auto written = [&](const ReviewLook& look) {
+    WriteReviewImage(frame, dir / "look.png", ReviewFormat::Png, 16, look);
+    return ReadReviewImage(dir / "look.png");
+  };
+
+  const FramePlanes plain = written({});
+  EXPECT_NEAR((*plain.alpha)[0], 0.1f, 1e-4f);
+  EXPECT_EQ(plain.colour[0][0], 1.0f);  // clipped: over black it shows 0.1, not 5
+
+  ReviewLook flatten;
+  flatten.flatten = std::array<float, 3>{0.0f, 0.0f, 1.0f};
+  const FramePlanes flat = written(flatten);
+  EXPECT_FALSE(flat.alpha);
+  EXPECT_EQ(flat.colour[0][0], 1.0f);
+  EXPECT_NEAR(flat.colour[1][1], 0.1f + 0.5f * 0.0f, 1e-3f);
+  EXPECT_NEAR(flat.colour[2][1], 0.05f + 0.5f * 1.0f, 1e-3f);  // half the blue behind
+
+  ReviewLook soft;
+  soft.soft = true;
+  const FramePlanes shown = written(soft);
+  EXPECT_GT((*shown.alpha)[0], 0.99f);  // the bloom as bright over black as the light
+  EXPECT_LT(shown.colour[0][2], 1.0f);  // highlights rolled off, not clipped ...
+  EXPECT_GT(shown.colour[0][2], 0.95f);
+  EXPECT_NEAR(shown.colour[0][1], 0.4f, 1e-3f);  // ... and dim light left as it is
+  EXPECT_NEAR((*shown.alpha)[1], 0.5f, 1e-4f);
+
+  ReviewLook darker;
+  darker.exposure = -2.0f;
+  const FramePlanes dark = written(darker);
+  EXPECT_NEAR(dark.colour[0][1], 0.1f, 1e-3f);  // a quarter of 0.4, alpha untouched
+  EXPECT_NEAR((*dark.alpha)[1], 0.5f, 1e-4f);
 }
 
 }  // namespace

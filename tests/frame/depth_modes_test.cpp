@@ -49,17 +49,28 @@ TEST(DepthModes, BackgroundIsWhateverMeansNoGeometry) {
   EXPECT_EQ(StoredDepthToZ(0.0f, distance), 0.0f);  // real depth 0 unless declared
   distance.backgroundDepth = 0.0f;
   EXPECT_EQ(StoredDepthToZ(0.0f, distance), Z_BACKGROUND);
+  // Renderers' far values are background by convention, from 1e9 up ...
+  for (float stored : {1e9f, 1e10f, 3e38f}) {
+    EXPECT_EQ(StoredDepthToZ(stored, distance), Z_BACKGROUND) << stored;
+  }
+  EXPECT_EQ(StoredDepthToZ(9e8f, distance), -9e8f);
+  // ... unless the options move that distance; a declared value is
+  // background on its own, not its neighbours.
+  distance.backgroundFrom = BACKGROUND_DISTANCE;
   distance.backgroundDepth = 1e10f;
   EXPECT_EQ(StoredDepthToZ(1e10f, distance), Z_BACKGROUND);
   EXPECT_EQ(StoredDepthToZ(9e9f, distance), -9e9f);
+  EXPECT_EQ(StoredDepthToZ(3e38f, distance), Z_BACKGROUND);
 
   DepthOptions camera = Mode(DepthMode::Camera);
-  for (float stored : {-INF, INF, NOT_A_NUMBER, -1e30f, -2e30f}) {
+  for (float stored : {-INF, INF, NOT_A_NUMBER, -1e30f, -2e30f, -1e10f}) {
     EXPECT_EQ(StoredDepthToZ(stored, camera), Z_BACKGROUND) << stored;
   }
+  EXPECT_EQ(StoredDepthToZ(-9e8f, camera), -9e8f);
   DepthOptions inverse = Mode(DepthMode::Inverse);
   EXPECT_EQ(StoredDepthToZ(0.0f, inverse), Z_BACKGROUND);  // infinitely far
   EXPECT_EQ(StoredDepthToZ(1e-31f, inverse), Z_BACKGROUND);
+  EXPECT_EQ(StoredDepthToZ(1e-10f, inverse), Z_BACKGROUND);  // 1e10 away
   DepthOptions normalised = Mode(DepthMode::Normalised, 1.0f, 100.0f);
   normalised.backgroundDepth = 1.0f;  // the far end of the map
   EXPECT_EQ(StoredDepthToZ(1.0f, normalised), Z_BACKGROUND);
@@ -74,6 +85,11 @@ TEST(DepthModes, ParsesNamesAndChecksNearAndFar) {
   EXPECT_THROW(CheckDepthOptions(Mode(DepthMode::Normalised, 5.0f, 5.0f)), CommandError);
   EXPECT_THROW(CheckDepthOptions(Mode(DepthMode::Normalised, -1.0f, 5.0f)), CommandError);
   EXPECT_NO_THROW(CheckDepthOptions(Mode(DepthMode::Distance, 5.0f, 5.0f)));
+  DepthOptions far;
+  for (float from : {0.0f, -1.0f, 2e30f, NOT_A_NUMBER}) {
+    far.backgroundFrom = from;
+    EXPECT_THROW(CheckDepthOptions(far), CommandError) << from;
+  }
 }
 
 TEST(DepthModes, WarnsOfZeroDepthUnderEmptyAlphaNamingTheOption) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/errors.h"
+#include "frame/render_settings.h"
 #include "frame/settings_file.h"
 #include "tests/support/test_files.h"
 
@@ -135,7 +136,7 @@ TEST(SettingsFiles, ErrorsNameTheFileAndWhereTheJsonGoesWrong) {
       {R"({"range": 100000})", "range: range 100000 is outside 0 to 99999"},
       {R"({"size": [[0, 2], [10, 0.5]]})",
        "size: size 0.5 is outside 1 to 99999 (key at frame 10)"},
-      {R"({"size": "8"})", "size must be a number"},
+      {R"({"size": "8"})", "size must be a number, or a share of the frame's width such as \"2%\""},
       {R"({"focusObject": 2.5})", "focusObject must hold whole numbers"},
       {R"({"source": "object:0x3"})",
        "source 'object:0x3': the ID '0x3' is hexadecimal; write it in decimal"},
@@ -156,6 +157,54 @@ TEST(SettingsFiles, ErrorsNameTheFileAndWhereTheJsonGoesWrong) {
   EXPECT_LT(message.size(), (dir / "s.json").size() + 200) << message.substr(0, 300);
   EXPECT_NE(message.find(std::string(70, 'x') + "..."), std::string::npos) << message;
   EXPECT_EQ(message.find('\n'), std::string::npos);
+}
+
+// Sizes in per cent of the frame's width, objects by name and what a
+// frame without its focus object does: the same from an option and a file.
+TEST(RenderSettings, SizesInPerCentAndObjectsByNameReadAlikeFromOptionsAndFiles) {
+  RenderSettings option;
+  SetSize("1:1%,48:2.5%", "--size", option);
+  const RenderSettings file =
+      ParseSettings(R"({"size": [[1, "1%"], [48, "2.5%"]], "focusObject": "Monkey",
+                        "focusMissing": "fail"})",
+                    "s.json");
+  const RenderSettings& fromOption = option;
+  for (const RenderSettings* settings : {&fromOption, &file}) {
+    EXPECT_TRUE(settings->sizeInPercent);
+    EXPECT_EQ(settings->size, (FloatKeys{{1, 1.0f}, {48, 2.5f}}));
+  }
+  EXPECT_EQ(file.focusObjectName, "Monkey");
+  EXPECT_EQ(file.focusMissing, FocusMissing::Fail);
+  // In pixels of a frame 640 wide; a share that gives less than a pixel is
+  // refused once the width is known.
+  EXPECT_EQ(SizeInPixels(option, 640).size, (FloatKeys{{1, 6.4f}, {48, 16.0f}}));
+  EXPECT_FALSE(SizeInPixels(option, 640).sizeInPercent);
+  EXPECT_THROW(SizeInPixels(option, 50), CommandError);
+  // A later file's pixels replace a size in per cent, and a file without
+  // focusMissing leaves it as it was.
+  const RenderSettings over = ParseSettings(R"({"size": 4})", "s.json", file);
+  EXPECT_FALSE(over.sizeInPercent);
+  EXPECT_EQ(over.focusMissing, FocusMissing::Fail);
+
+  RenderSettings object;
+  SetFocusObject("Cube.001", "--focus-object", object);
+  EXPECT_EQ(object.focusObjectName, "Cube.001");
+  SetFocusObject("12", "--focus-object", object);
+  EXPECT_EQ(object.focusObject, 12);
+  EXPECT_FALSE(object.focusObjectName);
+  SetFocusObject("name:3D Text", "--focus-object", object);
+  EXPECT_EQ(object.focusObjectName, "3D Text");
+  for (const char* bad : {"3.5", "-1", "0x10", "", "name:"}) {
+    EXPECT_THROW(SetFocusObject(bad, "--focus-object", object), CommandError) << bad;
+  }
+  for (const char* bad : {"2%,4", "1:2%,5:3", "0%", "101%", "2%%"}) {
+    RenderSettings settings;
+    EXPECT_THROW(SetSize(bad, "--size", settings), CommandError) << bad;
+  }
+  for (const char* json : {R"({"size": [[1, "2%"], [5, 3]]})", R"({"size": "2"})",
+                           R"({"focusObject": ""})", R"({"focusMissing": "keep"})"}) {
+    EXPECT_THROW(ParseSettings(json, "s.json"), CommandError) << json;
+  }
 }
 
 }  // namespace
