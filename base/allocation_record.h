@@ -9,7 +9,9 @@
 // the last, so that a filter that gives up for want of memory can be
 // reported with the size it asked for. The loaded module takes its memory
 // through the same two ways: its pixel copies from malloc, its tables from
-// operator new.
+// operator new. Blocks of 4 MiB and more are advised to be backed by 2 MiB
+// pages where the system offers them on request (the first touch of a
+// frame's planes then costs a fault per 2 MiB, not per 4 KiB).
 #pragma once
 
 #include <cstddef>

@@ -13,25 +13,6 @@ namespace kestrion {
 
 namespace {
 
-// Hands every message box the filter shows to the observer while it lives.
-class MessageBoxForwarder {
- public:
-  explicit MessageBoxForwarder(const MessageBoxObserver& observer) : active(bool(observer)) {
-    if (!active) return;
-    platform::SetMessageBoxObserver([&observer](const platform::ShownMessage& message) {
-      observer(message.caption, message.text);
-    });
-  }
-  ~MessageBoxForwarder() {
-    if (active) platform::SetMessageBoxObserver({});
-  }
-  MessageBoxForwarder(const MessageBoxForwarder&) = delete;
-  MessageBoxForwarder& operator=(const MessageBoxForwarder&) = delete;
-
- private:
-  bool active;
-};
-
 const char* ChannelName(uint32_t code) {
   switch (code) {
     case CHANNEL_Z:
@@ -56,6 +37,18 @@ void CheckChannels(ImageFilter& filter, Image& frame, const std::string& frameNa
 }
 
 }  // namespace
+
+MessageBoxForwarder::MessageBoxForwarder(const MessageBoxObserver& observer)
+    : active(bool(observer)) {
+  if (!active) return;
+  platform::SetMessageBoxObserver([&observer](const platform::ShownMessage& message) {
+    observer(message.caption, message.text);
+  });
+}
+
+MessageBoxForwarder::~MessageBoxForwarder() {
+  if (active) platform::SetMessageBoxObserver({});
+}
 
 std::unique_ptr<FilterModule> LoadFilterModule(const std::string& path) {
   std::string error;

@@ -108,7 +108,7 @@ class Shot {
   size_t skipped = 0;
   size_t emitted = 0;  // frames whose report line has been written, in order
   bool usageFailure = false;
-  std::vector<std::string> limitWords;  // every frame's share of the memory
+  std::vector<std::string> limitWords;  // every frame's share of the memory and cores
   std::vector<std::string> shotWords;   // the shot a frame belongs to
 };
 
@@ -329,8 +329,8 @@ int Shot::Run() {
   progress.emplace(!run.quiet, err, 0);
   const std::vector<size_t> toRender = Sort();
   progress.emplace(!run.quiet, err, toRender.size());
-  limitWords =
-      WorkerLimitArguments(run.forwarded, std::min(jobs, std::max<size_t>(1, toRender.size())));
+  limitWords = WorkerLimitArguments(run.forwarded,
+                                    std::min(jobs, std::max<size_t>(1, toRender.size())), cores);
   RenderFrames(toRender, jobs);
 
   size_t failed = 0;
