@@ -9,7 +9,9 @@
 // the last, so that a filter that gives up for want of memory can be
 // reported with the size it asked for. The loaded module takes its memory
 // through the same two ways: its pixel copies from malloc, its tables from
-// operator new.
+// operator new. Blocks of 4 MiB and more are advised to be backed by 2 MiB
+// pages where the system offers them on request (the first touch of a
+// frame's planes then costs a fault per 2 MiB, not per 4 KiB).
 #pragma once
 
 #include <cstddef>
@@ -46,6 +48,19 @@ class AllocationPeak {
   AllocationPeak(const AllocationPeak&) = delete;
   AllocationPeak& operator=(const AllocationPeak&) = delete;
   int64_t Peak() const;
+};
+
+// While one lives, on any thread, every block operator new hands out is
+// zero-filled: for a library that decodes into buffers of its own (its
+// threads allocating too), so that whatever a damaged input leaves
+// unwritten in them is zero, never what the memory held before. They nest;
+// each block costs a memset meanwhile.
+class ZeroFilledAllocations {
+ public:
+  ZeroFilledAllocations();
+  ~ZeroFilledAllocations();
+  ZeroFilledAllocations(const ZeroFilledAllocations&) = delete;
+  ZeroFilledAllocations& operator=(const ZeroFilledAllocations&) = delete;
 };
 
 // For tests: while it lives, every operator new of more than `bytes` bytes

@@ -1,6 +1,5 @@
 #include "base/errors.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace kestrion {
@@ -24,14 +23,22 @@ size_t Utf8Length(std::string_view text, size_t i) {
   return length;
 }
 
+// Whether the two bytes at text[i] are a C1 control character (U+0080 to
+// U+009F), which some terminals take as the start of a control sequence.
+bool C1Control(std::string_view text, size_t i) {
+  return static_cast<unsigned char>(text[i]) == 0xc2 &&
+         static_cast<unsigned char>(text[i + 1]) < 0xa0;
+}
+
 // The character at text[i] as printed, and how many bytes it took:
 // printable ASCII and well-formed UTF-8 as they are, a control character
-// as its C escape, any other byte as \xNN.
+// as its C escape, any other byte (and each byte of a C1 control
+// character) as \xNN.
 std::pair<std::string, size_t> Shown(std::string_view text, size_t i) {
   const auto byte = static_cast<unsigned char>(text[i]);
   if (byte >= 0x20 && byte < 0x7f) return {std::string(1, text[i]), 1};
   if (const size_t length = byte >= 0x80 ? Utf8Length(text, i) : 0) {
-    return {std::string(text.substr(i, length)), length};
+    if (length != 2 || !C1Control(text, i)) return {std::string(text.substr(i, length)), length};
   }
   switch (byte) {
     case '\n':
@@ -78,6 +85,8 @@ std::string CutInTheMiddle(const std::string& line, size_t max) {
 
 std::string ShownValue(std::string_view value) { return Printable(value, QUOTED_VALUE_MAX); }
 
+std::string ShownName(std::string_view name) { return Printable(name, std::string::npos); }
+
 std::string QuotedValue(std::string_view value) {
   std::string quoted(1, '\'');
   quoted += ShownValue(value);
@@ -98,9 +107,6 @@ std::string PrintableMessage(std::string_view message, size_t firstLineMax) {
   }
 }
 
-std::string OneLine(std::string message) {
-  std::replace(message.begin(), message.end(), '\n', ' ');
-  return message;
-}
+std::string OneLine(std::string_view message) { return ShownName(message); }
 
 }  // namespace kestrion

@@ -33,9 +33,19 @@ inline CommandError UsageError(const std::string& message) {
 inline CommandError Failure(const std::string& message) {
   return CommandError(EXIT_FAILED, message);
 }
-// A failure that concerns one file: "<path>: <what is wrong>".
+// A name that comes from a file or the command line (a file's path, a
+// part, layer, channel or attribute name) as every message, progress line,
+// report and listing shows it: whole, with control characters (line breaks
+// included) escaped as C does (\n, \x1b) and bytes that are not
+// well-formed UTF-8 as \xNN, so that it can neither break a message into
+// lines nor reach a terminal as a control sequence. Printable text passes
+// unchanged, so a shown name is shown again as it is.
+std::string ShownName(std::string_view name);
+
+// A failure that concerns one file: "<path>: <what is wrong>", the path
+// shown as ShownName shows it.
 inline CommandError FileError(const std::string& path, const std::string& what) {
-  return CommandError(EXIT_FAILED, path + ": " + what);
+  return CommandError(EXIT_FAILED, ShownName(path) + ": " + what);
 }
 inline CommandError Aborted() { return CommandError(EXIT_ABORTED, "aborted"); }
 
@@ -58,7 +68,8 @@ std::string QuotedValue(std::string_view value);
 constexpr size_t FIRST_LINE_MAX = 1000;
 std::string PrintableMessage(std::string_view message, size_t firstLineMax = FIRST_LINE_MAX);
 
-// A library's message, which may span lines, as one line.
-std::string OneLine(std::string message);
+// A library's message, which may span lines or quote a name from the file,
+// as one line: escaped as ShownName escapes a name.
+std::string OneLine(std::string_view message);
 
 }  // namespace kestrion

@@ -35,9 +35,18 @@ uint64_t ResourceLimit(int resource) {
 uint64_t RenderNeed::Bytes() const {
   const uint64_t perPixel =
       Times(channels, PLANE_BYTES_PER_PIXEL + FILTERED_CHANNEL_BYTES_PER_PIXEL) +
-      DEPTH_BYTES_PER_PIXEL + HOST_BITMAP_BYTES_PER_PIXEL + MODULE_BYTES_PER_PIXEL +
-      REVIEW_BYTES_PER_PIXEL;
+      PROBE_BYTES_PER_PIXEL + DEPTH_BYTES_PER_PIXEL + HOST_BITMAP_BYTES_PER_PIXEL +
+      MODULE_BYTES_PER_PIXEL + REVIEW_BYTES_PER_PIXEL;
   return Plus(fileBytes, Times(pixels, perPixel));
+}
+
+uint32_t RenderNeed::ConcurrentPasses(uint64_t limit, uint32_t wanted) const {
+  if (wanted <= 1) return 1;
+  const uint64_t perPass = Times(pixels, CONCURRENT_PASS_BYTES_PER_PIXEL);
+  if (perPass == 0) return wanted;
+  const uint64_t base = Bytes();
+  if (base >= limit) return 1;
+  return static_cast<uint32_t>(std::min<uint64_t>(wanted, 1 + (limit - base) / perPass));
 }
 
 uint64_t ResourceLimits::MemoryLimit() const {

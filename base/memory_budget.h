@@ -29,6 +29,8 @@ inline constexpr uint64_t PLANE_BYTES_PER_PIXEL = 4;
 // A channel filtered through the module: its brightness-band codes and
 // 16-bit steps (3), the filtered sum (4) and its copy for the output (4).
 inline constexpr uint64_t FILTERED_CHANNEL_BYTES_PER_PIXEL = 11;
+// Which pixels the module left alone, from the passes' probe.
+inline constexpr uint64_t PROBE_BYTES_PER_PIXEL = 1;
 // The renderer's Z (4), the depth written back (4) and the depths of a
 // focus object's pixels (8).
 inline constexpr uint64_t DEPTH_BYTES_PER_PIXEL = 16;
@@ -44,14 +46,23 @@ inline constexpr uint64_t MODULE_BYTES_PER_PIXEL = 40;
 // channels (8) and the encoded rows (8).
 inline constexpr uint64_t REVIEW_BYTES_PER_PIXEL = 16;
 
+// Every pass through the module run beside another holds a host bitmap and
+// the module's memory of its own.
+inline constexpr uint64_t CONCURRENT_PASS_BYTES_PER_PIXEL =
+    HOST_BITMAP_BYTES_PER_PIXEL + MODULE_BYTES_PER_PIXEL;
+
 // What one render holds, from the headers of its files.
 struct RenderNeed {
   uint64_t fileBytes = 0;  // samples held as the files store them
   uint64_t pixels = 0;     // the frame's pixels (an upper bound)
   uint64_t channels = 0;   // channels the run may take into float planes
 
-  // The bytes the whole run needs, at most.
+  // The bytes the whole run needs, at most, with its passes one at a time.
   uint64_t Bytes() const;
+  // The passes that may run at the same time within `limit`: `wanted` (1 or
+  // more), fewer where the limit does not hold that many passes' memory
+  // beside the rest of the run, and never fewer than 1.
+  uint32_t ConcurrentPasses(uint64_t limit, uint32_t wanted) const;
 };
 
 struct ResourceLimits {

@@ -255,7 +255,8 @@ void AddReadingOptions(CLI::App& command, RenderOptions& options) {
               "PNG/TIFF output: clip (default) colour at 1, or soft: roll highlights off and "
               "keep light over transparency visible");
   AddNumber(command, "--threads", options.settings.threads,
-            "Threads for reading and writing OpenEXR (0: one per core)", 0u, THREADS_MAX);
+            "Threads for reading and writing OpenEXR and for the passes (0: one per core)", 0u,
+            THREADS_MAX);
   AddOptional(command, "--memory-limit", options.memoryLimit,
               "Refuse input that needs more memory: bytes, or with K, M, G, T (default: half "
               "the memory, shared among a shot's --jobs)");

@@ -12,7 +12,7 @@ void PrintWarning(const std::string& line) {
 }
 
 void PrintMessageBox(const std::string& caption, const std::string& text) {
-  std::fprintf(stderr, "kestrion: %s: %s\n", caption.c_str(), text.c_str());
+  std::fprintf(stderr, "kestrion: %s\n", PrintableMessage(OneLine(caption + ": " + text)).c_str());
 }
 
 bool StopRequested() { return InterruptRequested(); }

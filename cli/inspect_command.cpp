@@ -1,3 +1,4 @@
+#include "base/errors.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/render_options.h"
@@ -8,7 +9,9 @@ void RunInspect(const InspectCommandOptions& options, std::FILE* out) {
   const AbortCheck abort(&StopRequested);
   InspectOptions overview = options.overview;
   ReadDepthOptions(options.depth, overview.depth);
-  std::fputs(FileOverview(overview, abort).c_str(), out);
+  // The overview shows every name escaped; printed as messages are, no
+  // control character of any other line reaches the terminal either.
+  std::fputs(PrintableMessage(FileOverview(overview, abort), std::string::npos).c_str(), out);
 }
 
 }  // namespace kestrion

@@ -43,7 +43,7 @@ FrameOutcome RenderOutcome(const RenderOptions& options) {
   } catch (const std::bad_alloc&) {
     const size_t failed = allocations.Since().lastSize;
     outcome.error = Failure(
-        options.files.input + ": not enough memory" +
+        ShownName(options.files.input) + ": not enough memory" +
         (failed ? " (an allocation of " + ByteSizeText(failed) + " failed)" : std::string()));
   } catch (const std::exception& e) {
     outcome.error = CommandError(EXIT_FAILED, e.what());
@@ -74,7 +74,7 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
     std::snprintf(summary, sizeof summary,
                   " (focus depth %g, range %g, size %g, source %s, %d passes)", *report.focusDepth,
                   *report.range, *report.size, report.source->c_str(), outcome.passes);
-    lines.Line("wrote " + options.files.output + summary);
+    lines.Line("wrote " + ShownName(options.files.output) + summary);
   }
 }
 

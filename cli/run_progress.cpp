@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/errors.h"
 #include "cli/progress_report.h"
 
 namespace kestrion {
@@ -20,7 +21,7 @@ constexpr int BAR_WIDTH = 30;
 RunProgress::RunProgress(bool on, std::FILE* stream)
     : enabled(on), terminal(on && isatty(fileno(stream))), out(stream) {}
 
-void RunProgress::Reading(const std::string& path) { Show(0, "reading " + path, true); }
+void RunProgress::Reading(const std::string& path) { Show(0, "reading " + ShownName(path), true); }
 
 void RunProgress::Update(int32_t pass, int32_t passes, int32_t row, int32_t lastRow) {
   if (passes < 1 || lastRow < 0) return;
@@ -33,7 +34,9 @@ void RunProgress::Update(int32_t pass, int32_t passes, int32_t row, int32_t last
   Show(permille, now, now != stage);
 }
 
-void RunProgress::Writing(const std::string& path) { Show(WRITING_START, "writing " + path, true); }
+void RunProgress::Writing(const std::string& path) {
+  Show(WRITING_START, "writing " + ShownName(path), true);
+}
 
 void RunProgress::Show(const RenderProgress& progress) {
   switch (progress.stage) {

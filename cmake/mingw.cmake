@@ -1,8 +1,9 @@
 # Cross build for Windows with Debian's MinGW-w64 toolchains, included by
 # mingw-i686.cmake (32-bit: KESTRION.FLT as the host loads it, a PE32 DLL)
-# and mingw-x86_64.cmake (the same sources as PE32+, which Wine runs on
-# machines whose kernel executes no 32-bit code). Expects
-# KESTRION_MINGW_TRIPLE. scripts/windows builds both and runs the tests.
+# and mingw-x86_64.cmake (the same sources as PE32+). Expects
+# KESTRION_MINGW_TRIPLE and KESTRION_WINE_ARCH (win32 or win64: the loader
+# and prefix scripts/wine-run runs the programs with). scripts/windows
+# builds both and runs the tests.
 set(CMAKE_SYSTEM_NAME Windows)
 
 # The POSIX threading flavour, whose C++ runtime has std::mutex and
@@ -25,4 +26,4 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
 # Programs of the build (the resource script generator) and the tests run
 # under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run ${KESTRION_WINE_ARCH})

@@ -70,7 +70,7 @@ std::string PartLabel(exr_const_context_t file, int part) {
   std::string label = "part " + std::to_string(part);
   const char* name = nullptr;
   if (exr_get_name(file, part, &name) == EXR_ERR_SUCCESS && name) {
-    label += " \"" + std::string(name) + "\"";
+    label += " \"" + ShownName(name) + "\"";
   }
   return label;
 }

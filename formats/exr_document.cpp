@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "base/abort_check.h"
+#include "base/allocation_record.h"
 #include "base/errors.h"
 #include "formats/exr_decode.h"
 #include "formats/exr_output_stream.h"
@@ -85,9 +86,10 @@ ExrPart EmptyPart(const Imf::Header& header, const AbortCheck& abort) {
   return part;
 }
 
-// This OpenEXR's core library does not decompress DWAA and DWAB; their
-// parts are decoded by the C++ reader, whose DWA decoder checks its block
-// sizes itself.
+// This OpenEXR's core library does not decompress DWAA and DWAB (3.1
+// says "not yet implemented in C"); their parts are decoded by the C++
+// reader (ReadPartThroughCxx), whose DWA decoder checks its block sizes
+// itself.
 bool CoreDecodes(const Imf::Header& header) {
   return header.compression() != Imf::DWAA_COMPRESSION &&
          header.compression() != Imf::DWAB_COMPRESSION;
@@ -97,6 +99,9 @@ bool CoreDecodes(const Imf::Header& header) {
 // multiple of every compression's block height, so no block is decoded
 // twice.
 constexpr int READ_BLOCK_ROWS = 64;
+// Pixels of a part written between two questions: a tenth of a second or
+// so of compression.
+constexpr int64_t WRITE_STEP_PIXELS = int64_t{1} << 21;
 
 // Calls `step(x0, x1, y)` for runs of tiles of one row, each about as many
 // pixels as READ_BLOCK_ROWS rows of the part, asking the abort check before
@@ -118,8 +123,14 @@ void ForEachTileRun(int tilesX, int tilesY, const Imf::TileDescription& tile, in
   }
 }
 
+// The part's channels, zero-filled, with the samples the file holds for
+// them decoded by OpenEXR's C++ reader. The reader decodes a chunk into
+// buffers of its own and copies them into the part's: while it works, every
+// buffer it allocates starts zero-filled, so that what a damaged chunk
+// leaves undecoded is zero, never memory the process used before.
 ExrPart ReadPartThroughCxx(Imf::MultiPartInputFile& file, int index, const AbortCheck& abort) {
   ExrPart part = EmptyPart(file.header(index), abort);
+  const ZeroFilledAllocations zeroFilled;
   const Imath::Box2i& window = part.DataWindow();
   Imf::FrameBuffer frame;
   for (ExrChannel& channel : part.channels) {
@@ -177,9 +188,16 @@ void WritePart(Imf::MultiPartOutputFile& file, int index, const ExrPart& part,
   } else {
     Imf::OutputPart output(file, index);
     output.setFrameBuffer(frame);
-    for (int32_t rows = 0; rows < part.Height(); rows += READ_BLOCK_ROWS) {
+    // OpenEXR compresses the blocks of one call on its threads while it
+    // writes the finished ones, and waits for the last at the call's end:
+    // short calls leave its threads idle at every end. So the steps are
+    // about WRITE_STEP_PIXELS, a whole 1920 x 1080 part in one call.
+    const int32_t step = static_cast<int32_t>(std::clamp<int64_t>(
+        WRITE_STEP_PIXELS / std::max<int64_t>(part.Width(), 1) / READ_BLOCK_ROWS * READ_BLOCK_ROWS,
+        READ_BLOCK_ROWS, std::max(part.Height(), READ_BLOCK_ROWS)));
+    for (int32_t rows = 0; rows < part.Height(); rows += step) {
       abort.ThrowIfRequested();
-      output.writePixels(std::min(READ_BLOCK_ROWS, part.Height() - rows));
+      output.writePixels(std::min(step, part.Height() - rows));
     }
   }
 }

@@ -14,10 +14,20 @@ uint64_t Side(int32_t min, int32_t max) {
   return static_cast<uint64_t>(static_cast<int64_t>(max) - min + 1);
 }
 
+// A DWAA or DWAB chunk starts with eleven 64-bit sizes of its blocks.
+constexpr uint64_t DWA_HEADER_BYTES = 11 * 8;
+
 // A chunk's data must lie inside the file, hold something, be no larger
-// than what it unpacks to, and be exactly that when uncompressed.
-bool ChunkFits(const exr_chunk_info_t& chunk, bool compressed, uint64_t fileBytes) {
+// than what it unpacks to, and be exactly that when uncompressed. A chunk
+// that compression would not have made smaller is stored as it is; a DWA
+// chunk that is compressed holds at least its header.
+bool ChunkFits(const exr_chunk_info_t& chunk, exr_compression_t compression, uint64_t fileBytes) {
+  const bool compressed = compression != EXR_COMPRESSION_NONE;
+  const bool dwa = compression == EXR_COMPRESSION_DWAA || compression == EXR_COMPRESSION_DWAB;
   if (chunk.packed_size == 0 || chunk.unpacked_size == 0) return false;
+  if (dwa && chunk.packed_size < chunk.unpacked_size && chunk.packed_size < DWA_HEADER_BYTES) {
+    return false;
+  }
   if (chunk.data_offset > fileBytes || chunk.packed_size > fileBytes - chunk.data_offset) {
     return false;
   }
@@ -28,12 +38,11 @@ bool ChunkFits(const exr_chunk_info_t& chunk, bool compressed, uint64_t fileByte
 void CheckChunks(const CoreExrFile& core, int part) {
   exr_compression_t compression{};
   exr_get_compression(core.Get(), part, &compression);
-  const bool compressed = compression != EXR_COMPRESSION_NONE;
   const PartChunks chunks(core, part);
   for (int64_t i = 0; i < chunks.Count(); ++i) {
     exr_chunk_info_t chunk{};
     if (chunks.Read(i, chunk) != EXR_ERR_SUCCESS ||
-        !ChunkFits(chunk, compressed, core.FileBytes())) {
+        !ChunkFits(chunk, compression, core.FileBytes())) {
       throw FileError(core.Path(), chunks.Damaged(i));
     }
   }
@@ -83,7 +92,8 @@ void CheckPart(exr_const_context_t file, int part, const ResourceLimits& limits,
   }
   for (int c = 0; c < channels->num_channels; ++c) {
     const exr_attr_chlist_entry_t& channel = channels->entries[c];
-    const std::string name(channel.name.str, static_cast<size_t>(channel.name.length));
+    const std::string name =
+        ShownName(std::string_view(channel.name.str, static_cast<size_t>(channel.name.length)));
     if (channel.x_sampling != 1 || channel.y_sampling != 1) {
       throw FileError(path,
                       label + ": channel " + name + " is subsampled, which kestrion does not read");

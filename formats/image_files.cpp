@@ -15,7 +15,7 @@ ImageFormat FormatOfName(const std::string& path) {
   const std::string extension = LowercaseExtension(path);
   if (extension == ".png") return ImageFormat::Png;
   if (extension == ".exr") return ImageFormat::Exr;
-  throw UsageError(path + ": unknown image format (use a .png or .exr file name)");
+  throw UsageError(ShownName(path) + ": unknown image format (use a .png or .exr file name)");
 }
 
 void WriteImage(const Image& image, OutputFile& output, const AbortCheck& abort) {

@@ -1,9 +1,12 @@
 #include "formats/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,8 +23,14 @@ namespace {
 
 // The hidden name a content file has while it is visible: short, so that
 // it fits beside any valid target name.
+constexpr const char* HIDDEN_PREFIX = ".kestrion-";
 constexpr const char* HIDDEN_PATTERN = ".kestrion-XXXXXX";
+constexpr size_t HIDDEN_RANDOM = 6;
 constexpr int NAME_TRIES = 100;
+// What a content file under a hidden name carries while it is written, and
+// loses when it is committed: the sticky bit, which means nothing on a
+// regular file, so that no file a user keeps carries it.
+constexpr mode_t WRITING_MARK = S_ISVTX;
 
 std::string Reason(int error) { return std::string(" (") + std::strerror(error) + ")"; }
 
@@ -46,6 +55,57 @@ std::string RandomName(std::string pattern) {
 
 std::string Joined(const std::string& directory, const std::string& name) {
   return (std::filesystem::path(directory) / name).string();
+}
+
+bool LetterOrDigit(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+// Whether `name` is one HIDDEN_PATTERN gives.
+bool HiddenName(const std::string& name) {
+  const size_t prefix = std::char_traits<char>::length(HIDDEN_PREFIX);
+  return name.size() == prefix + HIDDEN_RANDOM && name.compare(0, prefix, HIDDEN_PREFIX) == 0 &&
+         std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix), name.end(), LetterOrDigit);
+}
+
+// Whether `info` is what a content file of this user that is being written,
+// or was when its writer died, looks like.
+bool MarkedContentFile(const struct stat& info) {
+  return S_ISREG(info.st_mode) && (info.st_mode & WRITING_MARK) && info.st_uid == geteuid() &&
+         info.st_nlink == 1;
+}
+
+// Removes the content files writers killed outright left under hidden
+// names in `directory` (see output_file.h). One is proven left over when it
+// is a marked content file and no process holds the lock its writer held;
+// the name is removed only while it still names that file. Anything else
+// is left alone: files of other users, unmarked ones (another program's, or
+// an earlier kestrion's), and whatever cannot be looked at.
+void RemoveLeftContentFiles(const std::string& directory) {
+  DIR* listing = opendir(directory.c_str());
+  if (!listing) return;
+  const int dirFd = dirfd(listing);
+  while (const dirent* entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    struct stat seen {};
+    if (!HiddenName(name) || fstatat(dirFd, name.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !MarkedContentFile(seen)) {
+      continue;
+    }
+    const int fd =
+        openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat opened {};
+    struct stat now {};
+    if (fstat(fd, &opened) == 0 && opened.st_dev == seen.st_dev && opened.st_ino == seen.st_ino &&
+        MarkedContentFile(opened) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        fstatat(dirFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_dev == opened.st_dev && now.st_ino == opened.st_ino) {
+      unlinkat(dirFd, name.c_str(), 0);
+    }
+    close(fd);
+  }
+  closedir(listing);
 }
 
 }  // namespace
@@ -79,6 +139,8 @@ void OutputFile::Create() {
     fd = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   }
   if (fd >= 0) {
+    // Held until the file is committed or discarded, like a named one's.
+    flock(fd, LOCK_EX | LOCK_NB);
     path = "/proc/self/fd/" + std::to_string(fd);
     struct stat info {};
     fstat(fd, &info);
@@ -103,6 +165,12 @@ void OutputFile::Create() {
   path.assign(buffer.data());
   anonymous = false;
   createdMode = NewFileMode();
+  // The lock, then the mark: a marked file whose lock nobody holds is one
+  // whose writer died. Where the file system keeps neither, nothing is
+  // marked and nothing is ever taken for left over.
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) fchmod(fd, 0600 | WRITING_MARK);
+  // A run killed outright here before left its content file behind.
+  RemoveLeftContentFiles(directory);
 }
 
 void OutputFile::Write(const std::function<void(const std::string& path)>& write) {
@@ -111,10 +179,13 @@ void OutputFile::Write(const std::function<void(const std::string& path)>& write
     write(path);
   } catch (const CommandError& e) {
     Discard();
+    // Messages show names escaped (errors.h).
     std::string message = e.what();
-    for (size_t at = message.find(path); at != std::string::npos;
-         at = message.find(path, at + target.size())) {
-      message.replace(at, path.size(), target);
+    const std::string shownPath = ShownName(path);
+    const std::string shownTarget = ShownName(target);
+    for (size_t at = message.find(shownPath); at != std::string::npos;
+         at = message.find(shownPath, at + shownTarget.size())) {
+      message.replace(at, shownPath.size(), shownTarget);
     }
     throw CommandError(e.ExitCode(), message);
   } catch (...) {
@@ -141,6 +212,14 @@ void OutputFile::Commit() {
   fchmod(fd, mode);
 
   std::string from = path;
+  if (anonymous && !S_ISREG(existing.st_mode) &&
+      linkat(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    // Nothing to replace: the file gets its name at once, and never has a
+    // hidden one a kill could leave behind.
+    committed = true;
+    Discard();
+    return;
+  }
   if (anonymous) {
     int error = EEXIST;
     for (int tries = 0; tries < NAME_TRIES && error == EEXIST; ++tries) {

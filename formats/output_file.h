@@ -8,9 +8,17 @@
 // (O_TMPFILE): a process killed outright, even by SIGKILL, leaves nothing
 // behind, and any valid target name works, since no longer name is made
 // from it. The writers open it by the path /proc/self/fd/N. Commit() links
-// it under a short hidden name (.kestrion-XXXXXX) and renames that over the
-// target. Elsewhere the content file is created under such a short hidden
-// name and removed again unless committed.
+// it under the target's name when there is no target yet; to replace one,
+// it links it under a short hidden name (.kestrion-XXXXXX) and renames that
+// over the target, so only a kill between those two calls leaves a
+// (complete) hidden file.
+//
+// Elsewhere the content file is created under such a short hidden name and
+// removed again unless committed. A process killed outright leaves it, so
+// the writer locks it (flock) and marks it (the sticky bit, which nothing
+// else puts on a regular file) until it is committed, and every writer
+// that creates one removes those others left in the directory: marked
+// files of the same user that no process holds locked.
 //
 // A replaced target keeps its permission bits and, where the user may set
 // them, its owner and group; a new file gets what creating it would give

@@ -452,7 +452,7 @@ ReviewFormat ReviewFormatOfName(const std::string& path) {
   const std::string extension = LowercaseExtension(path);
   if (extension == ".png") return ReviewFormat::Png;
   if (extension == ".tif" || extension == ".tiff") return ReviewFormat::Tiff;
-  throw UsageError(path + ": not a review image name (use .png, .tif or .tiff)");
+  throw UsageError(ShownName(path) + ": not a review image name (use .png, .tif or .tiff)");
 }
 
 void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
@@ -463,10 +463,10 @@ void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewF
 void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
                       int32_t bitDepth, const ReviewLook& look, const AbortCheck& abort) {
   if (format == ReviewFormat::Tiff && bitDepth != 16) {
-    throw UsageError(path + ": TIFF review images are written with 16 bits a sample");
+    throw UsageError(ShownName(path) + ": TIFF review images are written with 16 bits a sample");
   }
   if (bitDepth != 8 && bitDepth != 16) {
-    throw UsageError(path + ": a PNG is written with 8 or 16 bits a sample, not " +
+    throw UsageError(ShownName(path) + ": a PNG is written with 8 or 16 bits a sample, not " +
                      std::to_string(bitDepth));
   }
   const Samples samples = Encode(frame, bitDepth, path, look, abort);

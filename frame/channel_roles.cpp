@@ -21,11 +21,14 @@ std::string Suffix(const std::string& channel) {
   return dot == std::string::npos ? channel : channel.substr(dot + 1);
 }
 
-std::string LayerLabel(const std::string& layer) { return layer.empty() ? ROOT_LABEL : layer; }
+// Labels and names in messages are shown escaped (errors.h).
+std::string LayerLabel(const std::string& layer) {
+  return layer.empty() ? ROOT_LABEL : ShownName(layer);
+}
 
 std::string PartLabel(const ExrDocument& document, int part) {
   const std::string name = document.parts[part].Name();
-  return name.empty() ? std::to_string(part) : name;
+  return name.empty() ? std::to_string(part) : ShownName(name);
 }
 
 bool EndsWith(const std::string& text, const std::string& end) {
@@ -34,7 +37,7 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 // What is wrong on the first line, the parts on the following ones.
 std::string Listed(const ExrDocument& document, const std::string& what) {
-  return document.path + ": " + what + "\n" + DescribeParts(document);
+  return ShownName(document.path) + ": " + what + "\n" + DescribeParts(document);
 }
 
 CommandError Usage(const ExrDocument& document, const std::string& what) {
@@ -184,10 +187,10 @@ std::optional<ChannelRef> Locate(const ExrDocument& document, int colourPart,
   if (found.size() > 1) {
     std::string list;
     for (const ChannelRef& ref : found) {
-      list += (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + name;
+      list += (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + ShownName(name);
     }
-    throw Usage(document, "channel " + name + " is in several parts (" + list +
-                              "); choose one with " + option + " PART:" + name);
+    throw Usage(document, "channel " + ShownName(name) + " is in several parts (" + list +
+                              "); choose one with " + option + " PART:" + ShownName(name));
   }
   if (found.empty()) return std::nullopt;
   return found.front();
@@ -206,7 +209,8 @@ std::optional<ChannelRef> LocateUnique(const ExrDocument& document, const std::s
   if (found.size() > 1) {
     std::string list;
     for (const ChannelRef& ref : found) {
-      list += (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + ref.name;
+      list +=
+          (list.empty() ? "" : ", ") + PartLabel(document, ref.part) + ":" + ShownName(ref.name);
     }
     throw Usage(document,
                 "several " + what + " channels (" + list + "); choose one with " + option);
@@ -232,13 +236,15 @@ std::optional<ChannelRef> Explicit(const ExrDocument& document, int colourPart,
   const auto [part, name] = SplitPart(document, text);
   if (part) {
     if (!document.parts[*part].Find(name)) {
-      throw Usage(document, "no channel " + name + " in part " + PartLabel(document, *part) + " (" +
-                                option + ")");
+      throw Usage(document, "no channel " + ShownName(name) + " in part " +
+                                PartLabel(document, *part) + " (" + option + ")");
     }
     return ChannelRef{*part, name};
   }
   auto found = Locate(document, colourPart, name, option);
-  if (!found) throw Usage(document, "no channel " + name + " in any part (" + option + ")");
+  if (!found) {
+    throw Usage(document, "no channel " + ShownName(name) + " in any part (" + option + ")");
+  }
   return found;
 }
 
@@ -265,10 +271,10 @@ std::optional<ChannelRef> ByConvention(const ExrDocument& document, const Channe
   if (found && !colourView.empty()) {
     const std::string view = ViewLayerOf(LayerOf(found->name));
     if (view != colourView) {
-      warnings.push_back(document.path + ": the " + lookup.what + " comes from " + found->name +
-                         ", of view layer " + QuotedValue(LayerLabel(view)) +
-                         ", not the colour's " + QuotedValue(colourView) + "; name one with " +
-                         lookup.option);
+      warnings.push_back(ShownName(document.path) + ": the " + lookup.what + " comes from " +
+                         ShownName(found->name) + ", of view layer " +
+                         QuotedValue(LayerLabel(view)) + ", not the colour's " +
+                         QuotedValue(colourView) + "; name one with " + lookup.option);
     }
   }
   return found;
@@ -470,7 +476,7 @@ std::string DescribeParts(const ExrDocument& document) {
     const ExrPart& part = document.parts[i];
     if (i > 0) text += "\n";
     text += "  part " + std::to_string(i);
-    if (!part.Name().empty()) text += " \"" + part.Name() + "\"";
+    if (!part.Name().empty()) text += " \"" + ShownName(part.Name()) + "\"";
     text +=
         std::string(part.Tiled() ? " tiled " : " scanline ") + WindowText(part.DataWindow()) + ":";
     // Runs of channels in one layer with one type: "layer.(A,B) half".
@@ -490,7 +496,8 @@ std::string DescribeParts(const ExrDocument& document) {
       std::string names;
       for (const std::string& s : suffixes) names += (names.empty() ? "" : ",") + s;
       if (suffixes.size() > 1) names = "(" + names + ")";
-      text += std::string(first ? " " : "; ") + Prefix(layer) + names + " " + PixelTypeName(type);
+      text += std::string(first ? " " : "; ") + ShownName(Prefix(layer) + names) + " " +
+              PixelTypeName(type);
       first = false;
       run = end;
     }

@@ -69,17 +69,19 @@ std::string ManifestText(const ExrDocument& document, const Described& described
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(file, error);
   if (error) {
-    throw FileError(document.path, "cannot read the Cryptomatte manifest " + file.string() +
-                                       " of " + described.name + " (" + error.message() + ")");
+    throw FileError(document.path, "cannot read the Cryptomatte manifest " +
+                                       ShownName(file.string()) + " of " +
+                                       ShownName(described.name) + " (" + error.message() + ")");
   }
   if (size > MANIFEST_FILE_MAX) {
-    throw FileError(document.path,
-                    "the Cryptomatte manifest " + file.string() + " is larger than 64 MiB");
+    throw FileError(document.path, "the Cryptomatte manifest " + ShownName(file.string()) +
+                                       " is larger than 64 MiB");
   }
   std::ifstream in(file, std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (!in.good() && !in.eof()) {
-    throw FileError(document.path, "cannot read the Cryptomatte manifest " + file.string());
+    throw FileError(document.path,
+                    "cannot read the Cryptomatte manifest " + ShownName(file.string()));
   }
   return text;
 }
@@ -88,8 +90,8 @@ std::string ManifestText(const ExrDocument& document, const Described& described
 std::map<std::string, uint32_t> ParseManifest(const ExrDocument& document,
                                               const Described& described) {
   const std::string text = ManifestText(document, described);
-  const std::string bad =
-      "the Cryptomatte manifest of " + described.name + " is not JSON of names and hexadecimal IDs";
+  const std::string bad = "the Cryptomatte manifest of " + ShownName(described.name) +
+                          " is not JSON of names and hexadecimal IDs";
   std::map<std::string, uint32_t> manifest;
   if (text.empty()) return manifest;
   const nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
@@ -138,7 +140,7 @@ std::string ListOfNames(const CryptoMatte& matte) {
   size_t listed = 0;
   for (const auto& [name, id] : matte.manifest) {
     if (listed++ == NAMES_LISTED) return names + ", ...";
-    names += (names.empty() ? "" : ", ") + name;
+    names += (names.empty() ? "" : ", ") + ShownName(name);
   }
   return names.empty() ? "none" : names;
 }
@@ -198,21 +200,23 @@ const CryptoMatte* MatteListing(const std::vector<CryptoMatte>& mattes, const Ex
     }
     if (listing.size() > 1) {
       std::string names;
-      for (const CryptoMatte* matte : listing) names += (names.empty() ? "" : ", ") + matte->name;
+      for (const CryptoMatte* matte : listing)
+        names += (names.empty() ? "" : ", ") + ShownName(matte->name);
       throw FileError(document.path, "--focus-object " + quoted + " is in several Cryptomattes (" +
                                          names + "); choose the view layer with --layer");
     }
     if (listing.size() == 1) {
       if (candidates == &others) {
-        warnings.push_back(document.path + ": object " + quoted + " is found in " +
-                           listing.front()->name + ", of another view layer than the colour's");
+        warnings.push_back(ShownName(document.path) + ": object " + quoted + " is found in " +
+                           ShownName(listing.front()->name) +
+                           ", of another view layer than the colour's");
       }
       return listing.front();
     }
   }
   const CryptoMatte& shown = own.empty() ? *others.front() : *own.front();
-  unlisted = "object " + quoted + " is not in the Cryptomatte manifest of " + shown.name +
-             " (it lists " + ListOfNames(shown) + ")";
+  unlisted = "object " + quoted + " is not in the Cryptomatte manifest of " +
+             ShownName(shown.name) + " (it lists " + ListOfNames(shown) + ")";
   return nullptr;
 }
 

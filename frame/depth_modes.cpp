@@ -126,7 +126,7 @@ std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<P
     }
     const double share = static_cast<double>(zeros) / static_cast<double>(depth.size());
     if (share > ZERO_DEPTH_WARNING_SHARE) {
-      lines.push_back(frameName + ": " + Percent(share) +
+      lines.push_back(ShownName(frameName) + ": " + Percent(share) +
                       " of the pixels have depth 0 where alpha is 0; if 0 means no geometry "
                       "here, give --background-depth 0");
     }
@@ -142,7 +142,7 @@ std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<P
       negative += value < 0.0f;
     }
     if (geometry > 0 && negative == geometry) {
-      lines.push_back(frameName +
+      lines.push_back(ShownName(frameName) +
                       ": every depth is negative, as camera-space Z is; if the file holds "
                       "camera-space Z, give --depth-mode camera");
     }

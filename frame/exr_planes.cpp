@@ -14,15 +14,17 @@ namespace kestrion {
 
 namespace {
 
+// A channel as messages name it, escaped (errors.h).
 std::string RefName(const ExrDocument& document, const ChannelRoles& roles, const ChannelRef& ref) {
-  if (ref.part == roles.colourPart) return ref.name;
+  if (ref.part == roles.colourPart) return ShownName(ref.name);
   const std::string part = document.parts[ref.part].Name();
-  return (part.empty() ? std::to_string(ref.part) : part) + ":" + ref.name;
+  return (part.empty() ? std::to_string(ref.part) : ShownName(part)) + ":" + ShownName(ref.name);
 }
 
 const ExrChannel& ChannelOf(const ExrDocument& document, const ChannelRef& ref) {
   const ExrChannel* channel = document.parts.at(ref.part).Find(ref.name);
-  if (!channel) throw std::invalid_argument("no channel " + ref.name + " in the document");
+  if (!channel)
+    throw std::invalid_argument("no channel " + ShownName(ref.name) + " in the document");
   return *channel;
 }
 
@@ -156,7 +158,8 @@ void ReplacePlanes(ExrDocument& document, const ChannelRoles& roles, const Frame
     if (plane.size() != count) throw std::invalid_argument("a filtered plane has the wrong size");
     ExrPart& part = document.parts.at(ref.part);
     ExrChannel* channel = part.Find(ref.name);
-    if (!channel) throw std::invalid_argument("no channel " + ref.name + " in the document");
+    if (!channel)
+      throw std::invalid_argument("no channel " + ShownName(ref.name) + " in the document");
     std::visit(
         [&](auto& samples) {
           using T = typename std::decay_t<decltype(samples)>::value_type;

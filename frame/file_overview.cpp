@@ -48,30 +48,45 @@ std::string Number(double value) {
   return text;
 }
 
+// Names from the file and the command line are listed escaped (errors.h).
 std::string PartTitle(const ExrDocument& document, int index) {
   const std::string name = document.parts[index].Name();
-  return "part " + std::to_string(index) + (name.empty() ? "" : " \"" + name + "\"");
+  return "part " + std::to_string(index) + (name.empty() ? "" : " \"" + ShownName(name) + "\"");
 }
 
 std::string RefText(const ExrDocument& document, const ChannelRef& ref) {
   const ExrChannel* channel = document.parts[ref.part].Find(ref.name);
-  return ref.name + " (" + PixelTypeName(channel->Type()) + ", " + PartTitle(document, ref.part) +
-         ")";
+  return ShownName(ref.name) + " (" + PixelTypeName(channel->Type()) + ", " +
+         PartTitle(document, ref.part) + ")";
 }
 
 // The message of a role error without the file name, first line only.
 std::string Reason(const CommandError& error, const std::string& path) {
   std::string message = error.what();
-  if (message.rfind(path + ": ", 0) == 0) message = message.substr(path.size() + 2);
+  const std::string prefix = ShownName(path) + ": ";
+  if (message.rfind(prefix, 0) == 0) message = message.substr(prefix.size());
   return message.substr(0, message.find('\n'));
 }
 
+// A word of a shell command, quoted where it needs it. One that holds what
+// a name is shown escaped for (a control character, a byte that is not
+// UTF-8) is written in the shell's $'...' quoting with the same escapes, so
+// that the line shows no control character and still names the file.
 std::string ShellWord(const std::string& word) {
   const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) ||
            std::string("/._-+,:=@").find(c) != std::string::npos;
   });
   if (plain) return word;
+  if (ShownName(word) != word) {
+    std::string quoted = "$'";
+    size_t start = 0;
+    for (size_t at; (at = word.find_first_of("\\'", start)) != std::string::npos; start = at + 1) {
+      quoted += ShownName(std::string_view(word).substr(start, at - start));
+      quoted += word[at] == '\\' ? "\\\\" : "\\'";
+    }
+    return quoted + ShownName(std::string_view(word).substr(start)) + "'";
+  }
   std::string quoted = "'";
   for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
@@ -94,11 +109,11 @@ void PrintParts(const ExrDocument& document, std::string& out) {
       if (!layers.count(layer)) order.push_back(layer);
       std::string& text = layers[layer];
       text += (text.empty() ? "" : ", ") +
-              (layer.empty() ? channel.name : channel.name.substr(layer.size() + 1)) + " " +
-              PixelTypeName(channel.Type());
+              ShownName(layer.empty() ? channel.name : channel.name.substr(layer.size() + 1)) +
+              " " + PixelTypeName(channel.Type());
     }
     for (const std::string& layer : order) {
-      Append(out, "  layer %-8s %s\n", layer.empty() ? "(root)" : layer.c_str(),
+      Append(out, "  layer %-8s %s\n", layer.empty() ? "(root)" : ShownName(layer).c_str(),
              layers[layer].c_str());
     }
   }
@@ -107,10 +122,10 @@ void PrintParts(const ExrDocument& document, std::string& out) {
 void PrintRoles(const ExrDocument& document, const ChannelRoles& roles, std::string& out) {
   std::string colour;
   for (const ChannelRef& ref : roles.colour) {
-    colour += (colour.empty() ? "" : ", ") + ref.name;
+    colour += (colour.empty() ? "" : ", ") + ShownName(ref.name);
   }
   Append(out, "roles (%s, layer %s):\n", PartTitle(document, roles.colourPart).c_str(),
-         roles.colourLayer.empty() ? "(root)" : roles.colourLayer.c_str());
+         roles.colourLayer.empty() ? "(root)" : ShownName(roles.colourLayer).c_str());
   Append(out, "  colour       %s\n", colour.c_str());
   auto line = [&](const char* role, const std::optional<ChannelRef>& ref) {
     Append(out, "  %-12s %s\n", role, ref ? RefText(document, *ref).c_str() : "none");
@@ -190,7 +205,7 @@ void PrintMattes(const ExrDocument& document, const ChannelRoles& roles, std::st
   for (const CryptoMatte& matte : FindCryptoMattes(document)) {
     std::map<uint32_t, size_t> pixels;
     for (uint32_t id : TopRankedIds(document, roles, matte, abort)) ++pixels[id];
-    Append(out, "Cryptomatte %s (%s, %zu ranks): %zu name%s:", matte.name.c_str(),
+    Append(out, "Cryptomatte %s (%s, %zu ranks): %zu name%s:", ShownName(matte.name).c_str(),
            PartTitle(document, matte.part).c_str(), matte.ranks.size(), matte.manifest.size(),
            matte.manifest.size() == 1 ? "" : "s");
     size_t listed = 0;
@@ -200,7 +215,8 @@ void PrintMattes(const ExrDocument& document, const ChannelRoles& roles, std::st
         break;
       }
       const auto count = pixels.find(id);
-      Append(out, " %s (%zu px)", name.c_str(), count == pixels.end() ? size_t{0} : count->second);
+      Append(out, " %s (%zu px)", ShownName(name).c_str(),
+             count == pixels.end() ? size_t{0} : count->second);
     }
     Append(out, "%s\n", ObjectMatte(matte) ? " (objects: --focus-object NAME)" : "");
   }
@@ -216,7 +232,7 @@ void PrintPixel(const ExrDocument& document, int x, int y, std::string& out) {
     }
     Append(out, "  %s:\n", PartTitle(document, int(i)).c_str());
     for (const ExrChannel& channel : part.channels) {
-      Append(out, "    %-24s %s\n", channel.name.c_str(),
+      Append(out, "    %-24s %s\n", ShownName(channel.name).c_str(),
              Number(channel.ExactValue(*index)).c_str());
     }
   }
@@ -306,13 +322,13 @@ std::string FileOverview(const InspectOptions& options, const AbortCheck& abort)
     if (pixel->x < 0 || pixel->y < 0 || pixel->x >= width || pixel->y >= height) {
       throw UsageError("pixel (" + std::to_string(pixel->x) + ", " + std::to_string(pixel->y) +
                        ") lies outside the " + std::to_string(width) + " x " +
-                       std::to_string(height) + " display window of " + options.input);
+                       std::to_string(height) + " display window of " + ShownName(options.input));
     }
     fileX = display.min.x + pixel->x;
     fileY = display.min.y + pixel->y;
   }
 
-  Append(out, "%s: %zu part%s\n", options.input.c_str(), document.parts.size(),
+  Append(out, "%s: %zu part%s\n", ShownName(options.input).c_str(), document.parts.size(),
          document.parts.size() == 1 ? "" : "s");
   PrintParts(document, out);
 

@@ -13,25 +13,6 @@ namespace kestrion {
 
 namespace {
 
-// Hands every message box the filter shows to the observer while it lives.
-class MessageBoxForwarder {
- public:
-  explicit MessageBoxForwarder(const MessageBoxObserver& observer) : active(bool(observer)) {
-    if (!active) return;
-    platform::SetMessageBoxObserver([&observer](const platform::ShownMessage& message) {
-      observer(message.caption, message.text);
-    });
-  }
-  ~MessageBoxForwarder() {
-    if (active) platform::SetMessageBoxObserver({});
-  }
-  MessageBoxForwarder(const MessageBoxForwarder&) = delete;
-  MessageBoxForwarder& operator=(const MessageBoxForwarder&) = delete;
-
- private:
-  bool active;
-};
-
 const char* ChannelName(uint32_t code) {
   switch (code) {
     case CHANNEL_Z:
@@ -56,6 +37,18 @@ void CheckChannels(ImageFilter& filter, Image& frame, const std::string& frameNa
 }
 
 }  // namespace
+
+MessageBoxForwarder::MessageBoxForwarder(const MessageBoxObserver& observer)
+    : active(bool(observer)) {
+  if (!active) return;
+  platform::SetMessageBoxObserver([&observer](const platform::ShownMessage& message) {
+    observer(message.caption, message.text);
+  });
+}
+
+MessageBoxForwarder::~MessageBoxForwarder() {
+  if (active) platform::SetMessageBoxObserver({});
+}
 
 std::unique_ptr<FilterModule> LoadFilterModule(const std::string& path) {
   std::string error;
@@ -129,6 +122,14 @@ void FocusFilterSession::Run(Image& frame, const std::string& frameName, int32_t
     return abort.Requested();
   });
   const MessageBoxForwarder messages(onMessageBox);
+  // The filter allocates two working copies of the bitmap's pixels and
+  // fills them before its first look at the abort flag: their pages are
+  // faulted here, a slice at a time between questions (after the first
+  // pass the copies reuse the pages of the one before).
+  const BitmapStorage& storage = frame.Storage();
+  const size_t copies = 2 * size_t{storage.Width()} * storage.Height() * sizeof(BMM_Color_64);
+  PrefaultFrameMemory(copies, [&abort] { return abort.Requested(); });
+  abort.ThrowIfRequested();
   FilterFrame run;
   run.bitmap = &frame.bitmap;
   run.info.firstFrame = frameNumber;

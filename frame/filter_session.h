@@ -28,6 +28,22 @@ using RowObserver = std::function<void(int32_t row, int32_t lastRow)>;
 // Called with every message box the filter shows, as it shows it.
 using MessageBoxObserver = std::function<void(const std::string& caption, const std::string& text)>;
 
+// Hands every message box any filter shows to `observer` while it lives
+// (one at a time: the platform has one observer). FocusFilterSession::Run
+// makes one for its run; filters run on several threads at once share one
+// made around them all, their runs given no observer. The observer is
+// called on the thread of the filter that shows the box.
+class MessageBoxForwarder {
+ public:
+  explicit MessageBoxForwarder(const MessageBoxObserver& observer);
+  ~MessageBoxForwarder();
+  MessageBoxForwarder(const MessageBoxForwarder&) = delete;
+  MessageBoxForwarder& operator=(const MessageBoxForwarder&) = delete;
+
+ private:
+  bool active;
+};
+
 class FocusFilterSession {
  public:
   // A new filter of the module, given `record`. Throws a FileError naming

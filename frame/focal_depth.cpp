@@ -24,7 +24,7 @@ float PixelDepth(FocusPixel pixel, const RenderInput& input, const std::vector<f
   const FramePlanes& planes = input.planes;
   if (x < 0 || y < 0 || x >= planes.width || y >= planes.height) {
     throw UsageError("focus " + where + " lies outside the " + std::to_string(planes.width) +
-                     " x " + std::to_string(planes.height) + " pixels of " + path);
+                     " x " + std::to_string(planes.height) + " pixels of " + ShownName(path));
   }
   const float value =
       z[static_cast<size_t>(y) * static_cast<size_t>(planes.width) + static_cast<size_t>(x)];
@@ -171,8 +171,9 @@ float ObjectFocus(const RenderSettings& settings, const RenderInput& input,
   }
   char depth[32];
   std::snprintf(depth, sizeof depth, "%g", static_cast<double>(held->depth));
-  warnings.push_back(path + ": " + frame + missing + "; holding the focal depth " + depth +
-                     " of frame " + std::to_string(held->frame) + " (--focus-missing hold)");
+  warnings.push_back(ShownName(path) + ": " + frame + missing + "; holding the focal depth " +
+                     depth + " of frame " + std::to_string(held->frame) +
+                     " (--focus-missing hold)");
   return held->depth;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/allocation_record.h"
+#include "base/concurrent_lanes.h"
 #include "base/memory_budget.h"
 #include "formats/exr_document.h"
 #include "formats/png_io.h"
@@ -92,13 +93,45 @@ PreparedFrame Prepare(const RenderInput& input, const RenderSettings& settings,
   return prepared;
 }
 
-// The passes through the session's filter, and the frame's planes and what
-// it resolved to.
-FilteredFrame Filter(FocusFilterSession& session, const RenderInput& input,
-                     const PreparedFrame& prepared, const RenderSettings& settings,
-                     const RenderCallbacks& callbacks, const AbortCheck& abort) {
+using SessionMaker = std::function<std::unique_ptr<FocusFilterSession>()>;
+
+// New filters of the module, configured for `settings`, for passes run side
+// by side.
+SessionMaker SessionsOf(const FilterModule& module, const RenderSettings& settings) {
+  return [&module, &settings] {
+    auto session = std::make_unique<FocusFilterSession>(module, RecordOf(settings));
+    KeyTracks(*session, settings);
+    return session;
+  };
+}
+
+// The passes that run at once: one a thread (--threads, 0 for one a
+// core), fewer where the memory limit does not hold them all.
+uint32_t ConcurrentPasses(const RenderInput& input, const RenderSettings& settings) {
+  const uint32_t threads = settings.threads ? settings.threads : HardwareThreadCount();
+  RenderNeed need = input.need;
+  if (need.pixels == 0) {
+    const FramePlanes& planes = input.planes;
+    need.pixels = planes.PixelCount();
+    need.channels = planes.colour.size() + (planes.alpha ? 1 : 0) + (planes.depth ? 1 : 0);
+  }
+  return need.ConcurrentPasses(settings.input.limits.MemoryLimit(), threads);
+}
+
+// The passes through the session's filter (and, side by side, through
+// filters `newSession` makes, when it is set), and the frame's planes and
+// what it resolved to.
+FilteredFrame Filter(FocusFilterSession& session, const SessionMaker& newSession,
+                     const RenderInput& input, const PreparedFrame& prepared,
+                     const RenderSettings& settings, const RenderCallbacks& callbacks,
+                     const AbortCheck& abort) {
   const FramePlanes& frame = input.planes;
   PassOptions options;
+  options.threads = settings.threads ? settings.threads : HardwareThreadCount();
+  if (newSession) {
+    options.newSession = newSession;
+    options.concurrentPasses = ConcurrentPasses(input, settings);
+  }
   options.frameName = input.name;
   options.alphaMode = settings.alpha;
   options.onMessageBox = callbacks.messageBox;
@@ -184,7 +217,8 @@ int32_t RenderFiles(const FilterModule* module, const std::string& modulePath,
 
   FocusFilterSession session(*module, record);
   KeyTracks(session, settings);
-  const FilteredFrame filtered = Filter(session, input, prepared, settings, callbacks, abort);
+  const FilteredFrame filtered =
+      Filter(session, SessionsOf(*module, settings), input, prepared, settings, callbacks, abort);
   report.range = filtered.resolved.range;
   report.size = filtered.resolved.size;
   Report(callbacks, {RenderProgress::Stage::Writing, files.output});
@@ -220,7 +254,7 @@ FrameOutcome RenderOutcome(const FilterModule* module, const std::string& module
   } catch (const std::bad_alloc&) {
     const size_t failed = allocations.Since().lastSize;
     outcome.error = Failure(
-        files.input + ": not enough memory" +
+        ShownName(files.input) + ": not enough memory" +
         (failed ? " (an allocation of " + ByteSizeText(failed) + " failed)" : std::string()));
   } catch (const std::exception& e) {
     outcome.error = CommandError(EXIT_FAILED, e.what());
@@ -260,16 +294,18 @@ FilteredFrame FilterFrame(const FilterModule& module, const RenderInput& input,
                           const PreparedFrame& prepared, const RenderSettings& givenSettings,
                           const RenderCallbacks& callbacks) {
   const RenderSettings settings = SizeInPixels(givenSettings, input.FrameWidth());
-  FocusFilterSession session(module, RecordOf(settings));
-  KeyTracks(session, settings);
-  return Filter(session, input, prepared, settings, callbacks, AbortCheck(callbacks.abort));
+  const SessionMaker newSession = SessionsOf(module, settings);
+  const std::unique_ptr<FocusFilterSession> session = newSession();
+  return Filter(*session, newSession, input, prepared, settings, callbacks,
+                AbortCheck(callbacks.abort));
 }
 
 FilteredFrame FilterFrame(ImageFilter& filter, const RenderInput& input,
                           const PreparedFrame& prepared, const RenderSettings& settings,
                           const RenderCallbacks& callbacks) {
+  // The caller's filter, as the caller configured it: the passes take turns.
   FocusFilterSession session(filter);
-  return Filter(session, input, prepared, settings, callbacks, AbortCheck(callbacks.abort));
+  return Filter(session, {}, input, prepared, settings, callbacks, AbortCheck(callbacks.abort));
 }
 
 void ConfigureFilter(ImageFilter& filter, const RenderSettings& settings) {
@@ -314,7 +350,7 @@ void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth) {
   }
   const std::string& map = files.focusMap;
   if (!map.empty() && !map.ends_with(".png") && !map.ends_with(".PNG")) {
-    throw UsageError("--focus-map: " + map + ": the focus map is a PNG (.png)");
+    throw UsageError("--focus-map: " + ShownName(map) + ": the focus map is a PNG (.png)");
   }
 }
 

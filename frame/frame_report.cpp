@@ -26,8 +26,11 @@ std::string FrameReport::Json() const {
   // Kept in the documented order (ordered_json), so that lines are easy to
   // read and compare.
   nlohmann::ordered_json line;
-  line["input"] = input;
-  line["output"] = output;
+  // Names are shown escaped (errors.h), so that the line is UTF-8 text
+  // whatever bytes they hold, and a program that prints a field prints no
+  // control character.
+  line["input"] = ShownName(input);
+  line["output"] = ShownName(output);
   line["frame"] = frame;
   line["width"] = OrNull(width);
   line["height"] = OrNull(height);
@@ -38,7 +41,7 @@ std::string FrameReport::Json() const {
   line["seconds"] = seconds;
   line["status"] = status;
   line["error"] = OrNull(error);
-  // Names need not be UTF-8; replace what is not rather than fail.
+  // Anything that still is not UTF-8 is replaced rather than fail.
   return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 

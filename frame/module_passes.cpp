@@ -6,8 +6,13 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
 
 #include "base/abort_check.h"
+#include "base/concurrent_lanes.h"
 #include "base/errors.h"
 #include "formats/image.h"
 #include "host/scene.h"
@@ -70,10 +75,22 @@ BandedChannel SplitIntoBands(const float* values, const float* factor, size_t co
   return channel;
 }
 
+// One slot of a pass: a band of a channel, or the probe.
 struct ChannelBand {
   size_t channel;
   uint8_t code;
 };
+constexpr size_t PROBE = std::numeric_limits<size_t>::max();
+
+// The probe: a checkerboard of 0 and CHANNEL_MAX in one slot. A window of
+// radius 1 or more, clipped to a frame of two or more pixels, holds at least
+// two neighbouring pixels; a rectangle of N >= 2 pixels of a checkerboard
+// holds n = floor(N / 2) or ceil(N / 2) of each value, so the mean
+// n * 65535 / N lies between 65535 / 3 and 2 * 65535 / 3: never 0 nor
+// 65535. The probe therefore comes back exactly as it went in where, and
+// only where, the module left the pixel alone (radius 0, or outside the ID
+// it blurs). On a frame of one pixel every window is that pixel.
+uint16_t ProbeValue(size_t x, size_t y) { return (x + y) & 1 ? CHANNEL_MAX : 0; }
 
 // Places the node the record names on the camera axis at `depth`: the frame
 // is seen from a camera at the world origin looking down -z.
@@ -86,6 +103,15 @@ void PlaceFocalNode(Image& frame, const FocusConfig& record, float depth) {
   SceneNode* node = HostInterface().GetNodeByName(name.c_str());
   if (!node) node = &HostInterface().AddNode(name);
   node->SetWorldTransform(0, Matrix3::Translation({0.0f, 0.0f, -depth}));
+}
+
+// What the host bitmap of PassBitmap holds: its pixels and the channels
+// the frame has.
+size_t PassBitmapBytes(const FramePlanes& frame, const std::vector<float>& rendererZ) {
+  const size_t perPixel = sizeof(BMM_Color_64) + (rendererZ.empty() ? 0 : sizeof(float)) +
+                          (frame.objectId ? sizeof(uint16_t) : 0) +
+                          (frame.materialId ? sizeof(uint8_t) : 0);
+  return frame.PixelCount() * perPixel;
 }
 
 // The host bitmap every pass runs in: the renderer's channels set once.
@@ -140,7 +166,7 @@ double BandTop(int32_t band) { return std::ldexp(BAND_BASE, 4 * band); }
 std::vector<std::string> FilteredPlanes::Warnings(const std::string& frameName) const {
   std::vector<std::string> lines;
   if (nonFiniteValues > 0) {
-    lines.push_back(frameName + ": " + std::to_string(nonFiniteValues) +
+    lines.push_back(ShownName(frameName) + ": " + std::to_string(nonFiniteValues) +
                     " colour or alpha values are infinite or NaN; they were filtered as 0");
   }
   return lines;
@@ -157,9 +183,8 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
   if (frame.alpha && frame.alpha->size() != count) {
     throw FileError(frameName, "the alpha plane has the wrong size");
   }
-  Image image = PassBitmap(frame, rendererZ, frameName);
   const FocusConfig record = session.Record();
-  PlaceFocalNode(image, record, focalDepth);
+  const size_t threads = std::max<size_t>(options.threads, 1);
 
   // Alpha is filtered with the colour unless ignored; straight colour is
   // filtered premultiplied.
@@ -171,14 +196,22 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
   FilteredPlanes result;
   result.range = session.TrackValue(RANGE_TRACK, frameNumber, record.blurRange);
   result.size = session.TrackValue(SIZE_TRACK, frameNumber, record.blurSize);
-  std::vector<BandedChannel> banded;
-  for (const Plane& plane : frame.colour) {
-    banded.push_back(SplitIntoBands(plane.data(), factor, count, result.nonFiniteValues, abort));
-  }
-  if (filterAlpha) {
-    banded.push_back(
-        SplitIntoBands(frame.alpha->data(), nullptr, count, result.nonFiniteValues, abort));
-  }
+  std::vector<const float*> sources;
+  for (const Plane& plane : frame.colour) sources.push_back(plane.data());
+  if (filterAlpha) sources.push_back(frame.alpha->data());
+  // The channels split side by side, each on one lane; the counts of values
+  // that were not finite added up afterwards.
+  std::vector<BandedChannel> banded(sources.size());
+  std::vector<size_t> nonFinite(sources.size(), 0);
+  RunLanes(std::min(threads, sources.size()), abort, [&](size_t lane, const AbortCheck& check) {
+    const size_t lanes = std::min(threads, sources.size());
+    for (size_t c = lane; c < sources.size(); c += lanes) {
+      const bool isAlpha = filterAlpha && c + 1 == sources.size();
+      banded[c] =
+          SplitIntoBands(sources[c], isAlpha ? nullptr : factor, count, nonFinite[c], check);
+    }
+  });
+  for (size_t n : nonFinite) result.nonFiniteValues += n;
   std::vector<ChannelBand> channelBands;
   for (size_t channel = 0; channel < banded.size(); ++channel) {
     for (int32_t code = 0; code < CODE_COUNT; ++code) {
@@ -187,52 +220,145 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
       }
     }
   }
+  result.channelBands = static_cast<int32_t>(channelBands.size());
+  // The probe takes a spare slot of the last pass, or a pass of its own.
+  channelBands.push_back({PROBE, 0});
   const int32_t passes = static_cast<int32_t>((channelBands.size() + SLOTS - 1) / SLOTS);
   result.passes = passes;
-  result.channelBands = static_cast<int32_t>(channelBands.size());
+
+  // Passes run side by side, each lane with a filter and a bitmap of its
+  // own; the first lane takes the session given.
+  const size_t lanes =
+      options.newSession ? std::clamp<size_t>(options.concurrentPasses, 1, passes) : 1;
+  std::vector<std::unique_ptr<FocusFilterSession>> made;
+  std::vector<FocusFilterSession*> sessions = {&session};
+  // The bitmaps are set up in one go: their pages are faulted first, a
+  // slice at a time between questions.
+  PrefaultFrameMemory(lanes * PassBitmapBytes(frame, rendererZ),
+                      [&abort] { return abort.Requested(); });
+  abort.ThrowIfRequested();
+  std::vector<Image> images;
+  for (size_t lane = 0; lane < lanes; ++lane) {
+    if (lane > 0) {
+      made.push_back(options.newSession());
+      sessions.push_back(made.back().get());
+    }
+    images.push_back(PassBitmap(frame, rendererZ, frameName));
+    PlaceFocalNode(images.back(), record, focalDepth);
+  }
 
   std::vector<Plane> sums(banded.size());
   for (Plane& sum : sums) ResizeInterruptibly(sum, count, abort);
-  BMM_Color_64* pixels = image.Storage().Pixels();
-  for (int32_t pass = 0; pass < passes; ++pass) {
-    const size_t first = static_cast<size_t>(pass) * SLOTS;
-    const size_t used = std::min<size_t>(SLOTS, channelBands.size() - first);
-    // Unused slots stay 0: their means are 0 and cost nothing to add.
+  // Whether the module left each pixel alone, from the probe.
+  std::vector<uint8_t> kept;
+  ResizeInterruptibly(kept, count, abort);
+  const size_t width = static_cast<size_t>(frame.width);
+
+  // What the slots of a pass hold. Unused slots stay 0: their means are 0
+  // and cost nothing to add.
+  struct PassSlots {
+    size_t used = 0;
+    size_t probe = SLOTS;
     std::array<const uint8_t*, SLOTS> code{};
     std::array<const uint16_t*, SLOTS> steps{};
     std::array<uint8_t, SLOTS> want{};
     std::array<float*, SLOTS> sum{};
     std::array<float, SLOTS> step{};
-    for (size_t s = 0; s < used; ++s) {
+  };
+  auto slotsOf = [&](int32_t pass) {
+    PassSlots slots;
+    const size_t first = static_cast<size_t>(pass) * SLOTS;
+    slots.used = std::min<size_t>(SLOTS, channelBands.size() - first);
+    for (size_t s = 0; s < slots.used; ++s) {
       const ChannelBand& cb = channelBands[first + s];
-      code[s] = banded[cb.channel].code.data();
-      steps[s] = banded[cb.channel].steps.data();
-      want[s] = cb.code;
-      sum[s] = sums[cb.channel].data();
+      if (cb.channel == PROBE) {
+        slots.probe = s;
+        continue;
+      }
+      slots.code[s] = banded[cb.channel].code.data();
+      slots.steps[s] = banded[cb.channel].steps.data();
+      slots.want[s] = cb.code;
+      slots.sum[s] = sums[cb.channel].data();
       const double top = BandTop(cb.code & (NEGATIVE - 1));
-      step[s] = static_cast<float>((cb.code & NEGATIVE ? -top : top) / CHANNEL_MAX);
+      slots.step[s] = static_cast<float>((cb.code & NEGATIVE ? -top : top) / CHANNEL_MAX);
     }
+    return slots;
+  };
+  auto fill = [&](int32_t pass, Image& image, const AbortCheck& check) {
+    const PassSlots slots = slotsOf(pass);
+    BMM_Color_64* pixels = image.Storage().Pixels();
     for (size_t i = 0; i < count; ++i) {
-      abort.Poll(i);
+      check.Poll(i);
       uint16_t value[SLOTS] = {0, 0, 0};
-      for (size_t s = 0; s < used; ++s) value[s] = code[s][i] == want[s] ? steps[s][i] : 0;
+      for (size_t s = 0; s < slots.used; ++s) {
+        if (s == slots.probe) {
+          value[s] = ProbeValue(i % width, i / width);
+        } else {
+          value[s] = slots.code[s][i] == slots.want[s] ? slots.steps[s][i] : 0;
+        }
+      }
       pixels[i] = {value[0], value[1], value[2], CHANNEL_MAX};
     }
-    const PassObserver& onProgress = options.onProgress;
-    session.Run(
-        image, frameName, frameNumber, abort,
-        [&onProgress, pass, passes](int32_t row, int32_t lastRow) {
-          if (onProgress) onProgress(pass, passes, row, lastRow);
-        },
-        options.onMessageBox);
-    for (size_t i = 0; i < count; ++i) {
-      abort.Poll(i);
+  };
+  // Adds a filtered pass's means to the sums of pixels [begin, end).
+  auto add = [&](int32_t pass, const Image& image, size_t begin, size_t end,
+                 const AbortCheck& check) {
+    const PassSlots slots = slotsOf(pass);
+    const BMM_Color_64* pixels = image.Storage().Pixels();
+    for (size_t i = begin; i < end; ++i) {
+      check.Poll(i);
       const uint16_t mean[SLOTS] = {pixels[i].r, pixels[i].g, pixels[i].b};
-      for (size_t s = 0; s < used; ++s) {
-        if (mean[s]) sum[s][i] += static_cast<float>(mean[s]) * step[s];
+      for (size_t s = 0; s < slots.used; ++s) {
+        if (s == slots.probe) {
+          kept[i] = mean[s] == ProbeValue(i % width, i / width);
+        } else if (mean[s]) {
+          slots.sum[s][i] += static_cast<float>(mean[s]) * slots.step[s];
+        }
       }
     }
+  };
+  // A pixel range of each lane, for the loops over the whole frame.
+  auto rangeOf = [count](size_t lane, size_t of) {
+    return std::pair{count * lane / of, count * (lane + 1) / of};
+  };
+
+  // With passes side by side, the filters' message boxes go to the observer
+  // one at a time, and only the first lane reports its rows: its passes come
+  // in order, so the progress never goes back.
+  std::mutex boxes;
+  const MessageBoxObserver onBox = [&boxes, &options](const std::string& caption,
+                                                      const std::string& text) {
+    const std::lock_guard<std::mutex> hold(boxes);
+    options.onMessageBox(caption, text);
+  };
+  std::optional<MessageBoxForwarder> forwarder;
+  if (lanes > 1 && options.onMessageBox) forwarder.emplace(onBox);
+  const PassObserver& onProgress = options.onProgress;
+  for (int32_t wave = 0; wave < passes; wave += static_cast<int32_t>(lanes)) {
+    const size_t inWave = std::min<size_t>(lanes, static_cast<size_t>(passes - wave));
+    RunLanes(inWave, abort, [&](size_t lane, const AbortCheck& check) {
+      const int32_t pass = wave + static_cast<int32_t>(lane);
+      fill(pass, images[lane], check);
+      RowObserver onRow;
+      if (lane == 0 && onProgress) {
+        onRow = [&onProgress, pass, passes](int32_t row, int32_t lastRow) {
+          onProgress(pass, passes, row, lastRow);
+        };
+      }
+      sessions[lane]->Run(images[lane], frameName, frameNumber, check, onRow,
+                          lanes == 1 ? options.onMessageBox : MessageBoxObserver());
+    });
+    // Every pixel takes the wave's passes in their order, whatever the
+    // lanes: the sums are the same bits for any number of threads.
+    RunLanes(threads, abort, [&](size_t lane, const AbortCheck& check) {
+      const auto [begin, end] = rangeOf(lane, threads);
+      for (size_t j = 0; j < inWave; ++j) {
+        add(wave + static_cast<int32_t>(j), images[j], begin, end, check);
+      }
+    });
   }
+  forwarder.reset();
+  images.clear();
 
   if (filterAlpha) {
     result.alpha = std::move(sums.back());
@@ -240,15 +366,37 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
   } else if (frame.alpha) {
     result.alpha = frame.alpha;
   }
-  if (straight) {
-    const Plane& alpha = *result.alpha;
-    for (Plane& plane : sums) {
-      for (size_t i = 0; i < count; ++i) {
-        abort.Poll(i);
-        plane[i] = alpha[i] > 0.0f ? plane[i] / alpha[i] : 0.0f;
+  RunLanes(threads, abort, [&](size_t lane, const AbortCheck& check) {
+    const auto [begin, end] = rangeOf(lane, threads);
+    for (size_t i = begin; i < end; ++i) {
+      check.Poll(i);
+      if (kept[i]) {
+        // The module left the pixel alone: so does kestrion, in every
+        // channel, whatever the bands would have rounded it to.
+        for (size_t c = 0; c < sums.size(); ++c) sums[c][i] = frame.colour[c][i];
+        if (filterAlpha) (*result.alpha)[i] = (*frame.alpha)[i];
+        continue;
+      }
+      if (!filterAlpha) continue;
+      // The bands' rounding can lift the mean of opaque pixels a little
+      // above 1. Alpha is held to 0 ... 1; where it was above 1, the
+      // premultiplied colour is divided by it as well, so that the colour
+      // over alpha, what a compositor takes from the pixel, is what was
+      // filtered (opaque white stays 1 in every channel). Below 0 there is
+      // no ratio to keep: alpha 0 with colour is light without coverage, and
+      // stays.
+      float& alpha = (*result.alpha)[i];
+      if (alpha > 1.0f) {
+        for (Plane& plane : sums) plane[i] /= alpha;
+        alpha = 1.0f;
+      } else if (alpha < 0.0f) {
+        alpha = 0.0f;
+      }
+      if (straight) {
+        for (Plane& plane : sums) plane[i] = alpha > 0.0f ? plane[i] / alpha : 0.0f;
       }
     }
-  }
+  });
   result.colour = std::move(sums);
   return result;
 }
@@ -257,10 +405,16 @@ FilteredPlanes FilterPlanes(const FilterModule& module, const FocusConfig& recor
                             const FramePlanes& frame, const std::vector<float>& rendererZ,
                             const PassOptions& options, const FrameAnimation& animation,
                             const AbortCheck& abort) {
-  FocusFilterSession session(module, record);
-  if (animation.range) session.KeyTrack(RANGE_TRACK, *animation.range);
-  if (animation.size) session.KeyTrack(SIZE_TRACK, *animation.size);
-  return FilterPlanes(session, focalDepth, frame, rendererZ, animation.frame, options, abort);
+  auto newSession = [&module, &record, &animation] {
+    auto session = std::make_unique<FocusFilterSession>(module, record);
+    if (animation.range) session->KeyTrack(RANGE_TRACK, *animation.range);
+    if (animation.size) session->KeyTrack(SIZE_TRACK, *animation.size);
+    return session;
+  };
+  PassOptions withSessions = options;
+  if (!withSessions.newSession) withSessions.newSession = newSession;
+  const std::unique_ptr<FocusFilterSession> session = newSession();
+  return FilterPlanes(*session, focalDepth, frame, rendererZ, animation.frame, withSessions, abort);
 }
 
 }  // namespace kestrion

@@ -24,15 +24,30 @@
 // below 1.5 * 16/15 * 16 M / 65535 = 0.039 % of M; within band 0 alone it is
 // below 1.5 BAND_BASE / 65535 < 1e-6 absolute.
 //
+// One slot of one pass carries a probe, a checkerboard of 0 and 65535, that
+// no window of radius 1 or more can average back to its centre's value: a
+// pixel whose probe comes back unchanged is one the module left alone
+// (radius 0, or outside the ID it blurs), and it keeps the input's values
+// exactly, in every channel. The probe takes a spare slot, or one pass more
+// when every pass is full.
+//
 // Premultiplied alpha is one more channel in the passes, so that it gets
-// exactly the colour's windows and the result stays premultiplied. Straight
-// colour is premultiplied before and divided by the filtered alpha after
-// (0 where that alpha is 0). With AlphaMode::Ignore alpha is neither
-// filtered nor used, and comes back unchanged.
+// exactly the colour's windows and the result stays premultiplied. Filtered
+// alpha is held to 0 ... 1: where the bands' rounding lifted it above 1 the
+// colour is divided by it too, keeping colour over alpha. Straight colour is
+// premultiplied before and divided by that alpha after (0 where it is 0).
+// With AlphaMode::Ignore alpha is neither filtered nor used, and comes back
+// unchanged.
+//
+// The passes of a frame are independent: several may run at once, each
+// through a filter and a host bitmap of its own. The means of each pass are
+// added to the sums in the passes' order whatever ran when, so the output
+// does not depend on how many ran side by side.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +81,14 @@ struct PassOptions {
   std::optional<AlphaMode> alphaMode;  // how colour relates to alpha; unset: as the frame says
   PassObserver onProgress;             // may be empty
   MessageBoxObserver onMessageBox;     // the filter's message boxes; may be empty
+  // Threads for the loops over the frame's pixels (0 counts as 1).
+  uint32_t threads = 1;
+  // Passes run at the same time, each but the first through a filter that
+  // newSession makes, configured and keyed as the session's own; with 1 or
+  // no newSession the passes take turns in the session's filter. Outputs are
+  // the same bits for every count of threads and passes.
+  uint32_t concurrentPasses = 1;
+  std::function<std::unique_ptr<FocusFilterSession>()> newSession;
 };
 
 struct FilteredPlanes {
@@ -81,7 +104,8 @@ struct FilteredPlanes {
   // values at the frame when they were keyed.
   float range = 0.0f;
   float size = 0.0f;
-  // Passes through the module the frame took, and channel-bands they held.
+  // Passes through the module the frame took, and channel-bands they held
+  // (the probe not counted).
   int32_t passes = 0;
   int32_t channelBands = 0;
 

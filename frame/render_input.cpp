@@ -95,8 +95,10 @@ RenderNeed InputNeed(const std::string& path, const InputOptions& options) {
 
 RenderInput ReadRenderInput(const std::string& path, const InputOptions& options,
                             const AbortCheck& abort) {
-  CheckNeed(InputNeed(path, options).Bytes(), options.limits, path, "filtering it");
+  const RenderNeed need = InputNeed(path, options);
+  CheckNeed(need.Bytes(), options.limits, path, "filtering it");
   RenderInput input;
+  input.need = need;
   input.name = path;
   const bool separateDepth = !options.depthFile.empty();
   if (IsExr(path)) {
@@ -113,7 +115,8 @@ RenderInput ReadRenderInput(const std::string& path, const InputOptions& options
   } else {
     input.planes = ReadReviewImage(path, abort);
     if (!separateDepth) {
-      throw UsageError(path + ": a PNG or TIFF image carries no depth; give a depth map with " +
+      throw UsageError(ShownName(path) +
+                       ": a PNG or TIFF image carries no depth; give a depth map with " +
                        "--depth-file");
     }
   }

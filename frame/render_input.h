@@ -35,6 +35,9 @@ struct RenderInput {
   int32_t originY = 0;
   // The depth plane came from a grey image, a normalised map.
   bool depthIsNormalisedMap = false;
+  // What the render was found to need from the files' headers (the memory
+  // budget's estimate); unset (0 pixels) for input made otherwise.
+  RenderNeed need;
   // The frame's width (the display window's, for OpenEXR), which a size in
   // per cent is of; 0: the planes' width.
   int32_t frameWidth = 0;

@@ -75,7 +75,8 @@ OutputFormat OutputFormatOfName(const std::string& path) {
   if (extension == ".exr") return OutputFormat::Exr;
   if (extension == ".png") return OutputFormat::Png;
   if (extension == ".tif" || extension == ".tiff") return OutputFormat::Tiff;
-  throw UsageError(path + ": unknown image format (use a .exr, .png, .tif or .tiff file name)");
+  throw UsageError(ShownName(path) +
+                   ": unknown image format (use a .exr, .png, .tif or .tiff file name)");
 }
 
 Imf::Compression ParseCompression(const std::string& name) {

@@ -71,8 +71,9 @@ struct RenderSettings {
   // How colour relates to alpha; unset: the input's convention.
   std::optional<AlphaMode> alpha;
 
-  // Writing: compression and bit depth, and OpenEXR's threads for reading
-  // and writing (0: one per hardware thread).
+  // Writing: compression and bit depth, and the threads for reading and
+  // writing OpenEXR and for the passes run at once (0: one per hardware
+  // thread).
   OutputOptions output;
   unsigned threads = 0;
 

@@ -260,20 +260,20 @@ std::string LineAndColumn(const std::string& text, size_t offset) {
 // in kestrion's words rather than the JSON library's.
 void CheckJsonSyntax(const std::string& text, const std::string& name) {
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
-    throw UsageError(name + ": not valid JSON: the file holds no settings");
+    throw UsageError(ShownName(name) + ": not valid JSON: the file holds no settings");
   }
   JsonErrorFinder finder;
   if (json::sax_parse(text, &finder)) return;
   if (finder.numberOverflow) {
     // The position follows the number, whose text is the last token.
     const size_t start = finder.position - std::min(finder.position, finder.lastToken.size());
-    throw UsageError(name + ": " + LineAndColumn(text, start) + ": the number " +
+    throw UsageError(ShownName(name) + ": " + LineAndColumn(text, start) + ": the number " +
                      ShownValue(finder.lastToken) + " is out of range");
   }
   // The position counts the character the parser stopped at, or one past
   // the end when the text ended first.
   if (finder.position > text.size()) {
-    throw UsageError(name + ": not valid JSON at " + LineAndColumn(text, text.size()) +
+    throw UsageError(ShownName(name) + ": not valid JSON at " + LineAndColumn(text, text.size()) +
                      ": the text ends before the JSON does");
   }
   const size_t at = finder.position > 0 ? finder.position - 1 : 0;
@@ -303,7 +303,8 @@ void CheckJsonSyntax(const std::string& text, const std::string& name) {
     while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80) ++end;
     what = "unexpected " + QuotedValue(std::string_view(text).substr(at, end - at));
   }
-  throw UsageError(name + ": not valid JSON at " + LineAndColumn(text, at) + ": " + what);
+  throw UsageError(ShownName(name) + ": not valid JSON at " + LineAndColumn(text, at) + ": " +
+                   what);
 }
 
 // The file's text: a regular file of at most SETTINGS_FILE_MAX bytes.
@@ -319,7 +320,7 @@ std::string ReadSettingsText(const std::string& path) {
   if (fstat(fd, &status) != 0) {
     throw FileError(path, std::string("cannot read (") + std::strerror(errno) + ")");
   }
-  if (!S_ISREG(status.st_mode)) throw UsageError(path + ": not a regular file");
+  if (!S_ISREG(status.st_mode)) throw UsageError(ShownName(path) + ": not a regular file");
   // Read at most one byte past the cap, so that a file that grows meanwhile
   // is still caught without reading it whole. The buffer starts at the size
   // the file says it has and grows only while more comes.
@@ -334,7 +335,8 @@ std::string ReadSettingsText(const std::string& path) {
     if (got == 0) break;
     size += static_cast<size_t>(got);
   }
-  if (size > SETTINGS_FILE_MAX) throw UsageError(path + ": larger than 1 MiB, not a settings file");
+  if (size > SETTINGS_FILE_MAX)
+    throw UsageError(ShownName(path) + ": larger than 1 MiB, not a settings file");
   text.resize(size);
   return text;
 }
@@ -349,16 +351,16 @@ RenderSettings ParseSettings(const std::string& text, const std::string& name,
     const RenderSettings file = FromJson(json::parse(text), focusMissingGiven);
     return Merged(std::move(base), file, focusMissingGiven);
   } catch (const CommandError& e) {
-    throw UsageError(name + ": " + e.what());
+    throw UsageError(ShownName(name) + ": " + e.what());
   } catch (const std::invalid_argument& e) {
-    throw UsageError(name + ": " + e.what());
+    throw UsageError(ShownName(name) + ": " + e.what());
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception&) {
     // The syntax was checked above and every value's type is checked
     // before it is read, so nothing should come here; if it does, the
     // file is still named.
-    throw UsageError(name + ": not valid settings");
+    throw UsageError(ShownName(name) + ": not valid settings");
   }
 }
 

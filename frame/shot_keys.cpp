@@ -86,13 +86,6 @@ void AddKey(std::map<int32_t, Value>& keys, int32_t frame, const Value& value,
 
 }  // namespace
 
-void CheckFrame(int64_t frame, const std::string& option) {
-  if (frame < FRAME_MIN || frame > FRAME_MAX) {
-    throw UsageError(option + ": frame " + std::to_string(frame) + " is outside " +
-                     std::to_string(FRAME_MIN) + " to " + std::to_string(FRAME_MAX));
-  }
-}
-
 FloatKeys ParseFloatKeys(const std::string& text, const std::string& option) {
   constexpr const char* FORM = "a number, or keys F:V,F:V,... as frame:value";
   FloatKeys keys;

@@ -18,12 +18,9 @@
 #include <map>
 #include <string>
 
-namespace kestrion {
+#include "base/frame_numbers.h"
 
-// Frames kestrion accepts: their times (frame x ticks per frame) must fit
-// the host's 32-bit time.
-inline constexpr int32_t FRAME_MIN = 0;
-inline constexpr int32_t FRAME_MAX = 9'999'999;
+namespace kestrion {
 
 using FloatKeys = std::map<int32_t, float>;
 
@@ -32,10 +29,6 @@ struct FocusPixel {
   int y = 0;
 };
 using PixelKeys = std::map<int32_t, FocusPixel>;
-
-// Throws a UsageError naming `option` when the frame is outside FRAME_MIN
-// .. FRAME_MAX.
-void CheckFrame(int64_t frame, const std::string& option);
 
 // "V" (one value for every frame, a key at frame 0) or "F:V,F:V,..." with
 // frames in increasing order; throws a UsageError naming `option`.

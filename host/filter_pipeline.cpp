@@ -1,6 +1,9 @@
 #include "host/filter_pipeline.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 
 #if defined(__GLIBC__)
@@ -10,6 +13,9 @@
 #include "platform/resources.h"
 
 namespace {
+
+// Whether KeepFrameMemory took effect.
+std::atomic<bool> frameMemoryKept{false};
 
 // The registration function `name` of the module, or null.
 // (Through the function type that stands for any, since the system's
@@ -28,11 +34,29 @@ void KeepFrameMemory() {
 #if defined(__GLIBC__)
     // No block is mapped on its own (large ones come from the heap, which
     // can grow past any single mapping's size limit), and the heap's free
-    // top is never handed back.
-    mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, INT32_MAX);
+    // top is never handed back. An allocator that takes neither setting (a
+    // sanitizer's) keeps nothing.
+    const bool unmapped = mallopt(M_MMAP_MAX, 0) == 1;
+    const bool untrimmed = mallopt(M_TRIM_THRESHOLD, INT32_MAX) == 1;
+    frameMemoryKept.store(unmapped && untrimmed, std::memory_order_release);
 #endif
   });
+}
+
+bool PrefaultFrameMemory(size_t bytes, const std::function<bool()>& stop) {
+  if (bytes == 0 || !frameMemoryKept.load(std::memory_order_acquire)) return true;
+  auto* block = static_cast<volatile char*>(std::malloc(bytes));
+  if (!block) return true;
+  // The smallest page any system here has: every page gets a write.
+  constexpr size_t PAGE = 4096;
+  bool stopped = false;
+  for (size_t slice = 0; slice < bytes && !stopped; slice += PREFAULT_SLICE) {
+    stopped = stop && stop();
+    const size_t end = std::min(bytes, slice + PREFAULT_SLICE);
+    for (size_t at = slice; !stopped && at < end; at += PAGE) block[at] = 0;
+  }
+  std::free(const_cast<char*>(block));
+  return !stopped;
 }
 
 std::unique_ptr<FilterModule> FilterModule::Load(const std::string& path, std::string& error) {

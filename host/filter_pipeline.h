@@ -28,7 +28,9 @@
 // every change to the scene.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -88,6 +90,20 @@ class FilterModule {
 // 2160 working copy (66 MB), are still mapped afresh and unmapped on such
 // a thread.
 void KeepFrameMemory();
+
+// Where KeepFrameMemory is in effect, makes the next `bytes` the C
+// library's allocator hands out on this thread come from pages that are
+// mapped already: it takes a block of that size, writes to each of its
+// pages and gives it back, and the heap keeps them. A filter's first
+// working copies of a frame then cost a copy each, where a fresh page
+// would also cost a page fault every 4 KiB (a quarter of a second for the
+// two copies of an 8K frame, and several times that on a loaded machine),
+// all inside the filter's call, where nothing asks whether to stop. Here
+// `stop` is asked before each PREFAULT_SLICE bytes; once it says yes the
+// block is given back and the call returns false. Without KeepFrameMemory
+// (or without memory for the block) it does nothing and returns true.
+inline constexpr size_t PREFAULT_SLICE = size_t{16} << 20;
+bool PrefaultFrameMemory(size_t bytes, const std::function<bool()>& stop);
 
 // One frame for a filter: the bitmap (with the channels the renderer
 // produced) and the frame numbers of the filter event.

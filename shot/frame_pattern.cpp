@@ -8,15 +8,14 @@
 #include <system_error>
 
 #include "base/errors.h"
+#include "base/frame_numbers.h"
 #include "base/numbers.h"
 
 namespace kestrion {
 
 namespace {
 
-// Frame numbers and list lengths stay far from overflow and from lists no
-// shot needs.
-constexpr int64_t FRAME_MAX = 999999999;
+// List lengths stay far from lists no shot needs.
 constexpr size_t FRAME_LIST_MAX = 1000000;
 
 std::optional<int64_t> Number(std::string_view text) {
@@ -137,7 +136,11 @@ std::vector<int64_t> ParseFrameList(const std::string& text) {
       if (times != std::string::npos) step = Number(item.substr(times + 1));
     }
     if (!first || !last || !step) throw bad("is not a frame list");
-    if (*first > FRAME_MAX || *last > FRAME_MAX) throw bad("has a frame number over 999999999");
+    for (const int64_t frame : {*first, *last}) {
+      if (std::string problem = FrameProblem(frame); !problem.empty()) {
+        throw UsageError("--frames: " + QuotedValue(text) + ": " + problem);
+      }
+    }
     if (*first > *last) throw bad("has a range that ends before it starts");
     if (*step < 1) throw bad("has a step below 1");
     for (int64_t frame = *first; frame <= *last; frame += *step) {
@@ -155,8 +158,11 @@ Chunk ParseChunk(const std::string& text, const char* taskId, const char* taskMi
   };
   const size_t slash = text.find('/');
   if (slash == std::string::npos) throw bad("is not K/N (e.g. 3/16, or slurm/16 in a job array)");
+  // No more chunks than a shot can have frames.
   const std::optional<int64_t> count = Number(text.substr(slash + 1));
-  if (!count || *count < 1) throw bad("does not end in a number of chunks of 1 or more");
+  if (!count || *count < 1 || *count > FRAME_COUNT_MAX) {
+    throw bad("does not end in a number of chunks from 1 to " + std::to_string(FRAME_COUNT_MAX));
+  }
   const std::string which = text.substr(0, slash);
   std::optional<int64_t> index;
   if (which == "slurm") {

@@ -3,6 +3,13 @@
 // and stderr go to unlinked temporary files, so that there is no pipe to
 // drain while it runs and nothing is left behind whatever happens, and the
 // shot looks at it without blocking until it has ended.
+//
+// A worker outlives no parent: on Linux it is started with SIGTERM as its
+// parent-death signal, so that when the shot dies, however it dies (a farm
+// killing the job with SIGKILL, the memory killer), every worker ends its
+// frame as on any SIGTERM and removes its partial output. The signal comes
+// when the thread that started the worker ends, so a shot starts its
+// workers from a thread that lives as long as they do (the runner's own).
 #pragma once
 
 #include <sys/types.h>
@@ -31,7 +38,7 @@ struct WorkerResult {
 
 // Starts `executable` with `words` (words[0] its name) for frame `frame`.
 // Throws a Failure when no temporary file can be made; returns the error
-// number posix_spawn gave when the program cannot be started.
+// number fork or exec gave when the program cannot be started.
 struct StartedWorker {
   std::optional<FrameWorker> worker;
   int error = 0;

@@ -1,5 +1,7 @@
 #include "shot/shot_arguments.h"
 
+#include <algorithm>
+
 #include "base/memory_budget.h"
 #include "shot/frame_pattern.h"
 
@@ -60,12 +62,22 @@ std::vector<std::string> ShotArguments(const std::string& input,
 }
 
 std::vector<std::string> WorkerLimitArguments(const std::vector<std::string>& forwarded,
-                                              size_t workers) {
-  const std::string option = "--memory-limit";
-  for (const std::string& word : forwarded) {
-    if (word == option || word.rfind(option + "=", 0) == 0) return {};
+                                              size_t workers, size_t cores) {
+  auto given = [&forwarded](const std::string& option) {
+    for (const std::string& word : forwarded) {
+      if (word == option || word.rfind(option + "=", 0) == 0) return true;
+    }
+    return false;
+  };
+  std::vector<std::string> words;
+  if (!given("--memory-limit")) {
+    words.insert(words.end(), {"--memory-limit", std::to_string(DefaultMemoryLimit(workers))});
   }
-  return {option, std::to_string(DefaultMemoryLimit(workers))};
+  if (!given("--threads")) {
+    const size_t share = std::max<size_t>(1, cores / std::max<size_t>(workers, 1));
+    words.insert(words.end(), {"--threads", std::to_string(share)});
+  }
+  return words;
 }
 
 std::optional<std::pair<size_t, size_t>> FocusMapName(const std::vector<std::string>& words) {

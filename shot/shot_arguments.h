@@ -28,10 +28,12 @@ std::vector<std::string> ShotArguments(const std::string& input,
                                        const std::optional<std::string>& frames);
 
 // What every frame is given besides the forwarded words: its share of the
-// memory limit, DefaultMemoryLimit(workers), unless the forwarded words set
-// --memory-limit themselves (then every frame has that limit).
+// memory limit, DefaultMemoryLimit(workers), and of the `cores`, one thread
+// or more, so that `workers` frames side by side do not run more threads
+// than there are cores; each unless the forwarded words set --memory-limit
+// or --threads themselves (then every frame has that).
 std::vector<std::string> WorkerLimitArguments(const std::vector<std::string>& forwarded,
-                                              size_t workers);
+                                              size_t workers, size_t cores);
 
 // Where the forwarded words name the focus map's file: the index of the
 // word holding it, and where the name starts in that word (after

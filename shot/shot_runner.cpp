@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "base/frame_numbers.h"
 #include "base/report_stream.h"
 #include "formats/output_file.h"
 #include "shot/frame_pattern.h"
@@ -57,8 +58,8 @@ struct Frame {
 nlohmann::ordered_json Record(const Frame& frame, const std::string& status,
                               const std::string& error) {
   nlohmann::ordered_json record;
-  record["input"] = frame.input;
-  record["output"] = frame.output;
+  record["input"] = ShownName(frame.input);
+  record["output"] = ShownName(frame.output);
   record["frame"] = frame.number;
   for (const char* unknown : {"width", "height", "focusDepth", "range", "size", "source"}) {
     record[unknown] = nullptr;
@@ -69,8 +70,8 @@ nlohmann::ordered_json Record(const Frame& frame, const std::string& status,
   return record;
 }
 
-// A report line. File names need not be UTF-8: what is not is replaced
-// rather than failing the shot.
+// A report line. Names are shown escaped, so the line is UTF-8; anything
+// else would be replaced rather than fail the shot.
 std::string ReportLine(const nlohmann::ordered_json& record) {
   return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -107,7 +108,7 @@ class Shot {
   size_t skipped = 0;
   size_t emitted = 0;  // frames whose report line has been written, in order
   bool usageFailure = false;
-  std::vector<std::string> limitWords;  // every frame's share of the memory
+  std::vector<std::string> limitWords;  // every frame's share of the memory and cores
   std::vector<std::string> shotWords;   // the shot a frame belongs to
 };
 
@@ -118,8 +119,14 @@ std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
   } else {
     numbers = input.FramesOnDisk();
     if (numbers.empty()) {
-      throw UsageError(input.Text() +
+      throw UsageError(ShownName(input.Text()) +
                        ": no frame fits this pattern; check the name, or give --frames");
+    }
+    for (const int64_t number : numbers) {
+      if (std::string problem = FrameProblem(number); !problem.empty()) {
+        throw UsageError(ShownName(input.FileOf(number)) + ": " + problem +
+                         "; give --frames to leave it out");
+      }
     }
   }
   if (run.shot.chunk) {
@@ -138,11 +145,13 @@ std::vector<int64_t> Shot::FrameNumbers(const FramePattern& input) const {
 
 void Shot::Plan() {
   const std::optional<FramePattern> input = FramePattern::Parse(run.input, "INPUT");
-  if (!input) throw UsageError(run.input + ": not a frame pattern (e.g. frame.####.exr)");
+  if (!input) {
+    throw UsageError(ShownName(run.input) + ": not a frame pattern (e.g. frame.####.exr)");
+  }
   const std::optional<FramePattern> output = FramePattern::Parse(run.output, "-o");
   const std::vector<int64_t> numbers = FrameNumbers(*input);
   if (!output && numbers.size() > 1) {
-    throw UsageError("-o " + run.output + ": " + std::to_string(numbers.size()) +
+    throw UsageError("-o " + ShownName(run.output) + ": " + std::to_string(numbers.size()) +
                      " frames need an output pattern, e.g. out.####.exr");
   }
   if (const auto at = FocusMapName(run.forwarded); at && numbers.size() > 1) {
@@ -182,7 +191,7 @@ std::vector<size_t> Shot::Sort() {
     if (!Exists(frames[i].input)) {
       missing.push_back(frames[i].number);
       frames[i].failed = true;
-      Emit(i, ReportLine(Record(frames[i], "failed", frames[i].input + ": missing")));
+      Emit(i, ReportLine(Record(frames[i], "failed", ShownName(frames[i].input) + ": missing")));
     } else if (run.shot.skipExisting && Exists(frames[i].output)) {
       ++skipped;
       Emit(i, ReportLine(Record(frames[i], "skipped", "")));
@@ -194,7 +203,8 @@ std::vector<size_t> Shot::Sort() {
     std::string list;
     for (const int64_t number : missing)
       list += (list.empty() ? "" : ", ") + std::to_string(number);
-    Message(run.input + ": missing input frame" + (missing.size() > 1 ? "s " : " ") + list);
+    Message(ShownName(run.input) + ": missing input frame" + (missing.size() > 1 ? "s " : " ") +
+            list);
   }
   return toRender;
 }
@@ -219,7 +229,7 @@ void Shot::Start(size_t index) {
   if (!started.worker) {
     frames[index].failed = true;
     const std::string why =
-        "cannot start " + run.executable + " (" + std::strerror(started.error) + ")";
+        "cannot start " + ShownName(run.executable) + " (" + std::strerror(started.error) + ")";
     Message("frame " + std::to_string(frame.number) + ": " + why);
     Emit(index, ReportLine(Record(frame, "failed", why)));
     return;
@@ -319,8 +329,8 @@ int Shot::Run() {
   progress.emplace(!run.quiet, err, 0);
   const std::vector<size_t> toRender = Sort();
   progress.emplace(!run.quiet, err, toRender.size());
-  limitWords =
-      WorkerLimitArguments(run.forwarded, std::min(jobs, std::max<size_t>(1, toRender.size())));
+  limitWords = WorkerLimitArguments(run.forwarded,
+                                    std::min(jobs, std::max<size_t>(1, toRender.size())), cores);
   RenderFrames(toRender, jobs);
 
   size_t failed = 0;
@@ -334,8 +344,8 @@ int Shot::Run() {
   if (usageFailure) return EXIT_USAGE;
   if (!run.jsonReport) {
     out.Line("rendered " + std::to_string(rendered) + " of " + std::to_string(frames.size()) +
-             " frames into " + run.output + " (" + std::to_string(skipped) + " skipped, " +
-             std::to_string(failed) + " failed)");
+             " frames into " + ShownName(run.output) + " (" + std::to_string(skipped) +
+             " skipped, " + std::to_string(failed) + " failed)");
   }
   return failed > 0 ? EXIT_FAILED : EXIT_OK;
 }

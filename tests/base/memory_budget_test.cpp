@@ -34,6 +34,23 @@ TEST(MemoryBudget, RefusesOnlyWhatExceedsTheLimit) {
   }
 }
 
+TEST(MemoryBudget, RunsAsManyPassesAtOnceAsTheLimitHolds) {
+  RenderNeed need;
+  need.fileBytes = 1000;
+  need.pixels = 100;
+  need.channels = 4;
+  const uint64_t one = need.Bytes();
+  const uint64_t pass = 100 * CONCURRENT_PASS_BYTES_PER_PIXEL;
+  EXPECT_EQ(need.ConcurrentPasses(one + 3 * pass, 8), 4u);
+  EXPECT_EQ(need.ConcurrentPasses(one + 3 * pass - 1, 8), 3u);
+  EXPECT_EQ(need.ConcurrentPasses(one + 3 * pass, 2), 2u);
+  // Too little for even one pass more, or for the render itself: one at a
+  // time, which the budget check refuses or allows as before.
+  EXPECT_EQ(need.ConcurrentPasses(one + pass - 1, 8), 1u);
+  EXPECT_EQ(need.ConcurrentPasses(one / 2, 8), 1u);
+  EXPECT_EQ(need.ConcurrentPasses(uint64_t{1} << 40, 0), 1u);
+}
+
 TEST(MemoryBudget, DefaultIsAShareOfMemoryBelowTheProcessLimits) {
   const uint64_t whole = DefaultMemoryLimit(1);
   EXPECT_GT(whole, 0u);

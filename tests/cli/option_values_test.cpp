@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "base/frame_numbers.h"
 #include "tests/support/exr_test_files.h"
 #include "tests/support/run_kestrion.h"
 #include "tests/support/test_files.h"
@@ -116,6 +117,58 @@ TEST(OptionValues, ShotDemoAndInspectNumbersAreAsStrict) {
   std::vector<std::string> entries = dir.Entries();
   std::sort(entries.begin(), entries.end());
   EXPECT_EQ(entries, (std::vector<std::string>{"in.0001.exr", "scene.exr"}));
+}
+
+// Every way to give a frame number takes the same frames: the last one is
+// accepted (the runs below then fail for their missing input, exit 1), the
+// one after it is refused as usage, with the same words.
+TEST(OptionValues, EveryWayToGiveAFrameHasTheOneLimit) {
+  ScratchDirectory dir;
+  test_files::WriteText(dir / ("disk." + std::to_string(FRAME_MAX + 1) + ".exr"), "");
+  const auto cases = [](const std::string& n, const std::string& dirPath) {
+    test_files::WriteText(dirPath + "/keys-" + n + ".json", "{\"range\": [[" + n + ", 5]]}");
+    const std::vector<std::string> one = {"render", "none.exr", "-o", "out.exr", "-q"};
+    const std::vector<std::string> shot = {"render", "none.####.exr", "-o", "out.####.exr",
+                                           "-q",     "--focus-depth", "4"};
+    auto with = [](std::vector<std::string> words, std::vector<std::string> more) {
+      words.insert(words.end(), more.begin(), more.end());
+      return words;
+    };
+    return std::vector<std::vector<std::string>>{
+        with(one, {"--focus-depth", "4", "--frame", n}),
+        with(one, {"--focus-depth", n + ":4"}),
+        with(one, {"--focus-pixel", n + ":1,1"}),
+        with(one, {"--focus-depth", "4", "--range", "0:4," + n + ":5"}),
+        with(one, {"--focus-depth", "4", "--settings", "keys-" + n + ".json"}),
+        with(shot, {"--frames", "1," + n}),
+        with(shot, {"--frames", "1-" + n + "x" + std::to_string(FRAME_MAX)}),
+    };
+  };
+  const std::string last = std::to_string(FRAME_MAX);
+  const std::string beyond = std::to_string(FRAME_MAX + 1);
+  for (const auto& words : cases(last, dir / "")) {
+    const RunResult run = RunKestrion(words, dir / "");
+    EXPECT_EQ(run.exitCode, 1) << words[words.size() - 2] << " " << words.back() << ": " << run.err;
+  }
+  for (const auto& words : cases(beyond, dir / "")) {
+    const RunResult run = RunKestrion(words, dir / "");
+    EXPECT_EQ(run.exitCode, 2) << words.back() << ": " << run.err;
+    EXPECT_NE(run.err.find("frame " + beyond + " is outside 0 to " + last), std::string::npos)
+        << run.err;
+    EXPECT_EQ(Lines(run.err), 1u) << run.err;
+  }
+  // A frame on disk beyond the limit, and more chunks than a shot can have.
+  const RunResult disk = RunKestrion(
+      {"render", "disk.####.exr", "-o", "out.####.exr", "--focus-depth", "4"}, dir / "");
+  EXPECT_EQ(disk.exitCode, 2) << disk.err;
+  EXPECT_EQ(disk.err, "kestrion: disk." + beyond + ".exr: frame " + beyond + " is outside 0 to " +
+                          last + "; give --frames to leave it out\n");
+  for (const auto& [chunk, code] : {std::pair{"1/10000000", 1}, std::pair{"1/10000001", 2}}) {
+    const RunResult run = RunKestrion({"render", "none.####.exr", "-o", "out.####.exr", "-q",
+                                       "--focus-depth", "4", "--frames", "1", "--chunk", chunk},
+                                      dir / "");
+    EXPECT_EQ(run.exitCode, code) << chunk << ": " << run.err;
+  }
 }
 
 // Settings files through the command: the usage exit code for what is not

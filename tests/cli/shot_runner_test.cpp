@@ -2,11 +2,15 @@
 // on a few demo frames.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/run_kestrion.h"
@@ -195,6 +199,64 @@ TEST_F(Shot, SignalsAtAnyMomentLeaveOnlyCompleteFrames) {
     }
   }
   close(devNull);
+}
+
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+    std::ifstream file(entry.path() / "stat");
+    std::string stat;
+    std::getline(file, stat);
+    // "pid (name) state ppid ...": the name may hold anything, so the
+    // fields are read after its last parenthesis.
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 1));
+    char state = 0;
+    pid_t ppid = 0;
+    if (fields >> state >> ppid && ppid == parent) children.push_back(std::stoi(name));
+  }
+  return children;
+}
+
+// A shot whose parent is killed outright, as a farm kills a job or the
+// memory killer picks it: every worker hears of it, ends its frame as on
+// SIGTERM (exit 143) and leaves no partial output. The frames take seconds,
+// so a worker that carried on would finish its frame and write it.
+TEST(ShotWorkers, EndWithTheirParentHoweverItDies) {
+  ScratchDirectory dir;
+  const auto made = RunKestrion({"demo", "-q", "--width", "1920", "--height", "1080", "-o",
+                                 "demo.png", "--original", "big.0001.exr"},
+                                dir / "");
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  std::filesystem::create_hard_link(dir / "big.0001.exr", dir / "big.0002.exr");
+  ScratchDirectory out;
+  // Orphaned workers become this process's children, so that it sees them
+  // end.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const int devNull = open("/dev/null", O_WRONLY);
+  const pid_t parent = test_files::StartKestrion(
+      With({"render", "big.####.exr", "-o", out / "out.####.exr", "--jobs", "2"}), dir / "",
+      devNull, devNull);
+  close(devNull);
+  ASSERT_GT(parent, 0);
+  std::vector<pid_t> workers;
+  for (int tries = 0; workers.size() < 2 && tries < 2000; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    workers = ChildrenOf(parent);
+  }
+  kill(parent, SIGKILL);
+  EXPECT_EQ(test_files::WaitForExit(parent), 128 + SIGKILL);
+  EXPECT_EQ(workers.size(), 2u) << "the workers did not start";
+  for (const pid_t worker : workers) {
+    EXPECT_EQ(test_files::WaitForExit(worker), 128 + SIGTERM) << "worker " << worker;
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_TRUE(out.Entries().empty()) << out.Entries().front();
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 #include "formats/output_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 
 #include "base/errors.h"
@@ -131,6 +137,56 @@ TEST_P(OutputFileNaming, AnyValidNameFits) {
     EXPECT_EQ(ReadText(dir / name), "frame of " + std::to_string(length));
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{name});
     std::filesystem::remove(dir / name);
+  }
+}
+
+// A writer killed outright (SIGKILL, the memory killer) while it writes:
+// an unnamed content file leaves nothing; a named one stays, marked, and
+// the next writer in the directory removes it. What is not proven left
+// over stays: a file a live writer holds, an unmarked one (a user's own,
+// or an earlier kestrion's) and anything that is not a regular file.
+TEST(OutputFile, WhatAWriterKilledOutrightLeavesTheNextOneRemoves) {
+  for (const auto naming : {OutputFile::Naming::UnnamedFirst, OutputFile::Naming::HiddenName}) {
+    const bool hidden = naming == OutputFile::Naming::HiddenName;
+    SCOPED_TRACE(hidden ? "hidden name" : "unnamed");
+    ScratchDirectory dir;
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      OutputFile output(dir / "frame.exr", naming);
+      output.Write([](const std::string& path) {
+        WriteText(path, "half a frame");
+        raise(SIGKILL);
+      });
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    std::vector<std::string> left = dir.Entries();
+    if (!hidden) {
+      EXPECT_TRUE(left.empty()) << left.front();
+      continue;
+    }
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].rfind(".kestrion-", 0), 0u) << left[0];
+    EXPECT_EQ(left[0].size(), 16u) << left[0];
+    EXPECT_EQ(ReadText(dir / left[0]), "half a frame");
+
+    // Look-alikes that must stay.
+    WriteText(dir / ".kestrion-config", "a user's own file");
+    WriteText(dir / ".kestrion-Held01", "a live writer's");
+    ASSERT_EQ(chmod((dir / ".kestrion-Held01").c_str(), 01600), 0);
+    const int held = open((dir / ".kestrion-Held01").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    ASSERT_EQ(mkdir((dir / ".kestrion-Dir001").c_str(), 01700), 0);
+    Save(dir / "next.exr", "a whole frame", naming);
+    close(held);
+    left = dir.Entries();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".kestrion-Dir001", ".kestrion-Held01",
+                                              ".kestrion-config", "next.exr"}));
+    EXPECT_EQ(Permissions(dir / "next.exr") & S_ISVTX, 0u) << "a committed file keeps the mark";
   }
 }
 

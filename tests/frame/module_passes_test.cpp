@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "base/errors.h"
@@ -130,7 +131,8 @@ TEST(ModulePasses, KeepsPrecisionAroundABrightSun) {
   EXPECT_FALSE(result.alpha);
   for (size_t c = 0; c < 3; ++c)
     ExpectWithinBound(frame.colour[c], result.colour[c], z, frame.colourNames[c]);
-  EXPECT_EQ(result.passes, (result.channelBands + 2) / 3);
+  // Three channel-bands a pass, and the probe.
+  EXPECT_EQ(result.passes, (result.channelBands + 3) / 3);
 }
 
 TEST(ModulePasses, KeepsPrecisionOverEightDecadesAndBothSigns) {
@@ -244,8 +246,10 @@ TEST(ModulePasses, IgnoredAlphaStaysAndNonFiniteColourCountsAsZero) {
   EXPECT_EQ(result.nonFiniteValues, 2u);
   ASSERT_EQ(result.Warnings("f.exr").size(), 1u);
   EXPECT_NE(result.Warnings("f.exr")[0].find("f.exr: 2 "), std::string::npos);
-  // One band each for R, G and B: a single pass, alpha not in it.
-  EXPECT_EQ(result.passes, 1);
+  // One band each for R, G and B, alpha not among them: one pass full, the
+  // probe in a second.
+  EXPECT_EQ(result.channelBands, 3);
+  EXPECT_EQ(result.passes, 2);
   for (const Plane& plane : result.colour) {
     for (float value : plane) ASSERT_TRUE(std::isfinite(value));
   }
@@ -268,10 +272,216 @@ TEST(ModulePasses, ReportsEveryPassAsOneRun) {
   }
   const FilteredPlanes result =
       FilterPlanes(Module(), Record(), FOCAL_DEPTH, frame, SceneZ(), options);
-  EXPECT_EQ(result.passes, 2);
-  EXPECT_EQ(total, 2);
-  EXPECT_EQ(passes, (std::vector<int32_t>{0, 1}));
+  // Two bands a channel and the probe.
+  EXPECT_EQ(result.passes, 3);
+  EXPECT_EQ(total, 3);
+  EXPECT_EQ(passes, (std::vector<int32_t>{0, 1, 2}));
   EXPECT_EQ(rows, frame.height);
+}
+
+// Bit-for-bit equality of two floats (NaN equal to the same NaN).
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(ModulePasses, PassesSideBySideGiveTheSameBitsAndProgressInOrder) {
+  // Eight decades in every channel and straight alpha: many passes, sums
+  // of several bands a channel, and the division after them.
+  FramePlanes frame = EmptyFrame(3);
+  frame.alphaMode = AlphaMode::Straight;
+  frame.alpha = Plane(frame.PixelCount());
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> exponent(-4.0, 4.0);
+  for (size_t i = 0; i < frame.PixelCount(); ++i) {
+    (*frame.alpha)[i] = i % 7 == 0 ? 0.0f : i % 7 == 1 ? 0.5f : 1.0f;
+    for (Plane& plane : frame.colour)
+      plane[i] = static_cast<float>(std::pow(10.0, exponent(random)));
+  }
+  const FilteredPlanes alone = Filter(frame, SceneZ());
+  ASSERT_GE(alone.passes, 5);
+  for (const uint32_t lanes : {2u, 3u, 8u}) {
+    SCOPED_TRACE(lanes);
+    PassOptions options = Named("test frame");
+    options.threads = lanes;
+    options.concurrentPasses = lanes;
+    std::vector<int32_t> reported;
+    options.onProgress = [&](int32_t pass, int32_t, int32_t, int32_t) {
+      if (reported.empty() || reported.back() != pass) reported.push_back(pass);
+    };
+    const FilteredPlanes together =
+        FilterPlanes(Module(), Record(), FOCAL_DEPTH, frame, SceneZ(), options);
+    EXPECT_EQ(together.passes, alone.passes);
+    ASSERT_FALSE(reported.empty());
+    EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
+    for (size_t c = 0; c < 3; ++c) {
+      for (size_t i = 0; i < frame.PixelCount(); ++i) {
+        ASSERT_TRUE(SameBits(together.colour[c][i], alone.colour[c][i]))
+            << "channel " << c << " pixel " << i;
+      }
+    }
+    for (size_t i = 0; i < frame.PixelCount(); ++i) {
+      ASSERT_TRUE(SameBits((*together.alpha)[i], (*alone.alpha)[i])) << "alpha at pixel " << i;
+    }
+  }
+}
+
+// Colour over eight decades with awkward values (1, -0, a NaN) on pixels the
+// module leaves alone, and alpha opaque, transparent and between.
+FramePlanes AwkwardFrame(AlphaMode mode) {
+  FramePlanes frame = EmptyFrame(3);
+  frame.alphaMode = mode;
+  frame.alpha = Plane(frame.PixelCount());
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> exponent(-4.0, 1.6);
+  for (size_t i = 0; i < frame.PixelCount(); ++i) {
+    (*frame.alpha)[i] = i % 5 == 0 ? 0.0f : i % 5 == 1 ? 0.37f : 1.0f;
+    for (Plane& plane : frame.colour) {
+      plane[i] = static_cast<float>(std::pow(10.0, exponent(random)));
+      if (mode != AlphaMode::Straight) plane[i] *= (*frame.alpha)[i];
+    }
+  }
+  // At depth 10, in focus: (13, 5) and (13, 6) have radius 0.
+  const size_t sharp = static_cast<size_t>(5) * WIDTH + 13;
+  frame.colour[0][sharp] = 1.0f;
+  frame.colour[1][sharp] = -0.0f;
+  frame.colour[2][sharp + WIDTH] = std::numeric_limits<float>::quiet_NaN();
+  return frame;
+}
+
+TEST(ModulePasses, PixelsTheModuleLeavesAloneKeepTheirBits) {
+  const std::vector<float> z = SceneZ();
+  const RadiusRule rule(FOCAL_DEPTH, RANGE, SIZE, std::max(WIDTH, HEIGHT));
+  for (const AlphaMode mode : {AlphaMode::Premultiplied, AlphaMode::Straight, AlphaMode::Ignore}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    const FramePlanes frame = AwkwardFrame(mode);
+    const FilteredPlanes result = Filter(frame, z);
+    ASSERT_TRUE(result.alpha);
+    size_t sharp = 0;
+    size_t changed = 0;
+    for (size_t i = 0; i < frame.PixelCount(); ++i) {
+      const bool alone = BlurRadius(rule, z[i]) == 0;
+      sharp += alone;
+      bool same = SameBits((*result.alpha)[i], (*frame.alpha)[i]);
+      for (size_t c = 0; c < 3; ++c)
+        same = same && SameBits(result.colour[c][i], frame.colour[c][i]);
+      if (alone) {
+        ASSERT_TRUE(same) << "pixel " << i;
+      } else {
+        changed += !same;
+      }
+    }
+    EXPECT_GT(sharp, 30u);
+    EXPECT_GT(changed, frame.PixelCount() / 2);
+  }
+}
+
+TEST(ModulePasses, PixelsOutsideTheBlurredIdKeepTheirBits) {
+  FramePlanes frame = AwkwardFrame(AlphaMode::Premultiplied);
+  frame.objectId = std::vector<uint16_t>(frame.PixelCount());
+  for (size_t i = 0; i < frame.PixelCount(); ++i) (*frame.objectId)[i] = (i / 3) % 2 ? 4 : 9;
+  FocusSettings settings;
+  settings.focalName = "Focus";
+  settings.range = RANGE;
+  settings.size = SIZE;
+  settings.source = {SOURCE_OBJECT_CHANNEL, 4};
+  const std::vector<float> z = SceneZ();
+  const FilteredPlanes result =
+      FilterPlanes(Module(), ComposeRecord(settings), FOCAL_DEPTH, frame, z, Named("ids"));
+  const RadiusRule rule(FOCAL_DEPTH, RANGE, SIZE, std::max(WIDTH, HEIGHT));
+  size_t blurred = 0;
+  for (size_t i = 0; i < frame.PixelCount(); ++i) {
+    const bool alone = (*frame.objectId)[i] != 4 || BlurRadius(rule, z[i]) == 0;
+    bool same = SameBits((*result.alpha)[i], (*frame.alpha)[i]);
+    for (size_t c = 0; c < 3; ++c) same = same && SameBits(result.colour[c][i], frame.colour[c][i]);
+    ASSERT_TRUE(same || !alone) << "pixel " << i;
+    blurred += !same;
+  }
+  EXPECT_GT(blurred, 100u);
+}
+
+TEST(ModulePasses, FilteredAlphaStaysWithinZeroAndOne) {
+  // Opaque white, and a disc of it over transparent black: the bands hold
+  // 1.0 as 1.0000153, which the mean of opaque pixels would keep.
+  const std::vector<float> z = DiscZ();
+  for (const bool disc : {false, true}) {
+    for (const AlphaMode mode : {AlphaMode::Premultiplied, AlphaMode::Straight}) {
+      SCOPED_TRACE(std::to_string(disc) + " " + std::to_string(static_cast<int>(mode)));
+      FramePlanes frame = EmptyFrame(3);
+      frame.alphaMode = mode;
+      frame.alpha = Plane(frame.PixelCount(), 1.0f);
+      for (size_t i = 0; i < frame.PixelCount(); ++i) {
+        const bool covered =
+            !disc || InDisc(static_cast<int32_t>(i % WIDTH), static_cast<int32_t>(i / WIDTH));
+        (*frame.alpha)[i] = covered ? 1.0f : 0.0f;
+        for (Plane& plane : frame.colour) plane[i] = covered ? 1.0f : 0.0f;
+      }
+      const FilteredPlanes result = Filter(frame, z);
+      size_t partial = 0;
+      for (size_t i = 0; i < frame.PixelCount(); ++i) {
+        const float a = (*result.alpha)[i];
+        ASSERT_GE(a, 0.0f) << "pixel " << i;
+        ASSERT_LE(a, 1.0f) << "pixel " << i;
+        partial += a > 0.0f && a < 1.0f;
+        // Opaque white stays exactly white; premultiplied colour stays
+        // within its alpha.
+        for (const Plane& plane : result.colour) {
+          ASSERT_TRUE(a < 1.0f || plane[i] == 1.0f) << plane[i] << " at pixel " << i;
+          ASSERT_TRUE(mode != AlphaMode::Premultiplied || plane[i] <= a * (1.0f + 1e-3f))
+              << plane[i] << " over alpha " << a << " at pixel " << i;
+        }
+      }
+      EXPECT_EQ(partial > 0, disc);
+    }
+  }
+}
+
+TEST(ModulePasses, NoClippedWindowOfSmallFramesPassesForSharp) {
+  // Radius 1 everywhere (depth 11.5) and the full radius (background) on
+  // frames of one to twelve pixels: windows clipped to every corner, edge
+  // and strip shape. Each pixel must be its window's mean, not its own
+  // value; a frame of one pixel keeps its own.
+  std::mt19937 random(3);
+  std::uniform_real_distribution<float> value(0.05f, 0.95f);
+  const std::vector<std::pair<int32_t, int32_t>> sizes = {{1, 1}, {2, 1}, {1, 2}, {3, 1},
+                                                          {1, 3}, {2, 2}, {3, 2}, {4, 3}};
+  for (const auto& [width, height] : sizes) {
+    for (const float z : {-11.5f, Z_BACKGROUND}) {
+      SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height) + " z " +
+                   std::to_string(z));
+      FramePlanes frame;
+      frame.width = width;
+      frame.height = height;
+      frame.colour.assign(3, Plane(frame.PixelCount()));
+      frame.colourNames = {"R", "G", "B"};
+      for (Plane& plane : frame.colour) {
+        for (float& v : plane) v = value(random);
+      }
+      const std::vector<float> depth(frame.PixelCount(), z);
+      const FilteredPlanes result = Filter(frame, depth);
+      const int32_t r =
+          BlurRadius(RadiusRule(FOCAL_DEPTH, RANGE, SIZE, std::max(width, height)), z);
+      ASSERT_GE(r, 1);
+      for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+          const size_t at = static_cast<size_t>(y) * width + x;
+          for (size_t c = 0; c < 3; ++c) {
+            double sum = 0.0;
+            int count = 0;
+            for (int32_t yy = std::max(0, y - r); yy <= std::min(height - 1, y + r); ++yy) {
+              for (int32_t xx = std::max(0, x - r); xx <= std::min(width - 1, x + r); ++xx) {
+                sum += frame.colour[c][static_cast<size_t>(yy) * width + xx];
+                ++count;
+              }
+            }
+            if (count == 1) {
+              EXPECT_TRUE(SameBits(result.colour[c][at], frame.colour[c][at]));
+            } else {
+              EXPECT_NEAR(result.colour[c][at], sum / count, RELATIVE_BOUND + ABSOLUTE_BOUND)
+                  << "pixel (" << x << ", " << y << ") channel " << c;
+            }
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(ModulePasses, AFrameWithoutDepthIsRefusedNamingIt) {

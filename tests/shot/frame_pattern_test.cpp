@@ -116,12 +116,17 @@ TEST(ShotRunner, ForwardsTheUsersOptionsButNotTheShotsOwn) {
             std::vector<std::string>{});
 }
 
-TEST(ShotRunner, EveryFrameGetsItsShareOfTheDefaultMemoryUnlessOneIsGiven) {
+TEST(ShotRunner, EveryFrameGetsItsShareOfTheDefaultMemoryAndCoresUnlessGiven) {
   const uint64_t whole = DefaultMemoryLimit(1);
-  EXPECT_EQ(WorkerLimitArguments({"--size", "4"}, 4),
-            (std::vector<std::string>{"--memory-limit", std::to_string(whole / 4)}));
-  EXPECT_TRUE(WorkerLimitArguments({"--memory-limit", "1G"}, 4).empty());
-  EXPECT_TRUE(WorkerLimitArguments({"--memory-limit=1G"}, 4).empty());
+  EXPECT_EQ(
+      WorkerLimitArguments({"--size", "4"}, 4, 8),
+      (std::vector<std::string>{"--memory-limit", std::to_string(whole / 4), "--threads", "2"}));
+  // More frames at a time than cores: one thread each, never 0.
+  EXPECT_EQ(WorkerLimitArguments({"--memory-limit", "1G"}, 4, 2),
+            (std::vector<std::string>{"--threads", "1"}));
+  EXPECT_EQ(WorkerLimitArguments({"--threads=3"}, 2, 2),
+            (std::vector<std::string>{"--memory-limit", std::to_string(whole / 2)}));
+  EXPECT_TRUE(WorkerLimitArguments({"--memory-limit=1G", "--threads", "0"}, 4, 8).empty());
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -152,12 +153,9 @@ inline std::string CryptoKey(const std::string& matteName) {
 }
 
 inline std::string Manifest(const BlenderLayer& layer) {
-  std::string json = "{";
-  for (const BlenderObject& o : layer.objects) {
-    if (json.size() > 1) json += ",";
-    json += "\"" + o.name + "\":\"" + Hex8(MurmurHash3_32(o.name)) + "\"";
-  }
-  return json + "}";
+  nlohmann::ordered_json json = nlohmann::ordered_json::object();
+  for (const BlenderObject& o : layer.objects) json[o.name] = Hex8(MurmurHash3_32(o.name));
+  return json.dump();
 }
 
 // The sample of channel `name` (as "<layer>.<pass>.<component>") at (x, y).
