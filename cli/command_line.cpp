@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -194,44 +195,88 @@ void AddShotOptions(CLI::App& render, ShotOptions& shot) {
   render.add_option("--report-file", shot.reportFile, "Shot: also write the JSON lines here");
 }
 
+// The options of a frame's settings that render and studio share, before
+// render's report options: the frame of the shot, the focus, the blur and
+// a settings file.
+void AddFocusOptions(CLI::App& command, RenderOptions& options) {
+  AddNumber(command, "--frame", options.frame,
+            "Frame of the shot this file is (keys are read here)");
+  AddOptional(command, "--focus-depth", options.focusDepth,
+              "Depth of the focal plane, or keys F:D,F:D,...");
+  AddOptional(command, "--focus-pixel", options.focusPixel,
+              "X,Y: focus on the depth seen at this pixel; keys F:X,Y;F:X,Y;...");
+  AddOptional(command, "--focus-object", options.focusObject,
+              "Focus on the depth of this object's pixels: an object ID, or a name in the "
+              "file's Cryptomatte manifest");
+  AddOptional(command, "--focus-statistic", options.focusStatistic,
+              "Depth of a focus object: median (default), mean, min or max");
+  AddOptional(command, "--focus-missing", options.focusMissing,
+              "A frame without the focus object: hold (default) the focal depth of the "
+              "nearest frame of the shot with it, or fail");
+}
+
+// The blur's options render and studio share, after the focus's.
+void AddBlurOptions(CLI::App& command, RenderOptions& options) {
+  AddOptional(command, "--range", options.range,
+              Printed("Depth distance at which the blur reaches its full size (default %g), or "
+                      "keys F:V,F:V,...",
+                      DEFAULT_BLUR_RANGE));
+  AddOptional(command, "--size", options.size,
+              Printed("Full blur radius in pixels (default %g) or in per cent of the frame's "
+                      "width (2%%), or keys F:V,F:V,...",
+                      DEFAULT_BLUR_SIZE));
+  AddOptional(command, "--source", options.source,
+              "Pixels to blur: whole, material:ID or object:ID");
+  command.add_option("--shot", options.shotFile,
+                     "JSON shot file: focusDepth, focusPixel, focusObject, focusStatistic, "
+                     "range, size (numbers or [[frame, value], ...] keys), source");
+  command.add_option("--settings", options.settingsFile, "The same as --shot");
+}
+
+// The options render and studio share after render's report options: how
+// the input is read and its depth taken, the output written, the limits
+// and the module.
+void AddReadingOptions(CLI::App& command, RenderOptions& options) {
+  AddRoleOptions(command, options.settings.input.roles);
+  AddDepthOptions(command, options.depth, options.settings.depth, options.settings.input.depthFile);
+  AddOptional(command, "--alpha", options.alpha,
+              "premultiplied (OpenEXR default), straight (PNG, TIFF default) or ignore");
+  AddOptional(command, "--compression", options.compression,
+              "OpenEXR output: none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab "
+              "(default: the input's)");
+  AddNumber(command, "--bit-depth", options.settings.output.bitDepth,
+            "PNG output: 8 or 16 bits a channel");
+  AddOptional(command, "--flatten", options.flatten,
+              "PNG/TIFF output: composite over this colour and drop alpha: black, white, grey, "
+              "#RRGGBB or linear R,G,B");
+  AddNumber(command, "--exposure", options.settings.output.review.exposure,
+            "PNG/TIFF output: brighten (or darken) by this many stops", -20.0f, 20.0f);
+  AddOptional(command, "--display", options.display,
+              "PNG/TIFF output: clip (default) colour at 1, or soft: roll highlights off and "
+              "keep light over transparency visible");
+  AddNumber(command, "--threads", options.settings.threads,
+            "Threads for reading and writing OpenEXR and for the passes (0: one per core)", 0u,
+            THREADS_MAX);
+  AddOptional(command, "--memory-limit", options.memoryLimit,
+              "Refuse input that needs more memory: bytes, or with K, M, G, T (default: half "
+              "the memory, shared among a shot's --jobs)");
+  AddOptional(command, "--max-side", options.maxSide,
+              "Refuse frames with a longer side, in pixels (default and largest: 65535)");
+  command.add_option("--module", options.module, MODULE_HELP);
+}
+
 void AddRender(CLI::App& app, RenderOptions& options) {
   CLI::App* render = app.add_subcommand(
       "render", "Filter a render (OpenEXR with depth, or PNG/TIFF with a depth file)");
   render->add_option("INPUT", options.files.input, "File to filter (.exr, .png, .tif)")->required();
   render->add_option("-o,--output", options.files.output, "Output file (.exr, .png, .tif)")
       ->required();
-  AddNumber(*render, "--frame", options.frame,
-            "Frame of the shot this file is (keys are read here)");
-  AddOptional(*render, "--focus-depth", options.focusDepth,
-              "Depth of the focal plane, or keys F:D,F:D,...");
-  AddOptional(*render, "--focus-pixel", options.focusPixel,
-              "X,Y: focus on the depth seen at this pixel; keys F:X,Y;F:X,Y;...");
-  AddOptional(*render, "--focus-object", options.focusObject,
-              "Focus on the depth of this object's pixels: an object ID, or a name in the "
-              "file's Cryptomatte manifest");
-  AddOptional(*render, "--focus-statistic", options.focusStatistic,
-              "Depth of a focus object: median (default), mean, min or max");
-  AddOptional(*render, "--focus-missing", options.focusMissing,
-              "A frame without the focus object: hold (default) the focal depth of the "
-              "nearest frame of the shot with it, or fail");
+  AddFocusOptions(*render, options);
   AddOptional(*render, "--shot-input", options.shotInput,
               "The shot this frame belongs to, as an input pattern (a shot gives it each frame)");
   AddOptional(*render, "--shot-frames", options.shotFrames,
               "The shot's frames (default: those on disk)");
-  AddOptional(*render, "--range", options.range,
-              Printed("Depth distance at which the blur reaches its full size (default %g), or "
-                      "keys F:V,F:V,...",
-                      DEFAULT_BLUR_RANGE));
-  AddOptional(*render, "--size", options.size,
-              Printed("Full blur radius in pixels (default %g) or in per cent of the frame's "
-                      "width (2%%), or keys F:V,F:V,...",
-                      DEFAULT_BLUR_SIZE));
-  AddOptional(*render, "--source", options.source,
-              "Pixels to blur: whole, material:ID or object:ID");
-  render->add_option("--shot", options.shotFile,
-                     "JSON shot file: focusDepth, focusPixel, focusObject, focusStatistic, "
-                     "range, size (numbers or [[frame, value], ...] keys), source");
-  render->add_option("--settings", options.settingsFile, "The same as --shot");
+  AddBlurOptions(*render, options);
   // A shot runner adds --report json to the options it forwards: the same
   // word twice is no conflict.
   AddOptional(*render, "--report", options.report,
@@ -242,34 +287,41 @@ void AddRender(CLI::App& app, RenderOptions& options) {
   render->add_option("--focus-map", options.files.focusMap,
                      "Also write a focus map (PNG): sharp green, blur radius as brightness, "
                      "background blue");
-  AddRoleOptions(*render, options.settings.input.roles);
-  AddDepthOptions(*render, options.depth, options.settings.depth, options.settings.input.depthFile);
-  AddOptional(*render, "--alpha", options.alpha,
-              "premultiplied (OpenEXR default), straight (PNG, TIFF default) or ignore");
-  AddOptional(*render, "--compression", options.compression,
-              "OpenEXR output: none, rle, zips, zip, piz, pxr24, b44, b44a, dwaa, dwab "
-              "(default: the input's)");
-  AddNumber(*render, "--bit-depth", options.settings.output.bitDepth,
-            "PNG output: 8 or 16 bits a channel");
-  AddOptional(*render, "--flatten", options.flatten,
-              "PNG/TIFF output: composite over this colour and drop alpha: black, white, grey, "
-              "#RRGGBB or linear R,G,B");
-  AddNumber(*render, "--exposure", options.settings.output.review.exposure,
-            "PNG/TIFF output: brighten (or darken) by this many stops", -20.0f, 20.0f);
-  AddOptional(*render, "--display", options.display,
-              "PNG/TIFF output: clip (default) colour at 1, or soft: roll highlights off and "
-              "keep light over transparency visible");
-  AddNumber(*render, "--threads", options.settings.threads,
-            "Threads for reading and writing OpenEXR and for the passes (0: one per core)", 0u,
-            THREADS_MAX);
-  AddOptional(*render, "--memory-limit", options.memoryLimit,
-              "Refuse input that needs more memory: bytes, or with K, M, G, T (default: half "
-              "the memory, shared among a shot's --jobs)");
-  AddOptional(*render, "--max-side", options.maxSide,
-              "Refuse frames with a longer side, in pixels (default and largest: 65535)");
-  render->add_option("--module", options.module, MODULE_HELP);
+  AddReadingOptions(*render, options);
   render->add_flag("-q,--quiet", options.quiet, "Do not show progress");
   render->footer(std::string(RENDER_FOOTER) + SHOT_FOOTER);
+}
+
+constexpr const char* STUDIO_FOOTER = R"(
+INPUT is a frame or a shot pattern as render takes it, with render's
+options. The first line of stdout is the page's address on 127.0.0.1 with
+the run's secret; Ctrl-C ends the studio. The page shows the module's own
+control dialog beside the frame filtered through the module after every
+change; Save writes the settings file of --save and shows the kestrion
+render command line that writes what the preview shows. Details:
+docs/studio.md.)";
+
+// The studio's own options. The words of those listed in
+// STUDIO_OWN_OPTIONS are not repeated by its hand-off's command line.
+void AddStudio(CLI::App& app, StudioOptions& options) {
+  RenderOptions& render = options.render;
+  CLI::App* studio = app.add_subcommand(
+      "studio", "The module's control dialog and a live preview of a frame or shot in a browser");
+  studio->add_option("INPUT", render.files.input, "Frame or shot pattern (.exr, .png, .tif)")
+      ->required();
+  studio->add_option("-o,--output", render.files.output,
+                     "The output the hand-off's command writes (default: INPUT's name with .dof)");
+  AddFocusOptions(*studio, render);
+  AddBlurOptions(*studio, render);
+  AddOptional(*studio, "--frames", options.frames,
+              "Shot: the frames to look at, e.g. 1-240 (default: all on disk)");
+  AddReadingOptions(*studio, render);
+  AddNumber(*studio, "--port", options.port, "Port on 127.0.0.1 (default: a free one)", uint16_t{1},
+            uint16_t{65535});
+  studio->add_flag("--open", options.open, "Open the page with xdg-open");
+  studio->add_option("--save", options.saveFile,
+                     "Save writes the settings file (for render --shot) here");
+  studio->footer(STUDIO_FOOTER);
 }
 
 void AddInspect(CLI::App& app, InspectCommandOptions& options) {
@@ -302,6 +354,41 @@ ShotRun ShotRunOf(int argc, char** argv, const RenderOptions& render, const Shot
   return run;
 }
 
+// The studio's options whose words its hand-off's command line does not
+// repeat: its output, the settings the hand-off writes itself, and its
+// own.
+constexpr const char* STUDIO_OWN_OPTIONS[] = {
+    "--output", "--focus-depth", "--focus-pixel", "--focus-object", "--focus-statistic",
+    "--range",  "--size",        "--source",      "--shot",         "--settings",
+    "--port",   "--open",        "--save",        "--help"};
+
+// The words of the studio's command line that a render of the same frames
+// needs, rebuilt from what CLI11 read, option by option.
+std::vector<std::string> StudioForwarded(const CLI::App& studio) {
+  std::vector<std::string> words;
+  for (const CLI::Option* option : studio.get_options()) {
+    if (option->count() == 0 || option->get_lnames().empty()) continue;
+    const std::string name = "--" + option->get_lnames().front();
+    const auto own = [&name](const char* other) { return name == other; };
+    if (std::any_of(std::begin(STUDIO_OWN_OPTIONS), std::end(STUDIO_OWN_OPTIONS), own)) continue;
+    if (option->get_type_size_max() == 0) {
+      words.push_back(name);
+      continue;
+    }
+    const std::vector<std::string>& values = option->results();
+    if (values.empty()) continue;
+    std::string value = values.back();
+    if (option->get_delimiter() != '\0') {
+      value.clear();
+      for (const std::string& item : values) {
+        value += (value.empty() ? "" : std::string(1, option->get_delimiter())) + item;
+      }
+    }
+    words.insert(words.end(), {name, value});
+  }
+  return words;
+}
+
 // A render asked for a JSON report gets its line even when its command
 // line cannot be parsed, so that a shot runner hears about every frame.
 void ReportParseFailure(int argc, char** argv, const RenderOptions& render,
@@ -331,6 +418,7 @@ CommandLine::CommandLine()
   AddRender(*app, render);
   AddShotOptions(*app->get_subcommand("render"), shot);
   AddInspect(*app, inspect);
+  AddStudio(*app, studio);
 }
 
 CommandLine::~CommandLine() = default;
@@ -358,6 +446,7 @@ Command CommandLine::Chosen() const {
   if (app->got_subcommand("info")) return Command::Info;
   if (app->got_subcommand("demo")) return Command::Demo;
   if (app->got_subcommand("inspect")) return Command::Inspect;
+  if (app->got_subcommand("studio")) return Command::Studio;
   if (HoldsFramePattern(render.files.input)) return Command::Shot;
   if (shot.frames || shot.chunk || shot.jobs || shot.skipExisting || !shot.reportFile.empty()) {
     throw UsageError(
@@ -368,5 +457,15 @@ Command CommandLine::Chosen() const {
 }
 
 ShotRun CommandLine::Shot() const { return ShotRunOf(argc, argv, render, shot); }
+
+StudioRun CommandLine::Studio() const {
+  StudioRun run;
+  run.options = studio;
+  run.program = argc > 0 ? argv[0] : "kestrion";
+  const CLI::App* command = app->get_subcommand("studio");
+  run.frameGiven = command->count("--frame") > 0;
+  run.forwarded = StudioForwarded(*command);
+  return run;
+}
 
 }  // namespace kestrion

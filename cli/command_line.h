@@ -16,7 +16,7 @@ class App;
 
 namespace kestrion {
 
-enum class Command { Info, Demo, Render, Shot, Inspect };
+enum class Command { Info, Demo, Render, Shot, Inspect, Studio };
 
 class CommandLine {
  public:
@@ -35,12 +35,15 @@ class CommandLine {
   // The shot a render over a frame pattern runs: every word after "render"
   // that is not the shot's own goes to each frame.
   ShotRun Shot() const;
+  // The studio's options, with the words its hand-off's command repeats.
+  StudioRun Studio() const;
 
   InfoOptions info;
   DemoOptions demo;
   RenderOptions render;
   ShotOptions shot;
   InspectCommandOptions inspect;
+  StudioOptions studio;
 
  private:
   std::unique_ptr<CLI::App> app;

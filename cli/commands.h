@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "frame/file_overview.h"
 #include "frame/frame_render.h"
@@ -90,6 +91,25 @@ struct RenderOptions {
   bool quiet = false;
 };
 
+// `kestrion studio`: the render options, and the studio's own.
+struct StudioOptions {
+  RenderOptions render;               // INPUT, the output the hand-off names, the settings
+  std::optional<std::string> frames;  // a shot's frames (default: all on disk)
+  uint16_t port = 0;                  // 0: a free one
+  bool open = false;
+  std::string saveFile;  // where Save writes the settings file
+};
+
+// A studio as the command line gave it.
+struct StudioRun {
+  StudioOptions options;
+  std::string program;  // argv[0], for the hand-off's command line
+  bool frameGiven = false;
+  // The words of the command line a render of the same frames repeats:
+  // how the input is read and its depth taken, the output written.
+  std::vector<std::string> forwarded;
+};
+
 struct InspectCommandOptions {
   InspectOptions overview;  // the file, the pixel, the roles and the depth file
   DepthOptionTexts depth;
@@ -102,5 +122,7 @@ void RunInspect(const InspectCommandOptions& options, std::FILE* out);
 // A shot: `run` as the command line gave it, with the stop signal and the
 // job array's variables connected here. Returns the exit code.
 int RunShotCommand(ShotRun run, std::FILE* out, std::FILE* err);
+// The studio until Ctrl-C; returns the exit code.
+int RunStudioCommand(const StudioRun& run, std::FILE* out, std::FILE* err);
 
 }  // namespace kestrion

@@ -4,6 +4,7 @@
 //   kestrion demo     render the built-in scene and filter it
 //   kestrion render   filter a render by depth (a shot over a frame pattern)
 //   kestrion inspect  what kestrion sees in an OpenEXR file
+//   kestrion studio   the module's dialog and a live preview in a browser
 //
 // Exit codes: 0 done, 1 failed (for a shot: some frame failed), 2 wrong
 // usage, 130 / 143 / 129 interrupted by SIGINT (Ctrl-C) / SIGTERM / SIGHUP.
@@ -63,6 +64,8 @@ int Run(CommandLine& commandLine) {
     case Command::Inspect:
       RunInspect(commandLine.inspect, stdout);
       break;
+    case Command::Studio:
+      return RunStudioCommand(commandLine.Studio(), stdout, stderr);
   }
   return EXIT_OK;
 }

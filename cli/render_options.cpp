@@ -91,27 +91,43 @@ ReviewLook ReadReviewLook(const RenderOptions& options) {
   return look;
 }
 
-}  // namespace
-
-RenderSettings ReadRenderSettings(const RenderOptions& options) {
+// The settings both commands read, in the order of render_options.h; the
+// output's checks are render's.
+RenderSettings ReadSettings(const RenderOptions& options, bool render) {
   RenderSettings settings = options.settings;
-  CheckOutputName(options.files, options.frame);
+  if (render) {
+    CheckOutputName(options.files, options.frame);
+  } else {
+    CheckFrame(options.frame, "--frame");
+  }
   settings.frame = static_cast<int32_t>(options.frame);
   if (options.compression) settings.output.compression = ParseCompression(*options.compression);
-  CheckOutputFormats(options.files, settings.output.bitDepth);
+  // The studio's output only names the hand-off's: checked when given.
+  const bool output = render || !options.files.output.empty();
+  if (output) CheckOutputFormats(options.files, settings.output.bitDepth);
   settings.output.review = ReadReviewLook(options);
-  CheckReviewLook(options.files.output, settings.output.review);
+  if (output) CheckReviewLook(options.files.output, settings.output.review);
   if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha);
   settings.input.limits = ReadLimits(options);
   settings = WithSettingsFile(options, std::move(settings));
   ReadFocusAndBlur(options, settings);
-  if (settings.FocusCount() == 0) {
+  if (render && settings.FocusCount() == 0) {
     throw UsageError(
         "give --focus-depth, --focus-pixel or --focus-object (or one of them in a shot file)");
   }
   ReadDepthOptions(options.depth, settings.depth);
   settings.shotFrames = ShotFramesOf(options, settings);
   return settings;
+}
+
+}  // namespace
+
+RenderSettings ReadRenderSettings(const RenderOptions& options) {
+  return ReadSettings(options, true);
+}
+
+RenderSettings ReadStudioSettings(const RenderOptions& options) {
+  return ReadSettings(options, false);
 }
 
 void ReadDepthOptions(const DepthOptionTexts& texts, DepthSettings& depth) {

@@ -32,6 +32,11 @@ struct Image {
 // sRGB transfer: linear light in [0, 1] <-> encoded value in [0, 1].
 float SrgbEncode(float linear);
 float SrgbDecode(float encoded);
+// The 8-bit sample of a linear value: SrgbEncode(linear) times 255,
+// rounded, 0 for NaN and below 0, 255 from 1 up; the same bits as that
+// formula, from the 255 values where the sample steps up, found once by
+// the formula itself (the encoding rises monotonically).
+uint8_t SrgbByte(float linear);
 
 // The light value of one colour channel of a frame's pixel, and back.
 float ChannelToLight(uint16_t value, const ColourEncoding& encoding);

@@ -88,35 +88,35 @@ void LookPixel(float colour[3], float& a, bool coverage, bool straightInput, con
   }
 }
 
-Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
-               const ReviewLook& look, const AbortCheck& abort) {
-  const size_t count = frame.PixelCount();
-  if (frame.colour.empty() || frame.width < 1 || frame.height < 1) {
-    throw FileError(path, "no colour to write");
+// How a frame's pixels become samples under a look: colour unpremultiplied
+// (or cleared under alpha 0) and sRGB-encoded, alpha as it is, each 0..max.
+class PixelEncoder {
+ public:
+  PixelEncoder(const FramePlanes& frame, uint32_t max, const std::string& path,
+               const ReviewLook& look)
+      : red(frame.colour.empty() ? nullptr : &frame.colour[0]),
+        green(frame.colour.size() >= 3 ? &frame.colour[1] : red),
+        blue(frame.colour.size() >= 3 ? &frame.colour[2] : red),
+        alpha(frame.alpha ? &*frame.alpha : nullptr),
+        divide(alpha && frame.alphaMode == AlphaMode::Premultiplied),
+        clearUnderZero(alpha && frame.alphaMode != AlphaMode::Ignore),
+        straightInput(alpha && frame.alphaMode == AlphaMode::Straight),
+        look(look),
+        plain(look.Plain()),
+        gain(std::exp2(look.exposure)),
+        max(max) {
+    if (!red || frame.width < 1 || frame.height < 1) throw FileError(path, "no colour to write");
   }
-  const Plane& red = frame.colour[0];
-  const Plane& green = frame.colour.size() >= 3 ? frame.colour[1] : red;
-  const Plane& blue = frame.colour.size() >= 3 ? frame.colour[2] : red;
-  const Plane* alpha = frame.alpha ? &*frame.alpha : nullptr;
-  const bool divide = alpha && frame.alphaMode == AlphaMode::Premultiplied;
-  const bool clearUnderZero = alpha && frame.alphaMode != AlphaMode::Ignore;
-  const bool plain = look.Plain();
-  const float gain = std::exp2(look.exposure);
-  Samples samples;
-  samples.width = frame.width;
-  samples.height = frame.height;
-  samples.channels = alpha && !look.flatten ? 4 : 3;
-  samples.bits = bits;
-  ResizeInterruptibly(samples.data, count * samples.channels, abort);
-  const uint32_t max = samples.Max();
-  for (size_t i = 0; i < count; ++i) {
-    abort.Poll(i);
-    uint16_t* out = &samples.data[i * samples.channels];
-    float colour[3] = {red[i], green[i], blue[i]};
+
+  int32_t Channels() const { return alpha && !look.flatten ? 4 : 3; }
+
+  // Pixel i's samples into out[0 .. Channels()).
+  template <typename Sample>
+  void Encode(size_t i, Sample* out) const {
+    float colour[3] = {(*red)[i], (*green)[i], (*blue)[i]};
     float a = alpha ? (*alpha)[i] : 1.0f;
     if (!plain) {
-      LookPixel(colour, a, clearUnderZero, alpha && frame.alphaMode == AlphaMode::Straight, look,
-                gain);
+      LookPixel(colour, a, clearUnderZero, straightInput, look, gain);
     } else if (alpha) {
       if (clearUnderZero && !(a > 0.0f)) {
         colour[0] = colour[1] = colour[2] = 0.0f;
@@ -124,8 +124,42 @@ Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
         for (float& c : colour) c /= a;
       }
     }
-    if (samples.channels == 4) out[3] = ToSample(a, max);
-    for (int c = 0; c < 3; ++c) out[c] = ToSample(SrgbEncode(colour[c]), max);
+    if (Channels() == 4) out[3] = static_cast<Sample>(ToSample(a, max));
+    if (max == 255) {
+      for (int c = 0; c < 3; ++c) out[c] = static_cast<Sample>(SrgbByte(colour[c]));
+    } else {
+      for (int c = 0; c < 3; ++c)
+        out[c] = static_cast<Sample>(ToSample(SrgbEncode(colour[c]), max));
+    }
+  }
+
+ private:
+  const Plane* red;
+  const Plane* green;
+  const Plane* blue;
+  const Plane* alpha;
+  bool divide;
+  bool clearUnderZero;
+  bool straightInput;
+  const ReviewLook& look;
+  bool plain;
+  float gain;
+  uint32_t max;
+};
+
+Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
+               const ReviewLook& look, const AbortCheck& abort) {
+  const size_t count = frame.PixelCount();
+  Samples samples;
+  samples.bits = bits;
+  const PixelEncoder encoder(frame, samples.Max(), path, look);
+  samples.width = frame.width;
+  samples.height = frame.height;
+  samples.channels = encoder.Channels();
+  ResizeInterruptibly(samples.data, count * samples.channels, abort);
+  for (size_t i = 0; i < count; ++i) {
+    abort.Poll(i);
+    encoder.Encode(i, &samples.data[i * samples.channels]);
   }
   return samples;
 }
@@ -441,6 +475,31 @@ void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewF
   } else {
     WriteTiffSamples(samples, path, abort);
   }
+}
+
+void ReviewPixels8(const FramePlanes& frame, const std::string& name, const ReviewLook& look,
+                   int32_t firstRow, int32_t rows, uint8_t* rgba, const AbortCheck& abort) {
+  const PixelEncoder encoder(frame, 255u, name, look);
+  if (firstRow < 0 || rows < 0 || firstRow > frame.height - rows) {
+    throw FileError(name, "no such rows to encode");
+  }
+  const size_t begin = static_cast<size_t>(firstRow) * static_cast<size_t>(frame.width);
+  const size_t end = begin + static_cast<size_t>(rows) * static_cast<size_t>(frame.width);
+  const bool opaque = encoder.Channels() == 3;
+  for (size_t i = begin; i < end; ++i) {
+    abort.Poll(i - begin);
+    uint8_t* out = &rgba[(i - begin) * 4];
+    encoder.Encode(i, out);
+    if (opaque) out[3] = 255;
+  }
+}
+
+std::vector<uint8_t> ReviewPixels8(const FramePlanes& frame, const std::string& name,
+                                   const ReviewLook& look, const AbortCheck& abort) {
+  std::vector<uint8_t> rgba;
+  ResizeInterruptibly(rgba, frame.PixelCount() * 4, abort);
+  ReviewPixels8(frame, name, look, 0, frame.height, rgba.data(), abort);
+  return rgba;
 }
 
 ImageSize ReadReviewImageSize(const std::string& path) {

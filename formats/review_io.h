@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/abort_check.h"
 #include "formats/frame_planes.h"
@@ -57,6 +58,19 @@ void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewF
 void WriteReviewImage(const FramePlanes& frame, const std::string& path, ReviewFormat format,
                       int32_t bitDepth, const ReviewLook& look,
                       const AbortCheck& abort = NeverAbort());
+
+// The samples an 8-bit review image of `frame` under `look` holds, as
+// WriteReviewImage writes them, four bytes a pixel (R, G, B, A; A 255 when
+// the image has no alpha), top row first: what a display shows of the
+// file, pixel for pixel. Throws a FileError naming `name` for a frame
+// without colour.
+std::vector<uint8_t> ReviewPixels8(const FramePlanes& frame, const std::string& name,
+                                   const ReviewLook& look, const AbortCheck& abort = NeverAbort());
+// The same for `rows` rows from `firstRow` on, into `rgba` (4 x width x
+// rows bytes), so that parts of a frame can be encoded side by side.
+void ReviewPixels8(const FramePlanes& frame, const std::string& name, const ReviewLook& look,
+                   int32_t firstRow, int32_t rows, uint8_t* rgba,
+                   const AbortCheck& abort = NeverAbort());
 
 // Reads an 8- or 16-bit PNG or TIFF (told apart by content): grey or RGB,
 // with or without alpha. Colour planes R, G, B in linear light; alpha in

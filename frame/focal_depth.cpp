@@ -32,7 +32,7 @@ float PixelDepth(FocusPixel pixel, const RenderInput& input, const std::vector<f
   return -value;
 }
 
-// The statistic of `depths` (not empty).
+// The statistic of `depths` (not empty; reordered).
 float Statistic(std::vector<double>& depths, FocusStatistic statistic) {
   switch (statistic) {
     case FocusStatistic::Min:
@@ -54,6 +54,15 @@ float Statistic(std::vector<double>& depths, FocusStatistic statistic) {
       return static_cast<float>((lower + upper) / 2.0);
     }
   }
+}
+
+const std::vector<uint16_t>& ObjectIds(const RenderInput& input) {
+  if (!input.planes.objectId) {
+    throw FileError(input.name,
+                    "--focus-object needs an object ID channel, which the file lacks (name one "
+                    "with --object-id-channel)");
+  }
+  return *input.planes.objectId;
 }
 
 // The focus object as messages name it.
@@ -90,16 +99,11 @@ std::optional<float> ObjectDepth(const RenderSettings& settings, const RenderInp
       if (top[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
     }
   } else {
-    const auto& ids = input.planes.objectId;
-    if (!ids) {
-      throw FileError(path,
-                      "--focus-object needs an object ID channel, which the file lacks (name one "
-                      "with --object-id-channel)");
-    }
+    const std::vector<uint16_t>& ids = ObjectIds(input);
     const int32_t id = *settings.focusObject;
     for (size_t i = 0; i < z.size(); ++i) {
       abort.Poll(i);
-      if ((*ids)[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
+      if (ids[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
     }
   }
   if (depths.empty()) return std::nullopt;
@@ -192,6 +196,22 @@ float FocalDepth(const RenderSettings& settings, const RenderInput& input,
   }
   if (!settings.FocusOnObject()) throw UsageError("give a focus depth, pixel or object");
   return ObjectFocus(settings, input, rendererZ, abort, warnings);
+}
+
+std::map<int32_t, float> ObjectFocalDepths(const RenderInput& input,
+                                           const std::vector<float>& rendererZ,
+                                           FocusStatistic statistic, const AbortCheck& abort) {
+  const std::vector<uint16_t>& ids = ObjectIds(input);
+  std::map<int32_t, std::vector<double>> depths;
+  for (size_t i = 0; i < rendererZ.size() && i < ids.size(); ++i) {
+    abort.Poll(i);
+    if (ids[i] != 0 && rendererZ[i] > Z_BACKGROUND) {
+      depths[ids[i]].push_back(-static_cast<double>(rendererZ[i]));
+    }
+  }
+  std::map<int32_t, float> focal;
+  for (auto& [id, list] : depths) focal[id] = Statistic(list, statistic);
+  return focal;
 }
 
 }  // namespace kestrion

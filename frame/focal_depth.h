@@ -4,6 +4,8 @@
 // by name through a Cryptomatte, cryptomatte.h).
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,5 +29,14 @@ float FocalDepth(const RenderSettings& settings, const RenderInput& input,
                  const AbortCheck& abort = NeverAbort());
 float FocalDepth(const RenderSettings& settings, const RenderInput& input,
                  const std::vector<float>& rendererZ, const AbortCheck& abort = NeverAbort());
+
+// The focal depth --focus-object ID with `statistic` gives each object
+// other than 0 with pixels with geometry in the frame, by ID, in one pass
+// over the frame. Throws a FileError naming the input when it has no
+// object ID channel.
+std::map<int32_t, float> ObjectFocalDepths(const RenderInput& input,
+                                           const std::vector<float>& rendererZ,
+                                           FocusStatistic statistic,
+                                           const AbortCheck& abort = NeverAbort());
 
 }  // namespace kestrion

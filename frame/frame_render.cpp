@@ -70,8 +70,8 @@ RenderInput ReadInput(const std::string& path, const RenderSettings& settings,
   return ReadRenderInput(path, settings.input, abort);
 }
 
-PreparedFrame Prepare(const RenderInput& input, const RenderSettings& settings,
-                      const RenderCallbacks& callbacks, const AbortCheck& abort) {
+PreparedFrame PrepareZ(const RenderInput& input, const RenderSettings& settings,
+                       const RenderCallbacks& callbacks, const AbortCheck& abort) {
   const FramePlanes& planes = input.planes;
   if (!planes.depth) throw FileError(input.name, "the frame has no depth to focus by");
   const DepthOptions depth = settings.depth.For(input.depthIsNormalisedMap);
@@ -81,6 +81,12 @@ PreparedFrame Prepare(const RenderInput& input, const RenderSettings& settings,
   prepared.rendererZ = RendererZ(*planes.depth, depth, abort);
   Warn(callbacks, DepthWarnings(*planes.depth, planes.alpha, depth, input.name, abort),
        prepared.warnings);
+  return prepared;
+}
+
+PreparedFrame Prepare(const RenderInput& input, const RenderSettings& settings,
+                      const RenderCallbacks& callbacks, const AbortCheck& abort) {
+  PreparedFrame prepared = PrepareZ(input, settings, callbacks, abort);
   std::vector<std::string> focusWarnings;
   prepared.focusDepth = FocalDepth(settings, input, prepared.rendererZ, focusWarnings, abort);
   Warn(callbacks, focusWarnings, prepared.warnings);
@@ -277,6 +283,11 @@ RenderInput ReadFrameInput(const std::string& path, const RenderSettings& settin
 PreparedFrame PrepareFrame(const RenderInput& input, const RenderSettings& settings,
                            const RenderCallbacks& callbacks) {
   return Prepare(input, settings, callbacks, AbortCheck(callbacks.abort));
+}
+
+PreparedFrame PrepareDepth(const RenderInput& input, const RenderSettings& settings,
+                           const RenderCallbacks& callbacks) {
+  return PrepareZ(input, settings, callbacks, AbortCheck(callbacks.abort));
 }
 
 FilteredFrame FilterFrame(const FilterModule& module, const RenderInput& input,

@@ -111,6 +111,11 @@ RenderInput ReadFrameInput(const std::string& path, const RenderSettings& settin
 // without a focus, and what FocalDepth (focal_depth.h) throws.
 PreparedFrame PrepareFrame(const RenderInput& input, const RenderSettings& settings,
                            const RenderCallbacks& callbacks = {});
+// PrepareFrame's first half, for a caller that focuses the frame later and
+// more than once (FocalDepth, focal_depth.h): the renderer's Z and its
+// warnings, focusDepth left 0. Throws what PrepareFrame throws for depth.
+PreparedFrame PrepareDepth(const RenderInput& input, const RenderSettings& settings,
+                           const RenderCallbacks& callbacks = {});
 
 // Filters the prepared input through a new filter of `module`, configured
 // as ConfigureFilter does (a size in per cent of the input's frame width).

@@ -18,6 +18,7 @@ constexpr const char* REFUSED_NO_DIALOG = "no dialog is open";
 constexpr const char* REFUSED_PICK_OPEN = "the pick dialog is open";
 constexpr const char* REFUSED_NO_PICK = "no pick dialog is open";
 constexpr const char* REFUSED_COMMAND = "no such host command";
+constexpr const char* REFUSED_LOOK = "the server answers looks itself";
 
 }  // namespace
 
@@ -145,6 +146,9 @@ bool DialogBridge::Supply(HWND dialog) {
       case RequestKind::Pick:
         Refuse(request, REFUSED_NO_PICK);
         break;
+      case RequestKind::Look:
+        Refuse(request, REFUSED_LOOK);
+        break;
       case RequestKind::Host:
         RunHostCommand(request, dialog);
         // Back to the modal loop, which paints and asks again.
@@ -180,6 +184,9 @@ std::optional<std::vector<std::string>> DialogBridge::Pick(const PickDialogRun& 
       case RequestKind::Host:
         Refuse(request, REFUSED_PICK_OPEN);
         break;
+      case RequestKind::Look:
+        Refuse(request, REFUSED_LOOK);
+        break;
     }
   }
   pick.reset();
@@ -200,6 +207,9 @@ void DialogBridge::Run() {
         break;
       case RequestKind::Pick:
         Refuse(request, REFUSED_NO_PICK);
+        break;
+      case RequestKind::Look:
+        Refuse(request, REFUSED_LOOK);
         break;
       case RequestKind::Host:
         RunHostCommand(request, nullptr);

@@ -11,6 +11,12 @@ bool SameDrag(const Request& a, const Request& b) {
          a.control == b.control;
 }
 
+// Frames asked for while scrubbing: only the last one matters.
+bool SameScrub(const Request& a, const Request& b) {
+  return a.kind == RequestKind::Host && b.kind == RequestKind::Host && a.command == "frame" &&
+         b.command == "frame";
+}
+
 }  // namespace
 
 bool Inbox::Push(Request request) {
@@ -35,7 +41,9 @@ void Inbox::Close() {
 
 Request Inbox::PopLocked() {
   if (closed) return Request{};  // Quit
-  while (queue.size() > 1 && SameDrag(queue[0], queue[1])) queue.pop_front();
+  while (queue.size() > 1 && (SameDrag(queue[0], queue[1]) || SameScrub(queue[0], queue[1]))) {
+    queue.pop_front();
+  }
   Request next = std::move(queue.front());
   queue.pop_front();
   waiting.store(!queue.empty(), std::memory_order_release);

@@ -3,7 +3,8 @@
 // Server threads push the page's requests; the studio thread, the one that
 // runs the module, the host and the platform, takes them in order. A run
 // of drags of the same spinner is taken as its last one: each drag places
-// the pointer relative to the press, so the last says all of them. Closing
+// the pointer relative to the press, so the last says all of them; so is a
+// run of frame changes (the "frame" host command of a scrubbed slider). Closing
 // (Ctrl-C) makes every take answer Quit from then on.
 #pragma once
 

@@ -103,6 +103,12 @@ void ReadHost(const json& message, Request& request) {
   request.arguments = message;
 }
 
+void ReadLook(const json& message, Request& request) {
+  request.kind = RequestKind::Look;
+  request.x = Int32(message, "x", 0, PIXEL_MAX);
+  request.y = Int32(message, "y", 0, PIXEL_MAX);
+}
+
 }  // namespace
 
 Request ReadRequest(std::string_view text, ClientId client) {
@@ -120,6 +126,8 @@ Request ReadRequest(std::string_view text, ClientId client) {
       ReadPick(message, request);
     } else if (type == "host") {
       ReadHost(message, request);
+    } else if (type == "look") {
+      ReadLook(message, request);
     } else {
       throw RequestError("no such message type: \"" + type + "\"");
     }

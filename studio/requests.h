@@ -10,6 +10,8 @@
 //   {"type":"pick","run":R,"cancel":true}        its Cancel
 //   {"type":"host","command":C,...}              a host command; its other
 //                                                members are its arguments
+//   {"type":"look","x":X,"y":Y}                  what lies under the pointer
+//                                                at pixel X, Y of the frame
 // Anything else, or a member of the wrong kind or out of range, is a
 // RequestError with a message for the page.
 #pragma once
@@ -25,7 +27,7 @@
 
 namespace studio {
 
-enum class RequestKind { Action, Pick, Host, Quit };
+enum class RequestKind { Action, Pick, Host, Look, Quit };
 enum class UserInput { Click, Type, Press, Drag, Release, Escape, Close };
 
 // Bounds of what a message may carry.
@@ -34,6 +36,7 @@ constexpr size_t PICK_NAMES_MAX = 1024;
 constexpr size_t PICK_NAME_MAX = 259;
 constexpr size_t COMMAND_NAME_MAX = 64;
 constexpr int32_t DRAG_PIXELS_MAX = 32767;  // the pointer's coordinate range
+constexpr int32_t PIXEL_MAX = 65535;        // the largest frame side, less one
 
 struct Request {
   RequestKind kind = RequestKind::Quit;
@@ -53,6 +56,9 @@ struct Request {
   // Host
   std::string command;
   nlohmann::json arguments;
+  // Look
+  int32_t x = 0;
+  int32_t y = 0;
 };
 
 // A message that cannot be read: why, and its seq when that could be read.

@@ -232,14 +232,24 @@ int Server::Clients() const {
 }
 
 void Server::Send(ClientId client, std::string text, std::string key) {
+  Queue({client, std::move(key), std::move(text), false});
+}
+
+void Server::SendBinary(ClientId client, std::string bytes, std::string key) {
+  Queue({client, std::move(key), std::move(bytes), true});
+}
+
+void Server::Queue(Outgoing message) {
   {
     std::lock_guard lock(outboxMutex);
     if (stopping) return;
-    if (!key.empty()) {
-      std::erase_if(outbox, [&](const Outgoing& o) { return o.key == key && o.client == client; });
-      if (client == ALL_CLIENTS) lastKeyed[key] = text;
+    if (!message.key.empty()) {
+      std::erase_if(outbox, [&](const Outgoing& o) {
+        return o.key == message.key && o.client == message.client;
+      });
+      if (message.client == ALL_CLIENTS) lastKeyed[message.key] = message;
     }
-    outbox.push_back({client, std::move(key), std::move(text)});
+    outbox.push_back(std::move(message));
   }
   outboxReady.notify_one();
 }
@@ -258,13 +268,15 @@ void Server::SendLoop() {
     // connection is freed under a write.
     std::lock_guard lock(clientsMutex);
     for (const auto& [id, client] : clients) {
-      if (next.client == ALL_CLIENTS || next.client == id) Write(*client, next.text);
+      if (next.client == ALL_CLIENTS || next.client == id) Write(*client, next);
     }
   }
 }
 
-void Server::Write(Client& client, const std::string& text) {
-  mg_websocket_write(client.conn, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size());
+void Server::Write(Client& client, const Outgoing& message) {
+  mg_websocket_write(client.conn,
+                     message.binary ? MG_WEBSOCKET_OPCODE_BINARY : MG_WEBSOCKET_OPCODE_TEXT,
+                     message.text.data(), message.text.size());
 }
 
 int Server::BeginRequest(mg_connection* conn) {
@@ -347,8 +359,10 @@ void Server::WebSocketReady(mg_connection* conn, void* self) {
       std::lock_guard clientsLock(server.clientsMutex);
       server.clients[client->id] = client;
     }
-    for (const auto& [key, text] : server.lastKeyed) {
-      server.outbox.push_back({client->id, key, text});
+    for (const auto& [key, message] : server.lastKeyed) {
+      Outgoing copy = message;
+      copy.client = client->id;
+      server.outbox.push_back(std::move(copy));
     }
   }
   server.outboxReady.notify_one();

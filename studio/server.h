@@ -3,7 +3,7 @@
 //
 // It serves the page's files, embedded in the program (page_assets.h), and
 // one WebSocket endpoint, /ws, over which the page and the studio exchange
-// text messages. It reads no file and writes none. Every request passes
+// messages, text and binary. It reads no file and writes none. Every request passes
 // the access rules of access.h first. Refused requests are answered and
 // the server goes on: 403 for another Host or Origin or a missing secret,
 // 405 for a method other than GET and HEAD, 413 for a request with a body,
@@ -75,6 +75,8 @@ class Server {
   // the last one sent to all with a key is also sent to each page that
   // connects later (the current state, say).
   void Send(ClientId client, std::string text, std::string key = {});
+  // The same for a binary message (an image, say).
+  void SendBinary(ClientId client, std::string bytes, std::string key = {});
   // Closes the connections and stops every thread; called by the
   // destructor, and harmless twice.
   void Stop();
@@ -88,6 +90,7 @@ class Server {
     ClientId client;
     std::string key;
     std::string text;
+    bool binary = false;
   };
 
   static int BeginRequest(mg_connection* conn);
@@ -100,7 +103,8 @@ class Server {
   int Admit(mg_connection* conn);
   int Receive(Client& client, int flags, const char* data, size_t size);
   void SendLoop();
-  void Write(Client& client, const std::string& text);
+  void Queue(Outgoing message);
+  void Write(Client& client, const Outgoing& message);
 
   ServerOptions options;
   MessageHandler onMessage;
@@ -115,7 +119,7 @@ class Server {
   std::mutex outboxMutex;
   std::condition_variable outboxReady;
   std::deque<Outgoing> outbox;
-  std::map<std::string, std::string> lastKeyed;
+  std::map<std::string, Outgoing> lastKeyed;
   bool stopping = false;
   std::thread sender;
 };

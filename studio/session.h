@@ -3,8 +3,13 @@
 //
 // On the server's threads each message is read into a Request and queued;
 // a message that cannot be read, or that finds the inbox full, is answered
-// with an error at once, and the page's session goes on.
+// with an error at once, and the page's session goes on. A look request
+// (what lies under the pointer) is answered there and then by the look
+// handler, without the studio thread.
 #pragma once
+
+#include <functional>
+#include <string>
 
 #include "studio/inbox.h"
 #include "studio/server.h"
@@ -13,8 +18,11 @@ namespace studio {
 
 class Session {
  public:
+  // Answers a look request, on a server thread.
+  using LookHandler = std::function<std::string(const Request& look)>;
+
   // Starts the server; throws ServerError.
-  Session(Inbox& inbox, const ServerOptions& options);
+  Session(Inbox& inbox, const ServerOptions& options, LookHandler look = {});
 
   Server& Web() { return server; }
   std::string Url() const { return server.Url(); }
@@ -27,6 +35,7 @@ class Session {
   void Receive(ClientId client, std::string_view text);
 
   Inbox& inbox;
+  LookHandler look;
   Server server;
 };
 

@@ -47,7 +47,7 @@ void ServerEcho(benchmark::State& state) {
 }
 BENCHMARK(ServerEcho)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// The studio as kestrion_studio_dev runs it: the module's control dialog
+// The studio on a test scene: the module's control dialog
 // open on a studio thread of its own, the page on the benchmark's thread.
 class Studio {
  public:

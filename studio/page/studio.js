@@ -9,6 +9,13 @@
 // window messages it gets in the host. Nothing here decides what a control
 // does: a click on "Object Channel" is sent, and the next state shows what
 // the module made of it.
+//
+// The viewer shows the frame as the studio sends it: the 8-bit pixels of
+// the review PNG `kestrion render` writes of the frame, the original (A)
+// or the preview through the module (B), drawn into a canvas one pixel of
+// the image a pixel of the canvas, and scaled only by the view (fit, or
+// 1:1 and any zoom). A click asks the studio to focus there; the readout
+// asks what lies under the pointer.
 'use strict';
 
 const WS_SYSMENU = 0x00080000;
@@ -32,6 +39,12 @@ const CAPTION = 19;
 const RECONNECT_MS = 1000;
 const CLOSE_GOING_AWAY = 1001;  // the studio stopped
 
+const IMAGE_MAGIC = 'KSI1';
+const ZOOM_STEP = 1.25;
+const ZOOM_MIN = 1 / 32;
+const ZOOM_MAX = 32;
+const CLICK_SLOP = 4;  // pixels a click may move and still be a click
+
 const studio = {
   socket: null,
   seq: 0,
@@ -39,15 +52,28 @@ const studio = {
   windows: new Map(),  // dialog handle -> drawn window
   pick: null,          // the drawn pick dialog
   drag: null,          // the spinner being dragged
+  frames: [],          // the run's frame numbers
+  images: {},          // kind -> {frame, width, height, version, data: ImageData}
+  show: 'result',      // A/B: 'original' or 'result'
+  overlay: false,      // the focus map over the frame
+  view: {fit: true, scale: 1, x: 0, y: 0},
+  drawn: null,         // what the image canvas holds: "kind:frame:version"
+  pan: null,           // a press on the viewer: a click or a pan
+  look: {pending: 0, wanted: null, last: null},
+  frameAsked: {pending: 0, wanted: null},
 };
 
 // --- The link to the studio ------------------------------------------------
 
 function connect() {
   const socket = new WebSocket(`ws://${location.host}/ws`);
+  socket.binaryType = 'arraybuffer';
   studio.socket = socket;
   socket.addEventListener('open', () => setLink('open', 'Connected'));
-  socket.addEventListener('message', (event) => receive(event.data));
+  socket.addEventListener('message', (event) => {
+    if (typeof event.data === 'string') receive(event.data);
+    else receiveImage(event.data);
+  });
   socket.addEventListener('close', (event) => {
     if (event.code === CLOSE_GOING_AWAY) {
       setLink('closed', 'The studio has stopped');
@@ -99,6 +125,13 @@ function receive(text) {
     case 'progress':
       showProgress(message);
       break;
+    case 'frames':
+      studio.frames = message.frames;
+      drawTimeline();
+      break;
+    case 'look':
+      showLook(message);
+      break;
     default:
       break;
   }
@@ -116,9 +149,14 @@ function showState(state) {
   document.getElementById('state-version').textContent = `state ${state.version}`;
   drawDesk(state);
   drawHost(state.host || {});
+  drawStudio(state.host && state.host.studio);
   const open = state.dialogs.length > 0;
   document.getElementById('open-control').disabled = open || !!state.pick;
   document.getElementById('open-about').disabled = !!state.pick;
+  if (studio.frameAsked.pending && state.ack >= studio.frameAsked.pending) {
+    studio.frameAsked.pending = 0;
+    askFrame();
+  }
 }
 
 function frontHandle(state) {
@@ -174,9 +212,10 @@ function placeWindows(state) {
   let originX = width / 2;
   let originY = height / 2;
   if (outer) {
-    const [ow, oh] = outerSize(outer);
-    const left = Math.max(16, Math.round((width - ow) / 2));
-    const top = Math.max(16, Math.round((height - oh) / 2 - 24));
+    // Docked: the outermost dialog at the top of the dock, centred.
+    const [ow] = outerSize(outer);
+    const left = Math.max(0, Math.round((width - ow) / 2));
+    const top = 8;
     const [bx, by] = outer.baseUnits;
     for (const dialog of state.dialogs) {
       const win = studio.windows.get(dialog.handle);
@@ -526,6 +565,7 @@ function endDrag(accept) {
 }
 
 document.addEventListener('keydown', (event) => {
+  if (viewerKey(event)) return;
   if (event.key !== 'Escape' || !studio.state) return;
   if (studio.drag) {
     endDrag(false);
@@ -545,6 +585,7 @@ for (const button of document.querySelectorAll('[data-command]')) {
 
 window.addEventListener('resize', () => {
   if (studio.state) placeWindows(studio.state);
+  placeStage();
 });
 
 // --- The host's pick dialog ---------------------------------------------------
@@ -651,6 +692,9 @@ function drawHost(host) {
   setFact('record-materialEffectsId', String(record.materialEffectsId ?? '–'));
   setFact('record-objectChannelId', String(record.objectChannelId ?? '–'));
   setFact('record-focalObjectName', record.focalObjectName ? record.focalObjectName : '(none)');
+  const focus = (host.studio && host.studio.focus) || {};
+  setFact('focus-here', focus.error ? 'none' : typeof focus.depth === 'number'
+    ? `depth ${number(focus.depth)}${focus.node === 'Focus' && focus.keyHere ? ' (keyed here)' : ''}` : '–');
   setFact('record-blurRange', number(record.blurRange));
   setFact('record-blurSize', number(record.blurSize));
 
@@ -681,6 +725,7 @@ function drawHost(host) {
   const last = host.lastDialog;
   setFact('last-dialog', last ? `${last.dialog === 'about' ? 'About box' : 'Control dialog'}: ${last.result}` : '–');
   setFact('scene-objects', (host.objects || []).join(', ') || '(empty)');
+  drawKeys(host);
 }
 
 // --- Progress -------------------------------------------------------------------
@@ -692,9 +737,481 @@ function showProgress(message) {
     return;
   }
   bar.hidden = false;
-  const fraction = message.last > 0 ? Math.min(1, Math.max(0, message.row / message.last)) : 0;
-  document.getElementById('progress-fill').style.width = `${(fraction * 100).toFixed(1)}%`;
-  document.getElementById('progress-text').textContent = message.text || `${Math.round(fraction * 100)} %`;
+  const fill = document.getElementById('progress-fill');
+  const text = document.getElementById('progress-text');
+  if (message.stage === 'reading') {
+    fill.style.width = '0%';
+    text.textContent = `Reading frame ${message.frame}…`;
+    return;
+  }
+  const passes = Math.max(1, message.passes || 1);
+  const rows = message.last > 0 ? Math.min(1, Math.max(0, message.row / message.last)) : 0;
+  const fraction = Math.min(1, ((message.pass || 0) + rows) / passes);
+  fill.style.width = `${(fraction * 100).toFixed(1)}%`;
+  text.textContent = `Filtering frame ${message.frame}: pass ${(message.pass || 0) + 1} of ${passes} · ${Math.round(fraction * 100)} %`;
+}
+
+// --- The frame's images -----------------------------------------------------------
+
+// A binary message: "KSI1", the header's length (little endian), the JSON
+// header, then the RGBA pixels.
+function receiveImage(buffer) {
+  const bytes = new Uint8Array(buffer);
+  if (bytes.length < 8 || String.fromCharCode(...bytes.subarray(0, 4)) !== IMAGE_MAGIC) return;
+  const length = new DataView(buffer).getUint32(4, true);
+  let header;
+  try {
+    header = JSON.parse(new TextDecoder().decode(bytes.subarray(8, 8 + length)));
+  } catch {
+    setStatus('The studio sent an unreadable image.', 'error');
+    return;
+  }
+  const pixels = bytes.subarray(8 + length);
+  if (pixels.length !== header.width * header.height * 4) return;
+  // Shown as the review image holds its colour: alpha is in the readout,
+  // not composited, so that what is shown is the file's colour exactly.
+  // The bytes as they came are kept beside what is drawn.
+  const data = new ImageData(header.width, header.height);
+  data.data.set(pixels);
+  for (let i = 3; i < data.data.length; i += 4) data.data[i] = 255;
+  studio.images[header.kind] = {...header, data, bytes: pixels};
+  drawImage();
+  // The readout under a pointer that stays is about the new preview now.
+  if (header.kind === 'result' && studio.look.wanted) {
+    studio.look.last = null;
+    lookAt(studio.look.wanted);
+  }
+}
+
+// What the viewer shows: the result of the current frame (B) or its
+// original (A); the original while the result is not there.
+function chosenImage() {
+  const frame = currentFrame();
+  const original = studio.images.original;
+  const result = studio.images.result;
+  const preview = previewState();
+  const resultShown = result && result.frame === frame && preview.status !== 'unfocused' &&
+      preview.status !== 'failed';
+  if (studio.show === 'result' && resultShown) return {kind: 'result', image: result};
+  if (original && original.frame === frame) return {kind: 'original', image: original};
+  return null;
+}
+
+function previewState() {
+  const s = studio.state && studio.state.host && studio.state.host.studio;
+  return (s && s.preview) || {};
+}
+
+function currentFrame() {
+  const s = studio.state && studio.state.host && studio.state.host.studio;
+  return s ? s.frame : null;
+}
+
+function drawImage() {
+  const canvas = document.getElementById('image');
+  const chosen = chosenImage();
+  const shown = document.getElementById('shown');
+  if (!chosen) {
+    shown.textContent = '–';
+    return;
+  }
+  const {kind, image} = chosen;
+  const key = `${kind}:${image.frame}:${image.version || 0}`;
+  if (studio.drawn !== key) {
+    const resized = canvas.width !== image.width || canvas.height !== image.height;
+    canvas.width = image.width;
+    canvas.height = image.height;
+    canvas.getContext('2d').putImageData(image.data, 0, 0);
+    studio.drawn = key;
+    canvas.dataset.kind = kind;
+    canvas.dataset.frame = image.frame;
+    canvas.dataset.version = image.version || 0;
+    if (resized) studio.view.fit = true;
+  }
+  const stale = kind === 'result' && previewState().status === 'pending';
+  const wanted = studio.show === 'result' && kind === 'original' ? ' (no preview yet)' : '';
+  shown.textContent = `${kind === 'result' ? 'B · Result' : 'A · Original'}${wanted}, frame ${image.frame}${stale ? ' · updating' : ''}`;
+  shown.dataset.kind = kind;
+  drawOverlay();
+  placeStage();
+}
+
+function drawOverlay() {
+  const overlay = document.getElementById('overlay');
+  const map = studio.images.focusMap;
+  const show = studio.overlay && map && map.frame === currentFrame() &&
+      previewState().status !== 'unfocused';
+  overlay.hidden = !show;
+  if (!show) return;
+  const key = `${map.frame}:${map.version}`;
+  if (overlay.dataset.key !== key) {
+    overlay.width = map.width;
+    overlay.height = map.height;
+    overlay.getContext('2d').putImageData(map.data, 0, 0);
+    overlay.dataset.key = key;
+  }
+}
+
+// --- The view: fit, 1:1, zoom and pan ---------------------------------------------
+
+function imageSize() {
+  const canvas = document.getElementById('image');
+  return [canvas.width, canvas.height];
+}
+
+function placeStage() {
+  const viewport = document.getElementById('viewport');
+  const stage = document.getElementById('stage');
+  const [w, h] = imageSize();
+  const vw = viewport.clientWidth;
+  const vh = viewport.clientHeight;
+  const view = studio.view;
+  if (view.fit && w > 0 && h > 0) {
+    view.scale = Math.min((vw - 32) / w, (vh - 32) / h);
+    view.x = (vw - w * view.scale) / 2;
+    view.y = (vh - h * view.scale) / 2;
+  }
+  // At whole-number scales the image's pixels fall on the screen's.
+  if (Number.isInteger(view.scale)) {
+    view.x = Math.round(view.x);
+    view.y = Math.round(view.y);
+  }
+  stage.style.width = `${w}px`;
+  stage.style.height = `${h}px`;
+  stage.style.transform = `translate(${view.x}px, ${view.y}px) scale(${view.scale})`;
+  stage.classList.toggle('pixels', view.scale >= 1);
+  const percent = Math.round(view.scale * 1000) / 10;
+  document.getElementById('zoom').textContent = view.fit ? `Fit · ${percent} %` : `${percent} %`;
+  document.getElementById('view-fit').classList.toggle('on', view.fit);
+  document.getElementById('view-one').classList.toggle('on', !view.fit && view.scale === 1);
+}
+
+function fitView() {
+  studio.view.fit = true;
+  placeStage();
+}
+
+// Zooms by `factor` about the viewport point (px, py); the centre without.
+function zoomView(factor, px, py) {
+  const viewport = document.getElementById('viewport');
+  const view = studio.view;
+  const cx = px ?? viewport.clientWidth / 2;
+  const cy = py ?? viewport.clientHeight / 2;
+  let scale = Math.min(ZOOM_MAX, Math.max(ZOOM_MIN, view.scale * factor));
+  // Steps through 1:1 land on it.
+  if ((view.scale - 1) * (scale - 1) < 0) scale = 1;
+  view.x = cx - ((cx - view.x) * scale) / view.scale;
+  view.y = cy - ((cy - view.y) * scale) / view.scale;
+  view.scale = scale;
+  view.fit = false;
+  placeStage();
+}
+
+function oneToOne() {
+  const viewport = document.getElementById('viewport');
+  const [w, h] = imageSize();
+  const view = studio.view;
+  view.fit = false;
+  view.scale = 1;
+  view.x = Math.round((viewport.clientWidth - w) / 2);
+  view.y = Math.round((viewport.clientHeight - h) / 2);
+  placeStage();
+}
+
+// The image pixel under a viewport point, or null outside the image.
+function pixelAt(clientX, clientY) {
+  const box = document.getElementById('viewport').getBoundingClientRect();
+  const view = studio.view;
+  const [w, h] = imageSize();
+  const x = Math.floor((clientX - box.left - view.x) / view.scale);
+  const y = Math.floor((clientY - box.top - view.y) / view.scale);
+  return x >= 0 && y >= 0 && x < w && y < h ? {x, y} : null;
+}
+
+function viewerKey(event) {
+  const target = event.target;
+  if (target && (target.tagName === 'INPUT' && target.type === 'text')) return false;
+  if (event.ctrlKey || event.metaKey || event.altKey) return false;
+  switch (event.key) {
+    case 'f': case 'F': fitView(); return true;
+    case '1': oneToOne(); return true;
+    case '+': case '=': zoomView(ZOOM_STEP); return true;
+    case '-': zoomView(1 / ZOOM_STEP); return true;
+    case 'a': case 'A': showKind('original'); return true;
+    case 'b': case 'B': showKind('result'); return true;
+    case 'm': case 'M': toggleMap(); return true;
+    case 'ArrowLeft': if (target && target.id === 'frame-slider') return false; stepFrame(-1); return true;
+    case 'ArrowRight': if (target && target.id === 'frame-slider') return false; stepFrame(1); return true;
+    case 'Home': goToIndex(0); return true;
+    case 'End': goToIndex(studio.frames.length - 1); return true;
+    default: return false;
+  }
+}
+
+function showKind(kind) {
+  studio.show = kind;
+  document.getElementById('show-original').classList.toggle('on', kind === 'original');
+  document.getElementById('show-result').classList.toggle('on', kind === 'result');
+  drawImage();
+}
+
+function toggleMap() {
+  studio.overlay = !studio.overlay;
+  const button = document.getElementById('toggle-map');
+  button.classList.toggle('on', studio.overlay);
+  button.setAttribute('aria-pressed', String(studio.overlay));
+  send({type: 'host', command: 'overlay', on: studio.overlay});
+  drawOverlay();
+}
+
+(function viewerInput() {
+  const viewport = document.getElementById('viewport');
+  viewport.addEventListener('wheel', (event) => {
+    event.preventDefault();
+    const box = viewport.getBoundingClientRect();
+    zoomView(event.deltaY < 0 ? ZOOM_STEP : 1 / ZOOM_STEP, event.clientX - box.left,
+      event.clientY - box.top);
+  }, {passive: false});
+  viewport.addEventListener('pointerdown', (event) => {
+    if (event.button !== 0 && event.button !== 1) return;
+    event.preventDefault();
+    viewport.focus();
+    viewport.setPointerCapture(event.pointerId);
+    studio.pan = {x: event.clientX, y: event.clientY, viewX: studio.view.x, viewY: studio.view.y,
+      moved: event.button === 1, object: event.ctrlKey || event.metaKey};
+  });
+  viewport.addEventListener('pointermove', (event) => {
+    const pan = studio.pan;
+    if (pan) {
+      const dx = event.clientX - pan.x;
+      const dy = event.clientY - pan.y;
+      if (!pan.moved && Math.hypot(dx, dy) > CLICK_SLOP) pan.moved = true;
+      if (pan.moved) {
+        studio.view.fit = false;
+        studio.view.x = pan.viewX + dx;
+        studio.view.y = pan.viewY + dy;
+        viewport.classList.add('panning');
+        placeStage();
+      }
+    }
+    lookAt(pixelAt(event.clientX, event.clientY));
+  });
+  viewport.addEventListener('pointerup', (event) => {
+    const pan = studio.pan;
+    studio.pan = null;
+    viewport.classList.remove('panning');
+    if (!pan || pan.moved || event.button !== 0) return;
+    const pixel = pixelAt(event.clientX, event.clientY);
+    if (pixel) focusAt(pixel, pan.object || event.ctrlKey || event.metaKey);
+  });
+  viewport.addEventListener('pointerleave', () => {
+    if (!studio.pan) lookAt(null);
+  });
+  document.getElementById('view-fit').addEventListener('click', fitView);
+  document.getElementById('view-one').addEventListener('click', oneToOne);
+  document.getElementById('show-original').addEventListener('click', () => showKind('original'));
+  document.getElementById('show-result').addEventListener('click', () => showKind('result'));
+  document.getElementById('toggle-map').addEventListener('click', toggleMap);
+})();
+
+function focusAt(pixel, object) {
+  send({type: 'host', command: 'focusAt', x: pixel.x, y: pixel.y, object});
+  setStatus(object ? `Focusing on the object at ${pixel.x}, ${pixel.y}…`
+    : `Focusing on the depth at ${pixel.x}, ${pixel.y}…`);
+}
+
+// --- The readout under the pointer ---------------------------------------------------
+
+// One question at a time; the latest pixel wins.
+function lookAt(pixel) {
+  const look = studio.look;
+  look.wanted = pixel;
+  if (!pixel) {
+    look.last = null;
+    showLook(null);
+    return;
+  }
+  if (look.pending) return;
+  if (look.last && look.last.x === pixel.x && look.last.y === pixel.y) return;
+  look.last = pixel;
+  look.pending = send({type: 'look', x: pixel.x, y: pixel.y}) || 0;
+}
+
+function fixed(value, digits = 4) {
+  return typeof value === 'number' ? String(parseFloat(value.toFixed(digits))) : '–';
+}
+
+function showLook(answer) {
+  const readout = document.getElementById('readout');
+  const look = studio.look;
+  if (answer) {
+    if (answer.seq === look.pending) look.pending = 0;
+    if (look.wanted && (look.wanted.x !== answer.x || look.wanted.y !== answer.y)) {
+      lookAt(look.wanted);
+    }
+  }
+  if (!answer || !answer.inside || !look.wanted) {
+    readout.textContent = '–';
+    return;
+  }
+  const values = studio.show === 'result' && answer.result ? answer.result : answer.original;
+  const parts = [
+    `x ${answer.pixel[0]}  y ${answer.pixel[1]}`,
+    `depth ${answer.depth === null ? 'none (background)' : fixed(answer.depth)}`,
+    `radius ${answer.radius === null ? '–' : answer.radius}`,
+    `object ${answer.objectId ?? '–'}`,
+    `material ${answer.materialId ?? '–'}`,
+    `${studio.show === 'result' && answer.result ? 'B' : 'A'} ${values.map((v) => fixed(v)).join(' ')}`,
+  ];
+  readout.textContent = parts.join('  ·  ');
+}
+
+// --- Frames, keys and the timeline --------------------------------------------------
+
+function frameIndex() {
+  return studio.frames.indexOf(currentFrame());
+}
+
+// The frame the slider asks for goes out once the last one was handled.
+function askFrame() {
+  const asked = studio.frameAsked;
+  if (asked.pending || asked.wanted === null) return;
+  if (asked.wanted === currentFrame()) {
+    asked.wanted = null;
+    return;
+  }
+  asked.pending = send({type: 'host', command: 'frame', frame: asked.wanted}) || 0;
+  asked.wanted = null;
+}
+
+function goToIndex(index) {
+  if (!studio.frames.length) return;
+  const clamped = Math.min(studio.frames.length - 1, Math.max(0, index));
+  studio.frameAsked.wanted = studio.frames[clamped];
+  document.getElementById('frame-slider').value = clamped;
+  askFrame();
+}
+
+function stepFrame(step) {
+  const index = frameIndex();
+  if (index >= 0) goToIndex(index + step);
+}
+
+function drawTimeline() {
+  const slider = document.getElementById('frame-slider');
+  const count = studio.frames.length;
+  slider.max = Math.max(0, count - 1);
+  slider.disabled = count < 2;
+  for (const id of ['frame-first', 'frame-prev', 'frame-next', 'frame-last']) {
+    document.getElementById(id).disabled = count < 2;
+  }
+  const index = frameIndex();
+  if (index >= 0 && !studio.frameAsked.pending && studio.frameAsked.wanted === null) {
+    slider.value = index;
+  }
+  const frame = currentFrame();
+  const first = studio.frames[0];
+  const last = studio.frames[count - 1];
+  document.getElementById('frame-label').textContent = frame === null ? 'Frame –'
+    : count > 1 ? `Frame ${frame}  (${first}–${last})` : `Frame ${frame}`;
+  if (studio.state) drawKeys(studio.state.host || {});
+}
+
+// Each track's keys as marks along the slider, at their frames.
+function drawKeys(host) {
+  const keys = document.getElementById('keys');
+  keys.replaceChildren();
+  const count = studio.frames.length;
+  if (count < 1) return;
+  const ticks = host.ticksPerFrame || 160;
+  const first = studio.frames[0];
+  const last = studio.frames[count - 1];
+  const place = (frame) => (last > first ? (frame - first) / (last - first) : 0.5);
+  const mark = (frame, kind, text) => {
+    const at = place(frame);
+    if (at < 0 || at > 1) return;
+    const m = el('i', `key k-${kind}`, keys);
+    m.style.left = `calc(${(at * 100).toFixed(3)}% )`;
+    m.title = text;
+    m.dataset.frame = frame;
+  };
+  const tracks = host.tracks || {};
+  for (const [time, value] of tracks.Range || []) mark(time / ticks, 'range', `Range ${number(value)} at frame ${time / ticks}`);
+  for (const [time, value] of tracks.Size || []) mark(time / ticks, 'size', `Size ${number(value)} at frame ${time / ticks}`);
+  const focus = host.studio && host.studio.focus;
+  for (const [frame, depth] of (focus && focus.keys) || []) mark(frame, 'focus', `Focus depth ${number(depth)} at frame ${frame}`);
+}
+
+(function timelineInput() {
+  const slider = document.getElementById('frame-slider');
+  slider.addEventListener('input', () => goToIndex(Number(slider.value)));
+  document.getElementById('frame-first').addEventListener('click', () => goToIndex(0));
+  document.getElementById('frame-prev').addEventListener('click', () => stepFrame(-1));
+  document.getElementById('frame-next').addEventListener('click', () => stepFrame(1));
+  document.getElementById('frame-last').addEventListener('click', () => goToIndex(studio.frames.length - 1));
+  document.getElementById('copy').addEventListener('click', async () => {
+    const text = document.getElementById('command').textContent;
+    try {
+      await navigator.clipboard.writeText(text);
+      setStatus('The command is on the clipboard.');
+    } catch {
+      setStatus('The browser keeps the clipboard closed: select the command and copy it.', 'refused');
+    }
+  });
+})();
+
+// --- The studio's part of the state ---------------------------------------------------
+
+function drawStudio(s) {
+  if (!s) return;
+  drawTimeline();
+  const preview = s.preview || {};
+  const note = document.getElementById('viewer-note');
+  const message = preview.status === 'unfocused' || preview.status === 'failed' ? preview.message : '';
+  note.hidden = !message;
+  note.textContent = message || '';
+  note.dataset.kind = preview.status || '';
+  const progress = document.getElementById('progress');
+  if (preview.status === 'pending' && progress.hidden) {
+    progress.hidden = false;
+    document.getElementById('progress-fill').style.width = '0%';
+    document.getElementById('progress-text').textContent = 'Rendering…';
+  } else if (preview.status !== 'pending') {
+    progress.hidden = true;
+  }
+  let text = '–';
+  switch (preview.status) {
+    case 'done':
+      text = `frame ${s.frame}: range ${number(preview.range)}, size ${number(preview.size)}, ${preview.source}; ${preview.passes} passes, ${Math.round(preview.seconds * 1000)} ms`;
+      break;
+    case 'pending':
+      text = 'rendering…';
+      break;
+    case 'unfocused':
+      text = 'no focus';
+      break;
+    case 'failed':
+      text = 'failed';
+      break;
+    default:
+      break;
+  }
+  setFact('preview-state', text);
+  const focus = s.focus || {};
+  const deleteKey = document.getElementById('delete-focus-key');
+  deleteKey.disabled = !focus.keyHere || !focus.keys || focus.keys.length < 2;
+  const hand = s.handOff || {};
+  document.getElementById('command').textContent = hand.command || '–';
+  const save = document.getElementById('save');
+  save.disabled = !hand.file;
+  save.title = hand.file ? `Write the settings to ${hand.file}`
+    : 'Start the studio with --save FILE to write a settings file';
+  document.getElementById('save-state').textContent = !hand.file
+    ? 'no --save file: the command carries the settings'
+    : !hand.saved ? `not saved to ${hand.file} yet`
+      : hand.current ? `saved to ${hand.file}` : `changed since saved to ${hand.file}`;
+  document.getElementById('save-state').dataset.current = String(!!hand.current);
+  drawImage();
 }
 
 connect();

@@ -5,7 +5,9 @@
 #include <png.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
+#include <limits>
 
 #include "base/errors.h"
 #include "formats/image.h"
@@ -199,6 +201,37 @@ TEST(ReviewImages, LooksKeepLightOverTransparencyVisible) {
   const FramePlanes dark = written(darker);
   EXPECT_NEAR(dark.colour[0][1], 0.1f, 1e-3f);  // a quarter of 0.4, alpha untouched
   EXPECT_NEAR((*dark.alpha)[1], 0.5f, 1e-4f);
+}
+
+// The 8-bit sample of the formula, SrgbEncode(v) x 255 rounded, and the
+// table's: equal over a sweep of every float up to 1 and, wherever the
+// sample steps up between two points of the sweep, at every float between.
+TEST(SrgbByte, IsTheFormulaBitForBit) {
+  const auto formula = [](float v) {
+    const float e = SrgbEncode(v);
+    return e >= 1.0f ? 255 : e > 0.0f ? static_cast<int>(std::lround(e * 255.0f)) : 0;
+  };
+  const auto at = [](uint32_t bits) { return std::bit_cast<float>(bits); };
+  constexpr uint32_t ONE = 0x3F800000u;
+  constexpr uint32_t STRIDE = 997;
+  int steps = 0;
+  int previous = 0;
+  for (uint32_t bits = 0; bits <= ONE; bits += STRIDE) {
+    const int sample = formula(at(bits));
+    ASSERT_EQ(SrgbByte(at(bits)), sample) << std::hex << bits;
+    if (sample != previous) {
+      ++steps;
+      for (uint32_t b = bits - STRIDE; b < bits; ++b) {
+        ASSERT_EQ(SrgbByte(at(b)), formula(at(b))) << std::hex << b;
+      }
+    }
+    previous = sample;
+  }
+  EXPECT_EQ(steps, 255);
+  for (const float v : {-1.0f, -0.0f, std::nanf(""), std::numeric_limits<float>::denorm_min(),
+                        std::nextafter(1.0f, 0.0f), 1.0f, 7.5f, INFINITY, -INFINITY}) {
+    EXPECT_EQ(SrgbByte(v), formula(v)) << v;
+  }
 }
 
 }  // namespace

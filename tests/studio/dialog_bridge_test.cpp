@@ -21,6 +21,7 @@
 #include "platform/modal_loop.h"
 #include "platform/scripted_user.h"
 #include "studio/filter_host.h"
+#include "tests/studio/module_suite.h"
 
 namespace {
 
@@ -34,22 +35,10 @@ struct Sent {
   json message;
 };
 
-class StudioBridge : public ::testing::Test {
+class StudioBridge : public ModuleSuite {
  protected:
-  static void SetUpTestSuite() {
-    std::string error;
-    module = FilterModule::Load(KESTRION_MODULE_PATH, error).release();
-    ASSERT_NE(module, nullptr) << error;
-  }
-  static void TearDownTestSuite() {
-    delete module;
-    module = nullptr;
-  }
-
   void SetUp() override {
-    HostInterface().Reset();
-    theHold.Reset();
-    platform::User().Clear();
+    ClearHost();
     filter = module->CreateFilter();
     ASSERT_NE(filter, nullptr);
     for (const char* name : {"Sphere01", "Box01", "Sphere02"}) HostInterface().AddNode(name);
@@ -63,9 +52,7 @@ class StudioBridge : public ::testing::Test {
     host.reset();
     bridge.reset();
     filter.reset();
-    HostInterface().Reset();
-    theHold.Reset();
-    platform::User().Clear();
+    ClearHost();
   }
 
   // A page message, read as the server's threads read it, from page 7.
@@ -114,7 +101,6 @@ class StudioBridge : public ::testing::Test {
     return none;
   }
 
-  static FilterModule* module;
   std::unique_ptr<ImageFilter> filter;
   studio::Inbox inbox;
   std::vector<Sent> sent;
@@ -122,8 +108,6 @@ class StudioBridge : public ::testing::Test {
   std::unique_ptr<studio::FilterHost> host;
   int64_t seq = 0;
 };
-
-FilterModule* StudioBridge::module = nullptr;
 
 TEST_F(StudioBridge, ShowsTheTemplateAndLetsTheModuleDecideWhatAClickEnables) {
   Act(CONTROL, "click", {{"id", 1026}});  // disabled while Whole Image is chosen
