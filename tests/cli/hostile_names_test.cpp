@@ -36,7 +36,7 @@ void WriteHostileFile(const std::string& path) {
                                {"G", Imf::HALF},
                                {"B", Imf::HALF},
                                {"Z", Imf::FLOAT},
-                               {"spec" + EVIL + ".R", Imf::HALF}}),
+                               {"specular" + EVIL + ".R", Imf::HALF}}),
              test_files::Part("extra" + EVIL, window, window, {{"mask" + EVIL, Imf::HALF}})});
 }
 
@@ -86,7 +86,7 @@ TEST_F(HostileNames, InspectListsEveryNameEscaped) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_TRUE(Printable(run.out));
   for (const std::string& shown :
-       {"part 0 \"beauty" + SHOWN + "\"", "part 1 \"extra" + SHOWN + "\"", "spec" + SHOWN,
+       {"part 0 \"beauty" + SHOWN + "\"", "part 1 \"extra" + SHOWN + "\"", "specular" + SHOWN,
         "mask" + SHOWN, SHOWN + ".exr: 2 parts"}) {
     EXPECT_NE(run.out.find(shown), std::string::npos) << shown << " in\n" << run.out;
   }
@@ -141,7 +141,7 @@ TEST_F(HostileNames, MessagesKeepOneLineForWhatIsWrongAndOneForEachPart) {
             "kestrion: hostile.exr: no channel mask" + SHOWN + "x in any part (--depth-channel)");
   EXPECT_EQ(lines[1].rfind("  part 0 \"beauty" + SHOWN + "\" scanline", 0), 0u) << lines[1];
   EXPECT_EQ(lines[2].rfind("  part 1 \"extra" + SHOWN + "\" scanline", 0), 0u) << lines[2];
-  EXPECT_NE(lines[1].find("spec" + SHOWN + ".R half"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("specular" + SHOWN + ".R half"), std::string::npos) << lines[1];
   const nlohmann::json report = nlohmann::json::parse(run.out);
   EXPECT_EQ(report["status"], "failed");
   EXPECT_EQ(report["error"].get<std::string>().rfind(lines[0].substr(10), 0), 0u);
