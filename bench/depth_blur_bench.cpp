@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "blur/blur_plan.h"
+#include "blur/radius_rows.h"
+#include "blur/window_sums.h"
 #include "blur/work_image.h"
 #include "host/progress_window.h"
 #include "synthetic_frame.h"
@@ -57,6 +59,29 @@ void BM_DepthBlur(benchmark::State& state) {
   state.counters["changed_share"] = changed / Pixels(state);
   state.counters["table_bytes_per_pixel"] = plan.Bytes() / Pixels(state);
   state.counters["background_share"] = frame.BackgroundShare();
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(Pixels(state)));
+}
+
+// The radii of every row of the frame, as the blur computes them with the
+// widest vector loops: one of the blur's three stages, beside the table's
+// rows and the means.
+void BM_RadiusRows(benchmark::State& state) {
+  SyntheticFrame frame(Arg(state, 0), Arg(state, 1));
+  BitmapStorage& storage = *frame.bitmap.Storage();
+  const int32_t width = storage.Width();
+  const int32_t height = storage.Height();
+  const RadiusRule rule(FOCAL_DEPTH, BLUR_RANGE, static_cast<float>(state.range(2)),
+                        std::max(width, height));
+  const window_runs::MeanLoops loops = WindowSums::ChooseLoops(VectorWidth::Widest);
+  std::vector<int32_t> radii(static_cast<size_t>(width));
+  for (auto _ : state) {
+    for (int32_t y = 0; y < height; ++y) {
+      const float* z = storage.ZChannel() + static_cast<size_t>(y) * width;
+      RadiusRow(rule, z, width, radii.data(), loops, y + 1 < height ? z + width : nullptr);
+      benchmark::DoNotOptimize(radii.data());
+    }
+    benchmark::ClobberMemory();
+  }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(Pixels(state)));
 }
 
@@ -184,6 +209,10 @@ void FrameSizes(benchmark::internal::Benchmark* b, std::initializer_list<int> si
 BENCHMARK(BM_DepthBlur)
     ->Apply([](auto* b) {
       FrameSizes(b, {2, 8, 20, 100});
+    }) -> Unit(benchmark::kMillisecond) -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
+BENCHMARK(BM_RadiusRows)
+    ->Apply([](auto* b) {
+      FrameSizes(b, {8, 100});
     }) -> Unit(benchmark::kMillisecond) -> Repetitions(REPETITIONS) -> ReportAggregatesOnly(true);
 BENCHMARK(BM_DirectBlur)
     ->Args({1920, 1080, 2})

@@ -100,6 +100,13 @@ struct Avx2Lanes {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm256_cvttpd_epi32(low)),
                                    _mm256_cvttpd_epi32(high), 1);
   }
+  // The same on the floats themselves, for the single-precision estimate.
+  static F32 Add(F32 a, F32 b) { return _mm256_add_ps(a, b); }
+  static F32 Mul(F32 a, F32 b) { return _mm256_mul_ps(a, b); }
+  static F32 AndNot(F32 a, F32 b) { return _mm256_andnot_ps(a, b); }
+  static F32 Min(F32 a, F32 b) { return _mm256_min_ps(a, b); }
+  static F32 Max(F32 a, F32 b) { return _mm256_max_ps(a, b); }
+  static U32 Truncate(F32 v) { return _mm256_cvttps_epi32(v); }
   static U32 Equal(U32 a, U32 b) { return _mm256_cmpeq_epi32(a, b); }
   static U32 Select(U32 mask, U32 a, U32 b) { return _mm256_blendv_epi8(b, a, mask); }
   static bool AllSet(U32 mask) { return _mm256_movemask_epi8(mask) == -1; }

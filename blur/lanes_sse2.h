@@ -82,6 +82,13 @@ struct Sse2Lanes {
   static U32 Truncate(F64 low, F64 high) {
     return _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
   }
+  // The same on the floats themselves, for the single-precision estimate.
+  static F32 Add(F32 a, F32 b) { return _mm_add_ps(a, b); }
+  static F32 Mul(F32 a, F32 b) { return _mm_mul_ps(a, b); }
+  static F32 AndNot(F32 a, F32 b) { return _mm_andnot_ps(a, b); }
+  static F32 Min(F32 a, F32 b) { return _mm_min_ps(a, b); }
+  static F32 Max(F32 a, F32 b) { return _mm_max_ps(a, b); }
+  static U32 Truncate(F32 v) { return _mm_cvttps_epi32(v); }
   static U32 Equal(U32 a, U32 b) { return _mm_cmpeq_epi32(a, b); }
   static U32 Select(U32 mask, U32 a, U32 b) {
     return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));

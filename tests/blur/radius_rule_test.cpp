@@ -67,6 +67,10 @@ const Case CASES[] = {
     {"NaN z", 10.0f, 4.0f, 8.0f, NaN, 8},
     {"+infinite z", 10.0f, 4.0f, 8.0f, INF, 8},
     {"huge z", 10.0f, 4.0f, 8.0f, 3.0e38f, 8},
+    {"distance beyond the float range", 3.0e38f, 3.0e38f, 8.0f, 3.0e38f, 8},
+    {"distance beyond the float range, negative range", 3.0e38f, -3.0e38f, 8.0f, 3.0e38f, 0},
+    {"size / range below the float range", 0.0f, 3.0e38f, 2.0f, 1.4e38f, 0},
+    {"size / range below the float range, capped", 0.0f, 3.0e38f, 2.0f, 3.3e38f, 2},
     {"range 0 at the focal depth", 10.0f, 0.0f, 8.0f, -10.0f, 0},
     {"range 0 elsewhere", 10.0f, 0.0f, 8.0f, -10.001f, 8},
     {"range -0 elsewhere", 10.0f, -0.0f, 8.0f, -10.001f, 8},
@@ -146,6 +150,42 @@ TEST(RadiusRule, RowFormsMatchThePixelFormAtAndBesideWholeQuotients) {
     }
     z.push_back(Z_BACKGROUND);
     z.push_back(-focal);
+    for (VectorWidth vectors : WIDTHS) {
+      std::vector<int32_t> radii;
+      RowRadii(rule, z, radii, vectors);
+      for (size_t i = 0; i < z.size(); ++i) {
+        ASSERT_EQ(radii[i], BlurRadius(rule, z[i]))
+            << "focal " << focal << " range " << range << " size " << size << " z " << z[i]
+            << " vectors " << static_cast<int>(vectors);
+      }
+    }
+  }
+}
+
+// Depths whose quotients lie within a few units in the last place of a
+// single-precision float of a whole number, where a cheaper estimate of the
+// quotient is most likely to fall on the wrong side: every float depth in a
+// band around each whole quotient, for rules whose size / range is not a
+// power of two, with the focal depth at the camera (the distance is the
+// depth itself), near the depths and far beyond them.
+TEST(RadiusRule, RowFormsMatchThePixelFormAcrossFloatNeighboursOfWholeQuotients) {
+  std::mt19937 rng(977);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int round = 0; round < 24; ++round) {
+    const float size = 3.0f + static_cast<float>(round % 5) * 7.0f + (round % 2 ? 0.3f : 0.0f);
+    const float range = (0.1f + 100.0f * unit(rng)) * (round % 6 == 5 ? -1.0f : 1.0f);
+    const float focal = round % 3 == 0 ? 0.0f : round % 3 == 1 ? 5.0f * unit(rng) : 1.0e4f;
+    const RadiusRule rule(focal, range, size, 1000);
+    std::vector<float> z;
+    for (int k = 1; k <= static_cast<int>(size); ++k) {
+      const double distance = static_cast<double>(k) * std::fabs(range) / size;
+      float at = static_cast<float>(-(focal + distance));
+      for (int step = 0; step < 40; ++step) at = std::nextafter(at, 0.0f);
+      for (int step = 0; step < 80; ++step) {
+        z.push_back(at);
+        at = std::nextafter(at, -INFINITY);
+      }
+    }
     for (VectorWidth vectors : WIDTHS) {
       std::vector<int32_t> radii;
       RowRadii(rule, z, radii, vectors);
