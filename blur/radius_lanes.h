@@ -7,11 +7,11 @@
 // division is what a row of radii costs most. Here the quotient is
 // estimated instead, and the radius taken at the estimate made a little
 // smaller and a little larger; where both agree, that is the radius. The
-// estimate is made twice as cheaply in single precision first, COUNT lanes
-// to a vector, and only where that cannot decide in double precision; the
-// division is made only for the lanes of a vector where neither decides (a
-// quotient within a hair of a whole number, as at exactly the range's
-// multiples).
+// estimate is made in single precision, all COUNT lanes in one vector, where
+// the rule allows it, else in double precision, in two halves; the division
+// is made only for the vectors with a lane where the estimate does not
+// decide (a quotient within a hair of a whole number, as at exactly the
+// range's multiples).
 //
 // Why the double estimate is exact: let u = 2^-53 and E = fl(fl(distance *
 // size) / range) the rule's quotient. The estimate is q = distance * scale
