@@ -23,6 +23,7 @@ static_assert(sizeof(BMM_Color_64) == 8 && offsetof(BMM_Color_64, g) == 2 &&
 
 struct Avx2Lanes {
   static constexpr int32_t COUNT = 8;
+  static constexpr bool MASKED_STORES = false;
   using U32 = __m256i;
   using F64 = __m256d;  // four windows' doubles
 

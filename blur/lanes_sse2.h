@@ -18,6 +18,7 @@ static_assert(sizeof(BMM_Color_64) == 8 && offsetof(BMM_Color_64, g) == 2 &&
 
 struct Sse2Lanes {
   static constexpr int32_t COUNT = 4;
+  static constexpr bool MASKED_STORES = false;
   using U32 = __m128i;
   using F64 = __m128d;  // two windows' doubles
 

@@ -9,6 +9,10 @@ void RadiusRow(const RadiusRule& rule, const float* z, int32_t count, int32_t* r
                [[maybe_unused]] window_runs::MeanLoops loops, [[maybe_unused]] const float* ahead) {
   int32_t done = 0;
   if (!ahead) ahead = z;
+#if defined(KESTRION_AVX512_LOOPS)
+  if (loops == window_runs::MeanLoops::Avx512)
+    done = window_runs::RadiiAvx512(rule, z, count, radii, ahead);
+#endif
 #if defined(KESTRION_AVX2_LOOPS)
   if (loops == window_runs::MeanLoops::Avx2)
     done = window_runs::RadiiAvx2(rule, z, count, radii, ahead);

@@ -22,4 +22,8 @@ namespace window_runs {
 int32_t RadiiAvx2(const RadiusRule& rule, const float* z, int32_t count, int32_t* radii,
                   const float* ahead);
 
+// The same with AVX-512, sixteen pixels at a time.
+int32_t RadiiAvx512(const RadiusRule& rule, const float* z, int32_t count, int32_t* radii,
+                    const float* ahead);
+
 }  // namespace window_runs

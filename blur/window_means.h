@@ -1,6 +1,7 @@
 // window_means.h: the means of a run of windows, several windows at a time,
 // written once over a vector type `Lanes` of 32-bit lanes (four with SSE2,
-// blur/lanes_sse2.h; eight with AVX2, blur/lanes_avx2.h). For 32-bit tables
+// blur/lanes_sse2.h; eight with AVX2, blur/lanes_avx2.h; sixteen with
+// AVX-512, blur/lanes_avx512.h). For 32-bit tables
 // only (blur/window_sums.h): the four-entry differences wrap modulo 2^32 to
 // the window's true sum.
 //
@@ -10,8 +11,10 @@
 //   the sum made a double exactly, multiplied by its window's reciprocal
 //   (windows 0 .. COUNT / 2 - 1 in `low`, the rest in `high`), truncated;
 //   with signedSums every sum is below 2^31 (WindowRun::signedSums);
-// - PixelWords / StorePixelWords: pixels as their 32-bit words (r | g << 16)
-//   and (b | a << 16), in the lane order TruncatedMeans gives its means in.
+// - BlueAlphaWords / StorePixelWords: pixels as their 32-bit words (r | g <<
+//   16) and (b | a << 16), in the lane order TruncatedMeans gives its means
+//   in; or, where MASKED_STORES says so, StoreMeans, which writes the means
+//   without reading the pixels.
 //
 // Only included by the translation unit that instantiates it for one Lanes.
 #pragma once
@@ -31,7 +34,7 @@ int32_t MeanWindows(const WindowRun<uint32_t>& run) {
   using F64 = typename Lanes::F64;
   constexpr int32_t COUNT = Lanes::COUNT;
   constexpr uint32_t ALPHA_MASK = 0xFFFF0000u;  // a in a (b | a << 16) word
-  const U32 alphaMask = Lanes::Broadcast(ALPHA_MASK);
+  [[maybe_unused]] const U32 alphaMask = Lanes::Broadcast(ALPHA_MASK);
   // Everything the loop reads of the run is copied first: the stores to the
   // pixels below may alias the run, so the compiler would read it again
   // after every store.
@@ -83,9 +86,13 @@ int32_t MeanWindows(const WindowRun<uint32_t>& run) {
     }
     // The means are below 2^16; alpha is kept.
     BMM_Color_64* pixels = out + i;
-    const U32 blueAlpha = Lanes::And(Lanes::BlueAlphaWords(pixels), alphaMask);
-    Lanes::StorePixelWords(pixels, Lanes::Or(mean[0], Lanes::ShiftLeft16(mean[1])),
-                           Lanes::Or(mean[2], blueAlpha));
+    if constexpr (Lanes::MASKED_STORES) {
+      Lanes::StoreMeans(pixels, mean[0], mean[1], mean[2]);
+    } else {
+      const U32 blueAlpha = Lanes::And(Lanes::BlueAlphaWords(pixels), alphaMask);
+      Lanes::StorePixelWords(pixels, Lanes::Or(mean[0], Lanes::ShiftLeft16(mean[1])),
+                             Lanes::Or(mean[2], blueAlpha));
+    }
   }
   return i;
 }

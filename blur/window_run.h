@@ -81,6 +81,7 @@ enum class MeanLoops {
   Plain,  // one window at a time
   Sse2,   // four at a time
   Avx2,   // eight at a time
+  Avx512, // sixteen at a time
 };
 
 // MeanWindows (blur/window_means.h) for AVX2, compiled in its own
@@ -89,11 +90,19 @@ enum class MeanLoops {
 template <RunShape shape>
 int32_t MeanWindowsAvx2(const WindowRun<uint32_t>& run);
 
+// The same for AVX-512, sixteen windows at a time (blur/loops_avx512.cpp).
+template <RunShape shape>
+int32_t MeanWindowsAvx512(const WindowRun<uint32_t>& run);
+
 // FillRow's main loop for a 32-bit table with AVX2, eight pixels at a time
 // (blur/window_runs.h); only to be called when the processor has it.
 // Returns how many pixels were done; sums[] holds the running sums after
 // them.
 int32_t FillRowAvx2(const uint32_t* above, const BMM_Color_64* pixels, const BMM_Color_64* next,
                     int32_t width, size_t planeStride, uint32_t* out, uint32_t sums[CHANNELS]);
+
+// The same with AVX-512, sixteen pixels at a time.
+int32_t FillRowAvx512(const uint32_t* above, const BMM_Color_64* pixels, const BMM_Color_64* next,
+                      int32_t width, size_t planeStride, uint32_t* out, uint32_t sums[CHANNELS]);
 
 }  // namespace window_runs

@@ -4,8 +4,9 @@
 //
 // Every loop has a plain form. Built with KESTRION_VECTOR_LOOPS on x86, the
 // 32-bit table's loops also have vector forms: four windows at a time with
-// SSE2 (the x86-64 baseline) and, where the build has the AVX2 translation
-// unit, eight at a time on processors with AVX2. The mean loops are one
+// SSE2 (the x86-64 baseline) and, where the build has the AVX2 and AVX-512
+// translation units, eight at a time on processors with AVX2 and sixteen on
+// those with AVX-512. The mean loops are one
 // algorithm over either vector width (blur/window_means.h). All forms do
 // the very same arithmetic, so they give identical results. Only included
 // by window_sums.cpp.
@@ -93,6 +94,11 @@ void FillRow(const Sum* above, const BMM_Color_64* pixels,
   Sum sums[CHANNELS] = {0, 0, 0};
   int32_t x = 0;
   if constexpr (std::is_same_v<Sum, uint32_t>) {
+#if defined(KESTRION_AVX512_LOOPS)
+    if (loops == MeanLoops::Avx512) {
+      x = FillRowAvx512(above, pixels, next, width, planeStride, out, sums);
+    }
+#endif
 #if defined(KESTRION_AVX2_LOOPS)
     if (loops == MeanLoops::Avx2) {
       x = FillRowAvx2(above, pixels, next, width, planeStride, out, sums);
@@ -162,15 +168,20 @@ inline int32_t RunEnd(const int32_t* radii, int32_t from, int32_t count,
   return end;
 }
 
-// The means of a run of windows: as many as come in eights with the AVX2
-// loops, then in fours with the SSE2 ones, as `loops` allows; the rest one
-// by one.
+// The means of a run of windows: as many as come in sixteens with the
+// AVX-512 loops, then in eights with the AVX2 ones, then in fours with the
+// SSE2 ones, as `loops` allows; the rest one by one.
 template <typename Sum, RunShape shape>
 void MeanRun(const WindowRun<Sum>& run, [[maybe_unused]] MeanLoops loops) {
   int32_t done = 0;
   if constexpr (std::is_same_v<Sum, uint32_t>) {
+#if defined(KESTRION_AVX512_LOOPS)
+    if (loops == MeanLoops::Avx512) done = MeanWindowsAvx512<shape>(run);
+#endif
 #if defined(KESTRION_AVX2_LOOPS)
-    if (loops == MeanLoops::Avx2) done = MeanWindowsAvx2<shape>(run);
+    if ((loops == MeanLoops::Avx512 || loops == MeanLoops::Avx2) && done < run.count) {
+      done += MeanWindowsAvx2<shape>(done ? run.template After<shape>(done) : run);
+    }
 #endif
 #if defined(KESTRION_VECTOR_LOOPS) && defined(__SSE2__)
     if (loops != MeanLoops::Plain && done < run.count) {

@@ -29,9 +29,18 @@ std::unique_ptr<T[]> AllocateArray(uint64_t count, size_t& budgetLeft) {
 window_runs::MeanLoops WindowSums::ChooseLoops(VectorWidth vectors) {
   using window_runs::MeanLoops;
   if (vectors == VectorWidth::None) return MeanLoops::Plain;
-#if defined(KESTRION_AVX2_LOOPS)
   // The processor, and the system, which must save the registers.
-  if (vectors == VectorWidth::Widest && __builtin_cpu_supports("avx2")) return MeanLoops::Avx2;
+#if defined(KESTRION_AVX512_LOOPS)
+  if (vectors == VectorWidth::Widest && __builtin_cpu_supports("avx512f") &&
+      __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")) {
+    return MeanLoops::Avx512;
+  }
+#endif
+#if defined(KESTRION_AVX2_LOOPS)
+  if ((vectors == VectorWidth::Widest || vectors == VectorWidth::EightLanes) &&
+      __builtin_cpu_supports("avx2")) {
+    return MeanLoops::Avx2;
+  }
 #endif
 #if defined(KESTRION_VECTOR_LOOPS) && defined(__SSE2__)
   return MeanLoops::Sse2;

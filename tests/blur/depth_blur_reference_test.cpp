@@ -139,8 +139,16 @@ TEST(DepthBlurReference, MatchesTheDefinitionOnRandomFrames) {
   for (int round = 0; round < 400; ++round) CheckCase(rng, MakeCase(rng), round);
 }
 
-// The same with only the vector loops of the build's baseline, and with
-// plain loops only (the test above uses the widest the processor offers).
+// The same with vector loops of at most eight lanes, with only those of the
+// build's baseline, and with plain loops only (the test above uses the
+// widest the processor offers).
+TEST(DepthBlurReference, MatchesTheDefinitionWithEightLaneVectorLoops) {
+  std::mt19937 rng(20261209);
+  for (int round = 0; round < 400; ++round) {
+    CheckCase(rng, MakeCase(rng), round, VectorWidth::EightLanes);
+  }
+}
+
 TEST(DepthBlurReference, MatchesTheDefinitionWithBaselineVectorLoops) {
   std::mt19937 rng(20261208);
   for (int round = 0; round < 400; ++round) {

@@ -16,7 +16,8 @@ namespace {
 
 // The row forms: the plain loop, and RadiusRow with every vector width the
 // build and the processor have.
-const VectorWidth WIDTHS[] = {VectorWidth::None, VectorWidth::Baseline, VectorWidth::Widest};
+const VectorWidth WIDTHS[] = {VectorWidth::None, VectorWidth::Baseline, VectorWidth::EightLanes,
+                              VectorWidth::Widest};
 
 void RowRadii(const RadiusRule& rule, const std::vector<float>& z, std::vector<int32_t>& radii,
               VectorWidth vectors) {

@@ -93,7 +93,7 @@ void ExpectTableMatchesDirectSums(WorkImage& image, int32_t radius, int step, Ve
 }
 
 // Each test below runs with the widest vector loops the processor has, with
-// the baseline ones and with plain loops.
+// those of at most eight lanes, with the baseline ones and with plain loops.
 class WindowSumsLoops : public testing::TestWithParam<VectorWidth> {};
 
 TEST_P(WindowSumsLoops, MatchDirectSumsWhereSumsPass32Bits) {
@@ -118,12 +118,14 @@ TEST_P(WindowSumsLoops, RunsOfMixedRadiiMatchDirectSums) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Vectors, WindowSumsLoops,
-                         testing::Values(VectorWidth::Widest, VectorWidth::Baseline,
-                                         VectorWidth::None),
+                         testing::Values(VectorWidth::Widest, VectorWidth::EightLanes,
+                                         VectorWidth::Baseline, VectorWidth::None),
                          [](const testing::TestParamInfo<VectorWidth>& info) {
                            switch (info.param) {
                              case VectorWidth::Widest:
                                return "Widest";
+                             case VectorWidth::EightLanes:
+                               return "EightLanes";
                              case VectorWidth::Baseline:
                                return "Baseline";
                              case VectorWidth::None:
