@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <type_traits>
@@ -14,6 +15,7 @@ using window_runs::CHANNELS;
 // The most pixels a window may hold for its sums to stay below 2^32:
 // 65537 * 65535 = 2^32 - 1.
 constexpr uint64_t NARROW_WINDOW_PIXELS = 65537;
+constexpr size_t CACHE_LINE = 64;
 
 // An uninitialised array of `count` elements, or null when it cannot be had
 // or does not fit in what is left of the budget (which it then takes).
@@ -66,10 +68,16 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
   sums->loops = ChooseLoops(vectors);
   sums->ringRows =
       static_cast<int32_t>(std::min<int64_t>(side + 1, static_cast<int64_t>(height) + 1));
-  sums->planeStride = static_cast<size_t>(width) + 1;
+  // Planes are whole cache lines long and start so that column 1 begins a
+  // line: the row fill's vectors then each write one line, and read one of
+  // the row above.
+  const size_t entry = sums->wide ? sizeof(uint64_t) : sizeof(uint32_t);
+  const size_t perLine = CACHE_LINE / entry;
+  sums->planeStride = (static_cast<size_t>(width) + 1 + perLine - 1) / perLine * perLine;
   sums->rowStride = CHANNELS * sums->planeStride;
 
-  const uint64_t entries = static_cast<uint64_t>(sums->ringRows) * sums->rowStride;
+  // One line more, to place column 0 of the first plane where it must be.
+  const uint64_t entries = static_cast<uint64_t>(sums->ringRows) * sums->rowStride + perLine;
   const uint64_t radii = static_cast<uint64_t>(maxRadius) + 1;
   size_t budgetLeft = memoryBudget;
   if (sums->wide) {
@@ -84,6 +92,9 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
       !sums->spans) {
     return nullptr;
   }
+  const auto start = reinterpret_cast<uintptr_t>(
+      sums->wide ? static_cast<void*>(sums->wideTable.get()) : sums->narrowTable.get());
+  sums->origin = (CACHE_LINE - (start + entry) % CACHE_LINE) % CACHE_LINE / entry;
   sums->bytes = memoryBudget - budgetLeft;
   for (uint64_t r = 0; r < radii; ++r) sums->spans[r].row = -1;
   return sums;
@@ -92,9 +103,9 @@ std::unique_ptr<WindowSums> WindowSums::Create(const BMM_Color_64* source, int32
 template <typename Sum>
 Sum* WindowSums::Table() const {
   if constexpr (std::is_same_v<Sum, uint64_t>) {
-    return wideTable.get();
+    return wideTable.get() + origin;
   } else {
-    return narrowTable.get();
+    return narrowTable.get() + origin;
   }
 }
 
@@ -127,8 +138,8 @@ const WindowSums::Span& WindowSums::SpanOf(int32_t y, int32_t r) {
   const int32_t top = std::max(y - r, 0);
   const int32_t bottom = std::min(y + r + 1, height);
   const size_t entry = wide ? sizeof(uint64_t) : sizeof(uint32_t);
-  const char* base = wide ? reinterpret_cast<const char*>(wideTable.get())
-                          : reinterpret_cast<const char*>(narrowTable.get());
+  const char* base = wide ? reinterpret_cast<const char*>(Table<uint64_t>())
+                          : reinterpret_cast<const char*>(Table<uint32_t>());
   span.above = base + static_cast<size_t>(top % ringRows) * rowStride * entry;
   span.below = base + static_cast<size_t>(bottom % ringRows) * rowStride * entry;
   span.rows = static_cast<uint32_t>(bottom - top);

@@ -123,10 +123,11 @@ class WindowSums {
   window_runs::MeanLoops loops = window_runs::MeanLoops::Plain;
   int32_t ringRows = 0;    // table rows kept
   int32_t filledRows = 0;  // table rows 0 .. filledRows - 1 have been computed
-  size_t planeStride = 0;  // entries per plane: width + 1
+  size_t planeStride = 0;  // entries per plane: width + 1, up to whole cache lines
   size_t rowStride = 0;    // entries per table row: 3 * planeStride
   // ringRows rows, table row i in slot i % ringRows: 32-bit entries in
-  // narrowTable, or 64-bit ones in wideTable.
+  // narrowTable, or 64-bit ones in wideTable, from entry `origin` on.
+  size_t origin = 0;
   std::unique_ptr<uint32_t[]> narrowTable;
   std::unique_ptr<uint64_t[]> wideTable;
   std::unique_ptr<int32_t[]> radii;
