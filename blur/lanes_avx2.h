@@ -86,7 +86,11 @@ struct Avx2Lanes {
     _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
   }
   static F32 BroadcastFloat(float v) { return _mm256_set1_ps(v); }
-  static U32 Greater(F32 a, F32 b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ)); }
+  // Masks are vectors of lanes all ones or all zeros.
+  using Mask = U32;
+  static Mask Greater(F32 a, F32 b) {
+    return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ));
+  }
   static F64 LowDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_castps256_ps128(v)); }
   static F64 HighDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)); }
   static F64 Add(F64 a, F64 b) { return _mm256_add_pd(a, b); }
@@ -108,9 +112,12 @@ struct Avx2Lanes {
   static F32 Min(F32 a, F32 b) { return _mm256_min_ps(a, b); }
   static F32 Max(F32 a, F32 b) { return _mm256_max_ps(a, b); }
   static U32 Truncate(F32 v) { return _mm256_cvttps_epi32(v); }
-  static U32 Equal(U32 a, U32 b) { return _mm256_cmpeq_epi32(a, b); }
-  static U32 Select(U32 mask, U32 a, U32 b) { return _mm256_blendv_epi8(b, a, mask); }
-  static bool AllSet(U32 mask) { return _mm256_movemask_epi8(mask) == -1; }
+  static Mask Equal(U32 a, U32 b) { return _mm256_cmpeq_epi32(a, b); }
+  static U32 Select(Mask mask, U32 a, U32 b) { return _mm256_blendv_epi8(b, a, mask); }
+  // Whether `mask` is set in every lane where `where` is.
+  static bool AllWhere(Mask where, Mask mask) {
+    return (_mm256_movemask_epi8(mask) | ~_mm256_movemask_epi8(where)) == -1;
+  }
   static void Store(int32_t* p, U32 v) { _mm256_storeu_si256(reinterpret_cast<U32*>(p), v); }
 };
 

@@ -77,15 +77,16 @@ struct Avx512Lanes {
                              _mm512_permutex2var_epi32(redGreen, secondEight, b));
   }
 
-  // For the radius rows (blur/radius_lanes.h). Masks are vectors of lanes
-  // all ones or all zeros, as with the narrower lanes.
+  // For the radius rows (blur/radius_lanes.h). Masks are the processor's
+  // own mask registers, a bit a lane.
   using F32 = __m512;
+  using Mask = __mmask16;
   static F32 LoadFloats(const float* p) { return _mm512_loadu_ps(p); }
   static void PrefetchFloats(const float* p) {
     _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
   }
   static F32 BroadcastFloat(float v) { return _mm512_set1_ps(v); }
-  static U32 Greater(F32 a, F32 b) { return _mm512_movm_epi32(_mm512_cmp_ps_mask(a, b, _CMP_GT_OQ)); }
+  static Mask Greater(F32 a, F32 b) { return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ); }
   static F64 LowDoubles(F32 v) { return _mm512_cvtps_pd(_mm512_castps512_ps256(v)); }
   static F64 HighDoubles(F32 v) {
     return _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1)));
@@ -108,11 +109,12 @@ struct Avx512Lanes {
   static F32 Min(F32 a, F32 b) { return _mm512_min_ps(a, b); }
   static F32 Max(F32 a, F32 b) { return _mm512_max_ps(a, b); }
   static U32 Truncate(F32 v) { return _mm512_cvttps_epi32(v); }
-  static U32 Equal(U32 a, U32 b) { return _mm512_movm_epi32(_mm512_cmpeq_epi32_mask(a, b)); }
-  static U32 Select(U32 mask, U32 a, U32 b) {
-    return _mm512_mask_blend_epi32(_mm512_movepi32_mask(mask), b, a);
+  static Mask Equal(U32 a, U32 b) { return _mm512_cmpeq_epi32_mask(a, b); }
+  static U32 Select(Mask mask, U32 a, U32 b) { return _mm512_mask_blend_epi32(mask, b, a); }
+  // Whether `mask` is set in every lane where `where` is.
+  static bool AllWhere(Mask where, Mask mask) {
+    return static_cast<uint16_t>(mask | ~where) == 0xFFFF;
   }
-  static bool AllSet(U32 mask) { return _mm512_movepi32_mask(mask) == 0xFFFF; }
   static void Store(int32_t* p, U32 v) { _mm512_storeu_si512(p, v); }
 };
 

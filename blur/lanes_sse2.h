@@ -69,7 +69,9 @@ struct Sse2Lanes {
     _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0);
   }
   static F32 BroadcastFloat(float v) { return _mm_set1_ps(v); }
-  static U32 Greater(F32 a, F32 b) { return _mm_castps_si128(_mm_cmpgt_ps(a, b)); }
+  // Masks are vectors of lanes all ones or all zeros.
+  using Mask = U32;
+  static Mask Greater(F32 a, F32 b) { return _mm_castps_si128(_mm_cmpgt_ps(a, b)); }
   static F64 LowDoubles(F32 v) { return _mm_cvtps_pd(v); }
   static F64 HighDoubles(F32 v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
   static F64 Add(F64 a, F64 b) { return _mm_add_pd(a, b); }
@@ -90,11 +92,14 @@ struct Sse2Lanes {
   static F32 Min(F32 a, F32 b) { return _mm_min_ps(a, b); }
   static F32 Max(F32 a, F32 b) { return _mm_max_ps(a, b); }
   static U32 Truncate(F32 v) { return _mm_cvttps_epi32(v); }
-  static U32 Equal(U32 a, U32 b) { return _mm_cmpeq_epi32(a, b); }
-  static U32 Select(U32 mask, U32 a, U32 b) {
+  static Mask Equal(U32 a, U32 b) { return _mm_cmpeq_epi32(a, b); }
+  static U32 Select(Mask mask, U32 a, U32 b) {
     return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
   }
-  static bool AllSet(U32 mask) { return _mm_movemask_epi8(mask) == 0xFFFF; }
+  // Whether `mask` is set in every lane where `where` is.
+  static bool AllWhere(Mask where, Mask mask) {
+    return (_mm_movemask_epi8(mask) | ~_mm_movemask_epi8(where)) == -1;
+  }
   static void Store(int32_t* p, U32 v) { _mm_storeu_si128(reinterpret_cast<U32*>(p), v); }
 };
 

@@ -95,7 +95,6 @@ int32_t VectorRadii(const RadiusRule& rule, const float* z, int32_t count, int32
   const F32 signF = Lanes::BroadcastFloat(-0.0f);
   const F32 belowF = Lanes::BroadcastFloat(1.0f - 0x1p-20f);
   const F32 aboveF = Lanes::BroadcastFloat(1.0f + 0x1p-20f);
-  const U32 all = Lanes::Broadcast(~0u);
   auto radiusF = [&](F32 quotient) {
     return Lanes::Truncate(Lanes::Max(Lanes::Min(capF, quotient), zeroF));
   };
@@ -105,9 +104,9 @@ int32_t VectorRadii(const RadiusRule& rule, const float* z, int32_t count, int32
   for (; i + COUNT <= count; i += COUNT) {
     Lanes::PrefetchFloats(ahead + i);
     const F32 depth = Lanes::LoadFloats(z + i);
-    const U32 geometry = Lanes::Greater(depth, background);
+    const typename Lanes::Mask geometry = Lanes::Greater(depth, background);
     U32 r;
-    U32 agree;
+    typename Lanes::Mask agree;
     if (floatEstimate) {
       const F32 distance = Lanes::AndNot(signF, Lanes::Add(depth, focalF));
       const F32 quotient = Lanes::Mul(distance, scaleF);
@@ -120,7 +119,7 @@ int32_t VectorRadii(const RadiusRule& rule, const float* z, int32_t count, int32
       agree = Lanes::Equal(r, radius(Lanes::Mul(low, above), Lanes::Mul(high, above)));
     }
     // Background lanes take the full radius whatever their quotient.
-    if (!Lanes::AllSet(Lanes::Select(geometry, agree, all))) {
+    if (!Lanes::AllWhere(geometry, agree)) {
       r = radius(Lanes::Div(Lanes::Mul(distanceOf(Lanes::LowDoubles(depth)), size), range),
                  Lanes::Div(Lanes::Mul(distanceOf(Lanes::HighDoubles(depth)), size), range));
     }
