@@ -120,6 +120,30 @@ TEST(RadiusRule, PixelAndRowFormsGiveTheDefinedRadiusAtEveryEdge) {
   }
 }
 
+// Every row form gives each depth of `z` the pixel form's radius.
+void ExpectRowFormsMatchThePixelForm(float focal, float range, float size, const RadiusRule& rule,
+                                     const std::vector<float>& z) {
+  for (VectorWidth vectors : WIDTHS) {
+    std::vector<int32_t> radii;
+    RowRadii(rule, z, radii, vectors);
+    for (size_t i = 0; i < z.size(); ++i) {
+      ASSERT_EQ(radii[i], BlurRadius(rule, z[i]))
+          << "focal " << focal << " range " << range << " size " << size << " z " << z[i]
+          << " vectors " << static_cast<int>(vectors);
+    }
+  }
+}
+
+// `count` consecutive floats towards -infinity, the first `before` steps
+// from `at` towards 0.
+void PushFloatsAround(std::vector<float>& z, float at, int before, int count) {
+  for (int step = 0; step < before; ++step) at = std::nextafter(at, 0.0f);
+  for (int step = 0; step < count; ++step) {
+    z.push_back(at);
+    at = std::nextafter(at, -INFINITY);
+  }
+}
+
 // The vector rows estimate the quotient without dividing and divide only
 // where the estimate cannot decide: quotients at whole numbers and a few
 // units in the last place either side of them are where a margin too small
@@ -141,25 +165,12 @@ TEST(RadiusRule, RowFormsMatchThePixelFormAtAndBesideWholeQuotients) {
       // float neighbours.
       const double distance = static_cast<double>(k) * std::fabs(range) / size;
       for (double depth : {focal + distance, focal - distance}) {
-        float at = static_cast<float>(-depth);
-        for (int step = 0; step < 3; ++step) at = std::nextafter(at, 0.0f);
-        for (int step = 0; step < 7; ++step) {
-          z.push_back(at);
-          at = std::nextafter(at, -INFINITY);
-        }
+        PushFloatsAround(z, static_cast<float>(-depth), 3, 7);
       }
     }
     z.push_back(Z_BACKGROUND);
     z.push_back(-focal);
-    for (VectorWidth vectors : WIDTHS) {
-      std::vector<int32_t> radii;
-      RowRadii(rule, z, radii, vectors);
-      for (size_t i = 0; i < z.size(); ++i) {
-        ASSERT_EQ(radii[i], BlurRadius(rule, z[i]))
-            << "focal " << focal << " range " << range << " size " << size << " z " << z[i]
-            << " vectors " << static_cast<int>(vectors);
-      }
-    }
+    ExpectRowFormsMatchThePixelForm(focal, range, size, rule, z);
   }
 }
 
@@ -180,22 +191,9 @@ TEST(RadiusRule, RowFormsMatchThePixelFormAcrossFloatNeighboursOfWholeQuotients)
     std::vector<float> z;
     for (int k = 1; k <= static_cast<int>(size); ++k) {
       const double distance = static_cast<double>(k) * std::fabs(range) / size;
-      float at = static_cast<float>(-(focal + distance));
-      for (int step = 0; step < 40; ++step) at = std::nextafter(at, 0.0f);
-      for (int step = 0; step < 80; ++step) {
-        z.push_back(at);
-        at = std::nextafter(at, -INFINITY);
-      }
+      PushFloatsAround(z, static_cast<float>(-(focal + distance)), 40, 80);
     }
-    for (VectorWidth vectors : WIDTHS) {
-      std::vector<int32_t> radii;
-      RowRadii(rule, z, radii, vectors);
-      for (size_t i = 0; i < z.size(); ++i) {
-        ASSERT_EQ(radii[i], BlurRadius(rule, z[i]))
-            << "focal " << focal << " range " << range << " size " << size << " z " << z[i]
-            << " vectors " << static_cast<int>(vectors);
-      }
-    }
+    ExpectRowFormsMatchThePixelForm(focal, range, size, rule, z);
   }
 }
 
