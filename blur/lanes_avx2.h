@@ -88,9 +88,7 @@ struct Avx2Lanes {
   static F32 BroadcastFloat(float v) { return _mm256_set1_ps(v); }
   // Masks are vectors of lanes all ones or all zeros.
   using Mask = U32;
-  static Mask Greater(F32 a, F32 b) {
-    return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ));
-  }
+  static Mask Greater(F32 a, F32 b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ)); }
   static F64 LowDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_castps256_ps128(v)); }
   static F64 HighDoubles(F32 v) { return _mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)); }
   static F64 Add(F64 a, F64 b) { return _mm256_add_pd(a, b); }

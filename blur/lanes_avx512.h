@@ -73,8 +73,7 @@ struct Avx512Lanes {
         _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
     constexpr __mmask32 RGB_WORDS = 0x77777777u;  // words 0, 1, 2 of each pixel's four
     _mm512_mask_storeu_epi16(p, RGB_WORDS, _mm512_permutex2var_epi32(redGreen, firstEight, b));
-    _mm512_mask_storeu_epi16(p + 8, RGB_WORDS,
-                             _mm512_permutex2var_epi32(redGreen, secondEight, b));
+    _mm512_mask_storeu_epi16(p + 8, RGB_WORDS, _mm512_permutex2var_epi32(redGreen, secondEight, b));
   }
 
   // For the radius rows (blur/radius_lanes.h). Masks are the processor's

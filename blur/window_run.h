@@ -78,10 +78,10 @@ struct WindowRun {
 // The vector loops a table uses, chosen from a VectorWidth by what the build
 // and the processor support (see WindowSums::Create).
 enum class MeanLoops {
-  Plain,  // one window at a time
-  Sse2,   // four at a time
-  Avx2,   // eight at a time
-  Avx512, // sixteen at a time
+  Plain,   // one window at a time
+  Sse2,    // four at a time
+  Avx2,    // eight at a time
+  Avx512,  // sixteen at a time
 };
 
 // MeanWindows (blur/window_means.h) for AVX2, compiled in its own
