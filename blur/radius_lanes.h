@@ -84,9 +84,10 @@ int32_t VectorRadii(const RadiusRule& rule, const float* z, int32_t count, int32
                            Lanes::Max(Lanes::Min(cap, high), zero));
   };
   // The single-precision estimate, where the rule allows it (see above).
-  const float focalFloat = static_cast<float>(rule.focal);
+  const bool focalInRange = std::fabs(rule.focal) <= FLT_MAX;  // false for NaN
+  const float focalFloat = focalInRange ? static_cast<float>(rule.focal) : 0.0f;
   const bool floatEstimate = std::fabs(rule.scale) >= FLT_MIN && std::fabs(rule.scale) <= FLT_MAX &&
-                             std::isfinite(rule.focal) && focalFloat == rule.focal;
+                             focalInRange && focalFloat == rule.focal;
   const float scaleFloat = floatEstimate ? static_cast<float>(rule.scale) : 0.0f;
   const F32 focalF = Lanes::BroadcastFloat(focalFloat);
   const F32 scaleF = Lanes::BroadcastFloat(scaleFloat);
