@@ -31,8 +31,8 @@ std::unique_ptr<T[]> AllocateArray(uint64_t count, size_t& budgetLeft) {
 window_runs::MeanLoops WindowSums::ChooseLoops(VectorWidth vectors) {
   using window_runs::MeanLoops;
   if (vectors == VectorWidth::None) return MeanLoops::Plain;
-  // The processor, and the system, which must save the registers.
 #if defined(KESTRION_AVX512_LOOPS)
+  // The processor, and the system, which must save the registers.
   if (vectors == VectorWidth::Widest && __builtin_cpu_supports("avx512f") &&
       __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")) {
     return MeanLoops::Avx512;
