@@ -3,9 +3,9 @@
 // blur/radius_lanes.h. Only for a translation unit compiled for AVX-512
 // (blur/loops_avx512.cpp), whose code runs only where the processor has it.
 //
-// Unlike the narrower lanes, lane k of every vector belongs to window (or
-// pixel) k of the sixteen: the conversions between 32-bit integers and
-// doubles here take a whole 256-bit half at a time. The means are written
+// Lane k of every vector belongs to window (or pixel) k of the sixteen, as
+// with SSE2 and unlike AVX2's order: the conversions between 32-bit
+// integers and doubles here take a whole 256-bit half at a time. The means are written
 // with a masked store that leaves each pixel's alpha word alone, so the
 // pixels are never read.
 #pragma once

@@ -33,8 +33,6 @@ int32_t MeanWindows(const WindowRun<uint32_t>& run) {
   using U32 = typename Lanes::U32;
   using F64 = typename Lanes::F64;
   constexpr int32_t COUNT = Lanes::COUNT;
-  constexpr uint32_t ALPHA_MASK = 0xFFFF0000u;  // a in a (b | a << 16) word
-  [[maybe_unused]] const U32 alphaMask = Lanes::Broadcast(ALPHA_MASK);
   // Everything the loop reads of the run is copied first: the stores to the
   // pixels below may alias the run, so the compiler would read it again
   // after every store.
@@ -89,7 +87,8 @@ int32_t MeanWindows(const WindowRun<uint32_t>& run) {
     if constexpr (Lanes::MASKED_STORES) {
       Lanes::StoreMeans(pixels, mean[0], mean[1], mean[2]);
     } else {
-      const U32 blueAlpha = Lanes::And(Lanes::BlueAlphaWords(pixels), alphaMask);
+      constexpr uint32_t ALPHA_MASK = 0xFFFF0000u;  // a in a (b | a << 16) word
+      const U32 blueAlpha = Lanes::And(Lanes::BlueAlphaWords(pixels), Lanes::Broadcast(ALPHA_MASK));
       Lanes::StorePixelWords(pixels, Lanes::Or(mean[0], Lanes::ShiftLeft16(mean[1])),
                              Lanes::Or(mean[2], blueAlpha));
     }
