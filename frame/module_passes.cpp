@@ -15,6 +15,7 @@
 #include "base/concurrent_lanes.h"
 #include "base/errors.h"
 #include "formats/image.h"
+#include "frame/pass_setup.h"
 #include "host/scene.h"
 
 namespace kestrion {
@@ -91,64 +92,6 @@ constexpr size_t PROBE = std::numeric_limits<size_t>::max();
 // only where, the module left the pixel alone (radius 0, or outside the ID
 // it blurs). On a frame of one pixel every window is that pixel.
 uint16_t ProbeValue(size_t x, size_t y) { return (x + y) & 1 ? CHANNEL_MAX : 0; }
-
-// Places the node the record names on the camera axis at `depth`: the frame
-// is seen from a camera at the world origin looking down -z.
-void PlaceFocalNode(Image& frame, const FocusConfig& record, float depth) {
-  RenderInfo& info = frame.Storage().CreateRenderInfo();
-  info.renderTime = 0;
-  info.worldToCam = Matrix3::Identity();
-  const std::string name(record.focalObjectName,
-                         strnlen(record.focalObjectName, sizeof record.focalObjectName));
-  SceneNode* node = HostInterface().GetNodeByName(name.c_str());
-  if (!node) node = &HostInterface().AddNode(name);
-  node->SetWorldTransform(0, Matrix3::Translation({0.0f, 0.0f, -depth}));
-}
-
-// What the host bitmap of PassBitmap holds: its pixels and the channels
-// the frame has.
-size_t PassBitmapBytes(const FramePlanes& frame, const std::vector<float>& rendererZ) {
-  const size_t perPixel = sizeof(BMM_Color_64) + (rendererZ.empty() ? 0 : sizeof(float)) +
-                          (frame.objectId ? sizeof(uint16_t) : 0) +
-                          (frame.materialId ? sizeof(uint8_t) : 0);
-  return frame.PixelCount() * perPixel;
-}
-
-// The host bitmap every pass runs in: the renderer's channels set once.
-Image PassBitmap(const FramePlanes& frame, const std::vector<float>& rendererZ,
-                 const std::string& frameName) {
-  constexpr int32_t LARGEST = std::numeric_limits<uint16_t>::max();
-  if (frame.width < 1 || frame.height < 1 || frame.width > LARGEST || frame.height > LARGEST) {
-    throw FileError(frameName, "a frame of " + std::to_string(frame.width) + " x " +
-                                   std::to_string(frame.height) +
-                                   " pixels cannot be filtered (1 to 65535 pixels a side)");
-  }
-  const size_t count = frame.PixelCount();
-  Image image{Bitmap(static_cast<uint16_t>(frame.width), static_cast<uint16_t>(frame.height)),
-              ColourEncoding{true, 1.0f}};
-  BitmapStorage& storage = image.Storage();
-  uint32_t channels = 0;
-  if (!rendererZ.empty()) channels |= CHANNEL_Z;
-  if (frame.objectId) channels |= CHANNEL_OBJ_ID;
-  if (frame.materialId) channels |= CHANNEL_MTL_ID;
-  storage.CreateChannels(channels);
-  if (!rendererZ.empty()) {
-    if (rendererZ.size() != count) throw FileError(frameName, "the depth plane has the wrong size");
-    std::copy(rendererZ.begin(), rendererZ.end(), storage.ZChannel());
-  }
-  if (frame.objectId) {
-    if (frame.objectId->size() != count)
-      throw FileError(frameName, "the object IDs have the wrong size");
-    std::copy(frame.objectId->begin(), frame.objectId->end(), storage.ObjChannel());
-  }
-  if (frame.materialId) {
-    if (frame.materialId->size() != count) {
-      throw FileError(frameName, "the material IDs have the wrong size");
-    }
-    std::copy(frame.materialId->begin(), frame.materialId->end(), storage.MtlChannel());
-  }
-  return image;
-}
 
 // What the passes of a frame hold: its channels (alpha last, when it is
 // filtered) split into bands, and the channel-bands in the order the passes
@@ -254,14 +197,18 @@ PassSums RunPasses(FocusFilterSession& session, const PassPlan& plan, float foca
   PrefaultFrameMemory(lanes * PassBitmapBytes(frame, rendererZ),
                       [&abort] { return abort.Requested(); });
   abort.ThrowIfRequested();
+  Interface scene;
+  PlaceFocalNode(scene, record, focalDepth);
+  SceneUse sceneUse(scene);
   std::vector<Image> images;
   for (size_t lane = 0; lane < lanes; ++lane) {
     if (lane > 0) {
       made.push_back(options.newSession());
       sessions.push_back(made.back().get());
     }
+    sceneUse.Add(*sessions.back());
     images.push_back(PassBitmap(frame, rendererZ, frameName));
-    PlaceFocalNode(images.back(), record, focalDepth);
+    SetCamera(images.back());
   }
 
   PassSums out;
