@@ -5,8 +5,9 @@
 // RenderCallbacks and stops a render through its abort query; what goes
 // wrong is an Error (errors.h), whose kind says what went wrong.
 //
-//   ReadFrameInput    a file (and a depth file) into planes held in memory;
-//                     a caller with planes of its own fills a RenderInput
+//   ReadFrameInput    a file (and a depth file) into planes held in memory
+//                     (a caller with planes of its own filters them with
+//                     FilterMemoryFrame, memory_frame.h)
 //   PrepareFrame      the stored depth as the renderer's Z, the focal depth
 //   FilterFrame       the planes through a filter of the module made for
 //                     the call, or through the caller's own filter (its
@@ -18,7 +19,9 @@
 //
 // Reading, preparing and filtering are separate steps so that a caller can
 // keep a frame's input and re-filter it, and so that the passes of one
-// frame (module_passes.h) stay apart from the files they come from.
+// frame (module_passes.h) stay apart from the files they come from. Calls
+// for different frames may run at once on any threads, as memory_frame.h
+// says; a caller's own filter serves one call at a time.
 #pragma once
 
 #include <cstdint>

@@ -89,7 +89,7 @@ struct MemoryFrameLabels {
 // The filtered colour in the input's type, channels and arrangement
 // (interleaved or planar), contiguous: colour32 holds it for Float32 input,
 // colour16 for Float16, the other stays empty. Alpha comes back filtered
-// with the colour (as it is with AlphaMode::Ignore), straight colour stays
+// with the colour (unchanged with AlphaMode::Ignore), straight colour stays
 // straight.
 struct FilteredImage {
   int32_t width = 0;

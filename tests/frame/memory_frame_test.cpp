@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,14 +130,15 @@ void WriteExr(const std::string& path, const Planes& planes, int32_t channels, S
   layout.push_back({"Z", Imf::FLOAT});
   if (ids) layout.push_back({"objectId", Imf::UINT});
   const Imath::Box2i window{{0, 0}, {WIDTH - 1, HEIGHT - 1}};
-  test_files::WriteExrFile(path, {test_files::Part("", window, window, layout)},
-                           [&planes](const std::string& name, int, int x, int y) -> double {
-                             const size_t i = static_cast<size_t>(y) * WIDTH + x;
-                             if (name == "Z") return planes.depth[i];
-                             if (name == "objectId") return planes.objectIds[i];
-                             const size_t c = name == "R" ? 0 : name == "G" ? 1 : name == "B" ? 2 : 3;
-                             return planes.colour[c][i];
-                           });
+  test_files::WriteExrFile(
+      path, {test_files::Part("", window, window, layout)},
+      [&planes](const std::string& name, int, int x, int y) -> double {
+        const size_t i = static_cast<size_t>(y) * WIDTH + x;
+        if (name == "Z") return planes.depth[i];
+        if (name == "objectId") return planes.objectIds[i];
+        const size_t c = name == "R" ? 0 : name == "G" ? 1 : name == "B" ? 2 : 3;
+        return planes.colour[c][i];
+      });
 }
 
 // The filtered colour the render of files wrote, channel by channel, in
@@ -154,8 +156,8 @@ void ExpectSameBits(const ExrDocument& rendered, const FilteredImage& image) {
     int differing = 0;
     for (size_t i = 0; i < COUNT && differing < 3; ++i) {
       const size_t at = image.planar ? c * COUNT + i : i * n + c;
-      if (std::memcmp(channel->Bytes() + i * sampleBytes, bytes + at * sampleBytes,
-                      sampleBytes) != 0) {
+      if (std::memcmp(channel->Bytes() + i * sampleBytes, bytes + at * sampleBytes, sampleBytes) !=
+          0) {
         ADD_FAILURE() << names[c] << " at pixel " << i % WIDTH << ", " << i / WIDTH << ": "
                       << channel->Value(i) << " rendered";
         ++differing;
@@ -321,6 +323,26 @@ TEST(MemoryFrame, LeavesTheHostsNodeOfTheSameNameAlone) {
   EXPECT_EQ(node->GetWorldTransform(0).GetTrans().z, -500.0f);
 }
 
+TEST(MemoryFrame, ACallersFilterConfiguredAsTheSettingsSayGivesTheModulesBits) {
+  const Planes planes = TestPlanes();
+  const Samples samples = Arrange(planes, 4, true, SampleType::Float16);
+  const MemoryFrame frame = FrameOf(planes, samples, 4, true, SampleType::Float16, true);
+  FrameSettings settings = Settings(9.0f);
+  settings.source = SourceSelection{SOURCE_OBJECT_CHANNEL, 1};
+  const FilteredImage made = FilterMemoryFrame(Module(), frame, settings);
+  const std::unique_ptr<ImageFilter> filter = Module().CreateFilter();
+  ASSERT_TRUE(filter);
+  RenderSettings render;
+  static_cast<FrameSettings&>(render) = settings;
+  ConfigureFilter(*filter, render);
+  // Twice through the same filter: a call leaves it as it found it.
+  for (int call = 0; call < 2; ++call) {
+    const FilteredImage kept = FilterMemoryFrame(*filter, frame, settings);
+    EXPECT_EQ(kept.colour16, made.colour16) << "call " << call;
+    EXPECT_EQ(kept.resolved.source.id, 1);
+  }
+}
+
 // Frames at four focal depths on four threads at once, twice over, each
 // against the same call alone.
 TEST(ReentrantFrames, FourThreadsGiveWhatEachCallGivesAlone) {
@@ -329,7 +351,8 @@ TEST(ReentrantFrames, FourThreadsGiveWhatEachCallGivesAlone) {
   const MemoryFrame frame = FrameOf(planes, samples, 4, false, SampleType::Float16, true);
   const float depths[4] = {3.0f, 6.0f, 9.0f, 12.0f};
   std::vector<std::vector<uint16_t>> alone;
-  for (float depth : depths) alone.push_back(FilterMemoryFrame(Module(), frame, Settings(depth)).colour16);
+  for (float depth : depths)
+    alone.push_back(FilterMemoryFrame(Module(), frame, Settings(depth)).colour16);
   // The depths blur differently: a call that saw another's focus would
   // differ from its own alone.
   EXPECT_NE(alone[0], alone[1]);
@@ -342,7 +365,8 @@ TEST(ReentrantFrames, FourThreadsGiveWhatEachCallGivesAlone) {
     threads.emplace_back([&, t] {
       for (size_t round = 0; round < 2; ++round) {
         try {
-          together[round * 4 + t] = FilterMemoryFrame(Module(), frame, Settings(depths[t])).colour16;
+          together[round * 4 + t] =
+              FilterMemoryFrame(Module(), frame, Settings(depths[t])).colour16;
         } catch (const Error& e) {
           errors[round * 4 + t] = e.what();
         }
