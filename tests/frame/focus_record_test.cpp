@@ -95,7 +95,9 @@ TEST(SourceSelection, ReadFromARecordTakesOnlyTheSelectedChannelsId) {
 }
 
 TEST(FocusRecord, FocalNameIsReplacedWholeAndCutToWhatTheRecordHolds) {
-  FocusConfig record = ComposeRecord({.focalName = "A much longer first name"});
+  FocusSettings settings;
+  settings.focalName = "A much longer first name";
+  FocusConfig record = ComposeRecord(settings);
   SetFocalName(record, "Box");
   EXPECT_STREQ(record.focalObjectName, "Box");
   for (size_t i = 3; i < FOCAL_NAME_SIZE; ++i) {
