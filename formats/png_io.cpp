@@ -3,7 +3,6 @@
 #include <png.h>
 
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -13,7 +12,7 @@
 #include "base/abort_check.h"
 #include "base/errors.h"
 #include "base/stdio_file.h"
-#include "formats/png_errors.h"
+#include "formats/png_setup.h"
 
 namespace kestrion {
 
@@ -43,42 +42,6 @@ std::vector<png_byte> EncodeRow(const Image& image, int y) {
   return row;
 }
 
-// Runs `body` with libpng's error handling armed; returns false (and the
-// message in `state`) when libpng failed. A libpng error longjmps out of
-// `body`, so `body` must not own objects with destructors. Nor may it
-// throw: it returns early when interrupted, and the caller throws.
-template <typename Body>
-bool GuardedPng(png_structp png, Body&& body) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  body();
-  return true;
-}
-
-// The libpng structures of one read or write, released on every path.
-class PngWriter {
- public:
-  explicit PngWriter(PngErrorState& state)
-      : png(png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, &OnPngError, &OnPngWarning)),
-        info(png ? png_create_info_struct(png) : nullptr) {}
-  ~PngWriter() { png_destroy_write_struct(&png, &info); }
-  PngWriter(const PngWriter&) = delete;
-  PngWriter& operator=(const PngWriter&) = delete;
-  png_structp png;
-  png_infop info;
-};
-
-class PngReader {
- public:
-  explicit PngReader(PngErrorState& state)
-      : png(png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, &OnPngError, &OnPngWarning)),
-        info(png ? png_create_info_struct(png) : nullptr) {}
-  ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
-  PngReader(const PngReader&) = delete;
-  PngReader& operator=(const PngReader&) = delete;
-  png_structp png;
-  png_infop info;
-};
-
 }  // namespace
 
 void WritePng(const Image& image, const std::string& path, const AbortCheck& abort) {
@@ -92,7 +55,7 @@ void WritePng(const Image& image, const std::string& path, const AbortCheck& abo
   for (auto& row : rows) rowPointers.push_back(row.data());
 
   PngErrorState state;
-  PngWriter writer(state);
+  PngWriteStructs writer(state);
   if (!writer.info) throw FileError(path, "out of memory writing PNG");
   png_structp png = writer.png;
   png_infop info = writer.info;
@@ -123,7 +86,7 @@ Image ReadPng(const std::string& path, const AbortCheck& abort) {
     throw FileError(path, "not a PNG file");
   }
   PngErrorState state;
-  PngReader reader(state);
+  PngReadStructs reader(state);
   if (!reader.info) throw FileError(path, "out of memory reading PNG");
   png_structp png = reader.png;
   png_infop info = reader.info;

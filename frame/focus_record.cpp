@@ -1,5 +1,6 @@
 #include "frame/focus_record.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -67,6 +68,22 @@ std::string SourceText(const SourceSelection& source) {
     default:
       return WHOLE;
   }
+}
+
+SourceSelection SourceFromRecord(const FocusConfig& record) {
+  switch (record.sourceMode) {
+    case SOURCE_OBJECT_CHANNEL:
+      return {SOURCE_OBJECT_CHANNEL, record.objectChannelId};
+    case SOURCE_MATERIAL_EFFECTS:
+      return {SOURCE_MATERIAL_EFFECTS, record.materialEffectsId};
+    default:
+      return {};
+  }
+}
+
+void SetFocalName(FocusConfig& record, std::string_view name) {
+  std::memset(record.focalObjectName, 0, sizeof record.focalObjectName);
+  std::memcpy(record.focalObjectName, name.data(), std::min(name.size(), FOCAL_NAME_SIZE - 1));
 }
 
 void CheckBlurRange(float range) { CheckWithin(range, BLUR_RANGE_MIN, BLUR_RANGE_MAX, "range"); }

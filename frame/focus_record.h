@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "host/bitmap.h"
 #include "kestrion/focus_config.h"
@@ -25,6 +26,12 @@ struct SourceSelection {
 // "whole", "material:ID" or "object:ID"; throws a UsageError.
 SourceSelection ParseSource(const std::string& text);
 std::string SourceText(const SourceSelection& source);
+// The pixels the record's filter blurs: its source mode with that mode's ID;
+// the whole image for a mode the filter does not know.
+SourceSelection SourceFromRecord(const FocusConfig& record);
+// Writes `name` as the record's focal object name, cut to the 259
+// characters the record holds, its unused bytes zero.
+void SetFocalName(FocusConfig& record, std::string_view name);
 
 struct FocusSettings {
   std::string focalName;

@@ -46,18 +46,6 @@ FocusConfig RecordOf(const RenderSettings& settings) {
   return ComposeRecord(focus);
 }
 
-// The pixels the record's filter blurs.
-SourceSelection SourceOf(const FocusConfig& record) {
-  switch (record.sourceMode) {
-    case SOURCE_OBJECT_CHANNEL:
-      return {SOURCE_OBJECT_CHANNEL, record.objectChannelId};
-    case SOURCE_MATERIAL_EFFECTS:
-      return {SOURCE_MATERIAL_EFFECTS, record.materialEffectsId};
-    default:
-      return {};
-  }
-}
-
 // Keys the filter's tracks where the settings key more than one value.
 void KeyTracks(FocusFilterSession& session, const RenderSettings& settings) {
   if (settings.range && settings.range->size() > 1) session.KeyTrack(RANGE_TRACK, *settings.range);
@@ -149,7 +137,7 @@ FilteredFrame Filter(FocusFilterSession& session, const SessionMaker& newSession
   resolved.focusDepth = prepared.focusDepth;
   resolved.range = filtered.range;
   resolved.size = filtered.size;
-  resolved.source = SourceOf(session.Record());
+  resolved.source = SourceFromRecord(session.Record());
   resolved.passes = filtered.passes;
   resolved.warnings = prepared.warnings;
   Warn(callbacks, filtered.Warnings(input.name), resolved.warnings);

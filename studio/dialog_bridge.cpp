@@ -125,97 +125,81 @@ void DialogBridge::QueueAction(const Request& request) {
   }
 }
 
-// The platform's waiting user: `dialog` is the dialog in front.
-bool DialogBridge::Supply(HWND dialog) {
-  if (quitting) return false;
-  Settle();
-  for (;;) {
-    const Request request = Next();
-    ack = request.seq;
-    switch (request.kind) {
-      case RequestKind::Quit:
-        quitting = true;
-        return false;
-      case RequestKind::Action:
-        if (request.dialog != HandleOf(dialog)) {
-          Refuse(request, REFUSED_BEHIND);
-          break;
-        }
+// What one request does in the wait the studio thread is in; true when it
+// ends the wait: quit, an action queued for the modal loop to perform, a
+// host command run over a dialog (its loop paints and asks again), the
+// pick dialog's answer.
+bool DialogBridge::Handle(const Request& request, const Waiting& wait,
+                          std::optional<std::vector<std::string>>& answer) {
+  ack = request.seq;
+  switch (request.kind) {
+    case RequestKind::Quit:
+      quitting = true;
+      return true;
+    case RequestKind::Look:
+      Refuse(request, REFUSED_LOOK);
+      return false;
+    case RequestKind::Action:
+      if (wait.place == Waiting::Pick) {
+        Refuse(request, REFUSED_PICK_OPEN);
+      } else if (wait.place == Waiting::Program) {
+        Refuse(request, REFUSED_NO_DIALOG);
+      } else if (request.dialog != HandleOf(wait.front)) {
+        Refuse(request, REFUSED_BEHIND);
+      } else {
         QueueAction(request);
         return true;
-      case RequestKind::Pick:
+      }
+      return false;
+    case RequestKind::Pick:
+      if (wait.place != Waiting::Pick) {
         Refuse(request, REFUSED_NO_PICK);
-        break;
-      case RequestKind::Look:
-        Refuse(request, REFUSED_LOOK);
-        break;
-      case RequestKind::Host:
-        RunHostCommand(request, dialog);
-        // Back to the modal loop, which paints and asks again.
-        return true;
-    }
-    Settle();
+        return false;
+      }
+      if (request.run != pick->run) {
+        Refuse(request, REFUSED_BEHIND);
+        return false;
+      }
+      if (!request.cancel) answer = request.names;
+      return true;
+    case RequestKind::Host:
+      if (wait.place == Waiting::Pick) {
+        Refuse(request, REFUSED_PICK_OPEN);
+        return false;
+      }
+      RunHostCommand(request, wait.front);
+      return wait.place == Waiting::Dialog;
   }
+  return false;
+}
+
+// Settles and handles requests until one ends the wait.
+std::optional<std::vector<std::string>> DialogBridge::Serve(const Waiting& wait) {
+  std::optional<std::vector<std::string>> answer;
+  if (quitting) return answer;
+  do {
+    Settle();
+  } while (!Handle(Next(), wait, answer));
+  return answer;
+}
+
+// The platform's waiting user: `dialog` is the dialog in front.
+bool DialogBridge::Supply(HWND dialog) {
+  Serve({Waiting::Dialog, dialog});
+  return !quitting;
 }
 
 // The host's pick dialog user: the run stays open until the page answers.
 std::optional<std::vector<std::string>> DialogBridge::Pick(const PickDialogRun& run) {
   if (quitting) return std::nullopt;
   pick = OpenPick{++lastRun, run};
-  std::optional<std::vector<std::string>> answer;
-  for (bool open = true; open;) {
-    Settle();
-    const Request request = Next();
-    ack = request.seq;
-    switch (request.kind) {
-      case RequestKind::Quit:
-        quitting = true;
-        open = false;
-        break;
-      case RequestKind::Pick:
-        if (request.run != pick->run) {
-          Refuse(request, REFUSED_BEHIND);
-          break;
-        }
-        if (!request.cancel) answer = request.names;
-        open = false;
-        break;
-      case RequestKind::Action:
-      case RequestKind::Host:
-        Refuse(request, REFUSED_PICK_OPEN);
-        break;
-      case RequestKind::Look:
-        Refuse(request, REFUSED_LOOK);
-        break;
-    }
-  }
+  std::optional<std::vector<std::string>> answer = Serve({Waiting::Pick, nullptr});
   pick.reset();
   return answer;
 }
 
 void DialogBridge::Run() {
-  while (!quitting) {
-    Settle();
-    const Request request = Next();
-    ack = request.seq;
-    switch (request.kind) {
-      case RequestKind::Quit:
-        quitting = true;
-        break;
-      case RequestKind::Action:
-        Refuse(request, REFUSED_NO_DIALOG);
-        break;
-      case RequestKind::Pick:
-        Refuse(request, REFUSED_NO_PICK);
-        break;
-      case RequestKind::Look:
-        Refuse(request, REFUSED_LOOK);
-        break;
-      case RequestKind::Host:
-        RunHostCommand(request, nullptr);
-        break;
-    }
-  }
+  while (!quitting) Serve({Waiting::Program, nullptr});
 }
 
 }  // namespace studio

@@ -79,8 +79,18 @@ class DialogBridge {
     PickDialogRun dialog;
   };
 
+  // Where the studio thread waits: the program's own loop, a dialog's
+  // modal loop (`front` the dialog in front), or the host's pick dialog.
+  struct Waiting {
+    enum Place { Program, Dialog, Pick } place;
+    HWND front;
+  };
+
   bool Supply(HWND dialog);
   std::optional<std::vector<std::string>> Pick(const PickDialogRun& run);
+  std::optional<std::vector<std::string>> Serve(const Waiting& wait);
+  bool Handle(const Request& request, const Waiting& wait,
+              std::optional<std::vector<std::string>>& answer);
 
   Request Next();
   void Settle();

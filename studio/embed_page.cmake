@@ -1,7 +1,19 @@
-# Writes OUTPUT, a C++ source holding every file of PAGE_DIR as bytes in
+# Writes OUTPUT, a C++ source holding every file of the folders PAGE_DIRS
+# (studio/page/ and the generated page files) as bytes in
 # studio::PAGE_ASSETS, with its path ("/name") and content type. Run at
-# build time: cmake -DPAGE_DIR=... -DOUTPUT=... -P embed_page.cmake
-file(GLOB files RELATIVE ${PAGE_DIR} ${PAGE_DIR}/*)
+# build time: cmake -DPAGE_DIRS="dir|dir" -DOUTPUT=... -P embed_page.cmake
+string(REPLACE "|" ";" PAGE_DIRS "${PAGE_DIRS}")
+set(files "")
+foreach(dir IN LISTS PAGE_DIRS)
+  file(GLOB names RELATIVE ${dir} ${dir}/*)
+  foreach(name IN LISTS names)
+    if(DEFINED dir_of_${name})
+      message(FATAL_ERROR "embed_page.cmake: ${name} is in ${dir_of_${name}} and in ${dir}")
+    endif()
+    set(dir_of_${name} ${dir})
+    list(APPEND files ${name})
+  endforeach()
+endforeach()
 list(SORT files)
 set(types_html "text/html; charset=utf-8")
 set(types_js "text/javascript; charset=utf-8")
@@ -18,7 +30,7 @@ foreach(name IN LISTS files)
   if(NOT DEFINED types_${extension})
     message(FATAL_ERROR "embed_page.cmake: no content type for ${name}")
   endif()
-  file(READ ${PAGE_DIR}/${name} hex HEX)
+  file(READ ${dir_of_${name}}/${name} hex HEX)
   string(LENGTH "${hex}" digits)
   math(EXPR size "${digits} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")

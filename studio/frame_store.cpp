@@ -2,9 +2,8 @@
 #include "studio/frame_store.h"
 
 #include <algorithm>
-#include <exception>
-#include <thread>
 
+#include "base/concurrent_lanes.h"
 #include "formats/review_io.h"
 #include "frame/focal_depth.h"
 
@@ -25,29 +24,15 @@ std::vector<uint8_t> ReviewPixelsSideBySide(const FramePlanes& planes, const std
                                             const ReviewLook& look, const AbortCheck& abort) {
   std::vector<uint8_t> rgba;
   ResizeInterruptibly(rgba, planes.PixelCount() * 4, abort);
-  const int32_t parts = static_cast<int32_t>(
-      std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, ENCODING_THREADS_MAX));
-  const int32_t rows = (planes.height + parts - 1) / parts;
-  std::vector<std::thread> helpers;
-  std::vector<std::exception_ptr> failures(static_cast<size_t>(parts));
-  const auto encode = [&](int32_t part, const AbortCheck& check) {
-    const int32_t first = std::min(planes.height, part * rows);
+  const auto parts = std::clamp<unsigned>(HardwareThreadCount(), 1, ENCODING_THREADS_MAX);
+  const int32_t rows =
+      (planes.height + static_cast<int32_t>(parts) - 1) / static_cast<int32_t>(parts);
+  RunLanes(parts, abort, [&](size_t lane, const AbortCheck& check) {
+    const int32_t first = std::min(planes.height, static_cast<int32_t>(lane) * rows);
     const int32_t count = std::min(planes.height - first, rows);
     uint8_t* out = rgba.data() + static_cast<size_t>(first) * planes.width * 4;
-    try {
-      ReviewPixels8(planes, name, look, first, count, out, check);
-    } catch (...) {
-      failures[static_cast<size_t>(part)] = std::current_exception();
-    }
-  };
-  for (int32_t part = 1; part < parts; ++part) {
-    helpers.emplace_back([&encode, part] { encode(part, NeverAbort()); });
-  }
-  encode(0, abort);
-  for (std::thread& helper : helpers) helper.join();
-  for (const std::exception_ptr& failure : failures) {
-    if (failure) std::rethrow_exception(failure);
-  }
+    ReviewPixels8(planes, name, look, first, count, out, check);
+  });
   return rgba;
 }
 

@@ -78,5 +78,36 @@ TEST(SourceSelection, ParsesTheThreeModesWithinTheChannelWidths) {
   }
 }
 
+TEST(SourceSelection, ReadFromARecordTakesOnlyTheSelectedChannelsId) {
+  FocusConfig record = ComposeRecord({});
+  record.materialEffectsId = 7;
+  record.objectChannelId = 9;
+  record.sourceMode = SOURCE_MATERIAL_EFFECTS;
+  EXPECT_EQ(SourceText(SourceFromRecord(record)), "material:7");
+  record.sourceMode = SOURCE_OBJECT_CHANNEL;
+  EXPECT_EQ(SourceText(SourceFromRecord(record)), "object:9");
+  record.sourceMode = SOURCE_WHOLE_IMAGE;
+  EXPECT_EQ(SourceFromRecord(record).id, 0) << "the channels' IDs do not leak into whole";
+  // A mode the filter does not know (a damaged record) blurs the whole image.
+  record.sourceMode = 4711;
+  EXPECT_EQ(SourceFromRecord(record).mode, SOURCE_WHOLE_IMAGE);
+  EXPECT_EQ(SourceFromRecord(record).id, 0);
+}
+
+TEST(FocusRecord, FocalNameIsReplacedWholeAndCutToWhatTheRecordHolds) {
+  FocusSettings settings;
+  settings.focalName = "A much longer first name";
+  FocusConfig record = ComposeRecord(settings);
+  SetFocalName(record, "Box");
+  EXPECT_STREQ(record.focalObjectName, "Box");
+  for (size_t i = 3; i < FOCAL_NAME_SIZE; ++i) {
+    ASSERT_EQ(record.focalObjectName[i], 0) << "byte " << i << " of the old name stayed";
+  }
+  const std::string tooLong(FOCAL_NAME_SIZE + 10, 'x');
+  SetFocalName(record, tooLong);
+  EXPECT_EQ(std::string(record.focalObjectName), tooLong.substr(0, FOCAL_NAME_SIZE - 1));
+  EXPECT_EQ(record.focalObjectName[FOCAL_NAME_SIZE - 1], 0) << "still terminated";
+}
+
 }  // namespace
 }  // namespace kestrion

@@ -282,4 +282,54 @@ TEST_F(StudioBridge, PostedWorkRunsWhileNothingWaitsAndGivesWayToARequest) {
   EXPECT_EQ(sent.back().message["dialogs"].size(), 0u) << "the page learns that the dialog closed";
 }
 
+TEST_F(StudioBridge, EachWaitRefusesWhatItCannotTakeAndGoesOn) {
+  // Requests queued before the studio thread takes any, each answered in
+  // the wait it reaches: the program's loop, the control dialog's modal
+  // loop, the host's pick dialog inside it.
+  bridge->AddHostCommand("stop", [this](const studio::Request&, HWND) {
+    inbox.Close();
+    return std::string();
+  });
+  const auto pick = [this](json fields) {
+    fields["type"] = "pick";
+    fields["seq"] = ++seq;
+    Push(fields);
+  };
+  Act(CONTROL, "click", {{"id", 1}});                            // 1: no dialog is open yet
+  pick({{"run", 1}, {"cancel", true}});                          // 2
+  Push({{"type", "look"}, {"seq", ++seq}, {"x", 0}, {"y", 0}});  // 3
+  Host("noSuchCommand");                                         // 4
+  Host("openControl");                                           // 5: the dialog opens
+  Act(ABOUT, "click", {{"id", 1}});                              // 6: no such dialog in front
+  pick({{"run", 1}, {"cancel", true}});                          // 7
+  Act(CONTROL, "click", {{"id", 1002}});                         // 8: Browse... opens the pick
+  Act(CONTROL, "click", {{"id", 1}});                            // 9
+  Host("undo");                                                  // 10
+  pick({{"run", 5}, {"names", {"Box01"}}});                      // 11: not this pick dialog
+  pick({{"run", 1}, {"names", {"Box01"}}});                      // 12: picked
+  Act(CONTROL, "click", {{"id", 1}});                            // 13: OK
+  Act(CONTROL, "click", {{"id", 1}});                            // 14: closed again
+  Host("stop");                                                  // 15
+  bridge->Run();
+
+  EXPECT_EQ(Refusals(), (std::vector<std::string>{
+                            "1 no dialog is open",
+                            "2 no pick dialog is open",
+                            "3 the server answers looks itself",
+                            "4 no such host command",
+                            "6 that dialog is not the one in front",
+                            "7 no pick dialog is open",
+                            "9 the pick dialog is open",
+                            "10 the pick dialog is open",
+                            "11 that dialog is not the one in front",
+                            "14 no dialog is open",
+                        }));
+  EXPECT_FALSE(StateAfter(8)["pick"].is_null());
+  EXPECT_TRUE(StateAfter(12)["pick"].is_null());
+  EXPECT_EQ(host->State()["lastDialog"], json({{"dialog", "control"}, {"result", 1}}));
+  EXPECT_EQ(host->State()["record"]["focalObjectName"], "Box01") << "the pick reached the record";
+  EXPECT_TRUE(bridge->Quitting());
+  EXPECT_TRUE(platform::OpenModalDialogs().empty());
+}
+
 }  // namespace

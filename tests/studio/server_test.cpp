@@ -78,9 +78,9 @@ TEST_F(StudioServer, ServesThePageOnlyToTheHolderOfTheSecret) {
   EXPECT_EQ(secret.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_EQ(server.Url(), "http://127.0.0.1:" + std::to_string(Port()) + "/?token=" + secret);
 
-  for (const std::string& target :
-       std::vector<std::string>{"/", "/studio.js", "/?token=", "/?token=" + secret.substr(1),
-                                "/?token=" + std::string(64, '0')}) {
+  for (const std::string& target : std::vector<std::string>{
+           "/", "/main.js", "/control_ids.js", "/?token=", "/?token=" + secret.substr(1),
+           "/?token=" + std::string(64, '0')}) {
     const auto refused = Exchange(Port(), Get(Port(), target), true);
     EXPECT_EQ(refused.status, 403) << target;
     EXPECT_TRUE(refused.closed) << target;
@@ -106,8 +106,15 @@ TEST_F(StudioServer, ServesThePageOnlyToTheHolderOfTheSecret) {
   EXPECT_NE(page.body.find("<title>Kestrion Studio</title>"), std::string::npos);
   EXPECT_NE(page.Header("Content-Security-Policy").find("default-src 'none'"), std::string::npos);
   EXPECT_EQ(page.Header("X-Frame-Options"), "DENY");
-  EXPECT_EQ(Exchange(Port(), Get(Port(), "/studio.js", Cookie())).Header("Content-Type"),
-            "text/javascript; charset=utf-8");
+  // The page's ES modules, the generated one of the control IDs among them.
+  for (const char* script : {"/main.js", "/desk.js", "/control_ids.js"}) {
+    const auto module = Exchange(Port(), Get(Port(), script, Cookie()));
+    EXPECT_EQ(module.status, 200) << script;
+    EXPECT_EQ(module.Header("Content-Type"), "text/javascript; charset=utf-8") << script;
+  }
+  EXPECT_NE(Exchange(Port(), Get(Port(), "/control_ids.js", Cookie()))
+                .body.find("export const IDC_BROWSE = 1002;"),
+            std::string::npos);
   const auto head =
       Exchange(Port(), "HEAD / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\n" +
                            Cookie() + "\r\n");

@@ -35,6 +35,9 @@ let profile;
 let context;
 let studio;
 let page;
+// What the pages threw, checked after each test (an assertion in the
+// event handler itself would escape the test).
+let pageErrors = [];
 
 // Starts the studio and waits for the address on its first line.
 function startStudio(args) {
@@ -61,7 +64,7 @@ function stopStudio(running) {
 async function openStudio(...args) {
   studio = await startStudio(args);
   page = await context.newPage();
-  page.on('pageerror', (error) => assert.fail(`the page threw: ${error.message}`));
+  page.on('pageerror', (error) => pageErrors.push(error.message));
   await page.goto(studio.url);
   await page.locator('.win[data-caption="Kestrion Control"]').waitFor({ timeout: TIMEOUT });
 }
@@ -89,12 +92,16 @@ after(async () => {
 });
 
 afterEach(async () => {
-  if (!studio) return;
-  await page.close();
-  await context.clearCookies();
-  const ended = await stopStudio(studio);
-  studio = null;
-  assert.deepEqual(ended, { code: 0, signal: null }, 'Ctrl-C ends the studio cleanly');
+  const thrown = pageErrors;
+  pageErrors = [];
+  if (studio) {
+    await page.close();
+    await context.clearCookies();
+    const ended = await stopStudio(studio);
+    studio = null;
+    assert.deepEqual(ended, { code: 0, signal: null }, 'Ctrl-C ends the studio cleanly');
+  }
+  assert.deepEqual(thrown, [], 'the page threw nothing');
 });
 
 const control = (id) => page.locator(`.win[data-caption="Kestrion Control"] [data-id="${id}"]`);
@@ -478,6 +485,84 @@ test('the about box opens over the dialog with the module\'s logo', async () => 
   assert.equal(await text(fact('last-dialog')), 'About box: 1');
 });
 
+test('the page is ES modules served with the script type, the control IDs among them', async () => {
+  await openStudio('scene.exr');
+  const served = await page.evaluate(async () => {
+    const answers = {};
+    for (const file of ['main.js', 'desk.js', 'viewer.js', 'control_ids.js']) {
+      const answer = await fetch(`/${file}`);
+      answers[file] = { status: answer.status, type: answer.headers.get('content-type'), text: await answer.text() };
+    }
+    return answers;
+  });
+  for (const [file, answer] of Object.entries(served)) {
+    assert.equal(answer.status, 200, file);
+    assert.match(answer.type, /^text\/javascript/, file);
+  }
+  // Generated from the module's header: the IDs the dialog really has.
+  assert.match(served['control_ids.js'].text, /export const IDC_BROWSE = 1002;/);
+  assert.match(served['control_ids.js'].text, /export const IDC_OBJECT_ID_EDIT = 1027;/);
+  assert.match(served['control_ids.js'].text, /export const SOURCE_OBJECT_CHANNEL = 1012;/);
+  assert.equal(await page.evaluate(() => typeof window.studio.state), 'object', 'the state is readable');
+  const frozen = await page.evaluate(() => {
+    'use strict';
+    try {
+      window.studio.extra = 1;
+      return false;
+    } catch {
+      return true;
+    }
+  });
+  assert.equal(frozen, true, 'the page exposes no mutable global');
+});
+
+test('the focus map button follows the studio: after a reload, on two pages, and not when unsent', async () => {
+  await openStudio('scene.exr', '--focus-object', '3', '--size', '8');
+  const pressed = (p) => p.locator('#toggle-map').getAttribute('aria-pressed');
+  const overlayIs = (p, on) => p.waitForFunction((want) => window.studio.state &&
+    window.studio.state.host.studio.overlay === want &&
+    document.getElementById('toggle-map').getAttribute('aria-pressed') === String(want), on, { timeout: TIMEOUT });
+  await previewAfter(0);
+  assert.equal(await pressed(page), 'false');
+  await page.locator('#toggle-map').click();
+  await overlayIs(page, true);
+  await page.locator('#overlay:not([hidden])').waitFor({ timeout: TIMEOUT });
+
+  // A second page opens with the overlay on and its map drawn.
+  const second = await context.newPage();
+  await second.goto(studio.url);
+  await second.locator('.win[data-caption="Kestrion Control"]').waitFor({ timeout: TIMEOUT });
+  await overlayIs(second, true);
+  await second.locator('#overlay:not([hidden])').waitFor({ timeout: TIMEOUT });
+  // Turned off there, it is off here too.
+  await second.keyboard.press('m');
+  await overlayIs(second, false);
+  await overlayIs(page, false);
+  assert.equal(await page.locator('#overlay').isHidden(), true);
+
+  // On again, then a reload: still on.
+  await page.locator('#toggle-map').click();
+  await overlayIs(page, true);
+  await overlayIs(second, true);
+  await page.reload();
+  await page.locator('.win[data-caption="Kestrion Control"]').waitFor({ timeout: TIMEOUT });
+  await overlayIs(page, true);
+  await page.locator('#overlay:not([hidden])').waitFor({ timeout: TIMEOUT });
+  await shot('focus-map-two-pages');
+  await second.close();
+
+  // With the studio gone the request cannot be sent: the button stays.
+  const ended = await stopStudio(studio);
+  studio = null;
+  assert.deepEqual(ended, { code: 0, signal: null });
+  await page.locator('#link[data-state="closed"]').waitFor({ timeout: TIMEOUT });
+  await page.locator('#toggle-map').click();
+  assert.equal(await pressed(page), 'true', 'an unsent request flips nothing');
+  assert.match(await text(page.locator('#status-text')), /not sent/);
+  await page.close();
+  await context.clearCookies();
+});
+
 test('requests without the secret, or for another host, are refused', async () => {
   await openStudio('scene.exr');
   const stranger = await context.newPage();
@@ -486,8 +571,10 @@ test('requests without the secret, or for another host, are refused', async () =
   assert.equal(refused.status(), 403);
   assert.match(await stranger.innerText('body'), /Forbidden/);
   await stranger.screenshot({ path: join(SCREENSHOTS, 'refused.png') });
-  const script = await stranger.goto(`${studio.origin}/studio.js`);
-  assert.equal(script.status(), 403);
+  for (const file of ['main.js', 'control_ids.js']) {
+    const script = await stranger.goto(`${studio.origin}/${file}`);
+    assert.equal(script.status(), 403, file);
+  }
   // DNS rebinding: the same server under another name.
   const rebound = await context.request.get(studio.url, { headers: { Host: 'evil.example' }, maxRedirects: 0 });
   assert.equal(rebound.status(), 403);

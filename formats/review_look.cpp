@@ -1,0 +1,198 @@
+// review_look.cpp: a review image's display look: float planes as the
+// samples of a display image, under exposure, flattening or the soft
+// clamp, and samples back as planes.
+#include <algorithm>
+#include <cmath>
+
+#include "base/abort_check.h"
+#include "base/errors.h"
+#include "formats/image.h"
+#include "formats/review_samples.h"
+
+namespace kestrion {
+
+namespace review_files {
+
+namespace {
+
+uint16_t ToSample(float unit, uint32_t max) {
+  if (!(unit > 0.0f)) return 0;
+  if (unit >= 1.0f) return static_cast<uint16_t>(max);
+  return static_cast<uint16_t>(std::lround(unit * static_cast<float>(max)));
+}
+
+// Where a soft display clamp starts rolling highlights off: linear values
+// up to it are kept, brighter ones approach 1 without reaching it.
+constexpr float SHOULDER_START = 0.8f;
+
+float Shoulder(float value) {
+  if (!(value > SHOULDER_START)) return value;
+  constexpr float span = 1.0f - SHOULDER_START;
+  return SHOULDER_START + span * (1.0f - std::exp(-(value - SHOULDER_START) / span));
+}
+
+// One pixel's colour (and alpha, unless flattened) under a look that is not
+// the plain one: exposure and flattening work on premultiplied light, and
+// the soft clamp raises alpha where light over transparency is brighter
+// than its coverage, so that a bloom over an empty sky stays as bright as
+// it is over black.
+void LookPixel(float colour[3], float& a, bool coverage, bool straightInput, const ReviewLook& look,
+               float gain) {
+  if (coverage) {
+    a = std::clamp(a, 0.0f, 1.0f);
+    if (straightInput) {
+      for (int c = 0; c < 3; ++c) colour[c] *= a;
+    }
+  }
+  for (int c = 0; c < 3; ++c) colour[c] *= gain;
+  if (look.flatten) {
+    for (int c = 0; c < 3; ++c) colour[c] += (coverage ? 1.0f - a : 0.0f) * (*look.flatten)[c];
+    if (look.soft) {
+      for (int c = 0; c < 3; ++c) colour[c] = Shoulder(colour[c]);
+    }
+    return;
+  }
+  if (look.soft) {
+    for (int c = 0; c < 3; ++c) colour[c] = Shoulder(colour[c]);
+    if (coverage) a = std::max({a, colour[0], colour[1], colour[2]});
+  }
+  if (coverage) {
+    for (int c = 0; c < 3; ++c) colour[c] = a > 0.0f ? colour[c] / a : 0.0f;
+  }
+}
+
+// How a frame's pixels become samples under a look: colour unpremultiplied
+// (or cleared under alpha 0) and sRGB-encoded, alpha as it is, each 0..max.
+class PixelEncoder {
+ public:
+  PixelEncoder(const FramePlanes& frame, uint32_t max, const std::string& path,
+               const ReviewLook& look)
+      : red(frame.colour.empty() ? nullptr : &frame.colour[0]),
+        green(frame.colour.size() >= 3 ? &frame.colour[1] : red),
+        blue(frame.colour.size() >= 3 ? &frame.colour[2] : red),
+        alpha(frame.alpha ? &*frame.alpha : nullptr),
+        divide(alpha && frame.alphaMode == AlphaMode::Premultiplied),
+        clearUnderZero(alpha && frame.alphaMode != AlphaMode::Ignore),
+        straightInput(alpha && frame.alphaMode == AlphaMode::Straight),
+        look(look),
+        plain(look.Plain()),
+        gain(std::exp2(look.exposure)),
+        max(max) {
+    if (!red || frame.width < 1 || frame.height < 1) throw FileError(path, "no colour to write");
+  }
+
+  int32_t Channels() const { return alpha && !look.flatten ? 4 : 3; }
+
+  // Pixel i's samples into out[0 .. Channels()).
+  template <typename Sample>
+  void Encode(size_t i, Sample* out) const {
+    float colour[3] = {(*red)[i], (*green)[i], (*blue)[i]};
+    float a = alpha ? (*alpha)[i] : 1.0f;
+    if (!plain) {
+      LookPixel(colour, a, clearUnderZero, straightInput, look, gain);
+    } else if (alpha) {
+      if (clearUnderZero && !(a > 0.0f)) {
+        colour[0] = colour[1] = colour[2] = 0.0f;
+      } else if (divide) {
+        for (float& c : colour) c /= a;
+      }
+    }
+    if (Channels() == 4) out[3] = static_cast<Sample>(ToSample(a, max));
+    if (max == 255) {
+      for (int c = 0; c < 3; ++c) out[c] = static_cast<Sample>(SrgbByte(colour[c]));
+    } else {
+      for (int c = 0; c < 3; ++c)
+        out[c] = static_cast<Sample>(ToSample(SrgbEncode(colour[c]), max));
+    }
+  }
+
+ private:
+  const Plane* red;
+  const Plane* green;
+  const Plane* blue;
+  const Plane* alpha;
+  bool divide;
+  bool clearUnderZero;
+  bool straightInput;
+  const ReviewLook& look;
+  bool plain;
+  float gain;
+  uint32_t max;
+};
+
+}  // namespace
+
+Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
+               const ReviewLook& look, const AbortCheck& abort) {
+  const size_t count = frame.PixelCount();
+  Samples samples;
+  samples.bits = bits;
+  const PixelEncoder encoder(frame, samples.Max(), path, look);
+  samples.width = frame.width;
+  samples.height = frame.height;
+  samples.channels = encoder.Channels();
+  ResizeInterruptibly(samples.data, count * samples.channels, abort);
+  for (size_t i = 0; i < count; ++i) {
+    abort.Poll(i);
+    encoder.Encode(i, &samples.data[i * samples.channels]);
+  }
+  return samples;
+}
+
+FramePlanes Decode(const Samples& samples, const AbortCheck& abort) {
+  FramePlanes frame;
+  frame.width = samples.width;
+  frame.height = samples.height;
+  const size_t count = frame.PixelCount();
+  frame.colour.resize(3);
+  for (Plane& plane : frame.colour) ResizeInterruptibly(plane, count, abort);
+  frame.colourNames = {"R", "G", "B"};
+  frame.alphaMode = AlphaMode::Straight;
+  if (samples.HasAlpha()) frame.alpha = FilledInterruptibly<float>(count, abort);
+  // Every sample value decoded once.
+  std::vector<float> linear(samples.Max() + 1);
+  for (size_t v = 0; v < linear.size(); ++v) {
+    linear[v] = SrgbDecode(static_cast<float>(v) / static_cast<float>(samples.Max()));
+  }
+  const bool grey = samples.channels <= 2;
+  for (size_t i = 0; i < count; ++i) {
+    abort.Poll(i);
+    const uint16_t* in = &samples.data[i * samples.channels];
+    for (int c = 0; c < 3; ++c) frame.colour[c][i] = linear[in[grey ? 0 : c]];
+    if (frame.alpha) {
+      (*frame.alpha)[i] = static_cast<float>(in[samples.channels - 1]) / samples.Max();
+    }
+  }
+  return frame;
+}
+
+}  // namespace review_files
+
+using review_files::PixelEncoder;
+
+void ReviewPixels8(const FramePlanes& frame, const std::string& name, const ReviewLook& look,
+                   int32_t firstRow, int32_t rows, uint8_t* rgba, const AbortCheck& abort) {
+  const PixelEncoder encoder(frame, 255u, name, look);
+  if (firstRow < 0 || rows < 0 || firstRow > frame.height - rows) {
+    throw FileError(name, "no such rows to encode");
+  }
+  const size_t begin = static_cast<size_t>(firstRow) * static_cast<size_t>(frame.width);
+  const size_t end = begin + static_cast<size_t>(rows) * static_cast<size_t>(frame.width);
+  const bool opaque = encoder.Channels() == 3;
+  for (size_t i = begin; i < end; ++i) {
+    abort.Poll(i - begin);
+    uint8_t* out = &rgba[(i - begin) * 4];
+    encoder.Encode(i, out);
+    if (opaque) out[3] = 255;
+  }
+}
+
+std::vector<uint8_t> ReviewPixels8(const FramePlanes& frame, const std::string& name,
+                                   const ReviewLook& look, const AbortCheck& abort) {
+  std::vector<uint8_t> rgba;
+  ResizeInterruptibly(rgba, frame.PixelCount() * 4, abort);
+  ReviewPixels8(frame, name, look, 0, frame.height, rgba.data(), abort);
+  return rgba;
+}
+
+}  // namespace kestrion
