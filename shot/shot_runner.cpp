@@ -171,8 +171,12 @@ void Shot::Plan() {
     }
   }
   for (const int64_t number : numbers) {
-    frames.push_back({number, input->FileOf(number), output ? output->FileOf(number) : run.output,
-                      std::nullopt, false, {}});
+    frames.push_back({number,
+                      input->FileOf(number),
+                      output ? output->FileOf(number) : run.output,
+                      std::nullopt,
+                      false,
+                      {}});
   }
 }
 
