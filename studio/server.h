@@ -11,22 +11,24 @@
 // malformed request with 400 and a request whose header exceeds
 // MAX_REQUEST_BYTES with 413. WebSocket messages are text of at most
 // ServerOptions::maxMessageBytes: a longer one, or a binary one, closes
-// that connection (1009, 1003); at most maxClients pages connect at once.
+// that connection (1009, 1003), and so does a frame with a reserved bit
+// (1002); at most maxClients pages connect at once.
 //
 // Other local clients cannot lock the person out. civetweb serves each
 // connection on a thread of a fixed pool; a connection that has not sent a
 // whole request header within REQUEST_DEADLINE is closed, and the server's
-// door keeper closes, oldest first, the connections that have not passed
-// the access rules once more than STRANGERS_KEPT of them are older than
-// STRANGER_GRACE, so that half-open and slow connections never hold every
-// thread while the page's own requests wait.
+// door keeper closes connections that have not passed the access rules
+// and hold a place for nothing: queued ones with half a header at once,
+// and, oldest first, the others once more than STRANGERS_KEPT of them are
+// older than STRANGER_GRACE (server.cpp), so that half-open and slow
+// connections never hold every thread while the page's own requests wait.
 //
 // Threads: civetweb's worker threads run the request and WebSocket
 // callbacks, the server's sender thread writes the outgoing messages and
-// its door keeper watches the connections not yet admitted.
-// Neither touches anything but the server's own state: each complete
-// incoming message is handed to the message handler, on a worker thread,
-// which must only queue it.
+// its door keeper watches the connections not yet admitted. None touches
+// anything but the server's own state: each complete incoming message is
+// handed to the message handler, on a worker thread, which must only queue
+// it.
 #pragma once
 
 #include <condition_variable>
