@@ -57,6 +57,17 @@ std::string Joined(const std::string& directory, const std::string& name) {
   return (std::filesystem::path(directory) / name).string();
 }
 
+// Writes the directory's entries to the disk, so that a name just given
+// survives a crash or a power cut. File systems that cannot sync a
+// directory (EINVAL) keep their entries by other means.
+int SyncDirectory(const std::string& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int error = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
+  close(fd);
+  return error;
+}
+
 bool LetterOrDigit(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
@@ -215,6 +226,13 @@ void OutputFile::Commit() {
     mode = existing.st_mode & 07777;
   }
   fchmod(fd, mode);
+  // The content on the disk before it takes the target's name: after a
+  // crash, a name is never left on an empty or partly written file.
+  if (fsync(fd) != 0) {
+    const int error = errno;
+    Discard();
+    throw FileError(target, "cannot write it to the disk" + Reason(error));
+  }
 
   std::string from = path;
   if (anonymous && !S_ISREG(existing.st_mode) &&
@@ -223,6 +241,7 @@ void OutputFile::Commit() {
     // hidden one a kill could leave behind.
     committed = true;
     Discard();
+    SyncFolder();
     return;
   }
   if (anonymous) {
@@ -246,6 +265,14 @@ void OutputFile::Commit() {
   }
   committed = true;
   Discard();
+  SyncFolder();
+}
+
+void OutputFile::SyncFolder() const {
+  if (const int error = SyncDirectory(directory); error != 0) {
+    throw FileError(target,
+                    "is in place, but its folder cannot be written to the disk" + Reason(error));
+  }
 }
 
 void MakeFolders(const std::string& target) {

@@ -52,10 +52,13 @@ class OutputFile {
   // user's), of kind Output unless it was one of usage, memory or an abort.
   void Write(const std::function<void(const std::string& path)>& write);
   // Moves the content into place; throws an OutputError naming the target
-  // (and the content file is gone). Needs a Write() first.
+  // (and the content file is gone). Needs a Write() first. The content is
+  // synced to the disk before it takes the target's name, and the folder
+  // after, so that a committed file survives a crash or a power cut whole.
   void Commit();
 
  private:
+  void SyncFolder() const;
   void Create();
   void Discard();
 

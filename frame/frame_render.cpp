@@ -33,16 +33,18 @@ void Warn(const RenderCallbacks& callbacks, const std::vector<std::string>& line
 
 // The record takes a keyed parameter's first value (the filter's track,
 // keyed from it, decides); a single key is the value of every frame.
-float RecordValue(const std::optional<FloatKeys>& keys, float unset) {
-  return keys ? keys->begin()->second : unset;
+float RecordValue(const std::optional<FloatKeys>& keys, const char* name, float unset) {
+  if (!keys) return unset;
+  CheckHasKeys(*keys, name);
+  return keys->begin()->second;
 }
 
 FocusConfig RecordOf(const RenderSettings& settings) {
   FocusSettings focus;
   focus.focalName = RENDER_FOCUS_NODE;
   focus.source = settings.source.value_or(SourceSelection{});
-  focus.range = RecordValue(settings.range, DEFAULT_BLUR_RANGE);
-  focus.size = RecordValue(settings.size, DEFAULT_BLUR_SIZE);
+  focus.range = RecordValue(settings.range, "the range", DEFAULT_BLUR_RANGE);
+  focus.size = RecordValue(settings.size, "the size", DEFAULT_BLUR_SIZE);
   return ComposeRecord(focus);
 }
 
@@ -301,6 +303,11 @@ void ConfigureFilter(ImageFilter& filter, const RenderSettings& settings) {
         "a size in per cent of the frame's width needs the frame: give the filter "
         "SizeInPixels(settings, width)");
   }
+  // Checked before the filter changes: keys that cannot be read leave it
+  // as it was.
+  if (settings.focusDepth) CheckHasKeys(*settings.focusDepth, "the focus depth");
+  if (settings.range) CheckHasKeys(*settings.range, "the range");
+  if (settings.size) CheckHasKeys(*settings.size, "the size");
   FocusFilterSession session(filter);
   session.Configure(RecordOf(settings));
   // Both tracks get keys, one for a single value: keys an earlier call (or

@@ -41,6 +41,8 @@ std::string FrameReport::Json() const {
   line["seconds"] = seconds;
   line["status"] = status;
   line["error"] = OrNull(error);
+  // The shot runner's field, so that every line of a shot has the same keys.
+  line["warning"] = nullptr;
   // Anything that still is not UTF-8 is replaced rather than fail.
   return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -4,9 +4,11 @@
 // The JSON form is one object on one line:
 //   {"input": "...", "output": "...", "frame": 12, "width": 1920, "height": 1080,
 //    "focusDepth": 7.5, "range": 10, "size": 4, "source": "whole",
-//    "seconds": 1.25, "status": "done", "error": null}
+//    "seconds": 1.25, "status": "done", "error": null, "warning": null}
 // status is "done" or "failed" (a shot runner also writes "skipped" lines of
-// the same form); error is null when done, else the one-line message. A
+// the same form); error is null when done, else the one-line message;
+// warning is the shot runner's (what it found before rendering the frame),
+// null in a frame's own line. A
 // field not known when the frame failed (size of a file that could not be
 // read, a focal depth never found) is null.
 #pragma once

@@ -123,7 +123,12 @@ std::map<int32_t, float> KeysAtTicks(const FloatKeys& keys) {
   return ticks;
 }
 
+void CheckHasKeys(const FloatKeys& keys, const std::string& what) {
+  if (keys.empty()) throw UsageError(what + " has no key: give it at least one value");
+}
+
 float SampleFloatKeys(const FloatKeys& keys, int32_t frame) {
+  CheckHasKeys(keys, "the keyed value");
   std::unique_ptr<Control> control(NewDefaultFloatController());
   if (!control) throw Failure("not enough memory");
   control->SetKeys(KeysAtTicks(keys));
@@ -134,6 +139,7 @@ float SampleFloatKeys(const FloatKeys& keys, int32_t frame) {
 }
 
 FocusPixel SamplePixelKeys(const PixelKeys& keys, int32_t frame) {
+  if (keys.empty()) throw UsageError("the focus pixel has no key: give it at least one pixel");
   auto after = keys.upper_bound(frame);
   return after == keys.begin() ? after->second : std::prev(after)->second;
 }

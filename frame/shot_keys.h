@@ -36,11 +36,16 @@ FloatKeys ParseFloatKeys(const std::string& text, const std::string& option);
 // "X,Y" (every frame) or "F:X,Y;F:X,Y;..." with frames in increasing order.
 PixelKeys ParsePixelKeys(const std::string& text, const std::string& option);
 
-// The value at `frame` as the host's float controller gives it. Requires a
-// key.
+// The value at `frame` as the host's float controller gives it. Keys with
+// no key at all have no value: throws a UsageError.
 float SampleFloatKeys(const FloatKeys& keys, int32_t frame);
 // The pixel of the last key at or before `frame` (the first key before it).
 FocusPixel SamplePixelKeys(const PixelKeys& keys, int32_t frame);
+
+// Throws a UsageError naming `what` when `keys` holds no key: every reader
+// of keys needs one (a parser never makes empty keys, an in-process caller
+// might).
+void CheckHasKeys(const FloatKeys& keys, const std::string& what);
 
 // The keys as the host's controller holds them: at frame x ticks per frame.
 std::map<int32_t, float> KeysAtTicks(const FloatKeys& keys);

@@ -14,6 +14,7 @@
 #include "base/report_stream.h"
 #include "formats/output_file.h"
 #include "shot/exit_codes.h"
+#include "formats/whole_file.h"
 #include "shot/frame_pattern.h"
 #include "shot/frame_workers.h"
 #include "shot/shot_arguments.h"
@@ -51,7 +52,14 @@ struct Frame {
   std::string output;
   std::optional<std::string> report;  // its JSON line, once known
   bool failed = false;
+  std::string warning;  // what the shot found wrong before rendering it
 };
+
+// The shot's own field, last on every line: a warning about the frame.
+void SetWarning(nlohmann::ordered_json& record, const Frame& frame) {
+  record["warning"] = frame.warning.empty() ? nlohmann::ordered_json(nullptr)
+                                            : nlohmann::ordered_json(frame.warning);
+}
 
 // A report line kestrion makes for a frame no worker reported on: the
 // fields of a frame's own line (frame_report.h), in the same order, with
@@ -68,6 +76,7 @@ nlohmann::ordered_json Record(const Frame& frame, const std::string& status,
   record["seconds"] = nullptr;
   record["status"] = status;
   record["error"] = error.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(error);
+  SetWarning(record, frame);
   return record;
 }
 
@@ -163,8 +172,12 @@ void Shot::Plan() {
     }
   }
   for (const int64_t number : numbers) {
-    frames.push_back({number, input->FileOf(number), output ? output->FileOf(number) : run.output,
-                      std::nullopt, false});
+    frames.push_back({number,
+                      input->FileOf(number),
+                      output ? output->FileOf(number) : run.output,
+                      std::nullopt,
+                      false,
+                      {}});
   }
 }
 
@@ -194,8 +207,17 @@ std::vector<size_t> Shot::Sort() {
       frames[i].failed = true;
       Emit(i, ReportLine(Record(frames[i], "failed", ShownName(frames[i].input) + ": missing")));
     } else if (run.shot.skipExisting && Exists(frames[i].output)) {
-      ++skipped;
-      Emit(i, ReportLine(Record(frames[i], "skipped", "")));
+      // Only a whole file is kept: one a crash or a full disk cut short is
+      // rendered again.
+      if (const std::string problem = WhyNotWhole(frames[i].output); problem.empty()) {
+        ++skipped;
+        Emit(i, ReportLine(Record(frames[i], "skipped", "")));
+      } else {
+        frames[i].warning =
+            ShownName(frames[i].output) + " was incomplete (" + problem + "): rendered again";
+        Message("frame " + std::to_string(frames[i].number) + ": " + frames[i].warning);
+        toRender.push_back(i);
+      }
     } else {
       toRender.push_back(i);
     }
@@ -269,6 +291,7 @@ void Shot::Reap(const FrameWorker& worker, const WorkerResult& result) {
   } else if (code != EXIT_OK && record->value("status", "") == "done") {
     (*record)["status"] = "failed";
   }
+  SetWarning(*record, frame);
   Emit(worker.frame, ReportLine(*record));
 }
 

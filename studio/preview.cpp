@@ -2,6 +2,7 @@
 // the module with the studio's own filter, and sent to the pages with its
 // focus map.
 #include <chrono>
+#include <new>
 
 #include "base/errors.h"
 #include "formats/review_io.h"
@@ -110,6 +111,27 @@ void Workbench::ShowFrame(const std::shared_ptr<const LoadedFrame>& loaded) {
 
 void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const Wish& wish,
                        const std::function<bool()>& abort, const bool& aborted) {
+  std::string failure;
+  try {
+    RenderPreview(loaded, wish, abort, aborted);
+    return;
+  } catch (const std::bad_alloc&) {
+    failure = "not enough memory for the preview";
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = "the preview failed";
+  }
+  // Whatever went wrong, the page hears of it and the session goes on.
+  Progress({{"done", true}});
+  if (aborted) return;
+  shown = Shown{wish, "failed", failure, ++images, 0, 0.0};
+  result.reset();
+  looks.Set({loaded, nullptr, nullptr});
+}
+
+void Workbench::RenderPreview(const std::shared_ptr<const LoadedFrame>& loaded, const Wish& wish,
+                              const std::function<bool()>& abort, const bool& aborted) {
   Shown next{wish, "done", {}, ++images, 0, 0.0};
   if (!wish.focusError.empty()) {
     next.status = "unfocused";
@@ -145,8 +167,25 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
     // The source and IDs the dialog shows, in the record for this render
     // only: they reach it for good on OK.
     FocusFilterSession session(filter);
-    const FocusConfig held = session.Record();
-    FocusConfig pending = held;
+    // What the render wrote into the record (Range and Size at the frame)
+    // stays; the source and IDs go back, however the render ends.
+    struct Restore {
+      FocusFilterSession& session;
+      const FocusConfig held;
+      ~Restore() {
+        try {
+          FocusConfig after = session.Record();
+          after.sourceMode = held.sourceMode;
+          after.materialEffectsId = held.materialEffectsId;
+          after.objectChannelId = held.objectChannelId;
+          session.Configure(after);
+        } catch (...) {
+          // The filter took this record before; nothing else is left to try.
+        }
+      }
+    };
+    FocusConfig pending = session.Record();
+    const Restore restore{session, pending};
     pending.sourceMode = wish.source.mode;
     if (wish.source.mode == SOURCE_MATERIAL_EFFECTS) pending.materialEffectsId = wish.source.id;
     if (wish.source.mode == SOURCE_OBJECT_CHANNEL) pending.objectChannelId = wish.source.id;
@@ -157,13 +196,6 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
       next.status = "failed";
       next.message = e.what();
     }
-    // What the render wrote into the record (Range and Size at the frame)
-    // stays; the source and IDs go back.
-    FocusConfig after = session.Record();
-    after.sourceMode = held.sourceMode;
-    after.materialEffectsId = held.materialEffectsId;
-    after.objectChannelId = held.objectChannelId;
-    session.Configure(after);
   }
   Progress({{"done", true}});
   // An aborted render may have returned a partial image: never shown.

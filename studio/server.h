@@ -11,13 +11,24 @@
 // malformed request with 400 and a request whose header exceeds
 // MAX_REQUEST_BYTES with 413. WebSocket messages are text of at most
 // ServerOptions::maxMessageBytes: a longer one, or a binary one, closes
-// that connection (1009, 1003); at most maxClients pages connect at once.
+// that connection (1009, 1003), and so does a frame with a reserved bit
+// (1002); at most maxClients pages connect at once.
+//
+// Other local clients cannot lock the person out. civetweb serves each
+// connection on a thread of a fixed pool; a connection that has not sent a
+// whole request header within REQUEST_DEADLINE is closed, and the server's
+// door keeper closes connections that have not passed the access rules
+// and hold a place for nothing: queued ones with half a header at once,
+// and, oldest first, the others once more than STRANGERS_KEPT of them are
+// older than STRANGER_GRACE (server.cpp), so that half-open and slow
+// connections never hold every thread while the page's own requests wait.
 //
 // Threads: civetweb's worker threads run the request and WebSocket
-// callbacks and the server's sender thread writes the outgoing messages.
-// Neither touches anything but the server's own state: each complete
-// incoming message is handed to the message handler, on a worker thread,
-// which must only queue it.
+// callbacks, the server's sender thread writes the outgoing messages and
+// its door keeper watches the connections not yet admitted. None touches
+// anything but the server's own state: each complete incoming message is
+// handed to the message handler, on a worker thread, which must only queue
+// it.
 #pragma once
 
 #include <condition_variable>
@@ -26,6 +37,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -37,6 +49,9 @@ struct mg_connection;
 namespace studio {
 
 constexpr size_t MAX_REQUEST_BYTES = 16384;
+constexpr int REQUEST_DEADLINE_MS = 2000;
+constexpr int STRANGER_GRACE_MS = 250;
+constexpr int STRANGERS_KEPT = 8;
 
 struct ServerOptions {
   uint16_t port = 0;  // 0: a free port
@@ -94,6 +109,7 @@ class Server {
   };
 
   static int BeginRequest(mg_connection* conn);
+  static void ConnectionClosing(const mg_connection* conn);
   static int ServeAsset(mg_connection* conn, void* self);
   static int WebSocketConnect(const mg_connection* conn, void* self);
   static void WebSocketReady(mg_connection* conn, void* self);
@@ -105,6 +121,7 @@ class Server {
   void SendLoop();
   void Queue(Outgoing message);
   void Write(Client& client, const Outgoing& message);
+  void KeepDoor();
 
   ServerOptions options;
   MessageHandler onMessage;
@@ -122,6 +139,13 @@ class Server {
   std::map<std::string, Outgoing> lastKeyed;
   bool stopping = false;
   std::thread sender;
+
+  // The peer ports of the connections that passed the access rules.
+  std::mutex doorMutex;
+  std::condition_variable doorWake;
+  std::set<uint16_t> admitted;
+  bool doorClosing = false;
+  std::thread doorKeeper;
 };
 
 }  // namespace studio

@@ -171,8 +171,12 @@ class Workbench {
   bool Stale() const;
   void Refresh();
   void ShowFrame(const std::shared_ptr<const LoadedFrame>& frame);
+  // Renders the preview of `wish`; a failure of any kind (out of memory
+  // included) is shown as the preview's status and message.
   void Render(const std::shared_ptr<const LoadedFrame>& frame, const Wish& wish,
               const std::function<bool()>& abort, const bool& aborted);
+  void RenderPreview(const std::shared_ptr<const LoadedFrame>& frame, const Wish& wish,
+                     const std::function<bool()>& abort, const bool& aborted);
   void SendFocusMap(const LoadedFrame& frame);
   void Progress(nlohmann::json message);
 

@@ -126,6 +126,36 @@ TEST_F(Shot, MissingFramesFailAloneChunksSplitAndDoneFramesAreSkipped) {
   ExpectOnlyCompleteFrames(out, "missing frames");
 }
 
+// An output cut short (a crash before it reached the disk, a stopped
+// copy) is no done frame: it is rendered again, with a warning naming the
+// frame and the file on stderr and in the report; whole ones are skipped.
+TEST_F(Shot, SkipExistingRendersDamagedOutputsAgainAndSaysSo) {
+  ScratchDirectory out;
+  const std::string pattern = out / "out.####.exr";
+  const auto first = RunKestrion(
+      With({"render", "in.####.exr", "-o", pattern, "--frames", "1-3", "-q"}), *dir / "");
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  const std::string cut = out / FrameName("out", 2);
+  const std::string whole = ReadText(cut);
+  test_files::WriteText(cut, whole.substr(0, whole.size() / 2));
+  const auto again = RunKestrion(With({"render", "in.####.exr", "-o", pattern, "--frames", "1-3",
+                                       "--skip-existing", "--report", "json", "-q"}),
+                                 *dir / "");
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.err.find("frame 2: " + cut + " was incomplete"), std::string::npos) << again.err;
+  EXPECT_EQ(test_files::Lines(again.err), 1u) << again.err;
+  const auto lines = JsonLines(again.out);
+  ASSERT_EQ(lines.size(), 3u) << again.out;
+  EXPECT_EQ(lines[0]["status"], "skipped");
+  EXPECT_EQ(lines[1]["status"], "done");
+  EXPECT_EQ(lines[2]["status"], "skipped");
+  ASSERT_TRUE(lines[1]["warning"].is_string()) << lines[1];
+  EXPECT_NE(lines[1]["warning"].get<std::string>().find(cut), std::string::npos);
+  EXPECT_TRUE(lines[0]["warning"].is_null());
+  EXPECT_EQ(ReadText(cut), whole) << "the frame rendered again differs from its first render";
+  ExpectOnlyCompleteFrames(out, "a damaged frame");
+}
+
 TEST_F(Shot, UsageErrorsEndTheRunBeforeItWritesAnything) {
   ScratchDirectory out;
   const std::vector<std::vector<std::string>> cases = {

@@ -96,6 +96,34 @@ TEST(FrameRender, TheCallersFilterRendersAsOneMadeForTheFrameAfterEveryChange) {
   EXPECT_EQ(input.planes.colour[1], original.colour[1]) << "filtering changed the input";
 }
 
+// Settings whose keys an in-process caller left empty are refused with an
+// error, by the render and by the filter's configuration alike, and the
+// caller's filter renders afterwards as it did before.
+TEST(FrameRender, EmptyKeysAreRefusedAndLeaveTheCallersFilterAsItWas) {
+  const RenderInput input = PlanesInMemory();
+  const RenderSettings good = Settings(FloatKeys{{0, 3.0f}});
+  const PreparedFrame prepared = PrepareFrame(input, good, {});
+  const std::unique_ptr<ImageFilter> filter = Module().CreateFilter();
+  ASSERT_TRUE(filter);
+  ConfigureFilter(*filter, good);
+  const FilteredFrame before = FilterFrame(*filter, input, prepared, good, {});
+  for (const char* emptied : {"focus depth", "range", "size"}) {
+    SCOPED_TRACE(emptied);
+    RenderSettings bad = good;
+    std::optional<FloatKeys>& keys = std::string(emptied) == "range"  ? bad.range
+                                     : std::string(emptied) == "size" ? bad.size
+                                                                      : bad.focusDepth;
+    keys = FloatKeys{};
+    EXPECT_THROW(ConfigureFilter(*filter, bad), Error);
+    if (std::string(emptied) == "focus depth") {
+      EXPECT_THROW(PrepareFrame(input, bad, {}), Error);
+    } else {
+      EXPECT_THROW(FilterFrame(Module(), input, prepared, bad), Error);
+    }
+    ExpectSamePlanes(FilterFrame(*filter, input, prepared, good, {}), before);
+  }
+}
+
 // A frame that never was a file is written as a new OpenEXR file of its
 // filtered colour and its depth as distances, background infinite.
 TEST(FrameRender, PlanesWithoutAFileAreWrittenAsANewOpenExrFile) {

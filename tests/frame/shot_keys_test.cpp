@@ -100,6 +100,15 @@ TEST(ShotKeys, ParsedAndSampledAsTheHostControllerDoes) {
   }
 }
 
+// Keys an in-process caller leaves empty are refused where they are read,
+// with an error rather than a read past the map's end.
+TEST(ShotKeys, EmptyKeysAreRefusedWhereTheyAreSampled) {
+  EXPECT_THROW(SampleFloatKeys(FloatKeys{}, 3), Error);
+  EXPECT_THROW(SamplePixelKeys(PixelKeys{}, 3), Error);
+  EXPECT_THROW(CheckHasKeys(FloatKeys{}, "the range"), Error);
+  EXPECT_NO_THROW(CheckHasKeys(FloatKeys{{4, 1.0f}}, "the range"));
+}
+
 TEST(ShotKeys, ShotFilesTakeKeysAsArraysAndRejectWhatIsWrong) {
   const RenderSettings shot = ParseSettings(
       R"({"range": [[1, 6], [48, 12]], "size": 3, "focusPixel": [[2, 5, 6], [9, 7, 8]],

@@ -170,6 +170,14 @@ class WebSocket {
     return socket.Write(frame);
   }
   bool Send(std::string_view text) { return SendFrame(0x1, text); }
+  // A frame's header announcing `length` bytes, and a few of them.
+  bool Announce(int opcode, uint64_t length) {
+    std::string frame{static_cast<char>(0x80 | opcode), static_cast<char>(0x80 | 127)};
+    for (int shift = 56; shift >= 0; shift -= 8)
+      frame += static_cast<char>((length >> shift) & 0xFF);
+    frame += std::string(4 + 64, 'm');
+    return socket.Write(frame);
+  }
 
   // The next frame within `timeout`; opcode -1 when none came, 8 for a close.
   Frame Receive(std::chrono::milliseconds timeout = WAIT) {
@@ -180,6 +188,19 @@ class WebSocket {
           deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || !socket.ReadMore(rest, left)) return Parse().value_or(Frame{});
     }
+  }
+
+  // Whether the server ends the connection within `timeout`, with a close
+  // frame or without; frames before it are read and dropped.
+  bool EndsWithin(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      while (std::optional<Frame> frame = Parse()) {
+        if (frame->opcode == 0x8) return true;
+      }
+      if (!socket.ReadMore(rest, std::chrono::milliseconds(50))) return true;
+    }
+    return false;
   }
 
   // Text frames until one contains `needle`; empty when none does in time.

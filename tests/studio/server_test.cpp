@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -235,6 +239,124 @@ TEST_F(StudioServer, WebSocketMessagesAreBoundedTextAndStatesReachLatePages) {
   ASSERT_TRUE(received.WaitFor(3));
   EXPECT_EQ(received.messages.size(), 3u);
   EXPECT_EQ(received.messages[2].second.size(), 1000u);
+}
+
+// How long the person's page takes to load on a new connection: the
+// answer's status and the time, or 0 when none came within the wait.
+std::pair<int, std::chrono::milliseconds> LoadPage(uint16_t port, const std::string& cookie) {
+  const auto start = std::chrono::steady_clock::now();
+  const int status = Exchange(port, Get(port, "/", cookie)).status;
+  return {status, std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)};
+}
+
+// Whether the server closes `socket` within `wait`, reading what comes.
+bool ClosedWithin(loopback::Socket& socket, std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  std::string ignored;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!socket.ReadMore(ignored, std::chrono::milliseconds(50))) return true;
+  }
+  return false;
+}
+
+constexpr auto PAGE_WAIT = std::chrono::milliseconds(1000);
+// A connection that never completes its header is closed within about
+// REQUEST_DEADLINE_MS; this is the bound the tests allow.
+constexpr auto CLOSE_WAIT = std::chrono::milliseconds(studio::REQUEST_DEADLINE_MS + 1500);
+
+TEST_F(StudioServer, HalfOpenConnectionsNeitherLockThePersonOutNorStay) {
+  const std::string half = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(Port()) + "\r\nX-";
+  std::vector<std::unique_ptr<loopback::Socket>> held;
+  for (int i = 0; i < 96; ++i) {
+    held.push_back(std::make_unique<loopback::Socket>(Port()));
+    ASSERT_TRUE(held.back()->Open()) << i;
+    held.back()->Write(half);
+  }
+  // The page loads while they are held, again and again, until they are
+  // gone.
+  const auto start = std::chrono::steady_clock::now();
+  int loads = 0;
+  while (std::chrono::steady_clock::now() - start < CLOSE_WAIT) {
+    const auto [status, took] = LoadPage(Port(), Cookie());
+    ASSERT_EQ(status, 200) << "load " << loads;
+    EXPECT_LT(took, PAGE_WAIT) << "load " << loads;
+    ++loads;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_GE(loads, 10);
+  for (size_t i = 0; i < held.size(); ++i) {
+    EXPECT_TRUE(ClosedWithin(*held[i], std::chrono::milliseconds(100)))
+        << "half-open connection " << i << " still open after " << CLOSE_WAIT.count() << " ms";
+  }
+}
+
+TEST_F(StudioServer, ASlowHeaderIsClosedWhileItsBytesStillCome) {
+  loopback::Socket slow(Port());
+  ASSERT_TRUE(slow.Open());
+  const std::string request = Get(Port(), "/", Cookie());
+  const auto start = std::chrono::steady_clock::now();
+  bool closed = false;
+  // A byte each 200 ms: the whole request would take many seconds.
+  for (size_t i = 0; i < request.size() && !closed; ++i) {
+    closed =
+        !slow.Write(request.substr(i, 1)) || ClosedWithin(slow, std::chrono::milliseconds(200));
+    if (std::chrono::steady_clock::now() - start > CLOSE_WAIT) break;
+  }
+  EXPECT_TRUE(closed) << "a header sent a byte at a time is still being read";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, CLOSE_WAIT);
+}
+
+TEST_F(StudioServer, AnUnauthenticatedFloodIsRefusedWhileThePageLoads) {
+  std::atomic<int> refused{0};
+  std::atomic<int> other{0};
+  std::thread flood([&] {
+    for (int i = 0; i < 200; ++i) {
+      (Exchange(Port(), Get(Port(), "/")).status == 403 ? refused : other)++;
+    }
+  });
+  std::vector<std::chrono::milliseconds> loads;
+  while (refused + other < 200 && loads.size() < 100) {
+    const auto [status, took] = LoadPage(Port(), Cookie());
+    EXPECT_EQ(status, 200);
+    loads.push_back(took);
+  }
+  flood.join();
+  EXPECT_EQ(refused, 200);
+  EXPECT_EQ(other, 0);
+  ASSERT_FALSE(loads.empty());
+  EXPECT_LT(*std::max_element(loads.begin(), loads.end()), PAGE_WAIT);
+}
+
+TEST_F(StudioServer, AHugeOrBrokenWebSocketMessageEndsOnlyItsConnection) {
+  WebSocket page = Page();
+  ASSERT_EQ(page.Status(), 101);
+  {
+    WebSocket huge = Page();
+    ASSERT_EQ(huge.Status(), 101);
+    ASSERT_TRUE(huge.Announce(0x1, uint64_t{1} << 40));  // 1 TiB
+    EXPECT_TRUE(huge.EndsWithin(loopback::WAIT));
+  }
+  ASSERT_TRUE(WaitForClients(1));
+  {
+    // A frame no browser sends: reserved bits set, no extension agreed.
+    WebSocket broken = Page();
+    ASSERT_EQ(broken.Status(), 101);
+    ASSERT_TRUE(broken.SendFrame(0x71, "hello"));
+    const loopback::Frame close = broken.Receive();
+    EXPECT_EQ(close.opcode, 0x8);
+    ASSERT_GE(close.payload.size(), 2u);
+    EXPECT_EQ(static_cast<uint8_t>(close.payload[0]) << 8 | static_cast<uint8_t>(close.payload[1]),
+              1002);
+  }
+  ASSERT_TRUE(WaitForClients(1));
+  EXPECT_TRUE(received.messages.empty()) << "a broken frame reached the studio";
+  // The other page goes on both ways.
+  server.Send(studio::ALL_CLIENTS, "still here");
+  EXPECT_FALSE(page.ReceiveContaining("still here").empty());
+  ASSERT_TRUE(page.Send("and you"));
+  ASSERT_TRUE(received.WaitFor(1));
+  EXPECT_EQ(received.messages.back().second, "and you");
 }
 
 TEST(StudioServerStart, ATakenPortIsOneLineOfError) {

@@ -9,9 +9,11 @@
 
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/allocation_record.h"
 #include "demo/demo_scene.h"
 #include "frame/frame_render.h"
 #include "frame/settings_file.h"
@@ -77,6 +79,7 @@ class StudioWorkbench : public ModuleSuite {
     bridge = std::make_unique<studio::DialogBridge>(
         inbox, [this](studio::ClientId, std::string text, std::string) {
           states.push_back(json::parse(text));
+          OnState(states.back());
         });
     host = std::make_unique<studio::FilterHost>(*filter, *bridge);
     studio::Outlet outlet{[this](std::string text, std::string) { OnText(json::parse(text)); },
@@ -134,6 +137,7 @@ class StudioWorkbench : public ModuleSuite {
   }
 
   virtual void OnText(const json& message) { texts.push_back(message); }
+  virtual void OnState(const json&) {}
   void OnImage(const std::string& bytes) {
     ASSERT_GE(bytes.size(), 8u);
     ASSERT_EQ(bytes.substr(0, 4), "KSI1");
@@ -326,6 +330,75 @@ TEST_F(InterruptedWorkbench, AnAbortedPreviewIsNeverShown) {
     }
   }
   EXPECT_GE(starts, 1u);
+}
+
+// A preview that runs out of memory: the page hears why, the record keeps
+// the source and IDs it held (the dialog's pending ones go back), and the
+// next change previews as usual. The frame is large enough that its
+// planes cannot be had under the cap, while the dialog's messages can.
+class StarvedWorkbench : public StudioWorkbench {
+ protected:
+  static constexpr uint16_t LARGE_WIDTH = 1024;
+  static constexpr uint16_t LARGE_HEIGHT = 576;
+  static constexpr size_t CAP = 1 << 20;
+
+  void SetUp() override {
+    ClearHost();
+    frame = RenderDemoScene(LARGE_WIDTH, LARGE_HEIGHT);
+    test_files::Save(frame, dir / "plate.exr");
+  }
+  void OnText(const json& message) override {
+    StudioWorkbench::OnText(message);
+    if (message["type"] != "progress" || !message.value("done", false)) return;
+    ++previews;
+    if (previews == 1) {
+      // The first preview is in: the next one, for a pending source,
+      // renders under the cap.
+      recordBefore = host->State()["record"];
+      cap.emplace(CAP);
+      Push("action", {{"dialog", CONTROL}, {"action", "click"}, {"id", 1012}});
+    } else if (previews == 2) {
+      cap.reset();
+      recordAfterFailure = host->State()["record"];
+    }
+  }
+  // Once the page has seen the failure, the person goes on.
+  void OnState(const json& state) override {
+    const json preview = state.value("/host/studio/preview"_json_pointer, json::object());
+    if (preview.value("status", "") != "failed" || failure.is_object()) return;
+    failure = preview;
+    Push("action", {{"dialog", CONTROL}, {"action", "type"}, {"id", 1027}, {"text", "3"}});
+  }
+  void Push(const char* type, json fields) {
+    fields["type"] = type;
+    fields["seq"] = ++seq;
+    ASSERT_TRUE(inbox.Push(studio::ReadRequest(fields.dump(), 7)));
+  }
+
+  std::optional<AllocationCapForTesting> cap;
+  int previews = 0;
+  json recordBefore;
+  json recordAfterFailure;
+  json failure;  // the failed preview, as the page saw it
+};
+
+TEST_F(StarvedWorkbench, APreviewOutOfMemoryIsShownAndLeavesTheRecordAsItWas) {
+  RenderSettings settings;
+  settings.focusObject = 3;
+  Start(settings);
+  Run();
+  cap.reset();
+  ASSERT_TRUE(failure.is_object()) << "no state showed the failed preview";
+  ASSERT_GE(previews, 3) << "the session ended after the failed preview";
+  EXPECT_NE(failure.value("message", "").find("memory"), std::string::npos) << failure.dump();
+  ASSERT_TRUE(recordBefore.is_object());
+  EXPECT_EQ(recordAfterFailure["sourceMode"], recordBefore["sourceMode"])
+      << "the pending source stayed in the record after the failed preview";
+  EXPECT_EQ(recordAfterFailure["objectChannelId"], recordBefore["objectChannelId"]);
+  const std::vector<const ImageSent*> results = Results();
+  ASSERT_FALSE(results.empty());
+  EXPECT_EQ(results.back()->header["source"], "object:3")
+      << "the preview after the failure renders the dialog's pending source";
 }
 
 }  // namespace
