@@ -96,17 +96,21 @@ bool ZipCodec::Decompress(const uint8_t* packed, size_t packedBytes, uint8_t* ra
       produced != rawBytes) {
     return false;
   }
-  for (size_t i = 1; i < rawBytes; ++i) {
-    order[i] = static_cast<uint8_t>(order[i - 1] + order[i] - 128);
-  }
+  // The differences summed back and the two halves interleaved in one
+  // pass each, the running value kept in a register: the sum runs on from
+  // the last even-indexed byte into the first odd-indexed one.
   const size_t evens = (rawBytes + 1) / 2;
-  const uint8_t* even = order.data();
-  const uint8_t* odd = even + evens;
-  for (size_t i = 0; i < rawBytes / 2; ++i) {
-    raw[2 * i] = even[i];
-    raw[2 * i + 1] = odd[i];
+  const uint8_t* difference = order.data();
+  // The first byte is stored as it is: a difference from 128 minus 128.
+  uint8_t value = 128;
+  for (size_t i = 0; i < evens; ++i) {
+    value = static_cast<uint8_t>(value + difference[i] - 128);
+    raw[2 * i] = value;
   }
-  if (rawBytes % 2) raw[rawBytes - 1] = even[evens - 1];
+  for (size_t i = 0; i < rawBytes / 2; ++i) {
+    value = static_cast<uint8_t>(value + difference[evens + i] - 128);
+    raw[2 * i + 1] = value;
+  }
   return true;
 }
 
