@@ -47,19 +47,21 @@ bool ZipCodec::Ready(bool compressing) {
 
 void ZipCodec::Predict(const uint8_t* raw, size_t rawBytes) {
   if (order.size() < rawBytes) order.resize(rawBytes);
+  // Each difference straight from the raw bytes, two apart within a half,
+  // so that no byte waits for the one before: the first even-indexed byte
+  // as it is, the first odd-indexed one against the last even-indexed one.
   const size_t evens = (rawBytes + 1) / 2;
+  const size_t odds = rawBytes / 2;
   uint8_t* even = order.data();
   uint8_t* odd = even + evens;
-  for (size_t i = 0; i < rawBytes / 2; ++i) {
-    even[i] = raw[2 * i];
-    odd[i] = raw[2 * i + 1];
+  even[0] = raw[0];
+  for (size_t i = 1; i < evens; ++i) {
+    even[i] = static_cast<uint8_t>(raw[2 * i] - raw[2 * i - 2] + 128);
   }
-  if (rawBytes % 2) even[evens - 1] = raw[rawBytes - 1];
-  uint8_t previous = order[0];
-  for (size_t i = 1; i < rawBytes; ++i) {
-    const uint8_t value = order[i];
-    order[i] = static_cast<uint8_t>(value - previous + 128);
-    previous = value;
+  if (odds == 0) return;
+  odd[0] = static_cast<uint8_t>(raw[1] - raw[2 * (evens - 1)] + 128);
+  for (size_t i = 1; i < odds; ++i) {
+    odd[i] = static_cast<uint8_t>(raw[2 * i + 1] - raw[2 * i - 1] + 128);
   }
 }
 
