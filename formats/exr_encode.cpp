@@ -445,7 +445,14 @@ bool CoreEncodes(const std::vector<Imf::Header>& headers) {
 void EncodeExrFile(const std::string& path, const std::vector<EncodePart>& parts, unsigned threads,
                    const AbortCheck& abort) {
   std::vector<Imf::Header> headers;
-  for (const EncodePart& part : parts) headers.push_back(part.header);
+  for (const EncodePart& part : parts) {
+    headers.push_back(part.header);
+    // The C++ writer serialises a header only with its part's type.
+    Imf::Header& header = headers.back();
+    if (!header.hasType()) {
+      header.setType(header.hasTileDescription() ? Imf::TILEDIMAGE : Imf::SCANLINEIMAGE);
+    }
+  }
   try {
     CoreWriter writer(path, headers);
     std::vector<PartLayout> layouts;

@@ -347,6 +347,23 @@ TEST(ZipFiles, NamesThePartAndChunkOfADamagedStream) {
   }
 }
 
+// A document made in memory (the demo's frames, PNG input written as
+// OpenEXR) has headers without a part type.
+TEST(ZipFiles, WritesHeadersMadeInMemory) {
+  ScratchDirectory dir;
+  ExrPart part{Imf::Header(9, 5), {}};
+  part.header.compression() = Imf::ZIP_COMPRESSION;
+  part.header.channels().insert("Y", Imf::Channel(Imf::FLOAT));
+  std::vector<float> samples(45);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = 0.25f * static_cast<float>(i);
+  part.channels.push_back({"Y", samples});
+  ASSERT_FALSE(part.header.hasType());
+  ExrDocument document{"", {}};
+  document.parts.push_back(std::move(part));
+  WriteExrDocument(document, dir / "made.exr");
+  ExpectSameSamples(document, ReadAllThroughCxx(dir / "made.exr"));
+}
+
 TEST(ZipFiles, LeavesOtherCompressionsToOpenExr) {
   ScratchDirectory dir;
   ExrPartLayout piz = ZipLayouts()[0].second[0];
