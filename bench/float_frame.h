@@ -7,6 +7,7 @@
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
+#include <half.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -64,10 +65,12 @@ inline std::string TemporaryPath(const std::string& name) {
 }
 
 // The frame as a ZIP-compressed float R, G, B, A, Z file (Z the distance
-// in front of the camera, +infinity for the sky), removed with the object.
+// in front of the camera, +infinity for the sky), or with R, G, B and A as
+// half floats, removed with the object.
 class FrameFile {
  public:
-  FrameFile(const FloatFrame& frame, const std::string& name) : path(TemporaryPath(name)) {
+  FrameFile(const FloatFrame& frame, const std::string& name, bool halfColour = false)
+      : path(TemporaryPath(name)) {
     const int width = frame.planes.width;
     Imf::Header header(width, frame.planes.height);
     Imf::FrameBuffer buffer;
@@ -78,7 +81,15 @@ class FrameFile {
                                                              {"B", frame.planes.colour[2].data()},
                                                              {"A", frame.planes.alpha->data()},
                                                              {"Z", depth.data()}};
+    std::vector<std::vector<half>> halves;
     for (const auto& [channel, values] : channels) {
+      if (halfColour && std::string(channel) != "Z") {
+        halves.emplace_back(values, values + depth.size());
+        header.channels().insert(channel, Imf::Channel(Imf::HALF));
+        buffer.insert(channel, Imf::Slice(Imf::HALF, reinterpret_cast<char*>(halves.back().data()),
+                                          sizeof(half), sizeof(half) * width));
+        continue;
+      }
       header.channels().insert(channel, Imf::Channel(Imf::FLOAT));
       buffer.insert(channel,
                     Imf::Slice(Imf::FLOAT, const_cast<char*>(reinterpret_cast<const char*>(values)),

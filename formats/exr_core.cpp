@@ -26,21 +26,27 @@ void* CappedAllocate(size_t bytes) {
 
 void Release(void* memory) { std::free(memory); }
 
-void RecordError(exr_const_context_t, exr_result_t code, const char* message) {
+}  // namespace
+
+void RecordCoreError(exr_const_context_t, exr_result_t code, const char* message) {
   if (!firstError.empty()) return;
   firstError = message && *message ? message : exr_get_error_code_as_string(code);
 }
 
-}  // namespace
+void ClearCoreError() { firstError.clear(); }
+
+std::string CoreMessage(exr_result_t code) {
+  return OneLine(firstError.empty() ? exr_get_error_code_as_string(code) : firstError);
+}
 
 CoreExrFile::CoreExrFile(const std::string& path, uint64_t fileBytes)
     : path(path), fileBytes(fileBytes) {
   largestBlock = fileBytes + BOOKKEEPING_BYTES;
-  firstError.clear();
+  ClearCoreError();
   exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
   init.alloc_fn = CappedAllocate;
   init.free_fn = Release;
-  init.error_handler_fn = RecordError;
+  init.error_handler_fn = RecordCoreError;
   // A damaged chunk is an error here, not something to search around.
   init.flags = EXR_CONTEXT_FLAG_DISABLE_CHUNK_RECONSTRUCTION;
   init.max_tile_width = static_cast<int>(EXR_TILE_SIDE_MAX);

@@ -42,6 +42,14 @@ class CoreExrFile {
   exr_context_t context = nullptr;
 };
 
+// The error handler of every core context kestrion opens: keeps the first
+// message reported on the calling thread for CoreExrFile::LastMessage().
+void RecordCoreError(exr_const_context_t context, exr_result_t code, const char* message);
+// Forgets this thread's message, before a new context.
+void ClearCoreError();
+// This thread's message, or the text of `code` when there is none.
+std::string CoreMessage(exr_result_t code);
+
 // "part 1 "depth"" (the name when the part has one).
 std::string PartLabel(exr_const_context_t file, int part);
 

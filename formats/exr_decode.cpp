@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "formats/exr_zip.h"
 
 namespace kestrion {
 
@@ -14,7 +15,12 @@ namespace {
 // One thread's decoder, set up by its first chunk and destroyed with it.
 class Decoder {
  public:
-  Decoder(exr_const_context_t file, int part) : file(file), part(part) {}
+  Decoder(exr_const_context_t file, int part, ZipInflater inflater) : file(file), part(part) {
+    exr_compression_t compression{};
+    inflating = inflater == ZipInflater::Libdeflate &&
+                exr_get_compression(file, part, &compression) == EXR_ERR_SUCCESS &&
+                IsZipCompression(compression);
+  }
   ~Decoder() {
     if (started) exr_decoding_destroy(file, &pipeline);
   }
@@ -29,6 +35,10 @@ class Decoder {
                                           : exr_decoding_initialize(file, part, &info, &pipeline);
     if (prepared != EXR_ERR_SUCCESS) return false;
     started = true;
+    if (inflating) {
+      UsePlainAllocator(pipeline);
+      pipeline.decoding_user_data = &codec;
+    }
     for (int16_t c = 0; c < pipeline.channel_count; ++c) {
       exr_coding_channel_info_t& channel = pipeline.channels[c];
       const auto target = std::find_if(
@@ -47,8 +57,11 @@ class Decoder {
       channel.user_bytes_per_element = channel.bytes_per_element;
       channel.user_data_type = channel.data_type;
     }
-    return exr_decoding_choose_default_routines(file, part, &pipeline) == EXR_ERR_SUCCESS &&
-           exr_decoding_run(file, part, &pipeline) == EXR_ERR_SUCCESS;
+    if (exr_decoding_choose_default_routines(file, part, &pipeline) != EXR_ERR_SUCCESS) {
+      return false;
+    }
+    if (inflating) pipeline.decompress_fn = DecompressZipChunk;
+    return exr_decoding_run(file, part, &pipeline) == EXR_ERR_SUCCESS;
   }
 
  private:
@@ -56,12 +69,14 @@ class Decoder {
   int part;
   exr_decode_pipeline_t pipeline{};  // empty, as the library's initializer makes it
   bool started = false;
+  bool inflating = false;  // ZIP chunks through `codec`
+  ZipCodec codec;
 };
 
 }  // namespace
 
 void DecodeExrPart(CoreExrFile& file, int part, const std::vector<DecodeTarget>& targets,
-                   unsigned threads, const AbortCheck& abort) {
+                   unsigned threads, const AbortCheck& abort, ZipInflater inflater) {
   file.AllowChunkBuffers();
   const PartChunks chunks(file, part);
   exr_attr_box2i_t window{};
@@ -75,7 +90,7 @@ void DecodeExrPart(CoreExrFile& file, int part, const std::vector<DecodeTarget>&
   // The calling thread asks the check before each chunk; the helpers see
   // its answer.
   const auto work = [&](bool asks) {
-    Decoder decoder(file.Get(), part);
+    Decoder decoder(file.Get(), part, inflater);
     while (true) {
       const int64_t index = next.fetch_add(1);
       if (index >= chunks.Count() || index > firstFailed.load()) return;

@@ -27,6 +27,7 @@
 #include "base/allocation_record.h"
 #include "base/errors.h"
 #include "formats/exr_decode.h"
+#include "formats/exr_encode.h"
 #include "formats/exr_output_stream.h"
 #include "formats/exr_preflight.h"
 
@@ -321,6 +322,18 @@ void WriteExrDocument(const ExrDocument& document, const std::string& path,
     for (const ExrPart& part : document.parts) {
       headers.push_back(part.header);
       if (compression) headers.back().compression() = *compression;
+    }
+    if (CoreEncodes(headers)) {
+      std::vector<EncodePart> parts;
+      for (size_t i = 0; i < headers.size(); ++i) {
+        parts.push_back({headers[i], {}});
+        for (const ExrChannel& channel : document.parts[i].channels) {
+          parts.back().sources.push_back({channel.name, channel.Bytes(),
+                                          static_cast<int32_t>(BytesPerSample(channel.Type()))});
+        }
+      }
+      EncodeExrFile(path, parts, static_cast<unsigned>(PoolThreads()), abort);
+      return;
     }
     ExrOutputStream output(path);
     {

@@ -108,7 +108,10 @@ ExrDocument ReadExrDocument(const std::string& path, const ResourceLimits& limit
 
 // Writes every part back, single-part when the document has one part,
 // headers unchanged except the compression when one is given, tiled parts
-// as tiled. Throws a FileError naming `path`.
+// as tiled, with OpenEXR's threads (SetExrThreadCount). A file of ZIP and
+// ZIPS parts is written by the core library with kestrion's deflate
+// (exr_encode.h), any other by OpenEXR's C++ library; either way the bytes
+// do not depend on the thread count. Throws a FileError naming `path`.
 void WriteExrDocument(const ExrDocument& document, const std::string& path,
                       std::optional<Imf::Compression> compression = std::nullopt,
                       const AbortCheck& abort = NeverAbort());

@@ -4,7 +4,6 @@
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
-#include <ImfOutputFile.h>
 #include <half.h>
 
 #include <algorithm>
@@ -12,10 +11,12 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "base/errors.h"
-#include "formats/exr_output_stream.h"
+#include "formats/exr_document.h"
 #include "formats/exr_preflight.h"
 
 namespace kestrion {
@@ -187,32 +188,28 @@ void WriteExr(const Image& image, const std::string& path) {
   if (const uint16_t* ids = storage.ObjChannel()) objectIds.assign(ids, ids + count);
   if (const uint8_t* ids = storage.MtlChannel()) materialIds.assign(ids, ids + count);
 
-  try {
-    Imf::Header header(static_cast<int>(width), image.Height());
-    header.compression() = Imf::ZIP_COMPRESSION;
-    Imf::FrameBuffer frame;
-    const Imath::Box2i& window = header.dataWindow();
-    auto add = [&](const char* name, Imf::PixelType type, const void* data) {
-      header.channels().insert(name, Imf::Channel(type));
-      frame.insert(name, Imf::Slice::Make(type, data, window));
-    };
-    add("R", Imf::HALF, r.data());
-    add("G", Imf::HALF, g.data());
-    add("B", Imf::HALF, b.data());
-    add("A", Imf::HALF, a.data());
-    if (!depth.empty()) add(EXR_DEPTH_CHANNEL, Imf::FLOAT, depth.data());
-    if (!objectIds.empty()) add(EXR_OBJECT_ID_CHANNEL, Imf::UINT, objectIds.data());
-    if (!materialIds.empty()) add(EXR_MATERIAL_ID_CHANNEL, Imf::UINT, materialIds.data());
-    ExrOutputStream output(path);
-    {
-      Imf::OutputFile file(output.Stream(), header);
-      file.setFrameBuffer(frame);
-      file.writePixels(image.Height());
-    }
-    output.Close();
-  } catch (const std::exception& e) {
-    throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");
+  // Written as `kestrion render` writes its frames (exr_document.h).
+  Imf::Header header(static_cast<int>(width), image.Height());
+  header.compression() = Imf::ZIP_COMPRESSION;
+  std::map<std::string, ExrChannel::Samples> planes;
+  auto add = [&](const char* name, Imf::PixelType type, ExrChannel::Samples samples) {
+    header.channels().insert(name, Imf::Channel(type));
+    planes[name] = std::move(samples);
+  };
+  add("R", Imf::HALF, std::move(r));
+  add("G", Imf::HALF, std::move(g));
+  add("B", Imf::HALF, std::move(b));
+  add("A", Imf::HALF, std::move(a));
+  if (!depth.empty()) add(EXR_DEPTH_CHANNEL, Imf::FLOAT, std::move(depth));
+  if (!objectIds.empty()) add(EXR_OBJECT_ID_CHANNEL, Imf::UINT, std::move(objectIds));
+  if (!materialIds.empty()) add(EXR_MATERIAL_ID_CHANNEL, Imf::UINT, std::move(materialIds));
+  ExrDocument document{path, {}};
+  ExrPart part{header, {}};
+  for (auto it = header.channels().begin(); it != header.channels().end(); ++it) {
+    part.channels.push_back({it.name(), std::move(planes[it.name()])});
   }
+  document.parts.push_back(std::move(part));
+  WriteExrDocument(document, path);
 }
 
 }  // namespace kestrion

@@ -1,6 +1,8 @@
 #include "frame/exr_planes.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -56,8 +58,26 @@ Plane FloatPlane(const ExrDocument& document, const ChannelRoles& roles, const C
                  float outside, const AbortCheck& abort) {
   const ExrPart& colour = document.parts[roles.colourPart];
   const ExrChannel& channel = ChannelOf(document, ref);
-  Plane plane = FilledInterruptibly(
-      static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height()), abort, outside);
+  const size_t count = static_cast<size_t>(colour.Width()) * static_cast<size_t>(colour.Height());
+  if (document.parts[ref.part].DataWindow() == colour.DataWindow()) {
+    // Every pixel has its sample: the plane is the samples converted in
+    // order, never filled first.
+    Plane plane;
+    plane.reserve(count);
+    std::visit(
+        [&](const auto& samples) {
+          for (size_t start = 0; start < count; start += 16 * ABORT_STRIDE) {
+            abort.ThrowIfRequested();
+            const auto from = samples.begin() + static_cast<std::ptrdiff_t>(start);
+            plane.insert(
+                plane.end(), from,
+                from + static_cast<std::ptrdiff_t>(std::min(count - start, 16 * ABORT_STRIDE)));
+          }
+        },
+        channel.samples);
+    return plane;
+  }
+  Plane plane = FilledInterruptibly(count, abort, outside);
   std::visit(
       [&](const auto& samples) {
         ForEachPixel(colour, document.parts[ref.part], abort,

@@ -2,13 +2,16 @@
 // reader and then the whole render input reader (roles, planes, origin) as
 // `kestrion render` reads its input. Bad files must end in one Error
 // naming the file; a file read whole must hold every channel's samples.
+// The same bytes also go to the ZIP chunk decoder as one chunk.
 #include <ImfChannelList.h>
 #include <ImfThreading.h>
 
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "formats/exr_document.h"
+#include "formats/exr_zip.h"
 #include "frame/render_input.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_targets.h"
@@ -44,9 +47,23 @@ void CheckNamesFile(const kestrion::Error& error, const std::string& path) {
   FUZZ_CHECK(std::string(error.what()).rfind(path + ": ", 0) == 0);
 }
 
+// The input as a ZIP chunk of four times its size (and a byte): refused, or
+// decoded to exactly that size, which codes and decodes back unchanged.
+void ZipChunk(const uint8_t* data, size_t size) {
+  kestrion::ZipCodec codec;
+  std::vector<uint8_t> raw(4 * size + 1);
+  if (!codec.Decompress(data, size, raw.data(), raw.size())) return;
+  std::vector<uint8_t> packed(raw.size());
+  const size_t packedBytes = codec.Compress(raw.data(), raw.size(), packed.data());
+  std::vector<uint8_t> back(raw.size());
+  FUZZ_CHECK(codec.Decompress(packed.data(), packedBytes, back.data(), back.size()));
+  FUZZ_CHECK(back == raw);
+}
+
 }  // namespace
 
 int ExrInput(const uint8_t* data, size_t size) {
+  ZipChunk(data, size);
   MemoryFile& file = InputFile();
   file.Replace(data, size);
   try {
