@@ -108,7 +108,7 @@ RenderSettings ReadSettings(const RenderOptions& options, bool render) {
   settings.output.review = ReadReviewLook(options);
   if (output) CheckReviewLook(options.files.output, settings.output.review);
   if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha);
-  settings.input.limits = ReadLimits(options);
+  settings.limits = ReadLimits(options);
   settings = WithSettingsFile(options, std::move(settings));
   ReadFocusAndBlur(options, settings);
   if (render && settings.FocusCount() == 0) {

@@ -355,7 +355,8 @@ std::string FileOverview(const InspectOptions& options, const AbortCheck& abort)
         input.roles = options.roles;
         input.depthFile = options.depthFile;
         bool normalisedMap = false;
-        planes.depth = ReadDepthFile(input, planes.width, planes.height, normalisedMap, abort);
+        planes.depth = ReadDepthFile(input, ResourceLimits{}, planes.width, planes.height,
+                                     normalisedMap, abort);
         depth = options.depth.For(normalisedMap);
         Append(out, "  depth file   %s\n", options.depthFile.c_str());
       }

@@ -137,7 +137,7 @@ std::optional<HeldFocus> HeldDepth(const RenderSettings& settings, const AbortCh
     std::error_code error;
     if (!std::filesystem::exists(other.input, error)) continue;
     try {
-      const RenderInput input = ReadRenderInput(other.input, settings.input, abort);
+      const RenderInput input = ReadRenderInput(other.input, settings.input, settings.limits, abort);
       if (!input.planes.depth) continue;
       const std::vector<float> z =
           RendererZ(*input.planes.depth, settings.depth.For(input.depthIsNormalisedMap), abort);

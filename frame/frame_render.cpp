@@ -67,7 +67,7 @@ void KeyTracks(FocusFilterSession& session, const RenderSettings& settings) {
 RenderInput ReadInput(const std::string& path, const RenderSettings& settings,
                       const AbortCheck& abort) {
   SetExrThreadCount(settings.threads);
-  return ReadRenderInput(path, settings.input, abort);
+  return ReadRenderInput(path, settings.input, settings.limits, abort);
 }
 
 PreparedFrame PrepareZ(const RenderInput& input, const RenderSettings& settings,
@@ -115,7 +115,7 @@ uint32_t ConcurrentPasses(const RenderInput& input, const RenderSettings& settin
     need.pixels = planes.PixelCount();
     need.channels = planes.colour.size() + (planes.alpha ? 1 : 0) + (planes.depth ? 1 : 0);
   }
-  return need.ConcurrentPasses(settings.input.limits.MemoryLimit(), threads);
+  return need.ConcurrentPasses(settings.limits.MemoryLimit(), threads);
 }
 
 // The passes through the session's filter (and, side by side, through

@@ -36,6 +36,7 @@
 #include "formats/output_file.h"
 #include "frame/filter_session.h"
 #include "frame/frame_report.h"
+#include "frame/render_callbacks.h"
 #include "frame/render_input.h"
 #include "frame/render_settings.h"
 #include "host/filter_pipeline.h"
@@ -46,51 +47,10 @@ namespace kestrion {
 // record of a filter made for the render names.
 inline constexpr const char* RENDER_FOCUS_NODE = "Focus";
 
-// Where a render is. Reading and writing name their file; filtering gives
-// pass `pass` (0-based) of `passes` about to process `row` of 0..lastRow.
-// Done comes once the output is in place.
-struct RenderProgress {
-  enum class Stage { Reading, Filtering, Writing, Done };
-  Stage stage = Stage::Reading;
-  std::string file;
-  int32_t pass = 0;
-  int32_t passes = 0;
-  int32_t row = 0;
-  int32_t lastRow = 0;
-};
-
-// What a caller hears while a frame renders, and how it stops one. Every
-// member may be empty.
-struct RenderCallbacks {
-  std::function<void(const RenderProgress&)> progress;
-  // Asked at short intervals (abort_check.h), on the calling thread: once it
-  // says yes the call ends in Aborted() and writes nothing.
-  std::function<bool()> abort;
-  // Each warning about the frame, one line, as it arises.
-  std::function<void(const std::string& line)> warning;
-  // Each message box the filter shows.
-  MessageBoxObserver messageBox;
-};
-
 // What a frame was prepared for the filter with.
 struct PreparedFrame {
   std::vector<float> rendererZ;  // the depth as the renderer's Z, a value a pixel
   float focusDepth = 0.0f;       // the focal plane, in front of the camera
-  std::vector<std::string> warnings;
-};
-
-// What a frame resolved to.
-struct FrameResolution {
-  int32_t frame = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  float focusDepth = 0.0f;
-  // The filter's blur range and size at the frame: its record's, or its
-  // tracks' values there when they are keyed.
-  float range = 0.0f;
-  float size = 0.0f;
-  SourceSelection source;
-  int32_t passes = 0;  // through the module
   std::vector<std::string> warnings;
 };
 

@@ -19,10 +19,11 @@ bool IsExr(const std::string& path) { return LowercaseExtension(path) == ".exr";
 
 // The depth channel of a depth file: the one --depth-channel names, else
 // the one the naming conventions find, else the file's only channel.
-Plane ExrDepthFile(const std::string& path, const InputOptions& options, int32_t width,
-                   int32_t height, const AbortCheck& abort) {
+Plane ExrDepthFile(const std::string& path, const InputOptions& options,
+                   const ResourceLimits& limits, int32_t width, int32_t height,
+                   const AbortCheck& abort) {
   const RoleOptions& roles = options.roles;
-  const ExrDocument document = ReadExrDocument(path, options.limits, abort);
+  const ExrDocument document = ReadExrDocument(path, limits, abort);
   std::optional<ChannelRef> found;
   if (document.parts.size() == 1 && document.parts[0].channels.size() == 1 && !roles.depthChannel) {
     found = ChannelRef{0, document.parts[0].channels[0].name};
@@ -71,22 +72,23 @@ void AddReviewImage(const std::string& path, const ResourceLimits& limits, Rende
 
 }  // namespace
 
-RenderNeed InputNeed(const std::string& path, const InputOptions& options) {
+RenderNeed InputNeed(const std::string& path, const InputOptions& options,
+                     const ResourceLimits& limits) {
   RenderNeed need;
   if (IsExr(path)) {
-    const ExrShape shape = PreflightExr(path, options.limits);
+    const ExrShape shape = PreflightExr(path, limits);
     need.fileBytes = shape.sampleBytes;
     need.pixels = shape.largestPixels;
     need.channels = shape.channels;
   } else {
-    AddReviewImage(path, options.limits, need);
+    AddReviewImage(path, limits, need);
     need.channels = 4;  // colour and alpha
   }
   if (!options.depthFile.empty()) {
     if (IsExr(options.depthFile)) {
-      need.fileBytes += PreflightExr(options.depthFile, options.limits).sampleBytes;
+      need.fileBytes += PreflightExr(options.depthFile, limits).sampleBytes;
     } else {
-      AddReviewImage(options.depthFile, options.limits, need);
+      AddReviewImage(options.depthFile, limits, need);
     }
     need.channels += 1;
   }
@@ -94,15 +96,15 @@ RenderNeed InputNeed(const std::string& path, const InputOptions& options) {
 }
 
 RenderInput ReadRenderInput(const std::string& path, const InputOptions& options,
-                            const AbortCheck& abort) {
-  const RenderNeed need = InputNeed(path, options);
-  CheckNeed(need.Bytes(), options.limits, path, "filtering it");
+                            const ResourceLimits& limits, const AbortCheck& abort) {
+  const RenderNeed need = InputNeed(path, options, limits);
+  CheckNeed(need.Bytes(), limits, path, "filtering it");
   RenderInput input;
   input.need = need;
   input.name = path;
   const bool separateDepth = !options.depthFile.empty();
   if (IsExr(path)) {
-    input.document = ReadExrDocument(path, options.limits, abort);
+    input.document = ReadExrDocument(path, limits, abort);
     RoleOptions roles = options.roles;
     roles.requireDepth = !separateDepth;
     input.roles = FindChannelRoles(*input.document, roles);
@@ -121,16 +123,16 @@ RenderInput ReadRenderInput(const std::string& path, const InputOptions& options
     }
   }
   if (separateDepth) {
-    input.planes.depth = ReadDepthFile(options, input.planes.width, input.planes.height,
+    input.planes.depth = ReadDepthFile(options, limits, input.planes.width, input.planes.height,
                                        input.depthIsNormalisedMap, abort);
   }
   return input;
 }
 
-Plane ReadDepthFile(const InputOptions& options, int32_t width, int32_t height, bool& normalisedMap,
-                    const AbortCheck& abort) {
+Plane ReadDepthFile(const InputOptions& options, const ResourceLimits& limits, int32_t width,
+                    int32_t height, bool& normalisedMap, const AbortCheck& abort) {
   normalisedMap = !IsExr(options.depthFile);
-  if (!normalisedMap) return ExrDepthFile(options.depthFile, options, width, height, abort);
+  if (!normalisedMap) return ExrDepthFile(options.depthFile, options, limits, width, height, abort);
   return ReadDepthMap(options.depthFile, width, height, abort);
 }
 

@@ -48,27 +48,27 @@ struct RenderInput {
 struct InputOptions {
   RoleOptions roles;
   std::string depthFile;  // empty: depth from the input itself
-  ResourceLimits limits;
 };
 
 // What filtering the input (and its depth file) will need, from their
 // headers alone. Throws a FileError naming a file that cannot be read or
 // is damaged.
-RenderNeed InputNeed(const std::string& path, const InputOptions& options);
+RenderNeed InputNeed(const std::string& path, const InputOptions& options,
+                     const ResourceLimits& limits = {});
 
 // Refuses, before any pixel memory is allocated, input whose frame has a
-// side beyond options.limits.maxSide or whose filtering would need more
+// side beyond limits.maxSide or whose filtering would need more
 // than the memory limit (InputNeed), then reads it. Throws a FileError
 // naming the file at fault, or a UsageError for options that do not fit
 // the file. Asks `abort` as its readers do.
 RenderInput ReadRenderInput(const std::string& path, const InputOptions& options,
-                            const AbortCheck& abort = NeverAbort());
+                            const ResourceLimits& limits, const AbortCheck& abort = NeverAbort());
 
 // The depth of options.depthFile for a frame of width x height: a channel of
 // an OpenEXR file (options.roles.depthChannel, else the conventions' names,
 // else its only channel) or a grey PNG, which sets `normalisedMap`. Throws
 // a FileError naming the file, also for a size other than the frame's.
-Plane ReadDepthFile(const InputOptions& options, int32_t width, int32_t height, bool& normalisedMap,
-                    const AbortCheck& abort = NeverAbort());
+Plane ReadDepthFile(const InputOptions& options, const ResourceLimits& limits, int32_t width,
+                    int32_t height, bool& normalisedMap, const AbortCheck& abort = NeverAbort());
 
 }  // namespace kestrion

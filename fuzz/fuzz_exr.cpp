@@ -72,7 +72,7 @@ int ExrInput(const uint8_t* data, size_t size) {
   // name that says OpenEXR.
   const std::string& named = file.PathWithExtension(".exr");
   try {
-    const kestrion::RenderInput input = kestrion::ReadRenderInput(named, {});
+    const kestrion::RenderInput input = kestrion::ReadRenderInput(named, {}, {});
     FUZZ_CHECK(input.document.has_value());
     const kestrion::FramePlanes& planes = input.planes;
     const size_t pixels = planes.PixelCount();

@@ -46,9 +46,10 @@ TEST(MemoryBudget, ReviewImagesAreMeasuredFromTheirHeaders) {
   EXPECT_EQ(need.pixels, 63u);
   EXPECT_EQ(need.channels, 5u);  // colour, alpha and the depth map
   EXPECT_EQ(need.fileBytes, 2 * 63 * REVIEW_BYTES_PER_PIXEL);
-  options.limits.maxSide = 8;
+  ResourceLimits limits;
+  limits.maxSide = 8;
   try {
-    InputNeed(dir / "in.tif", options);
+    InputNeed(dir / "in.tif", options, limits);
     FAIL() << "accepted a side of 9";
   } catch (const CommandError& e) {
     EXPECT_EQ(std::string(e.what()), dir / "in.tif" +
