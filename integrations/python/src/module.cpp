@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include "command_calls.h"
+#include "filter_calls.h"
 #include "kestrion/version.h"
 #include "module_file.h"
 #include "python_errors.h"
@@ -17,6 +18,7 @@ PYBIND11_MODULE(kestrion, module) {
   module.attr("__version__") = KESTRION_VERSION_TEXT;
   kestrion_python::DefineErrors(module);
   kestrion_python::DefineCommands(module);
+  kestrion_python::DefineFilterCalls(module);
   module.def("module_path", &kestrion_python::ModulePath,
              "The filter module file kestrion loads: $KESTRION_MODULE when set, else the "
              "KESTRION.FLT of this build or install.");

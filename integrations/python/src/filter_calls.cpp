@@ -1,0 +1,534 @@
+#include "filter_calls.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "base/frame_numbers.h"
+#include "base/numbers.h"
+#include "frame/frame_render.h"
+#include "frame/memory_frame.h"
+#include "frame/render_settings.h"
+#include "frame_arrays.h"
+#include "kestrion/focus_config.h"
+#include "keywords.h"
+#include "module_file.h"
+#include "python_errors.h"
+#include "python_run.h"
+
+namespace kestrion_python {
+
+namespace {
+
+using kestrion::FloatKeys;
+using kestrion::FrameSettings;
+
+// The most threads a call may ask for, as kestrion's --threads.
+constexpr int64_t THREADS_MAX = 1024;
+
+std::string TypeName(const py::handle& value) {
+  return py::str(py::type::handle_of(value).attr("__name__"));
+}
+
+bool IsNumber(const py::handle& value) {
+  if (py::isinstance<py::bool_>(value)) return false;
+  static const py::object real = py::module_::import("numbers").attr("Real");
+  return py::isinstance(value, real);
+}
+
+bool IsWhole(const py::handle& value) {
+  return !py::isinstance<py::bool_>(value) && PyIndex_Check(value.ptr());
+}
+
+double Number(const py::handle& value, const std::string& name) {
+  if (!IsNumber(value)) throw py::type_error(name + ": a number, not " + TypeName(value));
+  return py::float_(py::reinterpret_borrow<py::object>(value));
+}
+
+int64_t Whole(const py::handle& value, const std::string& name) {
+  if (!IsWhole(value)) throw py::type_error(name + ": a whole number, not " + TypeName(value));
+  const py::int_ number = py::reinterpret_borrow<py::object>(value);
+  int overflow = 0;
+  const long long whole = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+  if (overflow != 0)
+    throw py::value_error(name + ": " + std::string(py::str(py::object(number))) + " is out of range");
+  return whole;
+}
+
+std::string Text(const py::handle& value, const std::string& name) {
+  if (!py::isinstance<py::str>(value))
+    throw py::type_error(name + ": a string, not " + TypeName(value));
+  return py::str(value);
+}
+
+std::string Shown(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+float RangeValue(const py::handle& value, const std::string& name) {
+  const double range = Number(value, name);
+  if (!(range > 0.0 && range <= BLUR_RANGE_MAX)) {
+    throw py::value_error(name + ": " + Shown(range) +
+                          " is no blur range (give more than 0 and at most " +
+                          Shown(BLUR_RANGE_MAX) + ")");
+  }
+  return static_cast<float>(range);
+}
+
+float SizePixels(const py::handle& value, const std::string& name) {
+  const double size = Number(value, name);
+  if (!(size >= BLUR_SIZE_MIN && size <= BLUR_SIZE_MAX)) {
+    throw py::value_error(name + ": " + Shown(size) + " is no blur size (give " +
+                          Shown(BLUR_SIZE_MIN) + " to " + Shown(BLUR_SIZE_MAX) +
+                          " pixels, or a share of the frame's width such as \"5%\")");
+  }
+  return static_cast<float>(size);
+}
+
+int32_t FrameNumber(const py::handle& value, const std::string& name) {
+  const int64_t frame = Whole(value, name);
+  if (frame < kestrion::FRAME_MIN || frame > kestrion::FRAME_MAX) {
+    throw py::value_error(name + ": frame " + std::to_string(frame) + " is out of range (" +
+                          std::to_string(kestrion::FRAME_MIN) + " to " +
+                          std::to_string(kestrion::FRAME_MAX) + ")");
+  }
+  return static_cast<int32_t>(frame);
+}
+
+// A value for every frame, or keys {frame: value} / [(frame, value), ...].
+FloatKeys KeysOf(const py::handle& value, const std::string& name,
+                 float (*read)(const py::handle&, const std::string&)) {
+  FloatKeys keys;
+  const auto add = [&](const py::handle& frame, const py::handle& key) {
+    const int32_t at = FrameNumber(frame, name);
+    keys[at] = read(key, name + " at frame " + std::to_string(at));
+  };
+  if (py::isinstance<py::dict>(value)) {
+    for (const auto& [frame, key] : py::reinterpret_borrow<py::dict>(value)) add(frame, key);
+  } else if (py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value)) {
+    for (const py::handle item : py::reinterpret_borrow<py::sequence>(value)) {
+      if (!(py::isinstance<py::tuple>(item) || py::isinstance<py::list>(item)) ||
+          py::len(item) != 2) {
+        throw py::type_error(name + ": keys are (frame, value) pairs, not " + TypeName(item));
+      }
+      add(item[py::int_(0)], item[py::int_(1)]);
+    }
+  } else {
+    keys[0] = read(value, name);
+    return keys;
+  }
+  if (keys.empty()) throw py::value_error(name + ": no keys");
+  return keys;
+}
+
+kestrion::SourceSelection SourceOf(const py::handle& source, const py::handle& sourceId) {
+  const std::string mode = Text(source, "source");
+  const int64_t id = Whole(sourceId, "source_id");
+  kestrion::SourceSelection selection;
+  if (mode == "whole") {
+    if (id != 0) {
+      throw py::value_error("source_id: " + std::to_string(id) +
+                            " needs source \"object\" or \"material\"");
+    }
+    return selection;
+  }
+  int64_t most = 0;
+  if (mode == "object") {
+    selection.mode = SOURCE_OBJECT_CHANNEL;
+    most = OBJECT_ID_MAX;
+  } else if (mode == "material") {
+    selection.mode = SOURCE_MATERIAL_EFFECTS;
+    most = MATERIAL_ID_MAX;
+  } else {
+    throw py::value_error("source: \"whole\", \"object\" or \"material\", not '" + mode + "'");
+  }
+  if (id < 0 || id > most) {
+    throw py::value_error("source_id: " + std::to_string(id) + " is no " + mode + " ID (0 to " +
+                          std::to_string(most) + ")");
+  }
+  selection.id = static_cast<int32_t>(id);
+  return selection;
+}
+
+kestrion::AlphaMode AlphaOf(const py::handle& value) {
+  const std::string alpha = Text(value, "alpha");
+  if (alpha == "premultiplied") return kestrion::AlphaMode::Premultiplied;
+  if (alpha == "straight") return kestrion::AlphaMode::Straight;
+  if (alpha == "ignore") return kestrion::AlphaMode::Ignore;
+  throw py::value_error("alpha: \"premultiplied\", \"straight\" or \"ignore\", not '" + alpha +
+                        "'");
+}
+
+// The focus, one of the three, checked against the frame.
+void SetFocus(FrameSettings& settings, const CallArguments& call, const FrameArrays& arrays) {
+  const int given = (call.focusDepth.is_none() ? 0 : 1) + (call.focusPixel.is_none() ? 0 : 1) +
+                    (call.focusObject.is_none() ? 0 : 1);
+  if (given == 0) throw py::value_error("give focus_depth, focus_pixel or focus_object");
+  if (given > 1) throw py::value_error("give one of focus_depth, focus_pixel and focus_object");
+  if (!call.focusDepth.is_none()) {
+    const double depth = Number(call.focusDepth, "focus_depth");
+    if (!std::isfinite(depth) || std::fabs(depth) > std::numeric_limits<float>::max()) {
+      throw py::value_error("focus_depth: " + Shown(depth) + " is no distance");
+    }
+    settings.focusDepth = FloatKeys{{0, static_cast<float>(depth)}};
+  } else if (!call.focusPixel.is_none()) {
+    const py::handle pixel = call.focusPixel;
+    if (!(py::isinstance<py::tuple>(pixel) || py::isinstance<py::list>(pixel)) ||
+        py::len(pixel) != 2) {
+      throw py::type_error("focus_pixel: an (x, y) pair, not " + TypeName(pixel));
+    }
+    const int64_t x = Whole(pixel[py::int_(0)], "focus_pixel");
+    const int64_t y = Whole(pixel[py::int_(1)], "focus_pixel");
+    if (x < 0 || y < 0 || x >= arrays.frame.width || y >= arrays.frame.height) {
+      throw py::value_error("focus_pixel: (" + std::to_string(x) + ", " + std::to_string(y) +
+                            ") is not a pixel of a frame " + std::to_string(arrays.frame.width) +
+                            " wide and " + std::to_string(arrays.frame.height) + " high");
+    }
+    settings.focusPixel =
+        kestrion::PixelKeys{{0, kestrion::FocusPixel{static_cast<int>(x), static_cast<int>(y)}}};
+  } else {
+    const int64_t id = Whole(call.focusObject, "focus_object");
+    if (id < 0 || id > OBJECT_ID_MAX) {
+      throw py::value_error("focus_object: " + std::to_string(id) + " is no object ID (0 to " +
+                            std::to_string(OBJECT_ID_MAX) + ")");
+    }
+    if (!arrays.frame.objectIds) throw py::value_error("focus_object: needs object_ids");
+    settings.focusObject = static_cast<int32_t>(id);
+  }
+}
+
+// What every call is given besides the blur.
+FrameSettings CallSettings(const CallArguments& call, const FrameArrays& arrays) {
+  FrameSettings settings;
+  SetFocus(settings, call, arrays);
+  settings.alpha = AlphaOf(call.alpha);
+  const int64_t threads = Whole(call.threads, "threads");
+  if (threads < 0 || threads > THREADS_MAX) {
+    throw py::value_error("threads: " + std::to_string(threads) + " is out of range (0 to " +
+                          std::to_string(THREADS_MAX) + ", 0: one per core)");
+  }
+  settings.threads = static_cast<unsigned>(threads);
+  return settings;
+}
+
+// Runs the call with the interpreter's lock released and makes its result
+// an array; the library's failures become exceptions. Every part of a call
+// is an argument, so what the library finds wrong with the planes (an ID
+// out of range, a frame beyond the limits) is a ValueError.
+py::array RunFilter(
+    const CallArguments& call,
+    const std::function<kestrion::FilteredImage(const kestrion::RenderCallbacks&)>& filter) {
+  PythonRun run(call.progress);
+  const kestrion::RenderCallbacks callbacks = run.Callbacks();
+  kestrion::FilteredImage image;
+  try {
+    run.Run([&] { image = filter(callbacks); });
+  } catch (const kestrion::CommandError& e) {
+    if (IsArgumentError(e)) throw py::value_error(KeywordNames(e.what()));
+    throw;
+  }
+  return ResultArray(std::move(image));
+}
+
+// A record as bytes, and bytes as a record.
+py::bytes RecordBytes(const FocusConfig& record) {
+  return py::bytes(reinterpret_cast<const char*>(&record), sizeof record);
+}
+
+FocusConfig RecordOf(const py::handle& value) {
+  if (!py::isinstance<py::bytes>(value) && !py::isinstance<py::bytearray>(value) &&
+      !py::isinstance<py::memoryview>(value)) {
+    throw py::type_error("record: bytes, not " + TypeName(value));
+  }
+  const std::string bytes = py::bytes(py::reinterpret_borrow<py::object>(value));
+  if (bytes.size() != sizeof(FocusConfig)) {
+    throw py::value_error("record: " + std::to_string(sizeof(FocusConfig)) + " bytes, not " +
+                          std::to_string(bytes.size()));
+  }
+  FocusConfig record;
+  std::memcpy(&record, bytes.data(), sizeof record);
+  return record;
+}
+
+}  // namespace
+
+bool IsArgumentError(const kestrion::CommandError& error) {
+  return error.ExitCode() == kestrion::EXIT_USAGE;
+}
+
+py::array Filter(const py::handle& colour, const py::handle& depth, const CallArguments& call,
+                 const py::handle& range, const py::handle& size, const py::handle& source,
+                 const py::handle& sourceId) {
+  FrameArrays arrays = ReadFrameArrays(colour, depth, call.objectIds, call.materialIds);
+  FrameSettings settings = CallSettings(call, arrays);
+  settings.range = FloatKeys{{0, RangeValue(range, "range")}};
+  if (py::isinstance<py::str>(size)) {
+    std::string text = py::str(size);
+    if (text.empty() || text.back() != '%') {
+      throw py::value_error(
+          "size: pixels as a number, or a share of the frame's width such as "
+          "\"5%\", not '" +
+          text + "'");
+    }
+    text.pop_back();
+    float percent = 0.0f;
+    try {
+      percent = kestrion::FloatOption<float>(text, "size");
+    } catch (const kestrion::CommandError& e) {
+      throw py::value_error(e.what());
+    }
+    if (!(percent > 0.0f && percent <= 100.0f)) {
+      throw py::value_error("size: " + Shown(percent) +
+                            "% is no share of the frame's width (more than 0% and at most 100%)");
+    }
+    settings.size = FloatKeys{{0, percent}};
+    settings.sizeInPercent = true;
+  } else {
+    settings.size = FloatKeys{{0, SizePixels(size, "size")}};
+  }
+  settings.source = SourceOf(source, sourceId);
+  const FilterModule& module = LoadedModule();
+  return RunFilter(call, [&](const kestrion::RenderCallbacks& callbacks) {
+    return kestrion::FilterMemoryFrame(module, arrays.frame, settings, callbacks);
+  });
+}
+
+// The module's filter kept between calls. Calls through it take turns: a
+// second thread waits (without the interpreter's lock) for the first.
+class KeptFilter {
+ public:
+  KeptFilter(const py::handle& range, const py::handle& size, const py::handle& source,
+             const py::handle& sourceId, const py::handle& record)
+      : filter(LoadedModule().CreateFilter()) {
+    if (!filter) throw kestrion::Failure(ModulePath() + ": the module made no filter");
+    if (!record.is_none()) {
+      if (!range.is_none() || !size.is_none() || !sourceId.cast<py::object>().equal(py::int_(0)) ||
+          Text(source, "source") != "whole") {
+        throw py::value_error("record: give the record or range, size and source, not both");
+      }
+      SetRecord(record);
+      return;
+    }
+    kestrion::RenderSettings settings;
+    if (!range.is_none()) settings.range = KeysOf(range, "range", RangeValue);
+    if (!size.is_none()) settings.size = KeysOf(size, "size", SizePixels);
+    settings.source = SourceOf(source, sourceId);
+    kestrion::ConfigureFilter(*filter, settings);
+  }
+
+  py::bytes Record() {
+    const std::unique_lock<std::mutex> lock = Turn();
+    return RecordBytes(kestrion::FocusFilterSession(*filter).Record());
+  }
+
+  void SetRecord(const py::handle& value) {
+    const FocusConfig record = RecordOf(value);
+    const std::unique_lock<std::mutex> lock = Turn();
+    try {
+      kestrion::FocusFilterSession(*filter).Configure(record);
+    } catch (const kestrion::CommandError& e) {
+      throw py::value_error("record: " + std::string(e.what()));
+    }
+  }
+
+  py::dict Keys(TrackId id, float recordValue) {
+    const std::unique_lock<std::mutex> lock = Turn();
+    py::dict keys;
+    ITrackViewNode* node = filter->Node();
+    const Control* control = node ? node->GetController(id) : nullptr;
+    if (!control || control->Keys().empty()) {
+      keys[py::int_(0)] = recordValue;
+      return keys;
+    }
+    const int ticks = GetTicksPerFrame();
+    for (const auto& [time, value] : control->Keys()) keys[py::int_(time / ticks)] = value;
+    return keys;
+  }
+
+  py::dict RangeKeys() {
+    const float value = RecordValue().blurRange;
+    return Keys(RANGE_TRACK, value);
+  }
+  py::dict SizeKeys() {
+    const float value = RecordValue().blurSize;
+    return Keys(SIZE_TRACK, value);
+  }
+
+  void SetKeys(TrackId id, const FloatKeys& keys) {
+    const std::unique_lock<std::mutex> lock = Turn();
+    kestrion::FocusFilterSession(*filter).KeyTrack(id, keys);
+  }
+  void SetRangeKeys(const py::handle& value) {
+    SetKeys(RANGE_TRACK, KeysOf(value, "range", RangeValue));
+  }
+  void SetSizeKeys(const py::handle& value) {
+    SetKeys(SIZE_TRACK, KeysOf(value, "size", SizePixels));
+  }
+
+  float ValueAt(TrackId id, const py::handle& frame, float recordValue) {
+    const int32_t at = FrameNumber(frame, "frame");
+    const std::unique_lock<std::mutex> lock = Turn();
+    return kestrion::FocusFilterSession(*filter).TrackValue(id, at, recordValue);
+  }
+  float RangeAt(const py::handle& frame) {
+    return ValueAt(RANGE_TRACK, frame, RecordValue().blurRange);
+  }
+  float SizeAt(const py::handle& frame) {
+    return ValueAt(SIZE_TRACK, frame, RecordValue().blurSize);
+  }
+
+  py::array FilterFrame(const py::handle& colour, const py::handle& depth,
+                        const CallArguments& call, const py::handle& frame) {
+    FrameArrays arrays = ReadFrameArrays(colour, depth, call.objectIds, call.materialIds);
+    FrameSettings settings = CallSettings(call, arrays);
+    settings.frame = FrameNumber(frame, "frame");
+    return RunFilter(call, [&](const kestrion::RenderCallbacks& callbacks) {
+      const std::lock_guard<std::mutex> lock(busy);
+      return kestrion::FilterMemoryFrame(*filter, arrays.frame, settings, callbacks);
+    });
+  }
+
+ private:
+  // The filter's mutex, waited for without the interpreter's lock, so that
+  // a call running on another thread can take the lock to report progress.
+  std::unique_lock<std::mutex> Turn() {
+    const py::gil_scoped_release released;
+    return std::unique_lock<std::mutex>(busy);
+  }
+
+  FocusConfig RecordValue() {
+    const std::unique_lock<std::mutex> lock = Turn();
+    return kestrion::FocusFilterSession(*filter).Record();
+  }
+
+  std::unique_ptr<ImageFilter> filter;
+  std::mutex busy;
+};
+
+namespace {
+
+constexpr const char* FILTER_DOC =
+    R"(filter(colour, depth, *, focus_depth=None, focus_pixel=None, focus_object=None, object_ids=None, material_ids=None, range, size, source="whole", source_id=0, alpha="premultiplied", threads=0, progress=None) -> numpy.ndarray
+
+Filters one frame through the Kestrion module and returns a new array of
+colour's shape and dtype; the arguments are left alone. The pixels are
+those `kestrion render` writes for a file holding the same planes with the
+same settings.
+
+colour: (H, W, 3) or (H, W, 4) float32 or float16, any strides.
+depth: (H, W) distances in front of the camera; infinity, NaN and 1e9 and
+    up are background (no geometry, blurred fully).
+focus_depth, focus_pixel=(x, y), focus_object=ID: the focal plane, one of
+    them (focus_object needs object_ids).
+object_ids, material_ids: (H, W) IDs, integer or whole floats.
+range: the depth distance at which the blur reaches its full size (> 0).
+size: the full blur radius in pixels, or a string such as "5%" of the
+    frame's width.
+source: "whole", "object" or "material"; source_id the ID it blurs.
+alpha: "premultiplied", "straight" or "ignore".
+threads: 0 for one per core.
+progress: called as progress(stage, fraction) while the frame filters.
+
+Raises TypeError or ValueError naming the argument at fault, kestrion.Error
+when the filter fails, KeyboardInterrupt when Ctrl-C stops it.)";
+
+constexpr const char* FILTER_CLASS_DOC =
+    R"(Filter(*, range=None, size=None, source="whole", source_id=0, record=None)
+
+The module's filter kept between calls, for filtering one frame again as
+its settings change: its 284-byte configuration record (record, as bytes)
+and its animated Range and Size tracks (range_keys, size_keys: {frame:
+value}). range and size take a value or keys {frame: value}; unset, the
+filter's defaults (range 50, size 2 pixels). Or give the record a host
+saved. One call at a time goes through a Filter; another thread's call
+waits for it.)";
+
+CallArguments CallArgumentsOf(const Keywords& keywords) {
+  CallArguments call;
+  call.focusDepth = keywords.Get("focus_depth");
+  call.focusPixel = keywords.Get("focus_pixel");
+  call.focusObject = keywords.Get("focus_object");
+  call.objectIds = keywords.Get("object_ids");
+  call.materialIds = keywords.Get("material_ids");
+  call.alpha = keywords.Get("alpha", py::str("premultiplied"));
+  call.threads = keywords.Get("threads", py::int_(0));
+  call.progress = keywords.Get("progress");
+  if (!call.progress.is_none() && !PyCallable_Check(call.progress.ptr())) {
+    throw py::type_error("progress: a callable, not " + TypeName(call.progress));
+  }
+  return call;
+}
+
+}  // namespace
+
+void DefineFilterCalls(py::module_& module) {
+  py::options options;
+  options.disable_function_signatures();
+  module.def(
+      "filter",
+      [](const py::object& colour, const py::object& depth, const py::kwargs& given) {
+        const Keywords keywords(
+            "filter", given,
+            {"focus_depth", "focus_pixel", "focus_object", "object_ids", "material_ids", "range",
+             "size", "source", "source_id", "alpha", "threads", "progress"});
+        const CallArguments call = CallArgumentsOf(keywords);
+        return Filter(colour, depth, call, keywords.Required("range"), keywords.Required("size"),
+                      keywords.Get("source", py::str("whole")),
+                      keywords.Get("source_id", py::int_(0)));
+      },
+      py::arg("colour"), py::arg("depth"), FILTER_DOC);
+
+  py::class_<KeptFilter>(module, "Filter", FILTER_CLASS_DOC)
+      .def(py::init([](const py::kwargs& given) {
+             const Keywords keywords("Filter", given,
+                                     {"range", "size", "source", "source_id", "record"});
+             return std::make_unique<KeptFilter>(keywords.Get("range"), keywords.Get("size"),
+                                                 keywords.Get("source", py::str("whole")),
+                                                 keywords.Get("source_id", py::int_(0)),
+                                                 keywords.Get("record"));
+           }),
+           "Filter(*, range=None, size=None, source=\"whole\", source_id=0, record=None)")
+      .def_property(
+          "record", &KeptFilter::Record,
+          [](KeptFilter& filter, const py::object& value) { filter.SetRecord(value); },
+          "The filter's 284-byte configuration record, as the host saves and loads it.")
+      .def_property(
+          "range_keys", &KeptFilter::RangeKeys,
+          [](KeptFilter& filter, const py::object& value) { filter.SetRangeKeys(value); },
+          "The Range track's keys, {frame: value}; set a value or keys.")
+      .def_property(
+          "size_keys", &KeptFilter::SizeKeys,
+          [](KeptFilter& filter, const py::object& value) { filter.SetSizeKeys(value); },
+          "The Size track's keys in pixels, {frame: value}; set a value or keys.")
+      .def(
+          "range_at",
+          [](KeptFilter& filter, const py::object& frame) { return filter.RangeAt(frame); },
+          py::arg("frame"),
+          "range_at(frame) -> float: the blur range the filter uses at the frame.")
+      .def(
+          "size_at",
+          [](KeptFilter& filter, const py::object& frame) { return filter.SizeAt(frame); },
+          py::arg("frame"), "size_at(frame) -> float: the blur size the filter uses at the frame.")
+      .def(
+          "filter",
+          [](KeptFilter& filter, const py::object& colour, const py::object& depth,
+             const py::kwargs& given) {
+            const Keywords keywords("Filter.filter", given,
+                                    {"focus_depth", "focus_pixel", "focus_object", "object_ids",
+                                     "material_ids", "frame", "alpha", "threads", "progress"});
+            return filter.FilterFrame(colour, depth, CallArgumentsOf(keywords),
+                                      keywords.Get("frame", py::int_(0)));
+          },
+          py::arg("colour"), py::arg("depth"),
+          "filter(colour, depth, *, focus_depth=None, focus_pixel=None, focus_object=None, "
+          "object_ids=None, material_ids=None, frame=0, alpha=\"premultiplied\", threads=0, "
+          "progress=None) -> numpy.ndarray\n\nFilters the frame through this filter's record "
+          "and tracks, evaluated at `frame`; the arguments as kestrion.filter's.");
+}
+
+}  // namespace kestrion_python
