@@ -1,6 +1,7 @@
-// errors.h: how a kestrion command fails. Every failure that reaches the
-// user is one line on stderr and an exit code; the code tells scripts what
-// kind of failure it was.
+// errors.h: how the libraries fail. A failure is an Error: its kind says
+// what went wrong (the programs choose their exit codes by it) and its
+// message, one line unless it lists what a file holds, names what is at
+// fault: the option, setting or file, by the label its caller gave.
 #pragma once
 
 #include <cstddef>
@@ -10,29 +11,29 @@
 
 namespace kestrion {
 
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;     // bad input file, unusable module, filter failure
-constexpr int EXIT_USAGE = 2;      // the command line or the settings are wrong
-constexpr int EXIT_ABORTED = 130;  // interrupted by the user (Ctrl-C)
-
-// A failure with its one-line message (without the "kestrion: " prefix) and
-// the exit code it ends the command with.
-class CommandError : public std::runtime_error {
- public:
-  CommandError(int exitCode, const std::string& message)
-      : std::runtime_error(message), code(exitCode) {}
-  int ExitCode() const { return code; }
-
- private:
-  int code;
+enum class ErrorKind {
+  Usage,        // the settings or the call are wrong
+  Input,        // an input (a file, planes, the module) cannot be used
+  Output,       // an output cannot be made or written
+  Failed,       // the filter or the work failed
+  OutOfMemory,  // an allocation failed
+  Aborted,      // the caller's abort query said so
 };
 
-inline CommandError UsageError(const std::string& message) {
-  return CommandError(EXIT_USAGE, message);
-}
-inline CommandError Failure(const std::string& message) {
-  return CommandError(EXIT_FAILED, message);
-}
+// A failure with its kind and its one-line message (without any program's
+// prefix).
+class Error : public std::runtime_error {
+ public:
+  Error(ErrorKind kind, const std::string& message) : std::runtime_error(message), kind(kind) {}
+  ErrorKind Kind() const { return kind; }
+
+ private:
+  ErrorKind kind;
+};
+
+inline Error UsageError(const std::string& message) { return Error(ErrorKind::Usage, message); }
+inline Error Failure(const std::string& message) { return Error(ErrorKind::Failed, message); }
+
 // A name that comes from a file or the command line (a file's path, a
 // part, layer, channel or attribute name) as every message, progress line,
 // report and listing shows it: whole, with control characters (line breaks
@@ -44,10 +45,17 @@ std::string ShownName(std::string_view name);
 
 // A failure that concerns one file: "<path>: <what is wrong>", the path
 // shown as ShownName shows it.
-inline CommandError FileError(const std::string& path, const std::string& what) {
-  return CommandError(EXIT_FAILED, ShownName(path) + ": " + what);
+inline Error FileError(const std::string& path, const std::string& what) {
+  return Error(ErrorKind::Input, ShownName(path) + ": " + what);
 }
-inline CommandError Aborted() { return CommandError(EXIT_ABORTED, "aborted"); }
+// The same for a file being made or written.
+inline Error OutputError(const std::string& path, const std::string& what) {
+  return Error(ErrorKind::Output, ShownName(path) + ": " + what);
+}
+inline Error OutOfMemory(const std::string& message) {
+  return Error(ErrorKind::OutOfMemory, message);
+}
+inline Error Aborted() { return Error(ErrorKind::Aborted, "aborted"); }
 
 // Messages quote what the user wrote, which may be huge, hold control
 // characters or bytes that are not UTF-8. A shown value is at most

@@ -11,6 +11,7 @@
 #include "demo/demo_scene.h"
 #include "frame/frame_report.h"
 #include "kestrion/focus_config.h"
+#include "shot/exit_codes.h"
 #include "shot/frame_pattern.h"
 #include "shot/shot_arguments.h"
 
@@ -85,7 +86,7 @@ T NumberOf(const std::string& text, const std::string& option, T min, T max) {
     } else {
       return IntegerOption<T>(text, option, min, max);
     }
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     throw CLI::ValidationError(e.what());
   }
 }

@@ -1,5 +1,5 @@
 // commands.h: the kestrion commands and what their command lines give them
-// (command_line.h fills these). Each throws a CommandError on failure (main
+// (command_line.h fills these). Each throws an Error on failure (main
 // prints it as one line and exits with its code); none writes a user's file
 // unless it succeeds.
 #pragma once

@@ -2,7 +2,7 @@
 
 #include <csignal>
 
-#include "base/errors.h"
+#include "shot/exit_codes.h"
 
 namespace kestrion {
 

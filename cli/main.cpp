@@ -20,6 +20,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/interrupt.h"
+#include "shot/exit_codes.h"
 
 namespace {
 
@@ -41,11 +42,11 @@ void OpenStandardDescriptors() {
 
 // The exit code of a failure: an abort after a signal ends with the
 // signal's code.
-int ExitCodeOf(const CommandError& error) {
-  if (error.ExitCode() == EXIT_ABORTED && InterruptSignal() != 0) {
+int ExitCodeOf(const Error& error) {
+  if (error.Kind() == ErrorKind::Aborted && InterruptSignal() != 0) {
     return InterruptExitCode(InterruptSignal());
   }
-  return error.ExitCode();
+  return ExitCodeOf(error.Kind());
 }
 
 int Run(CommandLine& commandLine) {
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
   CatchInterruptsUntilExit();
   try {
     return Run(commandLine);
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     std::fprintf(stderr, "kestrion: %s\n", PrintableMessage(e.what()).c_str());
     return ExitCodeOf(e);
   } catch (const std::bad_alloc&) {

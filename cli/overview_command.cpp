@@ -1,6 +1,7 @@
 #include "base/errors.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/overview_text.h"
 #include "cli/render_options.h"
 
 namespace kestrion {
@@ -11,7 +12,8 @@ void RunInspect(const InspectCommandOptions& options, std::FILE* out) {
   ReadDepthOptions(options.depth, overview.depth);
   // The overview shows every name escaped; printed as messages are, no
   // control character of any other line reaches the terminal either.
-  std::fputs(PrintableMessage(FileOverview(overview, abort), std::string::npos).c_str(), out);
+  const std::string text = OverviewText(InspectFile(overview, abort), overview);
+  std::fputs(PrintableMessage(text, std::string::npos).c_str(), out);
 }
 
 }  // namespace kestrion

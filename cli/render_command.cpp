@@ -17,6 +17,7 @@
 #include "cli/module_path.h"
 #include "cli/render_options.h"
 #include "cli/run_progress.h"
+#include "formats/exr_document.h"
 #include "frame/frame_render.h"
 #include "host/filter_pipeline.h"
 
@@ -31,6 +32,8 @@ FrameOutcome RenderOutcome(const RenderOptions& options) {
   const AllocationWatch allocations;
   try {
     const RenderSettings settings = ReadRenderSettings(options);
+    // OpenEXR's threads, once for the program (--threads).
+    SetExrThreadCount(settings.threads);
     // kestrion runs frames as the host application does, whose renderer
     // keeps one frame's memory for the next.
     KeepFrameMemory();
@@ -38,15 +41,15 @@ FrameOutcome RenderOutcome(const RenderOptions& options) {
     RenderCallbacks callbacks = CommandCallbacks();
     callbacks.progress = [&progress](const RenderProgress& now) { progress.Show(now); };
     return RenderFrameFiles(ResolveModulePath(options.module), options.files, settings, callbacks);
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     outcome.error = e;
   } catch (const std::bad_alloc&) {
     const size_t failed = allocations.Since().lastSize;
-    outcome.error = Failure(
+    outcome.error = OutOfMemory(
         ShownName(options.files.input) + ": not enough memory" +
         (failed ? " (an allocation of " + ByteSizeText(failed) + " failed)" : std::string()));
   } catch (const std::exception& e) {
-    outcome.error = CommandError(EXIT_FAILED, e.what());
+    outcome.error = Error(ErrorKind::Failed, e.what());
   }
   FrameReport& report = outcome.report;
   report.input = options.files.input;

@@ -95,19 +95,20 @@ ReviewLook ReadReviewLook(const RenderOptions& options) {
 // output's checks are render's.
 RenderSettings ReadSettings(const RenderOptions& options, bool render) {
   RenderSettings settings = options.settings;
+  settings.labels = CommandLineLabels();
   if (render) {
-    CheckOutputName(options.files, options.frame);
+    CheckOutputName(options.files, options.frame, settings.labels);
   } else {
-    CheckFrame(options.frame, "--frame");
+    CheckFrame(options.frame, settings.labels.frame);
   }
   settings.frame = static_cast<int32_t>(options.frame);
   if (options.compression) settings.output.compression = ParseCompression(*options.compression);
   // The studio's output only names the hand-off's: checked when given.
   const bool output = render || !options.files.output.empty();
-  if (output) CheckOutputFormats(options.files, settings.output.bitDepth);
+  if (output) CheckOutputFormats(options.files, settings.output.bitDepth, settings.labels);
   settings.output.review = ReadReviewLook(options);
   if (output) CheckReviewLook(options.files.output, settings.output.review);
-  if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha);
+  if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha, settings.labels.alpha);
   settings.limits = ReadLimits(options);
   settings = WithSettingsFile(options, std::move(settings));
   ReadFocusAndBlur(options, settings);
@@ -121,6 +122,17 @@ RenderSettings ReadSettings(const RenderOptions& options, bool render) {
 }
 
 }  // namespace
+
+SettingLabels CommandLineLabels() {
+  SettingLabels labels;
+  labels.frame = "--frame";
+  labels.size = "--size";
+  labels.alpha = "--alpha";
+  labels.output = "-o";
+  labels.bitDepth = "--bit-depth";
+  labels.focusMap = "--focus-map";
+  return labels;
+}
 
 RenderSettings ReadRenderSettings(const RenderOptions& options) {
   return ReadSettings(options, true);

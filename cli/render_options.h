@@ -12,6 +12,9 @@ namespace kestrion {
 
 // Throws a UsageError naming the option (or the settings file) at fault, a
 // FileError for a settings file that cannot be read.
+// The settings' labels as the command line names them: its flags.
+SettingLabels CommandLineLabels();
+
 RenderSettings ReadRenderSettings(const RenderOptions& options);
 // The same for `kestrion studio`, which needs no output and no focus (its
 // page sets one): the output's name is checked only when one is given.

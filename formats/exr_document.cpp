@@ -307,7 +307,7 @@ ExrDocument ReadExrDocument(const std::string& path, const ResourceLimits& limit
     return document;
   } catch (const std::bad_alloc&) {
     throw FileError(path, "not enough memory to read it");
-  } catch (const CommandError&) {
+  } catch (const Error&) {
     throw;
   } catch (const std::exception& e) {
     throw FileError(path, OneLine(e.what()));
@@ -333,7 +333,7 @@ void WriteExrDocument(const ExrDocument& document, const std::string& path,
     output.Close();
   } catch (const std::bad_alloc&) {
     throw FileError(path, "not enough memory to write it");
-  } catch (const CommandError&) {
+  } catch (const Error&) {
     throw;
   } catch (const std::exception& e) {
     throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");

@@ -113,15 +113,15 @@ void RemoveLeftContentFiles(const std::string& directory) {
 OutputFile::OutputFile(std::string targetPath, Naming naming)
     : target(std::move(targetPath)), naming(naming) {
   const std::filesystem::path name(target);
-  if (name.filename().empty()) throw FileError(target, "not a file name");
+  if (name.filename().empty()) throw OutputError(target, "not a file name");
   directory = name.has_parent_path() ? name.parent_path().string() : ".";
   // Fails now, before a long run, what would fail once writing starts.
   if (access(directory.c_str(), W_OK | X_OK) != 0) {
-    throw FileError(target, "cannot create a file in its directory" + Reason(errno));
+    throw OutputError(target, "cannot create a file in its directory" + Reason(errno));
   }
   struct stat info {};
   if (stat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    throw FileError(target, "is a directory");
+    throw OutputError(target, "is a directory");
   }
 }
 
@@ -161,7 +161,7 @@ void OutputFile::Create() {
   std::vector<char> buffer(name.begin(), name.end());
   buffer.push_back('\0');
   fd = mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd < 0) throw FileError(target, "cannot create a file in its directory" + Reason(errno));
+  if (fd < 0) throw OutputError(target, "cannot create a file in its directory" + Reason(errno));
   path.assign(buffer.data());
   anonymous = false;
   createdMode = NewFileMode();
@@ -177,7 +177,7 @@ void OutputFile::Write(const std::function<void(const std::string& path)>& write
   if (fd < 0) Create();
   try {
     write(path);
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     Discard();
     // Messages show names escaped (errors.h).
     std::string message = e.what();
@@ -187,7 +187,12 @@ void OutputFile::Write(const std::function<void(const std::string& path)>& write
          at = message.find(shownPath, at + shownTarget.size())) {
       message.replace(at, shownPath.size(), shownTarget);
     }
-    throw CommandError(e.ExitCode(), message);
+    // Whatever failed while the content was written, the output is what
+    // could not be made (what the caller asked wrongly, memory and an abort
+    // stay what they are).
+    const ErrorKind kind = e.Kind();
+    throw Error(kind == ErrorKind::Input || kind == ErrorKind::Failed ? ErrorKind::Output : kind,
+                message);
   } catch (...) {
     Discard();
     throw;
@@ -230,14 +235,14 @@ void OutputFile::Commit() {
     }
     if (error != 0) {
       Discard();
-      throw FileError(target, "cannot put it in place" + Reason(error));
+      throw OutputError(target, "cannot put it in place" + Reason(error));
     }
   }
   if (std::rename(from.c_str(), target.c_str()) != 0) {
     const int error = errno;
     if (anonymous) unlink(from.c_str());
     Discard();
-    throw FileError(target, "cannot replace it" + Reason(error));
+    throw OutputError(target, "cannot replace it" + Reason(error));
   }
   committed = true;
   Discard();
@@ -256,9 +261,10 @@ void MakeFolders(const std::string& target) {
     if (mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) {
       struct stat status {};
       if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) continue;
-      throw FileError(folder.string(), "cannot make the folder: a file of that name is in the way");
+      throw OutputError(folder.string(),
+                        "cannot make the folder: a file of that name is in the way");
     }
-    throw FileError(folder.string(), "cannot make the folder" + Reason(errno));
+    throw OutputError(folder.string(), "cannot make the folder" + Reason(errno));
   }
 }
 

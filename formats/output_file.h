@@ -38,7 +38,7 @@ class OutputFile {
   };
 
   // Checks that `target` names a file in a directory that can take one;
-  // throws a FileError naming `target` otherwise. Creates nothing.
+  // throws an OutputError naming `target` otherwise. Creates nothing.
   explicit OutputFile(std::string target, Naming naming = Naming::UnnamedFirst);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
@@ -47,11 +47,11 @@ class OutputFile {
   const std::string& Target() const { return target; }
   // Creates the content file (empty) and runs `write` with a path that
   // opens it; a later call writes it anew. When `write` throws, the content
-  // file is gone at once, and a CommandError is thrown again with that path
-  // replaced by the target's: the content file is no business of the
-  // user's.
+  // file is gone at once, and an Error is thrown again with that path
+  // replaced by the target's (the content file is no business of the
+  // user's), of kind Output unless it was one of usage, memory or an abort.
   void Write(const std::function<void(const std::string& path)>& write);
-  // Moves the content into place; throws a FileError naming the target
+  // Moves the content into place; throws an OutputError naming the target
   // (and the content file is gone). Needs a Write() first.
   void Commit();
 
@@ -70,7 +70,7 @@ class OutputFile {
 };
 
 // Makes the folders `target`'s name needs that do not exist yet, as mkdir -p
-// does (permissions from the umask). Throws a FileError naming the folder
+// does (permissions from the umask). Throws an OutputError naming the folder
 // that cannot be made.
 void MakeFolders(const std::string& target);
 

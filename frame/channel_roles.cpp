@@ -7,81 +7,14 @@
 #include <set>
 
 #include "base/errors.h"
+#include "frame/channel_names.h"
+#include "frame/extra_layers.h"
 
 namespace kestrion {
 
+using namespace channel_names;
+
 namespace {
-
-const std::string ROOT_LABEL = ".";
-
-std::string Prefix(const std::string& layer) { return layer.empty() ? "" : layer + "."; }
-
-std::string Suffix(const std::string& channel) {
-  const size_t dot = channel.rfind('.');
-  return dot == std::string::npos ? channel : channel.substr(dot + 1);
-}
-
-// Labels and names in messages are shown escaped (errors.h).
-std::string LayerLabel(const std::string& layer) {
-  return layer.empty() ? ROOT_LABEL : ShownName(layer);
-}
-
-std::string PartLabel(const ExrDocument& document, int part) {
-  const std::string name = document.parts[part].Name();
-  return name.empty() ? std::to_string(part) : ShownName(name);
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// What is wrong on the first line, the parts on the following ones.
-std::string Listed(const ExrDocument& document, const std::string& what) {
-  return ShownName(document.path) + ": " + what + "\n" + DescribeParts(document);
-}
-
-CommandError Usage(const ExrDocument& document, const std::string& what) {
-  return UsageError(Listed(document, what));
-}
-
-// A part given by index or by name; nothing when `text` names none.
-std::optional<int> PartNamed(const ExrDocument& document, const std::string& text) {
-  const int count = static_cast<int>(document.parts.size());
-  for (int i = 0; i < count; ++i) {
-    if (!text.empty() && document.parts[i].Name() == text) return i;
-  }
-  if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit) && text.size() < 6) {
-    const int index = std::stoi(text);
-    if (index < count) return index;
-  }
-  return std::nullopt;
-}
-
-// "PART:NAME" when PART names a part, else just a name.
-std::pair<std::optional<int>, std::string> SplitPart(const ExrDocument& document,
-                                                     const std::string& text) {
-  const size_t colon = text.find(':');
-  if (colon != std::string::npos) {
-    if (auto part = PartNamed(document, text.substr(0, colon))) {
-      return {part, text.substr(colon + 1)};
-    }
-  }
-  return {std::nullopt, text};
-}
-
-bool HasColour(const ExrPart& part, const std::string& layer) {
-  const std::string prefix = Prefix(layer);
-  return part.Find(prefix + "R") && part.Find(prefix + "G") && part.Find(prefix + "B");
-}
-
-std::vector<std::string> LayersOf(const ExrPart& part) {
-  std::vector<std::string> layers;
-  for (const ExrChannel& channel : part.channels) {
-    const std::string layer = LayerOf(channel.name);
-    if (std::find(layers.begin(), layers.end(), layer) == layers.end()) layers.push_back(layer);
-  }
-  return layers;
-}
 
 bool BeautyName(const std::string& name) {
   const std::string last = Suffix(name);
@@ -163,15 +96,6 @@ Candidate FindColour(const ExrDocument& document, const RoleOptions& options) {
   throw Failure(Listed(document,
                        "no colour channels (R, G and B at the root or in one layer); name them "
                        "with --layer (and --part)"));
-}
-
-// The parts to look in: the colour part first, then the others in order.
-std::vector<int> SearchOrder(const ExrDocument& document, int colourPart) {
-  std::vector<int> order{colourPart};
-  for (int i = 0; i < static_cast<int>(document.parts.size()); ++i) {
-    if (i != colourPart) order.push_back(i);
-  }
-  return order;
 }
 
 // `name` in the colour part, else in exactly one other part.
@@ -280,148 +204,6 @@ std::optional<ChannelRef> ByConvention(const ExrDocument& document, const Channe
   return found;
 }
 
-std::string Lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-// A layer that holds data rather than light, by the names renderers give
-// such passes: averaging it would make values no renderer wrote (a normal
-// of length 0.2, a position between two surfaces, an ID between two IDs,
-// a mixture of hashes).
-bool DataLayerName(const std::string& layer) {
-  std::string last;
-  for (char c : Lowercase(Suffix(layer))) {
-    if (c != ' ' && c != '_' && c != '-') last += c;
-  }
-  static const std::set<std::string> DATA = {"n",
-                                             "normal",
-                                             "normals",
-                                             "nworld",
-                                             "nn",
-                                             "p",
-                                             "pworld",
-                                             "position",
-                                             "pref",
-                                             "pobject",
-                                             "vector",
-                                             "motion",
-                                             "motionvector",
-                                             "motionvectors",
-                                             "velocity",
-                                             "z",
-                                             "zdepth",
-                                             "depth",
-                                             "mist",
-                                             "indexob",
-                                             "indexma",
-                                             "objectid",
-                                             "materialid",
-                                             "id",
-                                             "uv",
-                                             "st"};
-  return DATA.count(last) > 0 || last.rfind("crypto", 0) == 0 || last.rfind("denoising", 0) == 0 ||
-         Lowercase(layer).rfind("crypto", 0) == 0;
-}
-
-// Whether `layer` is of another view layer than the colour layer: with a
-// view layer of its own ("ViewLayer.Combined"), every layer outside it;
-// else a layer whose view layer has a beauty of its own ("Fg.Combined").
-bool OtherViewLayer(const ExrPart& part, const std::string& layer, const std::string& colour) {
-  const std::string colourView = ViewLayerOf(colour);
-  if (!colourView.empty()) return layer.rfind(colourView + ".", 0) != 0;
-  const std::string view = ViewLayerOf(layer);
-  return Suffix(layer) == "Combined" || (!view.empty() && HasColour(part, view + ".Combined"));
-}
-
-// The channels in the order a colour layer's are listed: R, G, B, A, then
-// the rest as they come.
-std::vector<std::string> ColourOrder(std::vector<std::string> names) {
-  auto rank = [](const std::string& name) {
-    const std::string s = Suffix(name);
-    return s == "R" ? 0 : s == "G" ? 1 : s == "B" ? 2 : s == "A" ? 3 : 4;
-  };
-  std::stable_sort(names.begin(), names.end(),
-                   [&](const std::string& a, const std::string& b) { return rank(a) < rank(b); });
-  return names;
-}
-
-// The channels of `layer` in `part` when it is a colour layer: R, G and B,
-// maybe A, and nothing else, none of them UINT.
-std::vector<std::string> ColourLayerChannels(const ExrPart& part, const std::string& layer) {
-  std::vector<std::string> names;
-  bool colour = true;
-  for (const ExrChannel& channel : part.channels) {
-    if (LayerOf(channel.name) != layer) continue;
-    const std::string s = Suffix(channel.name);
-    colour =
-        colour && (s == "R" || s == "G" || s == "B" || s == "A") && channel.Type() != Imf::UINT;
-    names.push_back(channel.name);
-  }
-  if (!colour || !HasColour(part, layer)) names.clear();
-  return ColourOrder(names);
-}
-
-void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, ChannelRoles& roles) {
-  const Imath::Box2i& window = document.parts[roles.colourPart].DataWindow();
-  std::set<std::pair<int, std::string>> used;
-  for (const auto& ref : {roles.depth, roles.objectId, roles.materialId}) {
-    if (ref) used.insert({ref->part, ref->name});
-  }
-  auto take = [&](int part, const std::string& layer, const std::vector<std::string>& names) {
-    for (const std::string& name : names) roles.colour.push_back({part, name});
-    roles.extraLayers.push_back((part == roles.colourPart ? "" : PartLabel(document, part) + ":") +
-                                LayerLabel(layer));
-  };
-  const bool all = options.layers.size() == 1 && options.layers.front() == "all";
-  if (all) {
-    for (int part : SearchOrder(document, roles.colourPart)) {
-      const ExrPart& p = document.parts[part];
-      if (p.DataWindow() != window) continue;
-      for (const std::string& layer : LayersOf(p)) {
-        if (part == roles.colourPart && layer == roles.colourLayer) continue;
-        if (DataLayerName(layer) || OtherViewLayer(p, layer, roles.colourLayer)) continue;
-        const auto names = ColourLayerChannels(p, layer);
-        const bool holdsRole = std::any_of(names.begin(), names.end(), [&](const std::string& n) {
-          return used.count({part, n}) > 0;
-        });
-        if (!names.empty() && !holdsRole) take(part, layer, names);
-      }
-    }
-    return;
-  }
-  for (const std::string& text : options.layers) {
-    auto [part, layerText] = SplitPart(document, text);
-    const std::string layer = layerText == ROOT_LABEL ? "" : layerText;
-    std::vector<int> found;
-    for (int p : part ? std::vector<int>{*part} : SearchOrder(document, roles.colourPart)) {
-      const auto layers = LayersOf(document.parts[p]);
-      if (std::find(layers.begin(), layers.end(), layer) != layers.end()) found.push_back(p);
-    }
-    if (found.empty()) throw Usage(document, "no layer " + QuotedValue(text) + " (--layers)");
-    if (found.size() > 1 && found.front() != roles.colourPart) {
-      throw Usage(document, "layer " + QuotedValue(text) + " is in several parts; write PART:" +
-                                LayerLabel(layer) + " (--layers)");
-    }
-    const int p = found.front();
-    if (p == roles.colourPart && layer == roles.colourLayer) {
-      throw Usage(document,
-                  "layer " + QuotedValue(text) + " is the colour layer already (--layers)");
-    }
-    if (document.parts[p].DataWindow() != window) {
-      throw Usage(document, "layer " + QuotedValue(text) +
-                                " lies in a part whose data window differs " +
-                                "from the colour's (--layers)");
-    }
-    std::vector<std::string> names;
-    for (const ExrChannel& channel : document.parts[p].channels) {
-      if (LayerOf(channel.name) == layer) names.push_back(channel.name);
-    }
-    take(p, layer, ColourOrder(names));
-  }
-}
-
 }  // namespace
 
 std::string LayerOf(const std::string& channel) {
@@ -462,9 +244,10 @@ ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& op
   roles.objectId = find(options.objectIdChannel, object);
   roles.materialId = find(options.materialIdChannel, material);
   if (!roles.depth && options.requireDepth) {
-    throw Failure(Listed(document,
-                         "no depth channel (Z, depth.Z, <layer>.Depth.Z, <layer>.Z or depth); "
-                         "name one with --depth-channel"));
+    throw Error(ErrorKind::Input,
+                Listed(document,
+                       "no depth channel (Z, depth.Z, <layer>.Depth.Z, <layer>.Z or depth); "
+                       "name one with --depth-channel"));
   }
   AddExtraLayers(document, options, roles);
   return roles;

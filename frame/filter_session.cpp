@@ -1,6 +1,7 @@
 #include "frame/filter_session.h"
 
 #include <cstring>
+#include <optional>
 
 #include "base/abort_check.h"
 #include "base/allocation_record.h"
@@ -135,18 +136,22 @@ void FocusFilterSession::Run(Image& frame, const std::string& frameName, int32_t
   run.info.firstFrame = frameNumber;
   run.info.lastFrame = frameNumber;
   run.info.frameRendered = frameNumber;
+  std::optional<SceneBinding> bound;
+  if (scene) bound.emplace(*filter, *scene);
   const AllocationWatch allocations;
   const int32_t processed = RunFilter(*filter, run, window.Handle());
+  bound.reset();
   abort.ThrowIfRequested();
   if (!processed) {
     // The filter gives up without saying why; an allocation that failed
     // while it ran is the reason.
     const FailedAllocations failed = allocations.Since();
     if (failed.count > 0) {
-      throw FileError(frameName, "the filter ran out of memory (an allocation of " +
-                                     ByteSizeText(failed.lastSize) + " failed)");
+      throw Error(ErrorKind::OutOfMemory, ShownName(frameName) +
+                                              ": the filter ran out of memory (an allocation of " +
+                                              ByteSizeText(failed.lastSize) + " failed)");
     }
-    throw FileError(frameName, "the filter did not process the frame");
+    throw Error(ErrorKind::Failed, ShownName(frameName) + ": the filter did not process the frame");
   }
 }
 

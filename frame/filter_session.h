@@ -73,6 +73,11 @@ class FocusFilterSession {
   void Run(Image& frame, const std::string& frameName, int32_t frameNumber, const AbortCheck& abort,
            const RowObserver& onRow = {}, const MessageBoxObserver& onMessageBox = {});
 
+  // The scene the filter sees while Run runs it (host/image_filter.h's
+  // SceneBinding): the caller's, which must outlive the runs; null, as at
+  // first, for the host's one interface.
+  void UseScene(Interface* runScene) { scene = runScene; }
+
   // Keys one of the filter's own tracks (RANGE_TRACK, SIZE_TRACK) as an
   // animator does: the filter publishes its track-view node (FilterUpdate),
   // and the track's controller gets exactly these keys. Throws a Failure
@@ -85,6 +90,7 @@ class FocusFilterSession {
  private:
   std::unique_ptr<ImageFilter> owned;
   ImageFilter* filter;
+  Interface* scene = nullptr;
 };
 
 }  // namespace kestrion

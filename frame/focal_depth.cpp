@@ -137,7 +137,8 @@ std::optional<HeldFocus> HeldDepth(const RenderSettings& settings, const AbortCh
     std::error_code error;
     if (!std::filesystem::exists(other.input, error)) continue;
     try {
-      const RenderInput input = ReadRenderInput(other.input, settings.input, settings.limits, abort);
+      const RenderInput input =
+          ReadRenderInput(other.input, settings.input, settings.limits, abort);
       if (!input.planes.depth) continue;
       const std::vector<float> z =
           RendererZ(*input.planes.depth, settings.depth.For(input.depthIsNormalisedMap), abort);
@@ -146,8 +147,8 @@ std::optional<HeldFocus> HeldDepth(const RenderSettings& settings, const AbortCh
       if (auto depth = ObjectDepth(settings, input, z, abort, ignored, missing)) {
         return HeldFocus{other.frame, *depth};
       }
-    } catch (const CommandError& e) {
-      if (e.ExitCode() == EXIT_ABORTED) throw;
+    } catch (const Error& e) {
+      if (e.Kind() == ErrorKind::Aborted) throw;
     }
   }
   return std::nullopt;

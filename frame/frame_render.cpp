@@ -66,7 +66,6 @@ void KeyTracks(FocusFilterSession& session, const RenderSettings& settings) {
 
 RenderInput ReadInput(const std::string& path, const RenderSettings& settings,
                       const AbortCheck& abort) {
-  SetExrThreadCount(settings.threads);
   return ReadRenderInput(path, settings.input, settings.limits, abort);
 }
 
@@ -105,7 +104,7 @@ SessionMaker SessionsOf(const FilterModule& module, const RenderSettings& settin
   };
 }
 
-// The passes that run at once: one a thread (--threads, 0 for one a
+// The passes that run at once: one a thread (settings.threads, 0 for one a
 // core), fewer where the memory limit does not hold them all.
 uint32_t ConcurrentPasses(const RenderInput& input, const RenderSettings& settings) {
   const uint32_t threads = settings.threads ? settings.threads : HardwareThreadCount();
@@ -188,7 +187,7 @@ int32_t RenderFiles(const FilterModule* module, const std::string& modulePath,
                     const FrameFiles& files, const RenderSettings& givenSettings,
                     const RenderCallbacks& callbacks, const AbortCheck& abort,
                     FrameReport& report) {
-  CheckFrameFiles(files, givenSettings.frame, givenSettings.output.bitDepth);
+  CheckFrameFiles(files, givenSettings.frame, givenSettings.output.bitDepth, givenSettings.labels);
   CheckReviewLook(files.output, givenSettings.output.review);
   // The output's folders before anything is read: a name that cannot take
   // the output fails now.
@@ -249,15 +248,15 @@ FrameOutcome RenderOutcome(const FilterModule* module, const std::string& module
   const AllocationWatch allocations;
   try {
     outcome.passes = RenderFiles(module, modulePath, files, settings, callbacks, abort, report);
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     outcome.error = e;
   } catch (const std::bad_alloc&) {
     const size_t failed = allocations.Since().lastSize;
-    outcome.error = Failure(
+    outcome.error = OutOfMemory(
         ShownName(files.input) + ": not enough memory" +
         (failed ? " (an allocation of " + ByteSizeText(failed) + " failed)" : std::string()));
   } catch (const std::exception& e) {
-    outcome.error = CommandError(EXIT_FAILED, e.what());
+    outcome.error = Error(ErrorKind::Failed, e.what());
   }
   report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (outcome.error) {
@@ -325,7 +324,6 @@ void ConfigureFilter(ImageFilter& filter, const RenderSettings& settings) {
 void WriteFrameOutput(RenderInput& input, const FilteredFrame& filtered, OutputFile& output,
                       const RenderSettings& settings, const RenderCallbacks& callbacks) {
   Report(callbacks, {RenderProgress::Stage::Writing, output.Target()});
-  SetExrThreadCount(settings.threads);
   WriteRenderOutput(input, filtered.planes, output, settings.output, AbortCheck(callbacks.abort));
 }
 
@@ -334,29 +332,30 @@ Image FocusMapOf(const RenderInput& input, const PreparedFrame& prepared,
   return FocusMap(input, prepared, resolved, AbortCheck(callbacks.abort));
 }
 
-void CheckOutputName(const FrameFiles& files, int64_t frame) {
-  if (files.output.empty()) throw UsageError("give an output file with -o");
-  CheckFrame(frame, "--frame");
+void CheckOutputName(const FrameFiles& files, int64_t frame, const SettingLabels& labels) {
+  if (files.output.empty()) throw UsageError("give an output file with " + labels.output);
+  CheckFrame(frame, labels.frame);
   OutputFormatOfName(files.output);
 }
 
-void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth) {
+void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth, const SettingLabels& labels) {
   const OutputFormat format = OutputFormatOfName(files.output);
   if (format == OutputFormat::Png && bitDepth != 8 && bitDepth != 16) {
-    throw UsageError("--bit-depth: a PNG holds 8 or 16 bits a channel");
+    throw UsageError(labels.bitDepth + ": a PNG holds 8 or 16 bits a channel");
   }
   if (format == OutputFormat::Tiff && bitDepth != 16) {
-    throw UsageError("--bit-depth: kestrion writes TIFF with 16 bits a channel");
+    throw UsageError(labels.bitDepth + ": kestrion writes TIFF with 16 bits a channel");
   }
   const std::string& map = files.focusMap;
   if (!map.empty() && !map.ends_with(".png") && !map.ends_with(".PNG")) {
-    throw UsageError("--focus-map: " + ShownName(map) + ": the focus map is a PNG (.png)");
+    throw UsageError(labels.focusMap + ": " + ShownName(map) + ": the focus map is a PNG (.png)");
   }
 }
 
-void CheckFrameFiles(const FrameFiles& files, int64_t frame, int32_t bitDepth) {
-  CheckOutputName(files, frame);
-  CheckOutputFormats(files, bitDepth);
+void CheckFrameFiles(const FrameFiles& files, int64_t frame, int32_t bitDepth,
+                     const SettingLabels& labels) {
+  CheckOutputName(files, frame, labels);
+  CheckOutputFormats(files, bitDepth, labels);
 }
 
 FrameOutcome RenderFrameFiles(const FilterModule& module, const FrameFiles& files,

@@ -3,11 +3,11 @@
 // the command line or the environment, or looks at signals: the caller
 // hears of progress, warnings and the filter's message boxes through
 // RenderCallbacks and stops a render through its abort query; what goes
-// wrong is a CommandError (errors.h), whose exit code says what kind
-// (EXIT_FAILED, EXIT_USAGE, EXIT_ABORTED).
+// wrong is an Error (errors.h), whose kind says what went wrong.
 //
-//   ReadFrameInput    a file (and a depth file) into planes held in memory;
-//                     a caller with planes of its own fills a RenderInput
+//   ReadFrameInput    a file (and a depth file) into planes held in memory
+//                     (a caller with planes of its own filters them with
+//                     FilterMemoryFrame, memory_frame.h)
 //   PrepareFrame      the stored depth as the renderer's Z, the focal depth
 //   FilterFrame       the planes through a filter of the module made for
 //                     the call, or through the caller's own filter (its
@@ -19,7 +19,9 @@
 //
 // Reading, preparing and filtering are separate steps so that a caller can
 // keep a frame's input and re-filter it, and so that the passes of one
-// frame (module_passes.h) stay apart from the files they come from.
+// frame (module_passes.h) stay apart from the files they come from. Calls
+// for different frames may run at once on any threads, as memory_frame.h
+// says; a caller's own filter serves one call at a time.
 #pragma once
 
 #include <cstdint>
@@ -62,7 +64,8 @@ struct FilteredFrame {
 };
 
 // Reads `path` (and settings.input's depth file) as ReadRenderInput does,
-// within settings.input's limits, with OpenEXR on settings.threads threads.
+// within settings.limits. OpenEXR's threads are the program's
+// (SetExrThreadCount, exr_document.h), set once, never per call.
 RenderInput ReadFrameInput(const std::string& path, const RenderSettings& settings,
                            const RenderCallbacks& callbacks = {});
 
@@ -117,26 +120,29 @@ struct FrameFiles {
 // a focus map named .png, a frame within FRAME_MIN to FRAME_MAX. Throws a
 // UsageError. The two halves, for a caller that checks more between them:
 // the output's name and the frame, then what the formats hold.
-void CheckFrameFiles(const FrameFiles& files, int64_t frame, int32_t bitDepth);
-void CheckOutputName(const FrameFiles& files, int64_t frame);
-void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth);
+// Messages name the output, the frame, the bit depth and the focus map by
+// `labels`.
+void CheckFrameFiles(const FrameFiles& files, int64_t frame, int32_t bitDepth,
+                     const SettingLabels& labels);
+void CheckOutputName(const FrameFiles& files, int64_t frame, const SettingLabels& labels);
+void CheckOutputFormats(const FrameFiles& files, int32_t bitDepth, const SettingLabels& labels);
 
 struct FrameOutcome {
   // Status "done", or "failed" with the error's printable message; what was
   // known when it failed is set, the rest null.
   FrameReport report;
-  // Why it failed, with its exit code; Aborted() when the abort query said
+  // Why it failed, with its kind; Aborted() when the abort query said
   // so.
-  std::optional<CommandError> error;
+  std::optional<Error> error;
   int32_t passes = 0;
 
-  bool Aborted() const { return error && error->ExitCode() == EXIT_ABORTED; }
+  bool Aborted() const { return error && error->Kind() == ErrorKind::Aborted; }
 };
 
 // Reads, prepares, filters and writes one frame of files: the folders the
 // output and the focus map need are made before anything is read; the
 // output (and the focus map) replace their targets only when everything
-// succeeded, the focus map first. Never throws a CommandError: failures are in the
+// succeeded, the focus map first. Never throws an Error: failures are in the
 // outcome, a filter that ran out of memory included.
 FrameOutcome RenderFrameFiles(const FilterModule& module, const FrameFiles& files,
                               const RenderSettings& settings,

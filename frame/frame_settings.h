@@ -31,6 +31,18 @@ enum class FocusStatistic { Median, Mean, Min, Max };
 // filtered on its own, without the shot's other frames, fails either way.
 enum class FocusMissing { Hold, Fail };
 
+// The names a message gives the settings and files it finds at fault: the
+// caller's own, so that the command line can say "--bit-depth: ..." and a
+// Python module "bit_depth: ...".
+struct SettingLabels {
+  std::string frame = "frame";
+  std::string size = "size";
+  std::string alpha = "alpha";
+  std::string output = "output";
+  std::string bitDepth = "bit_depth";
+  std::string focusMap = "focus_map";
+};
+
 struct FrameSettings {
   // The frame of the shot this is: the filter evaluates its tracks there,
   // and focus keys are sampled there (FRAME_MIN to FRAME_MAX).
@@ -71,6 +83,8 @@ struct FrameSettings {
   // the call stays within.
   unsigned threads = 0;
   ResourceLimits limits;
+
+  SettingLabels labels;
 
   // How many of focusDepth, focusPixel and focusObject (or its name) are
   // set.

@@ -11,9 +11,12 @@
 // the result it gives alone. A call through the caller's ImageFilter uses
 // that filter alone for its duration: the same filter must not be used by
 // two calls at once, nor by its dialog while a call runs. The callbacks of
-// a call run on the thread that made it. OpenEXR's thread pool is not
-// touched here: a program that also reads or writes files sizes it once
-// (SetExrThreadCount, formats/exr_document.h).
+// a call run on the thread that made it, but for the message box observer:
+// the platform has one, so at most one call at a time may give one (calls
+// without one may run beside it). The focal node of each call lives in a
+// scene of the call's own, never in the host's. OpenEXR's thread pool is
+// not touched here: a program that also reads or writes files sizes it
+// once (SetExrThreadCount, formats/exr_document.h).
 //
 // What goes wrong is an Error (base/errors.h) with its kind: Usage for
 // settings and views that do not fit (named by the labels of
@@ -73,21 +76,20 @@ struct MemoryFrame {
   std::string name = "frame";
 };
 
-// The names an error gives the parts of a call that are at fault: a
-// program passes its own (the command line's flags, a Python module's
-// argument names).
+// The names an error gives the planes of a call that are at fault, a
+// program's own (a Python module's argument names); the settings are named
+// by their own labels (FrameSettings::labels).
 struct MemoryFrameLabels {
   std::string colour = "colour";
   std::string depth = "depth";
   std::string objectIds = "object_ids";
   std::string materialIds = "material_ids";
-  std::string size = "size";  // a size in per cent that gives too few or many pixels
 };
 
 // The filtered colour in the input's type, channels and arrangement
 // (interleaved or planar), contiguous: colour32 holds it for Float32 input,
 // colour16 for Float16, the other stays empty. Alpha comes back filtered
-// with the colour (as it is with AlphaMode::Ignore), straight colour stays
+// with the colour (unchanged with AlphaMode::Ignore), straight colour stays
 // straight.
 struct FilteredImage {
   int32_t width = 0;

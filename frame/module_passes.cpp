@@ -15,6 +15,7 @@
 #include "base/concurrent_lanes.h"
 #include "base/errors.h"
 #include "formats/image.h"
+#include "frame/pass_setup.h"
 #include "host/scene.h"
 
 namespace kestrion {
@@ -92,89 +93,24 @@ constexpr size_t PROBE = std::numeric_limits<size_t>::max();
 // it blurs). On a frame of one pixel every window is that pixel.
 uint16_t ProbeValue(size_t x, size_t y) { return (x + y) & 1 ? CHANNEL_MAX : 0; }
 
-// Places the node the record names on the camera axis at `depth`: the frame
-// is seen from a camera at the world origin looking down -z.
-void PlaceFocalNode(Image& frame, const FocusConfig& record, float depth) {
-  RenderInfo& info = frame.Storage().CreateRenderInfo();
-  info.renderTime = 0;
-  info.worldToCam = Matrix3::Identity();
-  const std::string name(record.focalObjectName,
-                         strnlen(record.focalObjectName, sizeof record.focalObjectName));
-  SceneNode* node = HostInterface().GetNodeByName(name.c_str());
-  if (!node) node = &HostInterface().AddNode(name);
-  node->SetWorldTransform(0, Matrix3::Translation({0.0f, 0.0f, -depth}));
-}
+// What the passes of a frame hold: its channels (alpha last, when it is
+// filtered) split into bands, and the channel-bands in the order the passes
+// take them, three a pass, the probe last.
+struct PassPlan {
+  bool filterAlpha = false;
+  bool straight = false;
+  std::vector<BandedChannel> banded;
+  std::vector<ChannelBand> channelBands;
+  int32_t passes = 0;
+  // Channel-bands without the probe, and values that were not finite.
+  int32_t filteredBands = 0;
+  size_t nonFiniteValues = 0;
+};
 
-// What the host bitmap of PassBitmap holds: its pixels and the channels
-// the frame has.
-size_t PassBitmapBytes(const FramePlanes& frame, const std::vector<float>& rendererZ) {
-  const size_t perPixel = sizeof(BMM_Color_64) + (rendererZ.empty() ? 0 : sizeof(float)) +
-                          (frame.objectId ? sizeof(uint16_t) : 0) +
-                          (frame.materialId ? sizeof(uint8_t) : 0);
-  return frame.PixelCount() * perPixel;
-}
-
-// The host bitmap every pass runs in: the renderer's channels set once.
-Image PassBitmap(const FramePlanes& frame, const std::vector<float>& rendererZ,
-                 const std::string& frameName) {
-  constexpr int32_t LARGEST = std::numeric_limits<uint16_t>::max();
-  if (frame.width < 1 || frame.height < 1 || frame.width > LARGEST || frame.height > LARGEST) {
-    throw FileError(frameName, "a frame of " + std::to_string(frame.width) + " x " +
-                                   std::to_string(frame.height) +
-                                   " pixels cannot be filtered (1 to 65535 pixels a side)");
-  }
-  const size_t count = frame.PixelCount();
-  Image image{Bitmap(static_cast<uint16_t>(frame.width), static_cast<uint16_t>(frame.height)),
-              ColourEncoding{true, 1.0f}};
-  BitmapStorage& storage = image.Storage();
-  uint32_t channels = 0;
-  if (!rendererZ.empty()) channels |= CHANNEL_Z;
-  if (frame.objectId) channels |= CHANNEL_OBJ_ID;
-  if (frame.materialId) channels |= CHANNEL_MTL_ID;
-  storage.CreateChannels(channels);
-  if (!rendererZ.empty()) {
-    if (rendererZ.size() != count) throw FileError(frameName, "the depth plane has the wrong size");
-    std::copy(rendererZ.begin(), rendererZ.end(), storage.ZChannel());
-  }
-  if (frame.objectId) {
-    if (frame.objectId->size() != count)
-      throw FileError(frameName, "the object IDs have the wrong size");
-    std::copy(frame.objectId->begin(), frame.objectId->end(), storage.ObjChannel());
-  }
-  if (frame.materialId) {
-    if (frame.materialId->size() != count) {
-      throw FileError(frameName, "the material IDs have the wrong size");
-    }
-    std::copy(frame.materialId->begin(), frame.materialId->end(), storage.MtlChannel());
-  }
-  return image;
-}
-
-}  // namespace
-
-int32_t BandOf(float magnitude) {
-  if (!(magnitude >= static_cast<float>(BAND_BASE))) return 0;
-  // floor(log2(magnitude / BAND_BASE)) from the float's exponent field:
-  // magnitudes from BAND_BASE up are normal numbers.
-  const int32_t exponent = static_cast<int32_t>((std::bit_cast<uint32_t>(magnitude) >> 23) & 0xFF);
-  const int32_t octaves = exponent - 127 + 5;  // BAND_BASE is 2^-5
-  return octaves / 4 + 1;
-}
-
-double BandTop(int32_t band) { return std::ldexp(BAND_BASE, 4 * band); }
-
-std::vector<std::string> FilteredPlanes::Warnings(const std::string& frameName) const {
-  std::vector<std::string> lines;
-  if (nonFiniteValues > 0) {
-    lines.push_back(ShownName(frameName) + ": " + std::to_string(nonFiniteValues) +
-                    " colour or alpha values are infinite or NaN; they were filtered as 0");
-  }
-  return lines;
-}
-
-FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const FramePlanes& frame,
-                            const std::vector<float>& rendererZ, int32_t frameNumber,
-                            const PassOptions& options, const AbortCheck& abort) {
+// Checks the frame's planes and splits its channels into bands: the passes
+// the frame takes.
+PassPlan PlanPasses(const FramePlanes& frame, const PassOptions& options, size_t threads,
+                    const AbortCheck& abort) {
   const std::string& frameName = options.frameName;
   const size_t count = frame.PixelCount();
   for (const Plane& plane : frame.colour) {
@@ -183,25 +119,23 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
   if (frame.alpha && frame.alpha->size() != count) {
     throw FileError(frameName, "the alpha plane has the wrong size");
   }
-  const FocusConfig record = session.Record();
-  const size_t threads = std::max<size_t>(options.threads, 1);
 
   // Alpha is filtered with the colour unless ignored; straight colour is
   // filtered premultiplied.
+  PassPlan plan;
   const AlphaMode alphaMode = options.alphaMode.value_or(frame.alphaMode);
-  const bool filterAlpha = frame.alpha && alphaMode != AlphaMode::Ignore;
-  const bool straight = filterAlpha && alphaMode == AlphaMode::Straight;
-  const float* factor = straight ? frame.alpha->data() : nullptr;
+  plan.filterAlpha = frame.alpha && alphaMode != AlphaMode::Ignore;
+  plan.straight = plan.filterAlpha && alphaMode == AlphaMode::Straight;
+  const bool filterAlpha = plan.filterAlpha;
+  const float* factor = plan.straight ? frame.alpha->data() : nullptr;
 
-  FilteredPlanes result;
-  result.range = session.TrackValue(RANGE_TRACK, frameNumber, record.blurRange);
-  result.size = session.TrackValue(SIZE_TRACK, frameNumber, record.blurSize);
   std::vector<const float*> sources;
   for (const Plane& plane : frame.colour) sources.push_back(plane.data());
   if (filterAlpha) sources.push_back(frame.alpha->data());
   // The channels split side by side, each on one lane; the counts of values
   // that were not finite added up afterwards.
-  std::vector<BandedChannel> banded(sources.size());
+  std::vector<BandedChannel>& banded = plan.banded;
+  banded.resize(sources.size());
   std::vector<size_t> nonFinite(sources.size(), 0);
   RunLanes(std::min(threads, sources.size()), abort, [&](size_t lane, const AbortCheck& check) {
     const size_t lanes = std::min(threads, sources.size());
@@ -211,8 +145,8 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
           SplitIntoBands(sources[c], isAlpha ? nullptr : factor, count, nonFinite[c], check);
     }
   });
-  for (size_t n : nonFinite) result.nonFiniteValues += n;
-  std::vector<ChannelBand> channelBands;
+  for (size_t n : nonFinite) plan.nonFiniteValues += n;
+  std::vector<ChannelBand>& channelBands = plan.channelBands;
   for (size_t channel = 0; channel < banded.size(); ++channel) {
     for (int32_t code = 0; code < CODE_COUNT; ++code) {
       if (banded[channel].present[code]) {
@@ -220,11 +154,37 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
       }
     }
   }
-  result.channelBands = static_cast<int32_t>(channelBands.size());
+  plan.filteredBands = static_cast<int32_t>(channelBands.size());
   // The probe takes a spare slot of the last pass, or a pass of its own.
   channelBands.push_back({PROBE, 0});
-  const int32_t passes = static_cast<int32_t>((channelBands.size() + SLOTS - 1) / SLOTS);
-  result.passes = passes;
+  plan.passes = static_cast<int32_t>((channelBands.size() + SLOTS - 1) / SLOTS);
+  return plan;
+}
+
+// What the passes gave: each channel's sum of its bands' means, and whether
+// the module left each pixel alone, from the probe.
+struct PassSums {
+  std::vector<Plane> sums;
+  std::vector<uint8_t> kept;
+};
+
+// A pixel range of each lane, for the loops over the whole frame.
+std::pair<size_t, size_t> RangeOf(size_t count, size_t lane, size_t of) {
+  return std::pair{count * lane / of, count * (lane + 1) / of};
+}
+
+// Runs the plan's passes through the session's filter (and, side by side,
+// through filters options.newSession makes) and adds their means up.
+PassSums RunPasses(FocusFilterSession& session, const PassPlan& plan, float focalDepth,
+                   const FramePlanes& frame, const std::vector<float>& rendererZ,
+                   int32_t frameNumber, const PassOptions& options, size_t threads,
+                   const AbortCheck& abort) {
+  const std::string& frameName = options.frameName;
+  const size_t count = frame.PixelCount();
+  const FocusConfig record = session.Record();
+  const std::vector<BandedChannel>& banded = plan.banded;
+  const std::vector<ChannelBand>& channelBands = plan.channelBands;
+  const int32_t passes = plan.passes;
 
   // Passes run side by side, each lane with a filter and a bitmap of its
   // own; the first lane takes the session given.
@@ -237,23 +197,28 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
   PrefaultFrameMemory(lanes * PassBitmapBytes(frame, rendererZ),
                       [&abort] { return abort.Requested(); });
   abort.ThrowIfRequested();
+  Interface scene;
+  PlaceFocalNode(scene, record, focalDepth);
+  SceneUse sceneUse(scene);
   std::vector<Image> images;
   for (size_t lane = 0; lane < lanes; ++lane) {
     if (lane > 0) {
       made.push_back(options.newSession());
       sessions.push_back(made.back().get());
     }
+    sceneUse.Add(*sessions.back());
     images.push_back(PassBitmap(frame, rendererZ, frameName));
-    PlaceFocalNode(images.back(), record, focalDepth);
+    SetCamera(images.back());
   }
 
-  std::vector<Plane> sums(banded.size());
+  PassSums out;
+  std::vector<Plane>& sums = out.sums;
+  sums.resize(banded.size());
   for (Plane& sum : sums) ResizeInterruptibly(sum, count, abort);
   // Whether the module left each pixel alone, from the probe.
-  std::vector<uint8_t> kept;
+  std::vector<uint8_t>& kept = out.kept;
   ResizeInterruptibly(kept, count, abort);
   const size_t width = static_cast<size_t>(frame.width);
-
   // What the slots of a pass hold. Unused slots stay 0: their means are 0
   // and cost nothing to add.
   struct PassSlots {
@@ -317,11 +282,6 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
       }
     }
   };
-  // A pixel range of each lane, for the loops over the whole frame.
-  auto rangeOf = [count](size_t lane, size_t of) {
-    return std::pair{count * lane / of, count * (lane + 1) / of};
-  };
-
   // With passes side by side, the filters' message boxes go to the observer
   // one at a time, and only the first lane reports its rows: its passes come
   // in order, so the progress never goes back.
@@ -351,7 +311,7 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
     // Every pixel takes the wave's passes in their order, whatever the
     // lanes: the sums are the same bits for any number of threads.
     RunLanes(threads, abort, [&](size_t lane, const AbortCheck& check) {
-      const auto [begin, end] = rangeOf(lane, threads);
+      const auto [begin, end] = RangeOf(count, lane, threads);
       for (size_t j = 0; j < inWave; ++j) {
         add(wave + static_cast<int32_t>(j), images[j], begin, end, check);
       }
@@ -359,7 +319,19 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
   }
   forwarder.reset();
   images.clear();
+  return out;
+}
 
+// The pixels of the filtered frame from the passes' sums: those the module
+// left alone keep the input's values, filtered alpha is held to 0 ... 1, and
+// straight colour is divided by it again.
+void FinishPixels(const FramePlanes& frame, const PassPlan& plan, PassSums& passed,
+                  FilteredPlanes& result, size_t threads, const AbortCheck& abort) {
+  const size_t count = frame.PixelCount();
+  const bool filterAlpha = plan.filterAlpha;
+  const bool straight = plan.straight;
+  std::vector<Plane>& sums = passed.sums;
+  const std::vector<uint8_t>& kept = passed.kept;
   if (filterAlpha) {
     result.alpha = std::move(sums.back());
     sums.pop_back();
@@ -367,7 +339,7 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
     result.alpha = frame.alpha;
   }
   RunLanes(threads, abort, [&](size_t lane, const AbortCheck& check) {
-    const auto [begin, end] = rangeOf(lane, threads);
+    const auto [begin, end] = RangeOf(count, lane, threads);
     for (size_t i = begin; i < end; ++i) {
       check.Poll(i);
       if (kept[i]) {
@@ -398,6 +370,45 @@ FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const
     }
   });
   result.colour = std::move(sums);
+}
+
+}  // namespace
+
+int32_t BandOf(float magnitude) {
+  if (!(magnitude >= static_cast<float>(BAND_BASE))) return 0;
+  // floor(log2(magnitude / BAND_BASE)) from the float's exponent field:
+  // magnitudes from BAND_BASE up are normal numbers.
+  const int32_t exponent = static_cast<int32_t>((std::bit_cast<uint32_t>(magnitude) >> 23) & 0xFF);
+  const int32_t octaves = exponent - 127 + 5;  // BAND_BASE is 2^-5
+  return octaves / 4 + 1;
+}
+
+double BandTop(int32_t band) { return std::ldexp(BAND_BASE, 4 * band); }
+
+std::vector<std::string> FilteredPlanes::Warnings(const std::string& frameName) const {
+  std::vector<std::string> lines;
+  if (nonFiniteValues > 0) {
+    lines.push_back(ShownName(frameName) + ": " + std::to_string(nonFiniteValues) +
+                    " colour or alpha values are infinite or NaN; they were filtered as 0");
+  }
+  return lines;
+}
+
+FilteredPlanes FilterPlanes(FocusFilterSession& session, float focalDepth, const FramePlanes& frame,
+                            const std::vector<float>& rendererZ, int32_t frameNumber,
+                            const PassOptions& options, const AbortCheck& abort) {
+  const size_t threads = std::max<size_t>(options.threads, 1);
+  const PassPlan plan = PlanPasses(frame, options, threads, abort);
+  const FocusConfig record = session.Record();
+  FilteredPlanes result;
+  result.range = session.TrackValue(RANGE_TRACK, frameNumber, record.blurRange);
+  result.size = session.TrackValue(SIZE_TRACK, frameNumber, record.blurSize);
+  result.nonFiniteValues = plan.nonFiniteValues;
+  result.channelBands = plan.filteredBands;
+  result.passes = plan.passes;
+  PassSums passed =
+      RunPasses(session, plan, focalDepth, frame, rendererZ, frameNumber, options, threads, abort);
+  FinishPixels(frame, plan, passed, result, threads, abort);
   return result;
 }
 

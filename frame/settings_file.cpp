@@ -350,7 +350,7 @@ RenderSettings ParseSettings(const std::string& text, const std::string& name,
     bool focusMissingGiven = false;
     const RenderSettings file = FromJson(json::parse(text), focusMissingGiven);
     return Merged(std::move(base), file, focusMissingGiven);
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     throw UsageError(ShownName(name) + ": " + e.what());
   } catch (const std::invalid_argument& e) {
     throw UsageError(ShownName(name) + ": " + e.what());

@@ -1,6 +1,6 @@
 // fuzz_exr.cpp: an OpenEXR file, from a memory file, through the document
 // reader and then the whole render input reader (roles, planes, origin) as
-// `kestrion render` reads its input. Bad files must end in one CommandError
+// `kestrion render` reads its input. Bad files must end in one Error
 // naming the file; a file read whole must hold every channel's samples.
 #include <ImfChannelList.h>
 #include <ImfThreading.h>
@@ -40,7 +40,7 @@ MemoryFile& InputFile() {
 
 // Every message starts with the file it is about; a listing of the file's
 // parts may follow on further lines.
-void CheckNamesFile(const kestrion::CommandError& error, const std::string& path) {
+void CheckNamesFile(const kestrion::Error& error, const std::string& path) {
   FUZZ_CHECK(std::string(error.what()).rfind(path + ": ", 0) == 0);
 }
 
@@ -63,7 +63,7 @@ int ExrInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(channel.Size() == pixels);
       }
     }
-  } catch (const kestrion::CommandError& e) {
+  } catch (const kestrion::Error& e) {
     CheckNamesFile(e, file.Path());
     return 0;
   }
@@ -81,7 +81,7 @@ int ExrInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!planes.alpha || planes.alpha->size() == pixels);
     FUZZ_CHECK(planes.colour.size() == planes.colourNames.size());
     for (const kestrion::Plane& colour : planes.colour) FUZZ_CHECK(colour.size() == pixels);
-  } catch (const kestrion::CommandError& e) {
+  } catch (const kestrion::Error& e) {
     CheckNamesFile(e, named);
   }
   return 0;

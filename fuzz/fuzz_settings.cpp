@@ -1,7 +1,7 @@
 // fuzz_settings.cpp: a shot's settings file (JSON) through the reader
 // `kestrion render --settings` uses, from a memory file, and the same text
 // through the command line's key parsers. Bad text must end in one
-// CommandError; good text must give keys that sample as shot_keys.h says.
+// Error; good text must give keys that sample as shot_keys.h says.
 #include <algorithm>
 #include <string>
 
@@ -47,7 +47,7 @@ template <typename Parse>
 void ExpectOnlyCommandErrors(Parse parse) {
   try {
     parse();
-  } catch (const kestrion::CommandError& e) {
+  } catch (const kestrion::Error& e) {
     const std::string message = e.what();
     FUZZ_CHECK(!message.empty());
   }

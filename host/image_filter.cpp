@@ -2,7 +2,24 @@
 
 #include <climits>
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <new>
+
+namespace {
+
+// The scenes bound to filters, by filter.
+struct Bindings {
+  std::mutex guard;
+  std::map<const ImageFilter*, Interface*> scenes;
+};
+
+Bindings& SceneBindings() {
+  static Bindings bindings;
+  return bindings;
+}
+
+}  // namespace
 
 ImageFilter::ImageFilter() = default;
 
@@ -20,7 +37,25 @@ void ImageFilter::SetMask(Bitmap* map) { maskBitmap = map; }
 
 void ImageFilter::SetFilterInfo(ImageFilterInfo* info) { filterInfo = info; }
 
-Interface* ImageFilter::MainInterface() { return &HostInterface(); }
+// The host's one interface, or the scene bound to the filter.
+Interface* ImageFilter::MainInterface() {
+  Bindings& bindings = SceneBindings();
+  const std::lock_guard<std::mutex> hold(bindings.guard);
+  const auto found = bindings.scenes.find(this);
+  return found != bindings.scenes.end() ? found->second : &HostInterface();
+}
+
+SceneBinding::SceneBinding(const ImageFilter& filter, Interface& scene) : filter(&filter) {
+  Bindings& bindings = SceneBindings();
+  const std::lock_guard<std::mutex> hold(bindings.guard);
+  bindings.scenes[&filter] = &scene;
+}
+
+SceneBinding::~SceneBinding() {
+  Bindings& bindings = SceneBindings();
+  const std::lock_guard<std::mutex> hold(bindings.guard);
+  bindings.scenes.erase(filter);
+}
 
 int ImageFilter::Lerp(int a, int b, float t) {
   // The product is a float product, as the formula reads; only its range is

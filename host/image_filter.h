@@ -81,3 +81,23 @@ class ImageFilter {
   HWND interactiveDialog = nullptr;
   std::unique_ptr<ITrackViewNode> node;
 };
+
+// --- host side ---
+// While a binding lives, `filter`'s MainInterface() is `scene` in place of
+// the host's one interface: a render gives its filters a scene of their own
+// (the node the record names, at the focal depth), so that renders on other
+// threads, and the user interface moving nodes of the host's scene, never
+// touch what a running filter reads. A filter has one binding at a time;
+// bindings are made and ended on any thread, and `scene` must outlive the
+// binding. The filter's layout is untouched: the bindings are kept by the
+// host, apart from the filters.
+class SceneBinding {
+ public:
+  SceneBinding(const ImageFilter& filter, Interface& scene);
+  ~SceneBinding();
+  SceneBinding(const SceneBinding&) = delete;
+  SceneBinding& operator=(const SceneBinding&) = delete;
+
+ private:
+  const ImageFilter* filter;
+};

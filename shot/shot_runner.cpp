@@ -13,6 +13,7 @@
 #include "base/frame_numbers.h"
 #include "base/report_stream.h"
 #include "formats/output_file.h"
+#include "shot/exit_codes.h"
 #include "shot/frame_pattern.h"
 #include "shot/frame_workers.h"
 #include "shot/shot_arguments.h"

@@ -54,7 +54,7 @@ class FrameStore {
   bool Has(int32_t number) const;
   const kestrion::RenderSettings& Settings() const { return settings; }
 
-  // The frame, read now unless it is loaded. Throws a CommandError: what
+  // The frame, read now unless it is loaded. Throws an Error: what
   // reading or preparing it throws, Aborted() once `abort` said yes.
   std::shared_ptr<const LoadedFrame> Load(int32_t number, const std::function<bool()>& abort);
   // The frame if it is loaded, else null.

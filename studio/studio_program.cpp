@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/errors.h"
+#include "formats/exr_document.h"
 #include "frame/filter_session.h"
 #include "host/scene.h"
 #include "studio/browser.h"
@@ -25,6 +26,8 @@ int RunStudio(const StudioSetup& setup, std::FILE* out, std::FILE* err) {
   // Frames are filtered here as the host application filters them, whose
   // renderer keeps one frame's memory for the next.
   KeepFrameMemory();
+  // OpenEXR's threads, once for the program's every read and write.
+  kestrion::SetExrThreadCount(setup.settings.threads);
   const std::unique_ptr<FilterModule> module = kestrion::LoadFilterModule(setup.modulePath);
   std::unique_ptr<ImageFilter> filter = module->CreateFilter();
   if (!filter) throw kestrion::FileError(setup.modulePath, "the module creates no filter");
@@ -85,7 +88,7 @@ int RunStudio(const StudioSetup& setup, std::FILE* out, std::FILE* err) {
   filter.reset();
   HostInterface().Reset();
   std::fprintf(err, "kestrion: the studio stopped\n");
-  return kestrion::EXIT_OK;
+  return 0;
 }
 
 }  // namespace studio

@@ -15,7 +15,7 @@
 
 namespace studio {
 
-// Throws a CommandError for what fails before the server serves (the
+// Throws an Error for what fails before the server serves (the
 // module, the first frame, settings the filter refuses, a port it cannot
 // have); then returns the exit code.
 int RunStudio(const StudioSetup& setup, std::FILE* out, std::FILE* err);

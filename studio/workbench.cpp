@@ -253,7 +253,7 @@ Workbench::Wish Workbench::WishFor(const LoadedFrame& loaded) const {
     } else {
       try {
         wish.focusDepth = FocalDepth(settings, loaded.input, loaded.depth.rendererZ);
-      } catch (const CommandError& e) {
+      } catch (const Error& e) {
         wish.focusError = e.what();
       }
     }
@@ -305,7 +305,7 @@ void Workbench::Refresh() {
     Progress({{"stage", "reading"}, {"frame", frame}});
     try {
       loaded = frames.Load(frame, abort);
-    } catch (const CommandError& e) {
+    } catch (const Error& e) {
       Progress({{"done", true}});
       // An interrupted read is done again once the request is handled.
       if (!aborted) unreadable[frame] = e.what();
@@ -393,7 +393,7 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
     session.Configure(pending);
     try {
       filtered = kestrion::FilterFrame(filter, loaded->input, prepared, settings, callbacks);
-    } catch (const CommandError& e) {
+    } catch (const Error& e) {
       next.status = "failed";
       next.message = e.what();
     }
@@ -555,7 +555,7 @@ std::string Workbench::Save() {
       if (!written) throw FileError(path, "cannot be written");
     });
     file.Commit();
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     return e.what();
   }
   savedText = text;

@@ -110,7 +110,7 @@ class Workbench {
   // would), names the focal node in the record, puts the Focus node into
   // the scene, sets the host's time to the first frame and adds the host
   // commands to the bridge. `frames` holds setup's frames. Throws a
-  // CommandError when the settings do not fit the filter.
+  // Error when the settings do not fit the filter.
   Workbench(const StudioSetup& setup, FrameStore& frames, ImageFilter& filter, DialogBridge& bridge,
             Outlet outlet, LookTable& looks);
   ~Workbench();

@@ -4,6 +4,7 @@
 #include "base/errors.h"
 #include "frame/frame_settings.h"
 #include "frame/memory_frame.h"
+#include "frame/settings_text.h"
 
 #if defined(OPENEXR_VERSION_MAJOR) || defined(IMATH_VERSION_MAJOR) || defined(PNG_LIBPNG_VER) || \
     defined(TIFFLIB_VERSION) || defined(CLI11_VERSION)

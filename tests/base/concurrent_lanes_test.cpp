@@ -72,7 +72,7 @@ TEST(ConcurrentLanes, TheCallingThreadsAbortStopsTheOthers) {
                             std::this_thread::sleep_for(std::chrono::milliseconds(1));
                           }
                         }),
-               CommandError);
+               Error);
   EXPECT_FALSE(askedElsewhere);
   EXPECT_TRUE(abort.Stopped());
 }

@@ -27,7 +27,7 @@ TEST(MemoryBudget, RefusesOnlyWhatExceedsTheLimit) {
   try {
     CheckNeed(limits.memoryLimit + 1, limits, "in.exr", "filtering it");
     FAIL() << "accepted one byte more than the limit";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()),
               "in.exr: filtering it needs about 4.0 GiB, more than the 4.0 GiB memory limit "
               "(--memory-limit)");

@@ -113,18 +113,18 @@ TEST(Numbers, OptionFormsNameTheOptionAndQuoteTheText) {
   try {
     IntegerOption<int>("0x10", "--width");
     ADD_FAILURE() << "hexadecimal accepted";
-  } catch (const CommandError& e) {
-    EXPECT_EQ(e.ExitCode(), EXIT_USAGE);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::Usage);
     EXPECT_STREQ(e.what(), "--width: '0x10' is hexadecimal; write it in decimal");
   }
   try {
     ByteSizeOption(std::string(1000, '9'), "--memory-limit");
     ADD_FAILURE() << "a huge size accepted";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()), "--memory-limit: '" + std::string(80, '9') +
                                          "...' is larger than a 64-bit byte count holds");
   }
-  EXPECT_THROW(ByteSizeOption("0", "--memory-limit", 1), CommandError);
+  EXPECT_THROW(ByteSizeOption("0", "--memory-limit", 1), Error);
   EXPECT_EQ(ByteSizeOption("1", "--memory-limit", 1), 1u);
   EXPECT_EQ(FloatOption<float>("2.5", "--depth-near"), 2.5f);
 }

@@ -3,9 +3,9 @@
 // its headers before anything is read or written.
 #include <gtest/gtest.h>
 
-#include "base/errors.h"
 #include "base/memory_budget.h"
 #include "frame/render_input.h"
+#include "shot/exit_codes.h"
 #include "tests/support/exr_test_files.h"
 #include "tests/support/run_kestrion.h"
 #include "tests/support/test_files.h"

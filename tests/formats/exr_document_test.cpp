@@ -142,15 +142,15 @@ TEST(ExrDocument, RefusesWhatItCannotHoldInOneLine) {
     limits.memoryLimit = 100;
     ReadExrDocument(dir / "in.exr", limits);
     FAIL() << "read past the memory limit";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("reading it needs about 420 bytes, more than the 100 "
                                          "bytes memory limit (--memory-limit)"),
               std::string::npos)
         << e.what();
   }
   test_files::WriteText(dir / "bad.exr", "not an image");
-  EXPECT_THROW(ReadExrDocument(dir / "bad.exr"), CommandError);
-  EXPECT_THROW(ReadExrDocument(dir / "missing.exr"), CommandError);
+  EXPECT_THROW(ReadExrDocument(dir / "bad.exr"), Error);
+  EXPECT_THROW(ReadExrDocument(dir / "missing.exr"), Error);
 }
 
 }  // namespace

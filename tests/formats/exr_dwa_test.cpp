@@ -171,9 +171,9 @@ TEST(ExrDwa, DamagedChunksAreRefusedOrDecodedFromTheFileAndZeroFilledMemoryOnly)
           EXPECT_FALSE(HoldsPoison(document)) << "samples from memory the file never filled";
           EXPECT_GT(NonZeroSamples(document), 0u);
           ++decoded;
-        } catch (const CommandError& e) {
+        } catch (const Error& e) {
           const std::string message = e.what();
-          EXPECT_EQ(e.ExitCode(), EXIT_FAILED);
+          EXPECT_EQ(e.Kind(), ErrorKind::Input);
           EXPECT_EQ(message.rfind(path + ": ", 0), 0u) << message;
           EXPECT_EQ(message.find('\n'), std::string::npos) << message;
           ++refused;

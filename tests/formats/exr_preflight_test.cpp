@@ -142,11 +142,11 @@ TEST(ExrPreflight, RefusesHostileFilesWithOneLineNamingTheFault) {
     try {
       ReadExrDocument(path);
       ADD_FAILURE() << "read";
-    } catch (const CommandError& e) {
+    } catch (const Error& e) {
       const std::string message = e.what();
       EXPECT_EQ(message.rfind(path + ": " + hostile.error, 0), 0u) << message;
       EXPECT_EQ(message.find('\n'), std::string::npos) << message;
-      EXPECT_EQ(e.ExitCode(), EXIT_FAILED);
+      EXPECT_EQ(e.Kind(), ErrorKind::Input);
     }
   }
 }
@@ -159,7 +159,7 @@ TEST(ExrPreflight, RefusesWindowsBeyondTheLargestSide) {
   try {
     PreflightExr(dir / "in.exr", limits);
     FAIL() << "accepted a side of 7";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("part 0: a display window of 7 x 5 pixels is not "
                                          "supported (1 to 6 per side, --max-side)"),
               std::string::npos)

@@ -91,9 +91,9 @@ TEST_P(OutputFileNaming, AFailedWriteLeavesNothingAndNamesTheTarget) {
       throw FileError(path, "cannot write (No space left on device)");
     });
     FAIL() << "the writer's error was swallowed";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()), target + ": cannot write (No space left on device)");
-    EXPECT_EQ(e.ExitCode(), EXIT_FAILED);
+    EXPECT_EQ(e.Kind(), ErrorKind::Output);
   }
   EXPECT_EQ(ReadText(target), "complete frame");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"frame.exr"});
@@ -110,7 +110,7 @@ TEST_P(OutputFileNaming, AFailedCommitLeavesNothing) {
   try {
     output.Commit();
     FAIL() << "a directory was replaced";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()).rfind(target + ": cannot replace it", 0), 0u) << e.what();
   }
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.png"}) << "the content file was left";
@@ -122,7 +122,7 @@ TEST(OutputFile, RefusesWhatCannotTakeAFileBeforeWriting) {
     try {
       OutputFile output(target);
       FAIL() << target << " accepted";
-    } catch (const CommandError& e) {
+    } catch (const Error& e) {
       EXPECT_EQ(std::string(e.what()).rfind(target + ":", 0), 0u) << e.what();
     }
   }

@@ -109,14 +109,14 @@ TEST(ReviewImages, SaySrgbAndReadOpaqueFilesWithoutAlpha) {
 
 TEST(ReviewImages, RefuseWhatTheyCannotWriteOrRead) {
   ScratchDirectory dir;
-  EXPECT_THROW(ReviewFormatOfName("x.jpg"), CommandError);
-  EXPECT_THROW(WriteReviewImage(Straight(), dir / "x.tif", ReviewFormat::Tiff, 8), CommandError);
-  EXPECT_THROW(WriteReviewImage(Straight(), dir / "x.png", ReviewFormat::Png, 12), CommandError);
+  EXPECT_THROW(ReviewFormatOfName("x.jpg"), Error);
+  EXPECT_THROW(WriteReviewImage(Straight(), dir / "x.tif", ReviewFormat::Tiff, 8), Error);
+  EXPECT_THROW(WriteReviewImage(Straight(), dir / "x.png", ReviewFormat::Png, 12), Error);
   WriteText(dir / "junk.png", "not an image at all");
   try {
     ReadReviewImage(dir / "junk.png");
     FAIL();
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("junk.png"), std::string::npos) << e.what();
   }
 }
@@ -125,7 +125,7 @@ TEST(DepthMaps, SixteenBitGreyIsReadNormalisedAndChecked) {
   ScratchDirectory dir;
   // Colour images are not depth maps.
   WriteReviewImage(Straight(), dir / "rgb.png", ReviewFormat::Png, 16);
-  EXPECT_THROW(ReadDepthMap(dir / "rgb.png", WIDTH, HEIGHT), CommandError);
+  EXPECT_THROW(ReadDepthMap(dir / "rgb.png", WIDTH, HEIGHT), Error);
 
   const std::string path = dir / "depth.png";
   {
@@ -153,7 +153,7 @@ TEST(DepthMaps, SixteenBitGreyIsReadNormalisedAndChecked) {
   const Plane depth = ReadDepthMap(path, WIDTH, HEIGHT);
   EXPECT_FLOAT_EQ(depth[0], 0.0f);
   EXPECT_FLOAT_EQ(depth[3 * WIDTH + 6], (60000.0f + 3.0f) / 65535.0f);
-  EXPECT_THROW(ReadDepthMap(path, WIDTH, HEIGHT + 1), CommandError);
+  EXPECT_THROW(ReadDepthMap(path, WIDTH, HEIGHT + 1), Error);
 }
 
 // A bloom over an empty sky: premultiplied light far above its coverage.

@@ -4,6 +4,7 @@
 // through the Cryptomatte manifest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/errors.h"
@@ -105,8 +106,8 @@ TEST(BlenderRenders, TheSkysFarDepthIsBackgroundUnlessTheOptionsSayOtherwise) {
   try {
     PrepareFrame(input, settings);
     ADD_FAILURE() << "focused on the sky";
-  } catch (const CommandError& e) {
-    EXPECT_EQ(e.ExitCode(), EXIT_FAILED);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::Input);
     EXPECT_NE(std::string(e.what()).find("no geometry at pixel (1, 1)"), std::string::npos);
   }
   settings.depth.backgroundFrom = 1.0e30f;  // the sky as geometry, far away
@@ -116,17 +117,22 @@ TEST(BlenderRenders, TheSkysFarDepthIsBackgroundUnlessTheOptionsSayOtherwise) {
   // median of the rest; with --background-from 1e30 it is not.
   InspectOptions inspect;
   inspect.input = dir / "sky.exr";
-  const std::string text = FileOverview(inspect);
-  char share[64];
-  std::snprintf(share, sizeof share, "background %.7g%% of pixels",
-                100.0 * static_cast<double>(sky) / (scene.width * scene.height));
-  EXPECT_NE(text.find(std::string("depth: 4 to 9, ") + share), std::string::npos) << text;
-  EXPECT_NE(text.find("--focus-depth 9 --range 2.5 --size 1%"), std::string::npos) << text;
-  EXPECT_NE(text.find("median depth of the pixels with geometry"), std::string::npos) << text;
+  const FileOverview near = InspectFile(inspect);
+  ASSERT_TRUE(near.usable);
+  ASSERT_TRUE(near.depth && near.depth->nearest && near.depth->spread);
+  EXPECT_EQ(*near.depth->nearest, 4.0f);
+  EXPECT_EQ(*near.depth->farthest, 9.0f);
+  EXPECT_EQ(near.depth->background, sky);
+  EXPECT_EQ(near.depth->pixels, static_cast<size_t>(scene.width * scene.height));
+  EXPECT_EQ(near.depth->spread->median, 9.0f);
+  EXPECT_NEAR((near.depth->spread->high - near.depth->spread->low) / 2.0, 2.5, 0.05);
   inspect.depth.backgroundFrom = 1.0e30f;
-  const std::string far = FileOverview(inspect);
-  EXPECT_NE(far.find("depth: 4 to 1e+10, background 0%"), std::string::npos) << far;
-  EXPECT_NE(far.find("--background-from 1e+30"), std::string::npos) << far;
+  const FileOverview far = InspectFile(inspect);
+  ASSERT_TRUE(far.depth && far.depth->farthest);
+  EXPECT_EQ(*far.depth->nearest, 4.0f);
+  EXPECT_EQ(*far.depth->farthest, 1.0e10f);
+  EXPECT_EQ(far.depth->background, 0u);
+  EXPECT_EQ(far.depthOptions.backgroundFrom, 1.0e30f);
 }
 
 // A name whose hash is no normal float's bits, so that its ID is the hash
@@ -183,7 +189,7 @@ TEST(Cryptomatte, AnObjectsPixelsAreThoseItCoversMostAndItsNameFindsThem) {
   try {
     PrepareFrame(input, settings);
     ADD_FAILURE() << "focused on a name the file lacks";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     const std::string message = e.what();
     EXPECT_NE(message.find("object 'Monky' is not in the Cryptomatte manifest of "
                            "ViewLayer.CryptoObject (it lists Cube, Ground, Monkey"),
@@ -193,17 +199,24 @@ TEST(Cryptomatte, AnObjectsPixelsAreThoseItCoversMostAndItsNameFindsThem) {
   scene.cryptomatte = false;
   test_files::WriteBlenderRender(dir / "plain.exr", scene);
   settings.focusObjectName = "Monkey";
-  EXPECT_THROW(PrepareFrame(ReadFrameInput(dir / "plain.exr", settings), settings), CommandError);
+  EXPECT_THROW(PrepareFrame(ReadFrameInput(dir / "plain.exr", settings), settings), Error);
 
   // inspect lists the names with the pixels each covers most.
   InspectOptions inspect;
   inspect.input = dir / "crypto.exr";
-  const std::string text = FileOverview(inspect);
-  EXPECT_NE(
-      text.find("Cryptomatte ViewLayer.CryptoObject (part 0, 2 ranks): 4 names: Cube (56 px)"),
-      std::string::npos)
-      << text;
-  EXPECT_NE(text.find("Monkey (37 px)"), std::string::npos) << text;
+  const FileOverview overview = InspectFile(inspect);
+  ASSERT_EQ(overview.mattes.size(), 1u);
+  const OverviewMatte& matte = overview.mattes[0];
+  EXPECT_EQ(matte.name, "ViewLayer.CryptoObject");
+  EXPECT_EQ(matte.part, 0);
+  EXPECT_EQ(matte.ranks, 2u);
+  EXPECT_TRUE(matte.objects);
+  ASSERT_EQ(matte.names.size(), 4u);
+  EXPECT_EQ(matte.names[0], (std::pair<std::string, size_t>{"Cube", 56}));
+  const auto monkey = std::find_if(matte.names.begin(), matte.names.end(),
+                                   [](const auto& named) { return named.first == "Monkey"; });
+  ASSERT_NE(monkey, matte.names.end());
+  EXPECT_EQ(monkey->second, 37u);
 }
 
 }  // namespace

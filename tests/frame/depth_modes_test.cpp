@@ -80,15 +80,15 @@ TEST(DepthModes, BackgroundIsWhateverMeansNoGeometry) {
 TEST(DepthModes, ParsesNamesAndChecksNearAndFar) {
   EXPECT_EQ(ParseDepthMode("inverse"), DepthMode::Inverse);
   EXPECT_EQ(ParseDepthMode(DepthModeText(DepthMode::Normalised)), DepthMode::Normalised);
-  EXPECT_THROW(ParseDepthMode("metres"), CommandError);
+  EXPECT_THROW(ParseDepthMode("metres"), Error);
   EXPECT_NO_THROW(CheckDepthOptions(Mode(DepthMode::Normalised, 0.0f, 5.0f)));
-  EXPECT_THROW(CheckDepthOptions(Mode(DepthMode::Normalised, 5.0f, 5.0f)), CommandError);
-  EXPECT_THROW(CheckDepthOptions(Mode(DepthMode::Normalised, -1.0f, 5.0f)), CommandError);
+  EXPECT_THROW(CheckDepthOptions(Mode(DepthMode::Normalised, 5.0f, 5.0f)), Error);
+  EXPECT_THROW(CheckDepthOptions(Mode(DepthMode::Normalised, -1.0f, 5.0f)), Error);
   EXPECT_NO_THROW(CheckDepthOptions(Mode(DepthMode::Distance, 5.0f, 5.0f)));
   DepthOptions far;
   for (float from : {0.0f, -1.0f, 2e30f, NOT_A_NUMBER}) {
     far.backgroundFrom = from;
-    EXPECT_THROW(CheckDepthOptions(far), CommandError) << from;
+    EXPECT_THROW(CheckDepthOptions(far), Error) << from;
   }
 }
 

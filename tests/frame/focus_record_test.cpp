@@ -64,7 +64,7 @@ TEST(FocusRecord, LongestNameFitsAndOutOfRangeValuesAreRefused) {
                                {"Box01", {}, nan, 2.0f},
                                {"Box01", {}, 50.0f, 100000.0f}};
   for (const FocusSettings& b : bad) {
-    EXPECT_THROW(ComposeRecord(b), CommandError) << b.range << " " << b.size;
+    EXPECT_THROW(ComposeRecord(b), Error) << b.range << " " << b.size;
   }
 }
 
@@ -74,7 +74,7 @@ TEST(SourceSelection, ParsesTheThreeModesWithinTheChannelWidths) {
   EXPECT_EQ(ParseSource("object:65535").mode, SOURCE_OBJECT_CHANNEL);
   for (const char* bad : {"", "Whole", "material", "material:", "material:256", "object:-1",
                           "object:65536", "object:3x", "object: 3", "mat:1", "whole:2"}) {
-    EXPECT_THROW(ParseSource(bad), CommandError) << '"' << bad << '"';
+    EXPECT_THROW(ParseSource(bad), Error) << '"' << bad << '"';
   }
 }
 

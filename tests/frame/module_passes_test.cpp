@@ -14,6 +14,7 @@
 #include "frame/filter_session.h"
 #include "frame/focus_record.h"
 #include "tests/frame/loaded_module.h"
+#include "tests/support/window_mean.h"
 
 namespace kestrion {
 namespace {
@@ -68,31 +69,10 @@ FilteredPlanes Filter(const FramePlanes& frame, const std::vector<float>& z) {
 void ExpectWithinBound(const Plane& input, const Plane& output, const std::vector<float>& z,
                        const std::string& name) {
   const RadiusRule rule(FOCAL_DEPTH, RANGE, SIZE, std::max(WIDTH, HEIGHT));
-  int failures = 0;
-  for (int32_t y = 0; y < HEIGHT && failures < 5; ++y) {
-    for (int32_t x = 0; x < WIDTH && failures < 5; ++x) {
-      const size_t at = static_cast<size_t>(y) * WIDTH + x;
-      const int32_t r = BlurRadius(rule, z[at]);
-      double sum = 0.0;
-      double largest = 0.0;
-      int count = 0;
-      for (int32_t yy = std::max(0, y - r); yy <= std::min(HEIGHT - 1, y + r); ++yy) {
-        for (int32_t xx = std::max(0, x - r); xx <= std::min(WIDTH - 1, x + r); ++xx) {
-          const double value = input[static_cast<size_t>(yy) * WIDTH + xx];
-          sum += value;
-          largest = std::max(largest, std::fabs(value));
-          ++count;
-        }
-      }
-      const double exact = sum / count;
-      const double bound = RELATIVE_BOUND * largest + ABSOLUTE_BOUND;
-      if (!(std::fabs(output[at] - exact) <= bound)) {
-        ADD_FAILURE() << name << " at (" << x << ", " << y << ") radius " << r << ": " << output[at]
-                      << " against " << exact << ", bound " << bound;
-        ++failures;
-      }
-    }
-  }
+  kestrion_test::ExpectFloatWindowMeans(
+      input, output, WIDTH, HEIGHT,
+      [&](int x, int y) { return BlurRadius(rule, z[static_cast<size_t>(y) * WIDTH + x]); }, name,
+      RELATIVE_BOUND, ABSOLUTE_BOUND);
 }
 
 TEST(ModulePasses, BandsSplitMagnitudesBySixteens) {
@@ -490,7 +470,7 @@ TEST(ModulePasses, AFrameWithoutDepthIsRefusedNamingIt) {
   try {
     Filter(frame, {});
     FAIL() << "no error";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("test frame"), std::string::npos) << e.what();
   }
 }

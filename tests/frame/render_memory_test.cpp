@@ -51,7 +51,7 @@ TEST(MemoryBudget, ReviewImagesAreMeasuredFromTheirHeaders) {
   try {
     InputNeed(dir / "in.tif", options, limits);
     FAIL() << "accepted a side of 9";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()), dir / "in.tif" +
                                          ": an image of 9 x 7 pixels is not supported (1 to 8 per "
                                          "side, --max-side)");
@@ -145,7 +145,7 @@ TEST(MemoryBudget, FilterOutOfMemorySaysHowMuchItAskedFor) {
     const AllocationCapForTesting cap(64 << 10);
     session.Run(image, "frame.exr", 0, NeverAbort());
     FAIL() << "the filter processed the frame without its memory";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     const std::string message = e.what();
     EXPECT_EQ(message.rfind("frame.exr: the filter ran out of memory (an allocation of ", 0), 0u)
         << message;

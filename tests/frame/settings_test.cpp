@@ -50,27 +50,27 @@ TEST(RenderSettings, BadContentIsAUsageErrorNamingTheFile) {
     try {
       ParseSettings(json, "bad.json");
       ADD_FAILURE() << json << " accepted";
-    } catch (const CommandError& e) {
-      EXPECT_EQ(e.ExitCode(), EXIT_USAGE) << json;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Kind(), ErrorKind::Usage) << json;
       EXPECT_EQ(std::string(e.what()).rfind("bad.json: ", 0), 0u) << e.what();
     }
   }
   for (const char* pixel : {"", "12", "12,", ",7", "a,b", "1,2,3", "1.5,2", "1 ,2"}) {
-    EXPECT_THROW(ParseFocusPixel(pixel, "--pixel"), CommandError) << '"' << pixel << '"';
+    EXPECT_THROW(ParseFocusPixel(pixel, "--pixel"), Error) << '"' << pixel << '"';
   }
   try {
     ReadSettingsFile("/nonexistent/settings.json");
     ADD_FAILURE() << "a missing settings file was read";
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("/nonexistent/settings.json"), std::string::npos);
   }
 }
 
 // The error ReadSettingsFile throws for `path`, or nothing.
-std::optional<CommandError> SettingsError(const std::string& path) {
+std::optional<Error> SettingsError(const std::string& path) {
   try {
     ReadSettingsFile(path);
-  } catch (const CommandError& e) {
+  } catch (const Error& e) {
     return e;
   }
   return std::nullopt;
@@ -92,18 +92,18 @@ TEST(SettingsFiles, OnlySmallRegularFilesAreRead) {
   // reading it.
   for (const std::string& path :
        {dir / "sub.json", std::string("/dev/zero"), dir / "fifo", dir / "over-cap.json"}) {
-    const std::optional<CommandError> error = SettingsError(path);
+    const std::optional<Error> error = SettingsError(path);
     ASSERT_TRUE(error) << path;
-    EXPECT_EQ(error->ExitCode(), EXIT_USAGE) << path;
+    EXPECT_EQ(error->Kind(), ErrorKind::Usage) << path;
     const std::string expected = path.ends_with("over-cap.json")
                                      ? "larger than 1 MiB, not a settings file"
                                      : "not a regular file";
     EXPECT_EQ(std::string(error->what()), path + ": " + expected);
   }
   // A file that is not there or cannot be read is a failed run, not usage.
-  const std::optional<CommandError> missing = SettingsError(dir / "missing.json");
+  const std::optional<Error> missing = SettingsError(dir / "missing.json");
   ASSERT_TRUE(missing);
-  EXPECT_EQ(missing->ExitCode(), EXIT_FAILED);
+  EXPECT_EQ(missing->Kind(), ErrorKind::Input);
   EXPECT_EQ(std::string(missing->what()).rfind(dir / "missing.json: cannot open", 0), 0u);
 }
 
@@ -144,14 +144,14 @@ TEST(SettingsFiles, ErrorsNameTheFileAndWhereTheJsonGoesWrong) {
   };
   for (const Case& c : cases) {
     test_files::WriteText(dir / "s.json", c.text);
-    const std::optional<CommandError> error = SettingsError(dir / "s.json");
+    const std::optional<Error> error = SettingsError(dir / "s.json");
     ASSERT_TRUE(error) << c.text;
-    EXPECT_EQ(error->ExitCode(), EXIT_USAGE) << c.text;
+    EXPECT_EQ(error->Kind(), ErrorKind::Usage) << c.text;
     EXPECT_EQ(std::string(error->what()), dir / "s.json: " + c.error);
   }
   // A huge bad value is quoted in part, on one line.
   test_files::WriteText(dir / "s.json", R"({"source": ")" + std::string(500000, 'x') + R"(\n"})");
-  const std::optional<CommandError> error = SettingsError(dir / "s.json");
+  const std::optional<Error> error = SettingsError(dir / "s.json");
   ASSERT_TRUE(error);
   const std::string message = error->what();
   EXPECT_LT(message.size(), (dir / "s.json").size() + 200) << message.substr(0, 300);
@@ -179,7 +179,7 @@ TEST(RenderSettings, SizesInPerCentAndObjectsByNameReadAlikeFromOptionsAndFiles)
   // refused once the width is known.
   EXPECT_EQ(SizeInPixels(option, 640).size, (FloatKeys{{1, 6.4f}, {48, 16.0f}}));
   EXPECT_FALSE(SizeInPixels(option, 640).sizeInPercent);
-  EXPECT_THROW(SizeInPixels(option, 50), CommandError);
+  EXPECT_THROW(SizeInPixels(option, 50), Error);
   // A later file's pixels replace a size in per cent, and a file without
   // focusMissing leaves it as it was.
   const RenderSettings over = ParseSettings(R"({"size": 4})", "s.json", file);
@@ -195,15 +195,15 @@ TEST(RenderSettings, SizesInPerCentAndObjectsByNameReadAlikeFromOptionsAndFiles)
   SetFocusObject("name:3D Text", "--focus-object", object);
   EXPECT_EQ(object.focusObjectName, "3D Text");
   for (const char* bad : {"3.5", "-1", "0x10", "", "name:"}) {
-    EXPECT_THROW(SetFocusObject(bad, "--focus-object", object), CommandError) << bad;
+    EXPECT_THROW(SetFocusObject(bad, "--focus-object", object), Error) << bad;
   }
   for (const char* bad : {"2%,4", "1:2%,5:3", "0%", "101%", "2%%"}) {
     RenderSettings settings;
-    EXPECT_THROW(SetSize(bad, "--size", settings), CommandError) << bad;
+    EXPECT_THROW(SetSize(bad, "--size", settings), Error) << bad;
   }
   for (const char* json : {R"({"size": [[1, "2%"], [5, 3]]})", R"({"size": "2"})",
                            R"({"focusObject": ""})", R"({"focusMissing": "keep"})"}) {
-    EXPECT_THROW(ParseSettings(json, "s.json"), CommandError) << json;
+    EXPECT_THROW(ParseSettings(json, "s.json"), Error) << json;
   }
 }
 

@@ -90,13 +90,13 @@ TEST(ShotKeys, ParsedAndSampledAsTheHostControllerDoes) {
     try {
       ParseFloatKeys(bad, "--range");
       ADD_FAILURE() << '"' << bad << "\" accepted";
-    } catch (const CommandError& e) {
-      EXPECT_EQ(e.ExitCode(), EXIT_USAGE);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Kind(), ErrorKind::Usage);
       EXPECT_EQ(std::string(e.what()).rfind("--range: ", 0), 0u) << e.what();
     }
   }
   for (const char* bad : {"1:2", "1:2,3;1:4,5", "1:2,3,4", "a:1,2", "1,2;2:3,4"}) {
-    EXPECT_THROW(ParsePixelKeys(bad, "--focus-pixel"), CommandError) << '"' << bad << '"';
+    EXPECT_THROW(ParsePixelKeys(bad, "--focus-pixel"), Error) << '"' << bad << '"';
   }
 }
 
@@ -121,8 +121,8 @@ TEST(ShotKeys, ShotFilesTakeKeysAsArraysAndRejectWhatIsWrong) {
     try {
       ParseSettings(json, "shot.json");
       ADD_FAILURE() << json << " accepted";
-    } catch (const CommandError& e) {
-      EXPECT_EQ(e.ExitCode(), EXIT_USAGE) << json;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Kind(), ErrorKind::Usage) << json;
       EXPECT_EQ(std::string(e.what()).rfind("shot.json: ", 0), 0u) << e.what();
       EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos);
     }

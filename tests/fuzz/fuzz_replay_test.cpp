@@ -110,7 +110,7 @@ TEST(FuzzFound, AnAttributeLargerThanItsFileIsRefusedNamingTheFile) {
   try {
     kestrion::ReadExrDocument(input.string());
     FAIL() << "read";
-  } catch (const kestrion::CommandError& e) {
+  } catch (const kestrion::Error& e) {
     const std::string message = e.what();
     EXPECT_EQ(message.rfind(input.string() + ": ", 0), 0u) << message;
     EXPECT_EQ(message.find('\n'), std::string::npos) << message;

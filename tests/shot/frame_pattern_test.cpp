@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
+#include <optional>
 
 #include "base/errors.h"
 #include "base/memory_budget.h"
@@ -14,13 +16,13 @@ namespace {
 
 using test_files::ScratchDirectory;
 
-int ExitCodeOf(const std::function<void()>& run) {
+std::optional<ErrorKind> KindOf(const std::function<void()>& run) {
   try {
     run();
-  } catch (const CommandError& e) {
-    return e.ExitCode();
+  } catch (const Error& e) {
+    return e.Kind();
   }
-  return 0;
+  return std::nullopt;
 }
 
 TEST(FramePattern, EverySpellingNamesAndRecognisesItsFrames) {
@@ -48,7 +50,7 @@ TEST(FramePattern, EverySpellingNamesAndRecognisesItsFrames) {
   }
   EXPECT_FALSE(FramePattern::Parse("plain.exr", "INPUT"));
   EXPECT_FALSE(FramePattern::Parse("100%.exr", "INPUT"));
-  EXPECT_EQ(ExitCodeOf([] { FramePattern::Parse("a.##.b.##.exr", "INPUT"); }), EXIT_USAGE);
+  EXPECT_EQ(KindOf([] { FramePattern::Parse("a.##.b.##.exr", "INPUT"); }), ErrorKind::Usage);
 }
 
 TEST(FramePattern, FramesOnDiskAreTheFilesThatFitInOrder) {
@@ -69,7 +71,7 @@ TEST(FrameList, RangesStepsAndListsMergeSorted) {
   EXPECT_EQ(ParseFrameList("0"), (std::vector<int64_t>{0}));
   for (const char* bad :
        {"", "5-1", "1-", "-3", "1-10x0", "1x2", "a-b", "1,,2", "1-10x2x3", "0-99999999999"}) {
-    EXPECT_EQ(ExitCodeOf([bad] { ParseFrameList(bad); }), EXIT_USAGE) << bad;
+    EXPECT_EQ(KindOf([bad] { ParseFrameList(bad); }), ErrorKind::Usage) << bad;
   }
 }
 
@@ -100,7 +102,8 @@ TEST(FrameList, ChunkNamesItsSliceOrFailsAsUsage) {
       {"0/4", nullptr},     {"5/4", nullptr}, {"1/0", nullptr}, {"4", nullptr},
       {"slurm/4", nullptr}, {"slurm/4", "5"}, {"x/4", nullptr}};
   for (const auto& chunk : bad) {
-    EXPECT_EQ(ExitCodeOf([&chunk] { ParseChunk(chunk.first, chunk.second, nullptr); }), EXIT_USAGE)
+    EXPECT_EQ(KindOf([&chunk] { ParseChunk(chunk.first, chunk.second, nullptr); }),
+              ErrorKind::Usage)
         << chunk.first;
   }
 }
