@@ -5,7 +5,9 @@
 
 #include "cli/command_line.h"
 #include "cli/render_options.h"
+#include "formats/exr_document.h"
 #include "frame/frame_render.h"
+#include "keywords.h"
 #include "module_file.h"
 #include "python_errors.h"
 #include "python_run.h"
@@ -31,7 +33,7 @@ std::string KeywordOf(const std::string& option) {
 }
 
 // The options render() takes, by keyword.
-const std::vector<RenderOptionName>& Keywords() {
+const std::vector<RenderOptionName>& RenderKeywords() {
   static const std::vector<RenderOptionName> keywords = [] {
     std::vector<RenderOptionName> names;
     for (RenderOptionName option : CommandLine::RenderOptionNames()) {
@@ -56,12 +58,6 @@ std::string NumberText(const py::handle& value) {
   return text;
 }
 
-bool IsNumber(const py::handle& value) {
-  if (py::isinstance<py::bool_>(value)) return false;
-  static const py::object real = py::module_::import("numbers").attr("Real");
-  return py::isinstance(value, real);
-}
-
 bool IsPair(const py::handle& value) {
   return (py::isinstance<py::tuple>(value) || py::isinstance<py::list>(value)) &&
          py::len(value) == 2;
@@ -69,8 +65,7 @@ bool IsPair(const py::handle& value) {
 
 [[noreturn]] void WrongType(const std::string& keyword, const py::handle& value,
                             const std::string& wanted) {
-  throw py::type_error(keyword + ": " + wanted + ", not " +
-                       std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+  throw py::type_error(keyword + ": " + wanted + ", not " + TypeName(value));
 }
 
 std::string ValueText(const std::string& keyword, const py::handle& value);
@@ -132,13 +127,21 @@ std::string PathText(const py::object& path, const char* argument) {
   return py::str(text);
 }
 
+// OpenEXR's threads are the process's: sized by the first render, as a
+// program sizes them once.
+void SizeExrThreads(unsigned threads) {
+  static bool sized = false;
+  if (sized) return;
+  kestrion::SetExrThreadCount(threads);
+  sized = true;
+}
+
 py::dict ReportOf(const kestrion::FrameReport& report) {
   return py::module_::import("json").attr("loads")(report.Json());
 }
 
 // The failure as its exception, the frame's report on it as `report`.
-[[noreturn]] void RaiseFailure(const kestrion::CommandError& error,
-                               const kestrion::FrameReport& report) {
+[[noreturn]] void RaiseFailure(const kestrion::Error& error, const kestrion::FrameReport& report) {
   SetPythonError(error);
   PyObject *type, *value, *trace;
   PyErr_Fetch(&type, &value, &trace);
@@ -157,9 +160,9 @@ std::vector<std::string> RenderWords(const std::string& input, const std::string
   for (const auto& [key, value] : options) {
     const std::string keyword = py::str(key);
     const auto named =
-        std::find_if(Keywords().begin(), Keywords().end(),
+        std::find_if(RenderKeywords().begin(), RenderKeywords().end(),
                      [&keyword](const RenderOptionName& option) { return option.name == keyword; });
-    if (named == Keywords().end()) {
+    if (named == RenderKeywords().end()) {
       throw py::type_error("render() got an unexpected keyword argument '" + keyword + "'");
     }
     if (value.is_none()) continue;
@@ -188,18 +191,21 @@ py::dict Render(const py::object& inputPath, const py::object& outputPath,
   try {
     read = CommandLine::ParseRenderWords(words);
     settings = kestrion::ReadRenderSettings(read);
-  } catch (const kestrion::CommandError& e) {
-    if (e.ExitCode() != kestrion::EXIT_USAGE) throw;
+  } catch (const kestrion::Error& e) {
+    if (e.Kind() != kestrion::ErrorKind::Usage) throw;
     throw kestrion::UsageError(KeywordNames(e.what()));
   }
+  // Messages name the settings by their keywords.
+  settings.labels = kestrion::SettingLabels();
+  SizeExrThreads(settings.threads);
   const FilterModule& module = LoadedModule();
   PythonRun run(progress);
   kestrion::FrameOutcome outcome;
   const kestrion::RenderCallbacks callbacks = run.Callbacks();
   run.Run([&] { outcome = kestrion::RenderFrameFiles(module, read.files, settings, callbacks); });
   if (outcome.error) {
-    kestrion::CommandError error = *outcome.error;
-    if (error.ExitCode() == kestrion::EXIT_USAGE) {
+    kestrion::Error error = *outcome.error;
+    if (error.Kind() == kestrion::ErrorKind::Usage) {
       error = kestrion::UsageError(KeywordNames(error.what()));
     }
     RaiseFailure(error, outcome.report);

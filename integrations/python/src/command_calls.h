@@ -25,5 +25,6 @@ py::dict Render(const py::object& input, const py::object& output, const py::kwa
                 const py::object& progress);
 
 void DefineCommands(py::module_& module);
+void DefineInspect(py::module_& module);
 
 }  // namespace kestrion_python

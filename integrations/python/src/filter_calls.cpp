@@ -29,16 +29,6 @@ using kestrion::FrameSettings;
 // The most threads a call may ask for, as kestrion's --threads.
 constexpr int64_t THREADS_MAX = 1024;
 
-std::string TypeName(const py::handle& value) {
-  return py::str(py::type::handle_of(value).attr("__name__"));
-}
-
-bool IsNumber(const py::handle& value) {
-  if (py::isinstance<py::bool_>(value)) return false;
-  static const py::object real = py::module_::import("numbers").attr("Real");
-  return py::isinstance(value, real);
-}
-
 bool IsWhole(const py::handle& value) {
   return !py::isinstance<py::bool_>(value) && PyIndex_Check(value.ptr());
 }
@@ -54,7 +44,8 @@ int64_t Whole(const py::handle& value, const std::string& name) {
   int overflow = 0;
   const long long whole = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
   if (overflow != 0)
-    throw py::value_error(name + ": " + std::string(py::str(py::object(number))) + " is out of range");
+    throw py::value_error(name + ": " + std::string(py::str(py::object(number))) +
+                          " is out of range");
   return whole;
 }
 
@@ -228,7 +219,7 @@ py::array RunFilter(
   kestrion::FilteredImage image;
   try {
     run.Run([&] { image = filter(callbacks); });
-  } catch (const kestrion::CommandError& e) {
+  } catch (const kestrion::Error& e) {
     if (IsArgumentError(e)) throw py::value_error(KeywordNames(e.what()));
     throw;
   }
@@ -257,8 +248,8 @@ FocusConfig RecordOf(const py::handle& value) {
 
 }  // namespace
 
-bool IsArgumentError(const kestrion::CommandError& error) {
-  return error.ExitCode() == kestrion::EXIT_USAGE;
+bool IsArgumentError(const kestrion::Error& error) {
+  return error.Kind() == kestrion::ErrorKind::Usage || error.Kind() == kestrion::ErrorKind::Input;
 }
 
 py::array Filter(const py::handle& colour, const py::handle& depth, const CallArguments& call,
@@ -279,7 +270,7 @@ py::array Filter(const py::handle& colour, const py::handle& depth, const CallAr
     float percent = 0.0f;
     try {
       percent = kestrion::FloatOption<float>(text, "size");
-    } catch (const kestrion::CommandError& e) {
+    } catch (const kestrion::Error& e) {
       throw py::value_error(e.what());
     }
     if (!(percent > 0.0f && percent <= 100.0f)) {
@@ -331,7 +322,7 @@ class KeptFilter {
     const std::unique_lock<std::mutex> lock = Turn();
     try {
       kestrion::FocusFilterSession(*filter).Configure(record);
-    } catch (const kestrion::CommandError& e) {
+    } catch (const kestrion::Error& e) {
       throw py::value_error("record: " + std::string(e.what()));
     }
   }

@@ -26,7 +26,7 @@ struct CallArguments {
 };
 
 // Whether the library's error is about what the caller gave it.
-bool IsArgumentError(const kestrion::CommandError& error);
+bool IsArgumentError(const kestrion::Error& error);
 
 // kestrion.filter(colour, depth, ...): a new array of colour's shape and
 // type.

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "keywords.h"
+
 namespace kestrion_python {
 
 namespace {
@@ -22,13 +24,12 @@ std::string DtypeName(const py::array& array) { return py::str(array.dtype().att
 // `value` as an array, without copying one; a TypeError naming `name` for
 // anything numpy cannot see as an array of numbers.
 py::array AsArray(const py::handle& value, const std::string& name) {
-  static const py::object asarray = py::module_::import("numpy").attr("asarray");
+  const py::object asarray = py::module_::import("numpy").attr("asarray");
   py::array array;
   try {
     array = asarray(value);
   } catch (py::error_already_set&) {
-    throw py::type_error(name + ": an array of numbers, not " +
-                         std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+    throw py::type_error(name + ": an array of numbers, not " + TypeName(value));
   }
   const char kind = array.dtype().kind();
   if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
@@ -38,8 +39,7 @@ py::array AsArray(const py::handle& value, const std::string& name) {
 }
 
 py::array Contiguous(const py::array& array, const char* dtype) {
-  static const py::object ascontiguousarray =
-      py::module_::import("numpy").attr("ascontiguousarray");
+  const py::object ascontiguousarray = py::module_::import("numpy").attr("ascontiguousarray");
   return ascontiguousarray(array, py::arg("dtype") = dtype);
 }
 
@@ -73,7 +73,7 @@ py::array IdPlane(const py::handle& value, const std::string& name, py::ssize_t 
                   py::ssize_t width) {
   py::array array = AsArray(value, name);
   CheckPlaneShape(array, name, height, width);
-  static const py::module_ numpy = py::module_::import("numpy");
+  const py::module_ numpy = py::module_::import("numpy");
   if (array.size() > 0 && array.dtype().kind() == 'f') {
     const bool whole = py::bool_(numpy.attr("all")(numpy.attr("isfinite")(array)) &&
                                  numpy.attr("array_equal")(array, numpy.attr("floor")(array)));

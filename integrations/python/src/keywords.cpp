@@ -30,4 +30,13 @@ py::object Keywords::Required(const char* name) const {
   return given[name];
 }
 
+bool IsNumber(const py::handle& value) {
+  if (py::isinstance<py::bool_>(value)) return false;
+  return py::isinstance(value, py::module_::import("numbers").attr("Real"));
+}
+
+std::string TypeName(const py::handle& value) {
+  return py::str(py::type::handle_of(value).attr("__name__"));
+}
+
 }  // namespace kestrion_python

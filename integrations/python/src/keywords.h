@@ -27,4 +27,9 @@ class Keywords {
   py::kwargs given;
 };
 
+// Whether `value` is a real number (not a bool), as numbers.Real says.
+bool IsNumber(const py::handle& value);
+// The name of `value`'s type, for messages.
+std::string TypeName(const py::handle& value);
+
 }  // namespace kestrion_python

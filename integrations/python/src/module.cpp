@@ -19,6 +19,7 @@ PYBIND11_MODULE(kestrion, module) {
   kestrion_python::DefineErrors(module);
   kestrion_python::DefineCommands(module);
   kestrion_python::DefineFilterCalls(module);
+  kestrion_python::DefineInspect(module);
   module.def("module_path", &kestrion_python::ModulePath,
              "The filter module file kestrion loads: $KESTRION_MODULE when set, else the "
              "KESTRION.FLT of this build or install.");

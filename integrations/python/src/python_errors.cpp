@@ -29,7 +29,7 @@ void DefineErrors(py::module_& module) {
   py::register_exception_translator([](std::exception_ptr thrown) {
     try {
       if (thrown) std::rethrow_exception(thrown);
-    } catch (const kestrion::CommandError& error) {
+    } catch (const kestrion::Error& error) {
       SetPythonError(error);
     }
   });
@@ -38,17 +38,16 @@ void DefineErrors(py::module_& module) {
 py::handle ErrorClass() { return errorClass; }
 py::handle WarningCategory() { return warningCategory; }
 
-void SetPythonError(const kestrion::CommandError& error) {
+void SetPythonError(const kestrion::Error& error) {
   const std::string message = kestrion::PrintableMessage(error.what());
-  switch (error.ExitCode()) {
-    case kestrion::EXIT_USAGE:
+  switch (error.Kind()) {
+    case kestrion::ErrorKind::Usage:
       PyErr_SetString(PyExc_ValueError, message.c_str());
       return;
+    case kestrion::ErrorKind::OutOfMemory:
+      PyErr_SetString(PyExc_MemoryError, message.c_str());
+      return;
     default:
-      if (message.find("not enough memory") != std::string::npos) {
-        PyErr_SetString(PyExc_MemoryError, message.c_str());
-        return;
-      }
       PyErr_SetString(errorClass, message.c_str());
       return;
   }

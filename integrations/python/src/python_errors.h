@@ -23,7 +23,7 @@ py::handle WarningCategory();
 
 // Raises `error` as the Python exception of its kind (the translator every
 // function of the module has).
-void SetPythonError(const kestrion::CommandError& error);
+void SetPythonError(const kestrion::Error& error);
 
 // "--focus-depth: ..." as Python's caller wrote it: "focus_depth: ...".
 // Every "--name" of a message becomes "name" with underscores.

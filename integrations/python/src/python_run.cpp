@@ -1,6 +1,7 @@
 #include "python_run.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "python_errors.h"
 
@@ -12,6 +13,10 @@ namespace {
 
 // The least change of a stage's fraction that is reported.
 constexpr double PROGRESS_STEP = 0.01;
+
+// The platform hands the filter's message boxes to one observer at a time:
+// the run that holds this hears them, runs beside it go without.
+std::atomic<bool> messageBoxesTaken{false};
 
 }  // namespace
 
@@ -43,6 +48,7 @@ PythonRun::PythonRun(py::object callable) : progress(std::move(callable)) {
 }
 
 PythonRun::~PythonRun() {
+  if (hearsMessageBoxes) messageBoxesTaken.store(false);
   Py_XDECREF(errorType);
   Py_XDECREF(errorValue);
   Py_XDECREF(errorTrace);
@@ -53,9 +59,12 @@ kestrion::RenderCallbacks PythonRun::Callbacks() {
   callbacks.abort = [this] { return AbortQuery(); };
   if (progress) callbacks.progress = [this](const RenderProgress& now) { Progress(now); };
   callbacks.warning = [this](const std::string& line) { Warn(line); };
-  callbacks.messageBox = [this](const std::string& caption, const std::string& text) {
-    Warn(caption + ": " + text);
-  };
+  if (!hearsMessageBoxes) hearsMessageBoxes = !messageBoxesTaken.exchange(true);
+  if (hearsMessageBoxes) {
+    callbacks.messageBox = [this](const std::string& caption, const std::string& text) {
+      Warn(caption + ": " + text);
+    };
+  }
   return callbacks;
 }
 

@@ -5,7 +5,8 @@
 // handler that raises) stops the work soon. The progress callable is called
 // with the lock held, from whichever thread reports, a few hundred times a
 // run at most. Warnings and the filter's message boxes are kept and given
-// to Python's warnings once the call is over.
+// to Python's warnings once the call is over (message boxes only for one
+// call at a time, as the platform has one observer of them).
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -52,6 +53,7 @@ class PythonRun {
   void KeepError();
 
   py::object progress;
+  bool hearsMessageBoxes = false;
   std::chrono::steady_clock::time_point lastSignalCheck;
   std::mutex mutex;  // guards what follows, which several threads reach
   bool failed = false;
