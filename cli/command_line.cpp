@@ -491,7 +491,7 @@ std::vector<RenderOptionName> CommandLine::RenderOptionNames() {
   std::vector<RenderOptionName> names;
   for (const CLI::Option* option : commandLine.app->get_subcommand("render")->get_options()) {
     if (option->get_lnames().empty()) continue;
-    names.push_back({option->get_lnames().front(), option->get_type_size_max() == 0});
+    names.push_back({option->get_lnames().front(), option->get_expected_max() == 0});
   }
   return names;
 }

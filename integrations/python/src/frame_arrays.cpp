@@ -75,9 +75,10 @@ py::array IdPlane(const py::handle& value, const std::string& name, py::ssize_t 
   CheckPlaneShape(array, name, height, width);
   const py::module_ numpy = py::module_::import("numpy");
   if (array.size() > 0 && array.dtype().kind() == 'f') {
-    const bool whole = py::bool_(numpy.attr("all")(numpy.attr("isfinite")(array)) &&
-                                 numpy.attr("array_equal")(array, numpy.attr("floor")(array)));
-    if (!whole) throw py::value_error(name + ": IDs are whole numbers");
+    const py::object finite = numpy.attr("all")(numpy.attr("isfinite")(array));
+    const py::object whole = numpy.attr("array_equal")(array, numpy.attr("floor")(array));
+    if (!finite.cast<bool>() || !whole.cast<bool>())
+      throw py::value_error(name + ": IDs are whole numbers");
   }
   if (array.size() > 0 && array.dtype().kind() != 'b') {
     const double low = py::float_(numpy.attr("min")(array));
