@@ -223,6 +223,9 @@ py::array RunFilter(
     if (IsArgumentError(e)) throw py::value_error(KeywordNames(e.what()));
     throw;
   }
+  // The in-memory entry has no output to put in place: done is the end of
+  // the call.
+  if (!call.progress.is_none()) call.progress("done", 1.0);
   return ResultArray(std::move(image));
 }
 
