@@ -477,6 +477,35 @@ void DefineFilterCalls(py::module_& module) {
       },
       py::arg("colour"), py::arg("depth"), FILTER_DOC);
 
+  // The library's own call on C-contiguous float32 RGBA planes, with no
+  // argument reading, callbacks or result array: what the benchmark sets
+  // kestrion.filter against, in the same process.
+  module.def(
+      "_library_filter",
+      [](const py::array_t<float, py::array::c_style>& colour,
+         const py::array_t<float, py::array::c_style>& depth, float focusDepth, float range,
+         float size) {
+        if (colour.ndim() != 3 || colour.shape(2) != 4 || depth.ndim() != 2 ||
+            depth.shape(0) != colour.shape(0) || depth.shape(1) != colour.shape(1)) {
+          throw py::value_error("colour: (H, W, 4) float32 with depth (H, W)");
+        }
+        kestrion::MemoryFrame frame;
+        frame.height = static_cast<int32_t>(colour.shape(0));
+        frame.width = static_cast<int32_t>(colour.shape(1));
+        frame.colour.data = colour.data();
+        frame.colour.channels = 4;
+        frame.depth = depth.data();
+        FrameSettings settings;
+        settings.focusDepth = FloatKeys{{0, focusDepth}};
+        settings.range = FloatKeys{{0, range}};
+        settings.size = FloatKeys{{0, size}};
+        const FilterModule& filterModule = LoadedModule();
+        const py::gil_scoped_release released;
+        kestrion::FilterMemoryFrame(filterModule, frame, settings);
+      },
+      py::arg("colour"), py::arg("depth"), py::arg("focus_depth"), py::arg("range"),
+      py::arg("size"));
+
   py::class_<KeptFilter>(module, "Filter", FILTER_CLASS_DOC)
       .def(py::init([](const py::kwargs& given) {
              const Keywords keywords("Filter", given,
