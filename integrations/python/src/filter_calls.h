@@ -8,22 +8,11 @@
 #include <pybind11/pybind11.h>
 
 #include "base/errors.h"
+#include "filter_arguments.h"
 
 namespace kestrion_python {
 
 namespace py = pybind11;
-
-// The keywords filter() and Filter.filter() share, as given.
-struct CallArguments {
-  py::object focusDepth = py::none();
-  py::object focusPixel = py::none();
-  py::object focusObject = py::none();
-  py::object objectIds = py::none();
-  py::object materialIds = py::none();
-  py::object alpha = py::str("premultiplied");
-  py::object threads = py::int_(0);
-  py::object progress = py::none();
-};
 
 // Whether the library's error is about what the caller gave it.
 bool IsArgumentError(const kestrion::Error& error);
