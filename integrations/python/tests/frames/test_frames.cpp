@@ -148,10 +148,12 @@ int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     if (words.size() >= 5 && words[0] == "write") {
       return Write(words[1], std::stoi(words[2]), std::stoi(words[3]), words[4] == "half",
-                   words.size() > 5 ? std::stoi(words[5]) : 4, words.size() > 6 && words[6] == "ids");
+                   words.size() > 5 ? std::stoi(words[5]) : 4,
+                   words.size() > 6 && words[6] == "ids");
     }
     if (words.size() == 3 && words[0] == "read") return Read(words[1], words[2]);
-    std::fprintf(stderr, "usage: %s write PATH W H half|float 3|4 [ids] | read PATH OUT\n", argv[0]);
+    std::fprintf(stderr, "usage: %s write PATH W H half|float 3|4 [ids] | read PATH OUT\n",
+                 argv[0]);
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
