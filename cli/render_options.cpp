@@ -128,6 +128,8 @@ SettingLabels CommandLineLabels() {
   labels.frame = "--frame";
   labels.size = "--size";
   labels.alpha = "--alpha";
+  labels.focusObject = "--focus-object";
+  labels.focusMissing = "--focus-missing";
   labels.output = "-o";
   labels.bitDepth = "--bit-depth";
   labels.focusMap = "--focus-map";

@@ -56,11 +56,12 @@ float Statistic(std::vector<double>& depths, FocusStatistic statistic) {
   }
 }
 
-const std::vector<uint16_t>& ObjectIds(const RenderInput& input) {
+// The frame's object IDs; `option` names the setting that needs them.
+const std::vector<uint16_t>& ObjectIds(const RenderInput& input, const std::string& option) {
   if (!input.planes.objectId) {
-    throw FileError(input.name,
-                    "--focus-object needs an object ID channel, which the file lacks (name one "
-                    "with --object-id-channel)");
+    throw FileError(input.name, option +
+                                    " needs an object ID channel, which the file lacks (name one "
+                                    "with --object-id-channel)");
   }
   return *input.planes.objectId;
 }
@@ -84,7 +85,8 @@ std::optional<float> ObjectDepth(const RenderSettings& settings, const RenderInp
   std::vector<double> depths;
   if (settings.focusObjectName) {
     if (!input.document) {
-      throw FileError(path, "--focus-object " + QuotedValue(*settings.focusObjectName) +
+      throw FileError(path, settings.labels.focusObject + " " +
+                                QuotedValue(*settings.focusObjectName) +
                                 " finds objects by name in an OpenEXR file's Cryptomatte; give "
                                 "an object ID for this file");
     }
@@ -99,7 +101,7 @@ std::optional<float> ObjectDepth(const RenderSettings& settings, const RenderInp
       if (top[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
     }
   } else {
-    const std::vector<uint16_t>& ids = ObjectIds(input);
+    const std::vector<uint16_t>& ids = ObjectIds(input, settings.labels.focusObject);
     const int32_t id = *settings.focusObject;
     for (size_t i = 0; i < z.size(); ++i) {
       abort.Poll(i);
@@ -173,8 +175,8 @@ float ObjectFocus(const RenderSettings& settings, const RenderInput& input,
   char depth[32];
   std::snprintf(depth, sizeof depth, "%g", static_cast<double>(held->depth));
   warnings.push_back(ShownName(path) + ": " + frame + missing + "; holding the focal depth " +
-                     depth + " of frame " + std::to_string(held->frame) +
-                     " (--focus-missing hold)");
+                     depth + " of frame " + std::to_string(held->frame) + " (" +
+                     settings.labels.focusMissing + " hold)");
   return held->depth;
 }
 
@@ -202,7 +204,7 @@ float FocalDepth(const RenderSettings& settings, const RenderInput& input,
 std::map<int32_t, float> ObjectFocalDepths(const RenderInput& input,
                                            const std::vector<float>& rendererZ,
                                            FocusStatistic statistic, const AbortCheck& abort) {
-  const std::vector<uint16_t>& ids = ObjectIds(input);
+  const std::vector<uint16_t>& ids = ObjectIds(input, "--focus-object");
   std::map<int32_t, std::vector<double>> depths;
   for (size_t i = 0; i < rendererZ.size() && i < ids.size(); ++i) {
     abort.Poll(i);

@@ -38,6 +38,8 @@ struct SettingLabels {
   std::string frame = "frame";
   std::string size = "size";
   std::string alpha = "alpha";
+  std::string focusObject = "focus_object";
+  std::string focusMissing = "focus_missing";
   std::string output = "output";
   std::string bitDepth = "bit_depth";
   std::string focusMap = "focus_map";

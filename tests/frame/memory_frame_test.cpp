@@ -296,6 +296,19 @@ TEST(MemoryFrame, ErrorsNameWhatIsAtFaultByTheCallersLabels) {
   EXPECT_EQ(size.second.rfind("size: 0.5% of a frame 29 pixels wide is 0.145 pixels", 0), 0u)
       << size.second;
 
+  // Focus on an object of a frame without object IDs: named by the
+  // settings' label.
+  MemoryFrame noIds = good;
+  noIds.objectIds = nullptr;
+  FrameSettings onObject = Settings(6.0f);
+  onObject.ClearFocus();
+  onObject.focusObject = 2;
+  onObject.labels.focusObject = "focus_object";
+  const auto object = Failed([&] { FilterMemoryFrame(Module(), noIds, onObject); });
+  EXPECT_EQ(object.first, ErrorKind::Input);
+  EXPECT_EQ(object.second.rfind("frame: focus_object needs an object ID channel", 0), 0u)
+      << object.second;
+
   FrameSettings small = Settings(6.0f);
   small.limits.maxSide = 20;
   const auto side = Failed([&] { FilterMemoryFrame(Module(), good, small); });
