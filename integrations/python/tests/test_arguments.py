@@ -2,6 +2,8 @@
 failures of files a kestrion.Error naming the file; none leaves output
 behind or crashes the interpreter."""
 
+import warnings
+
 import numpy as np
 import pytest
 
@@ -121,3 +123,15 @@ def test_damaged_input_keeps_the_output(make_frame, tmp_path):
     assert out.read_bytes() == b"keep me"
     with pytest.raises(kestrion.Error, match="damaged.exr"):
         kestrion.inspect(tmp_path / "nothing" / "damaged.exr")
+
+
+def test_warnings_reach_python(planes):
+    colour, depth = planes
+    with pytest.warns(kestrion.Warning, match="negative"):
+        result = call(planes, depth=-depth)
+    assert result.shape == colour.shape
+    # Warnings turned into errors raise in place of the result.
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", kestrion.Warning)
+        with pytest.raises(kestrion.Warning, match="negative"):
+            call(planes, depth=-depth)

@@ -146,3 +146,13 @@ def test_ctrl_c_stops_a_running_filter():
     assert words[0] == "interrupted"
     # Stopped long before the frame would have been done (seconds).
     assert float(words[1]) < 1.0
+
+
+def test_render_reports_every_stage(make_frame, tmp_path):
+    frame = make_frame(64, 48, "float16", 4)
+    stages = []
+    kestrion.render(frame.path, tmp_path / "out.exr", focus_depth=9,
+                    range=4, size=3,
+                    progress=lambda stage, fraction: stages.append(stage))
+    seen = [s for i, s in enumerate(stages) if i == 0 or stages[i - 1] != s]
+    assert seen == ["reading", "filtering", "writing", "done"]
