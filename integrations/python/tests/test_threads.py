@@ -3,7 +3,6 @@ filters, several threads filtering at once each get what they get alone,
 Ctrl-C stops a running filter, and progress is heard."""
 
 import os
-import signal
 import subprocess
 import sys
 import threading
