@@ -469,4 +469,31 @@ StudioRun CommandLine::Studio() const {
   return run;
 }
 
+RenderOptions CommandLine::ParseRenderWords(const std::vector<std::string>& words) {
+  CommandLine commandLine;
+  // CLI11 takes a word list last word first.
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  reversed.push_back("render");
+  try {
+    commandLine.app->parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    throw UsageError(PrintableMessage(e.what(), PARSE_ERROR_MAX));
+  }
+  if (commandLine.Chosen() == Command::Shot) {
+    throw UsageError(QuotedValue(commandLine.render.files.input) +
+                     " is a frame pattern: render its frames one at a time");
+  }
+  return commandLine.render;
+}
+
+std::vector<RenderOptionName> CommandLine::RenderOptionNames() {
+  CommandLine commandLine;
+  std::vector<RenderOptionName> names;
+  for (const CLI::Option* option : commandLine.app->get_subcommand("render")->get_options()) {
+    if (option->get_lnames().empty()) continue;
+    names.push_back({option->get_lnames().front(), option->get_expected_max() == 0});
+  }
+  return names;
+}
+
 }  // namespace kestrion

@@ -6,6 +6,8 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "shot/shot_runner.h"
@@ -15,6 +17,13 @@ class App;
 }
 
 namespace kestrion {
+
+// One option of render's, by its long name without the dashes
+// ("focus-depth"); a flag takes no value.
+struct RenderOptionName {
+  std::string name;
+  bool flag = false;
+};
 
 enum class Command { Info, Demo, Render, Shot, Inspect, Studio };
 
@@ -37,6 +46,15 @@ class CommandLine {
   ShotRun Shot() const;
   // The studio's options, with the words its hand-off's command repeats.
   StudioRun Studio() const;
+
+  // Render's options from `words`, the words after "render" as Parse reads
+  // them (INPUT among them), for a host that gives the command's options
+  // another way. Prints nothing: a word Parse would refuse throws a
+  // UsageError with the parser's message. A frame pattern in INPUT (a shot)
+  // and the shot's own options are refused the same way.
+  static RenderOptions ParseRenderWords(const std::vector<std::string>& words);
+  // Every option render takes, in the order of its help.
+  static std::vector<RenderOptionName> RenderOptionNames();
 
   InfoOptions info;
   DemoOptions demo;
