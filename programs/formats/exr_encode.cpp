@@ -1,7 +1,8 @@
+// exr_encode.cpp: OpenEXR files whose parts are all ZIP or ZIPS, written by
+// the core library: chunks coded side by side on the lanes, written in order.
 #include "formats/exr_encode.h"
 
 #include <ImfChannelList.h>
-#include <ImfIO.h>
 #include <ImfMultiPartOutputFile.h>
 #include <ImfPartType.h>
 #include <openexr.h>
@@ -16,78 +17,12 @@
 #include "base/concurrent_lanes.h"
 #include "base/errors.h"
 #include "formats/exr_core.h"
+#include "formats/exr_header_source.h"
 #include "formats/exr_zip.h"
 
 namespace kestrion {
 
 namespace {
-
-// The headers as OpenEXR's C++ library writes them, held in memory. The
-// core library reads them back from there, so that every attribute (of any
-// type) reaches the core writer as the C++ library sees it.
-class HeaderBytes : public Imf::OStream {
- public:
-  HeaderBytes() : Imf::OStream("headers") {}
-  void write(const char c[], int n) override {
-    const auto count = static_cast<size_t>(n);
-    if (position + count > bytes.size()) bytes.resize(position + count);
-    std::memcpy(bytes.data() + position, c, count);
-    position += count;
-  }
-  uint64_t tellp() override { return position; }
-  void seekp(uint64_t pos) override { position = static_cast<size_t>(pos); }
-
-  std::string bytes;
-
- private:
-  size_t position = 0;
-};
-
-int64_t ReadHeaderBytes(exr_const_context_t, void* user, void* buffer, uint64_t size,
-                        uint64_t offset, exr_stream_error_func_ptr_t) {
-  const std::string& bytes = *static_cast<const std::string*>(user);
-  if (offset >= bytes.size()) return 0;
-  const auto count = static_cast<size_t>(std::min<uint64_t>(size, bytes.size() - offset));
-  std::memcpy(buffer, bytes.data() + offset, count);
-  return static_cast<int64_t>(count);
-}
-
-int64_t HeaderBytesSize(exr_const_context_t, void* user) {
-  return static_cast<int64_t>(static_cast<const std::string*>(user)->size());
-}
-
-// A core context reading the headers back; finished with the object.
-class HeaderSource {
- public:
-  explicit HeaderSource(const std::vector<Imf::Header>& headers) {
-    {
-      Imf::MultiPartOutputFile file(stream, headers.data(), static_cast<int>(headers.size()), false,
-                                    1);
-    }
-    exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
-    init.user_data = &stream.bytes;
-    init.read_fn = ReadHeaderBytes;
-    init.size_fn = HeaderBytesSize;
-    init.error_handler_fn = RecordCoreError;
-    ClearCoreError();
-    if (exr_start_read(&context, "headers", &init) != EXR_ERR_SUCCESS) {
-      context = nullptr;
-      throw std::runtime_error("headers not taken by the core library (" +
-                               CoreExrFile::LastMessage() + ")");
-    }
-  }
-  ~HeaderSource() {
-    if (context) exr_finish(&context);
-  }
-  HeaderSource(const HeaderSource&) = delete;
-  HeaderSource& operator=(const HeaderSource&) = delete;
-
-  exr_const_context_t Get() const { return context; }
-
- private:
-  HeaderBytes stream;
-  exr_context_t context = nullptr;
-};
 
 // The file the core writer writes to, by offset, with every failure kept.
 struct FileSink {

@@ -20,7 +20,7 @@
 // door keeper closes connections that have not passed the access rules
 // and hold a place for nothing: queued ones with half a header at once,
 // and, oldest first, the others once more than STRANGERS_KEPT of them are
-// older than STRANGER_GRACE (server.cpp), so that half-open and slow
+// older than STRANGER_GRACE (door_keeper.h), so that half-open and slow
 // connections never hold every thread while the page's own requests wait.
 //
 // Threads: civetweb's worker threads run the request and WebSocket
@@ -43,6 +43,8 @@
 #include <string_view>
 #include <thread>
 
+#include "studio/door_keeper.h"
+
 struct mg_context;
 struct mg_connection;
 
@@ -50,8 +52,6 @@ namespace studio {
 
 constexpr size_t MAX_REQUEST_BYTES = 16384;
 constexpr int REQUEST_DEADLINE_MS = 2000;
-constexpr int STRANGER_GRACE_MS = 250;
-constexpr int STRANGERS_KEPT = 8;
 
 struct ServerOptions {
   uint16_t port = 0;  // 0: a free port
@@ -121,7 +121,6 @@ class Server {
   void SendLoop();
   void Queue(Outgoing message);
   void Write(Client& client, const Outgoing& message);
-  void KeepDoor();
 
   ServerOptions options;
   MessageHandler onMessage;
@@ -140,12 +139,7 @@ class Server {
   bool stopping = false;
   std::thread sender;
 
-  // The peer ports of the connections that passed the access rules.
-  std::mutex doorMutex;
-  std::condition_variable doorWake;
-  std::set<uint16_t> admitted;
-  bool doorClosing = false;
-  std::thread doorKeeper;
+  DoorKeeper door;
 };
 
 }  // namespace studio
