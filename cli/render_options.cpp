@@ -131,6 +131,25 @@ SettingLabels CommandLineLabels() {
   labels.output = "-o";
   labels.bitDepth = "--bit-depth";
   labels.focusMap = "--focus-map";
+  labels.range = "--range";
+  labels.focusDepth = "--focus-depth";
+  labels.focusObject = "--focus-object";
+  labels.focusMissing = "--focus-missing";
+  labels.pixel = "--pixel";
+  labels.depthMode = "--depth-mode";
+  labels.depthNear = "--depth-near";
+  labels.depthFar = "--depth-far";
+  labels.backgroundDepth = "--background-depth";
+  labels.backgroundFrom = "--background-from";
+  labels.part = "--part";
+  labels.layer = "--layer";
+  labels.layers = "--layers";
+  labels.depthChannel = "--depth-channel";
+  labels.objectIdChannel = "--object-id-channel";
+  labels.materialIdChannel = "--material-id-channel";
+  labels.depthFile = "--depth-file";
+  labels.memoryLimit = "--memory-limit";
+  labels.maxSide = "--max-side";
   return labels;
 }
 
@@ -143,7 +162,7 @@ RenderSettings ReadStudioSettings(const RenderOptions& options) {
 }
 
 void ReadDepthOptions(const DepthOptionTexts& texts, DepthSettings& depth) {
-  if (texts.mode) depth.mode = ParseDepthMode(*texts.mode);
+  if (texts.mode) depth.mode = ParseDepthMode(*texts.mode, "--depth-mode");
   if (texts.near) depth.near = *texts.near;
   if (texts.far) depth.far = *texts.far;
 }
