@@ -179,7 +179,7 @@ int32_t RenderFiles(const FilterModule* module, const std::string& modulePath,
                     const RenderCallbacks& callbacks, const AbortCheck& abort,
                     FrameReport& report) {
   CheckFrameFiles(files, givenSettings.frame, givenSettings.output.bitDepth, givenSettings.labels);
-  CheckReviewLook(files.output, givenSettings.output.review);
+  CheckReviewLook(files.output, givenSettings.output.review, givenSettings.labels);
   // The output's folders before anything is read: a name that cannot take
   // the output fails now.
   MakeFolders(files.output);

@@ -19,6 +19,10 @@ struct SettingLabels {
   std::string output = "output";
   std::string bitDepth = "bit_depth";
   std::string focusMap = "focus_map";
+  std::string compression = "compression";
+  std::string flatten = "flatten";
+  std::string exposure = "exposure";
+  std::string display = "display";
 
   // The focus.
   std::string focusDepth = "focus_depth";
