@@ -82,7 +82,8 @@ void CheckNeed(uint64_t need, const ResourceLimits& limits, const std::string& p
   const uint64_t limit = limits.MemoryLimit();
   if (need <= limit) return;
   throw FileError(path, doing + " needs about " + ByteSizeText(need) + ", more than the " +
-                            ByteSizeText(limit) + " memory limit (--memory-limit)");
+                            ByteSizeText(limit) + " memory limit (" + limits.memoryLimitLabel +
+                            ")");
 }
 
 void CheckSides(int64_t width, int64_t height, const ResourceLimits& limits,
@@ -90,7 +91,7 @@ void CheckSides(int64_t width, int64_t height, const ResourceLimits& limits,
   if (width >= 1 && height >= 1 && width <= limits.maxSide && height <= limits.maxSide) return;
   throw FileError(path, what + " of " + std::to_string(width) + " x " + std::to_string(height) +
                             " pixels is not supported (1 to " + std::to_string(limits.maxSide) +
-                            " per side, --max-side)");
+                            " per side, " + limits.maxSideLabel + ")");
 }
 
 }  // namespace kestrion

@@ -68,6 +68,10 @@ struct RenderNeed {
 struct ResourceLimits {
   uint64_t memoryLimit = 0;    // bytes; 0: DefaultMemoryLimit()
   int64_t maxSide = SIDE_MAX;  // the largest side of a frame, in pixels
+  // What the messages of a limit exceeded call the limits: the caller's
+  // names for them.
+  std::string memoryLimitLabel = "memory_limit";
+  std::string maxSideLabel = "max_side";
 
   uint64_t MemoryLimit() const;
 };
@@ -81,7 +85,7 @@ std::string ByteSizeText(uint64_t bytes);
 
 // Throws a FileError naming `path` when `need` exceeds the limit:
 // "<path>: <doing> needs about 7.6 GiB, more than the 4.0 GiB memory limit
-// (--memory-limit)".
+// (memory_limit)", with limits.memoryLimitLabel for its name.
 void CheckNeed(uint64_t need, const ResourceLimits& limits, const std::string& path,
                const std::string& doing);
 // Throws a FileError naming `path` when a side exceeds limits.maxSide.

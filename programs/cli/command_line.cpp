@@ -350,7 +350,7 @@ ShotRun ShotRunOf(int argc, char** argv, const RenderOptions& render, const Shot
   run.output = render.files.output;
   run.forwarded = ForwardedArguments(words, render.files.input);
   run.shot = shot;
-  run.jsonReport = ParseReportFormat(render.report);
+  run.jsonReport = ParseReportFormat(render.report, "--report");
   run.quiet = render.quiet;
   return run;
 }

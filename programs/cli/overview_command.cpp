@@ -9,6 +9,7 @@ namespace kestrion {
 void RunInspect(const InspectCommandOptions& options, std::FILE* out) {
   const AbortCheck abort(&StopRequested);
   InspectOptions overview = options.overview;
+  overview.labels = CommandLineLabels();
   ReadDepthOptions(options.depth, overview.depth);
   // The overview shows every name escaped; printed as messages are, no
   // control character of any other line reaches the terminal either.

@@ -64,7 +64,7 @@ FrameOutcome RenderOutcome(const RenderOptions& options) {
 }  // namespace
 
 void RunRender(const RenderOptions& options, std::FILE* out) {
-  const bool json = ParseReportFormat(options.report);
+  const bool json = ParseReportFormat(options.report, "--report");
   const FrameOutcome outcome = RenderOutcome(options);
   const FrameReport& report = outcome.report;
   if (options.focusReport) std::fprintf(stderr, "kestrion: %s\n", report.FocusLine().c_str());

@@ -84,10 +84,10 @@ std::vector<ShotFrame> ShotFramesOf(const RenderOptions& options, const RenderSe
   return frames;
 }
 
-ReviewLook ReadReviewLook(const RenderOptions& options) {
+ReviewLook ReadReviewLook(const RenderOptions& options, const SettingLabels& labels) {
   ReviewLook look = options.settings.output.review;
-  if (options.flatten) look.flatten = ParseFlattenColour(*options.flatten);
-  if (options.display) look.soft = ParseDisplayClamp(*options.display);
+  if (options.flatten) look.flatten = ParseFlattenColour(*options.flatten, labels.flatten);
+  if (options.display) look.soft = ParseDisplayClamp(*options.display, labels.display);
   return look;
 }
 
@@ -102,12 +102,14 @@ RenderSettings ReadSettings(const RenderOptions& options, bool render) {
     CheckFrame(options.frame, settings.labels.frame);
   }
   settings.frame = static_cast<int32_t>(options.frame);
-  if (options.compression) settings.output.compression = ParseCompression(*options.compression);
+  if (options.compression)
+    settings.output.compression =
+        ParseCompression(*options.compression, settings.labels.compression);
   // The studio's output only names the hand-off's: checked when given.
   const bool output = render || !options.files.output.empty();
   if (output) CheckOutputFormats(options.files, settings.output.bitDepth, settings.labels);
-  settings.output.review = ReadReviewLook(options);
-  if (output) CheckReviewLook(options.files.output, settings.output.review);
+  settings.output.review = ReadReviewLook(options, settings.labels);
+  if (output) CheckReviewLook(options.files.output, settings.output.review, settings.labels);
   if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha, settings.labels.alpha);
   settings.limits = ReadLimits(options);
   settings = WithSettingsFile(options, std::move(settings));
@@ -133,6 +135,29 @@ SettingLabels CommandLineLabels() {
   labels.output = "-o";
   labels.bitDepth = "--bit-depth";
   labels.focusMap = "--focus-map";
+  labels.compression = "--compression";
+  labels.flatten = "--flatten";
+  labels.exposure = "--exposure";
+  labels.display = "--display";
+  labels.range = "--range";
+  labels.focusDepth = "--focus-depth";
+  labels.focusObject = "--focus-object";
+  labels.focusMissing = "--focus-missing";
+  labels.pixel = "--pixel";
+  labels.depthMode = "--depth-mode";
+  labels.depthNear = "--depth-near";
+  labels.depthFar = "--depth-far";
+  labels.backgroundDepth = "--background-depth";
+  labels.backgroundFrom = "--background-from";
+  labels.part = "--part";
+  labels.layer = "--layer";
+  labels.layers = "--layers";
+  labels.depthChannel = "--depth-channel";
+  labels.objectIdChannel = "--object-id-channel";
+  labels.materialIdChannel = "--material-id-channel";
+  labels.depthFile = "--depth-file";
+  labels.memoryLimit = "--memory-limit";
+  labels.maxSide = "--max-side";
   return labels;
 }
 
@@ -145,7 +170,7 @@ RenderSettings ReadStudioSettings(const RenderOptions& options) {
 }
 
 void ReadDepthOptions(const DepthOptionTexts& texts, DepthSettings& depth) {
-  if (texts.mode) depth.mode = ParseDepthMode(*texts.mode);
+  if (texts.mode) depth.mode = ParseDepthMode(*texts.mode, "--depth-mode");
   if (texts.near) depth.near = *texts.near;
   if (texts.far) depth.far = *texts.far;
 }

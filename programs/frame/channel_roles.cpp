@@ -35,11 +35,16 @@ std::string CandidateList(const ExrDocument& document, const std::vector<Candida
   return list;
 }
 
-Candidate FindColour(const ExrDocument& document, const RoleOptions& options) {
+Candidate FindColour(const ExrDocument& document, const RoleOptions& options,
+                     const SettingLabels& labels) {
+  const std::string choosePart = "); choose one with " + labels.part;
+  const std::string chooseLayer =
+      "); choose one with " + labels.layer + " (and " + labels.part + ")";
   std::vector<int> parts;
   if (options.part) {
     const auto part = PartNamed(document, *options.part);
-    if (!part) throw Usage(document, "no part " + QuotedValue(*options.part) + " (--part)");
+    if (!part)
+      throw Usage(document, "no part " + QuotedValue(*options.part) + " (" + labels.part + ")");
     parts.push_back(*part);
   } else {
     for (int i = 0; i < static_cast<int>(document.parts.size()); ++i) parts.push_back(i);
@@ -52,12 +57,12 @@ Candidate FindColour(const ExrDocument& document, const RoleOptions& options) {
       if (HasColour(document.parts[part], layer)) found.push_back({part, layer});
     }
     if (found.empty()) {
-      throw Usage(document,
-                  "no layer " + QuotedValue(LayerLabel(layer)) + " with R, G and B (--layer)");
+      throw Usage(document, "no layer " + QuotedValue(LayerLabel(layer)) + " with R, G and B (" +
+                                labels.layer + ")");
     }
     if (found.size() > 1) {
       throw Usage(document, "layer " + QuotedValue(LayerLabel(layer)) + " is in several parts (" +
-                                CandidateList(document, found) + "); choose one with --part");
+                                CandidateList(document, found) + choosePart);
     }
     return found.front();
   }
@@ -80,22 +85,22 @@ Candidate FindColour(const ExrDocument& document, const RoleOptions& options) {
       if (BeautyName(document.parts[c.part].Name())) named.push_back(c);
     }
     if (named.size() == 1) return named.front();
-    throw Usage(document, "R, G and B are in several parts (" + CandidateList(document, root) +
-                              "); choose one with --part");
+    throw Usage(document,
+                "R, G and B are in several parts (" + CandidateList(document, root) + choosePart);
   }
   if (beauty.size() == 1) return beauty.front();
   if (beauty.size() > 1) {
-    throw Usage(document, "several colour layers (" + CandidateList(document, beauty) +
-                              "); choose one with --layer (and --part)");
+    throw Usage(document,
+                "several colour layers (" + CandidateList(document, beauty) + chooseLayer);
   }
   if (all.size() == 1) return all.front();
   if (all.size() > 1) {
-    throw Usage(document, "several colour layers (" + CandidateList(document, all) +
-                              "); choose one with --layer (and --part)");
+    throw Usage(document, "several colour layers (" + CandidateList(document, all) + chooseLayer);
   }
   throw Failure(Listed(document,
                        "no colour channels (R, G and B at the root or in one layer); name them "
-                       "with --layer (and --part)"));
+                       "with " +
+                           labels.layer + " (and " + labels.part + ")"));
 }
 
 // `name` in the colour part, else in exactly one other part.
@@ -178,7 +183,7 @@ struct RoleLookup {
   std::vector<std::string> names;
   std::string anyEnd;  // ".Depth.Z"
   std::string what;    // "depth", "object ID"
-  std::string option;  // "--depth-channel"
+  std::string option;  // the label of the setting that names it
 };
 
 // The first of the names found, then the one channel ending with anyEnd.
@@ -213,8 +218,9 @@ std::string LayerOf(const std::string& channel) {
 
 std::string ViewLayerOf(const std::string& layer) { return LayerOf(layer); }
 
-ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& options) {
-  const Candidate colour = FindColour(document, options);
+ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& options,
+                              const SettingLabels& labels) {
+  const Candidate colour = FindColour(document, options, labels);
   ChannelRoles roles;
   roles.colourPart = colour.part;
   roles.colourLayer = colour.layer;
@@ -225,12 +231,12 @@ ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& op
   // Names in the colour's own layers first (its view layer's passes), then
   // the names of files without view layers.
   const std::vector<std::string> prefixes = Prefixes(colour.layer);
-  RoleLookup depth{{}, ".Depth.Z", "depth", "--depth-channel"};
+  RoleLookup depth{{}, ".Depth.Z", "depth", labels.depthChannel};
   for (const std::string& p : prefixes) depth.names.push_back(p + ".Depth.Z");
   for (const std::string& p : prefixes) depth.names.push_back(p + ".Z");
   depth.names.insert(depth.names.end(), {"Z", "depth.Z", "depth"});
-  RoleLookup object{{}, ".IndexOB.X", "object ID", "--object-id-channel"};
-  RoleLookup material{{}, ".IndexMA.X", "material ID", "--material-id-channel"};
+  RoleLookup object{{}, ".IndexOB.X", "object ID", labels.objectIdChannel};
+  RoleLookup material{{}, ".IndexMA.X", "material ID", labels.materialIdChannel};
   for (const std::string& p : prefixes) object.names.push_back(p + ".IndexOB.X");
   for (const std::string& p : prefixes) material.names.push_back(p + ".IndexMA.X");
   object.names.push_back("objectId");
@@ -247,9 +253,10 @@ ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& op
     throw Error(ErrorKind::Input,
                 Listed(document,
                        "no depth channel (Z, depth.Z, <layer>.Depth.Z, <layer>.Z or depth); "
-                       "name one with --depth-channel"));
+                       "name one with " +
+                           labels.depthChannel));
   }
-  AddExtraLayers(document, options, roles);
+  AddExtraLayers(document, options, labels, roles);
   return roles;
 }
 

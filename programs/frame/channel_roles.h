@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "formats/exr_document.h"
+#include "frame/setting_labels.h"
 
 namespace kestrion {
 
@@ -85,8 +86,10 @@ struct ChannelRoles {
 // Throws a UsageError (exit 2) when an option names something the document
 // lacks or a choice is ambiguous, a FileError when there is no colour (or no
 // depth while it is required). The first line says what is wrong and which
-// option picks one; the following lines list the parts (DescribeParts).
-ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& options);
+// option picks one, named with `labels`; the following lines list the parts
+// (DescribeParts).
+ChannelRoles FindChannelRoles(const ExrDocument& document, const RoleOptions& options,
+                              const SettingLabels& labels = {});
 
 // One line per part: index, name, storage, data window, then its channels
 // grouped by layer with their types, e.g.

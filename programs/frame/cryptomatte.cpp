@@ -179,7 +179,8 @@ bool ObjectMatte(const CryptoMatte& matte) {
 
 const CryptoMatte* MatteListing(const std::vector<CryptoMatte>& mattes, const ExrDocument& document,
                                 const ChannelRoles& roles, const std::string& objectName,
-                                std::vector<std::string>& warnings, std::string& unlisted) {
+                                const SettingLabels& labels, std::vector<std::string>& warnings,
+                                std::string& unlisted) {
   const std::string view = ViewLayerOf(roles.colourLayer);
   std::vector<const CryptoMatte*> own, others;
   for (const CryptoMatte& matte : mattes) {
@@ -187,8 +188,9 @@ const CryptoMatte* MatteListing(const std::vector<CryptoMatte>& mattes, const Ex
     (ViewLayerOf(matte.name) == view ? own : others).push_back(&matte);
   }
   const std::string quoted = QuotedValue(objectName);
+  const std::string named = labels.focusObject + " " + quoted;
   if (own.empty() && others.empty()) {
-    throw FileError(document.path, "--focus-object " + quoted +
+    throw FileError(document.path, named +
                                        ": the file has no object Cryptomatte (such as "
                                        "ViewLayer.CryptoObject) to find the name in; give an "
                                        "object ID instead");
@@ -202,8 +204,8 @@ const CryptoMatte* MatteListing(const std::vector<CryptoMatte>& mattes, const Ex
       std::string names;
       for (const CryptoMatte* matte : listing)
         names += (names.empty() ? "" : ", ") + ShownName(matte->name);
-      throw FileError(document.path, "--focus-object " + quoted + " is in several Cryptomattes (" +
-                                         names + "); choose the view layer with --layer");
+      throw FileError(document.path, named + " is in several Cryptomattes (" + names +
+                                         "); choose the view layer with " + labels.layer);
     }
     if (listing.size() == 1) {
       if (candidates == &others) {

@@ -66,7 +66,8 @@ bool ObjectMatte(const CryptoMatte& matte);
 // several list the name.
 const CryptoMatte* MatteListing(const std::vector<CryptoMatte>& mattes, const ExrDocument& document,
                                 const ChannelRoles& roles, const std::string& objectName,
-                                std::vector<std::string>& warnings, std::string& unlisted);
+                                const SettingLabels& labels, std::vector<std::string>& warnings,
+                                std::string& unlisted);
 
 // The ID with the highest coverage at every pixel of the colour part's data
 // window, row-major (0 where no rank covers a pixel, or the matte's part

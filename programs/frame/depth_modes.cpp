@@ -32,12 +32,12 @@ std::string Percent(double share) {
 
 }  // namespace
 
-DepthMode ParseDepthMode(const std::string& text) {
+DepthMode ParseDepthMode(const std::string& text, const std::string& label) {
   if (text == "distance") return DepthMode::Distance;
   if (text == "camera") return DepthMode::Camera;
   if (text == "inverse") return DepthMode::Inverse;
   if (text == "normalised" || text == "normalized") return DepthMode::Normalised;
-  throw UsageError("--depth-mode: unknown depth mode " + QuotedValue(text) +
+  throw UsageError(label + ": unknown depth mode " + QuotedValue(text) +
                    " (use distance, camera, inverse or normalised)");
 }
 
@@ -69,16 +69,15 @@ DepthOptions DepthSettings::For(bool normalisedMap) const {
   return options;
 }
 
-void CheckDepthOptions(const DepthOptions& options) {
+void CheckDepthOptions(const DepthOptions& options, const SettingLabels& labels) {
   if (!(options.backgroundFrom > 0.0f && options.backgroundFrom <= BACKGROUND_DISTANCE)) {
-    throw UsageError("--background-from: give a distance above 0 and at most 1e30");
+    throw UsageError(labels.backgroundFrom + ": give a distance above 0 and at most 1e30");
   }
   if (options.mode != DepthMode::Normalised) return;
   if (!std::isfinite(options.near) || !std::isfinite(options.far) || options.near < 0.0f ||
       !(options.near < options.far)) {
-    throw UsageError(
-        "a normalised depth map needs --depth-near and --depth-far with "
-        "0 <= near < far");
+    throw UsageError("a normalised depth map needs " + labels.depthNear + " and " +
+                     labels.depthFar + " with 0 <= near < far");
   }
 }
 
@@ -113,7 +112,7 @@ std::vector<float> RendererZ(const Plane& depth, const DepthOptions& options,
 
 std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<Plane>& alpha,
                                        const DepthOptions& options, const std::string& frameName,
-                                       const AbortCheck& abort) {
+                                       const SettingLabels& labels, const AbortCheck& abort) {
   std::vector<std::string> lines;
   if (depth.empty()) return lines;
   const bool zeroIsBackground = options.backgroundDepth && *options.backgroundDepth == 0.0f;
@@ -128,7 +127,8 @@ std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<P
     if (share > ZERO_DEPTH_WARNING_SHARE) {
       lines.push_back(ShownName(frameName) + ": " + Percent(share) +
                       " of the pixels have depth 0 where alpha is 0; if 0 means no geometry "
-                      "here, give --background-depth 0");
+                      "here, give " +
+                      labels.backgroundDepth + " 0");
     }
   }
   if (options.mode == DepthMode::Distance) {
@@ -144,7 +144,8 @@ std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<P
     if (geometry > 0 && negative == geometry) {
       lines.push_back(ShownName(frameName) +
                       ": every depth is negative, as camera-space Z is; if the file holds "
-                      "camera-space Z, give --depth-mode camera");
+                      "camera-space Z, give " +
+                      labels.depthMode + " camera");
     }
   }
   return lines;

@@ -22,6 +22,7 @@
 
 #include "base/abort_check.h"
 #include "formats/frame_planes.h"
+#include "frame/setting_labels.h"
 
 namespace kestrion {
 
@@ -50,8 +51,9 @@ struct DepthOptions {
   float backgroundFrom = FAR_BACKGROUND_DISTANCE;
 };
 
-// "distance", "camera", "inverse" or "normalised"; throws a UsageError.
-DepthMode ParseDepthMode(const std::string& text);
+// "distance", "camera", "inverse" or "normalised"; throws a UsageError
+// naming `label`, the setting the text came from.
+DepthMode ParseDepthMode(const std::string& text, const std::string& label = "depth_mode");
 std::string DepthModeText(DepthMode mode);
 
 // What a user says about the stored depth, before the input is known: the
@@ -69,20 +71,23 @@ struct DepthSettings {
 
 // Throws a UsageError for a normalised mode without a usable near and far
 // (finite, 0 <= near < far), and for a backgroundFrom that is not a
-// distance above 0 and at most BACKGROUND_DISTANCE.
-void CheckDepthOptions(const DepthOptions& options);
+// distance above 0 and at most BACKGROUND_DISTANCE; its messages name the
+// settings with `labels`.
+void CheckDepthOptions(const DepthOptions& options, const SettingLabels& labels = {});
 
 // The renderer's Z of one stored depth value, and of a whole plane.
 float StoredDepthToZ(float stored, const DepthOptions& options);
 std::vector<float> RendererZ(const Plane& depth, const DepthOptions& options,
                              const AbortCheck& abort = NeverAbort());
 
-// Lines for the command to print, each naming the option that would help:
+// Lines for the command to print, each naming the setting that would help
+// (with `labels`):
 // many pixels (more than ZERO_DEPTH_WARNING_SHARE) with depth exactly 0
 // under alpha 0 while 0 is not declared background; every depth negative in
 // distance mode. `alpha` may be absent.
 std::vector<std::string> DepthWarnings(const Plane& depth, const std::optional<Plane>& alpha,
                                        const DepthOptions& options, const std::string& frameName,
+                                       const SettingLabels& labels = {},
                                        const AbortCheck& abort = NeverAbort());
 
 }  // namespace kestrion

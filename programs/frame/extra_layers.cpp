@@ -100,7 +100,9 @@ std::vector<std::string> ColourLayerChannels(const ExrPart& part, const std::str
 
 }  // namespace
 
-void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, ChannelRoles& roles) {
+void AddExtraLayers(const ExrDocument& document, const RoleOptions& options,
+                    const SettingLabels& labels, ChannelRoles& roles) {
+  const std::string hint = " (" + labels.layers + ")";
   const Imath::Box2i& window = document.parts[roles.colourPart].DataWindow();
   std::set<std::pair<int, std::string>> used;
   for (const auto& ref : {roles.depth, roles.objectId, roles.materialId}) {
@@ -136,20 +138,19 @@ void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, Cha
       const auto layers = LayersOf(document.parts[p]);
       if (std::find(layers.begin(), layers.end(), layer) != layers.end()) found.push_back(p);
     }
-    if (found.empty()) throw Usage(document, "no layer " + QuotedValue(text) + " (--layers)");
+    if (found.empty()) throw Usage(document, "no layer " + QuotedValue(text) + hint);
     if (found.size() > 1 && found.front() != roles.colourPart) {
-      throw Usage(document, "layer " + QuotedValue(text) + " is in several parts; write PART:" +
-                                LayerLabel(layer) + " (--layers)");
+      throw Usage(document, "layer " + QuotedValue(text) +
+                                " is in several parts; write PART:" + LayerLabel(layer) + hint);
     }
     const int p = found.front();
     if (p == roles.colourPart && layer == roles.colourLayer) {
-      throw Usage(document,
-                  "layer " + QuotedValue(text) + " is the colour layer already (--layers)");
+      throw Usage(document, "layer " + QuotedValue(text) + " is the colour layer already" + hint);
     }
     if (document.parts[p].DataWindow() != window) {
       throw Usage(document, "layer " + QuotedValue(text) +
-                                " lies in a part whose data window differs " +
-                                "from the colour's (--layers)");
+                                " lies in a part whose data window differs " + "from the colour's" +
+                                hint);
     }
     std::vector<std::string> names;
     for (const ExrChannel& channel : document.parts[p].channels) {

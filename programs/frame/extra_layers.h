@@ -13,6 +13,7 @@ namespace kestrion {
 // roles.extraLayers. Throws a UsageError listing the parts for a layer
 // that is missing, ambiguous, the colour layer itself or in a part of
 // another data window.
-void AddExtraLayers(const ExrDocument& document, const RoleOptions& options, ChannelRoles& roles);
+void AddExtraLayers(const ExrDocument& document, const RoleOptions& options,
+                    const SettingLabels& labels, ChannelRoles& roles);
 
 }  // namespace kestrion

@@ -142,12 +142,12 @@ OverviewPixel PixelOf(const ExrDocument& document, FocusPixel at, int x, int y) 
 FileOverview InspectFile(const InspectOptions& options, const AbortCheck& abort) {
   FileOverview overview;
   overview.path = options.input;
-  CheckDepthOptions(options.depth.For(false));
+  CheckDepthOptions(options.depth.For(false), options.labels);
   const ExrDocument document = ReadExrDocument(options.input, {}, abort);
   std::optional<FocusPixel> pixel;
   int fileX = 0, fileY = 0;
   if (options.pixel) {
-    pixel = ParseFocusPixel(*options.pixel, "--pixel");
+    pixel = ParseFocusPixel(*options.pixel, options.labels.pixel);
     const ExrPart& first = document.parts.front();
     const Imath::Box2i& display = first.header.displayWindow();
     const int width = display.max.x - display.min.x + 1;
@@ -166,7 +166,7 @@ FileOverview InspectFile(const InspectOptions& options, const AbortCheck& abort)
   roleOptions.requireDepth = false;
   std::optional<ChannelRoles> roles;
   try {
-    roles = FindChannelRoles(document, roleOptions);
+    roles = FindChannelRoles(document, roleOptions, options.labels);
   } catch (const Error& e) {
     overview.rolesError = Reason(e, options.input);
   }
@@ -184,16 +184,16 @@ FileOverview InspectFile(const InspectOptions& options, const AbortCheck& abort)
         input.depthFile = options.depthFile;
         bool normalisedMap = false;
         planes.depth = ReadDepthFile(input, ResourceLimits{}, planes.width, planes.height,
-                                     normalisedMap, abort);
+                                     normalisedMap, options.labels, abort);
         depth = options.depth.For(normalisedMap);
         overview.depthFile = options.depthFile;
       }
       if (planes.depth) {
-        CheckDepthOptions(depth);
+        CheckDepthOptions(depth, options.labels);
         z = RendererZ(*planes.depth, depth, abort);
         overview.depth = DepthOf(z);
         overview.depth->warnings =
-            DepthWarnings(*planes.depth, planes.alpha, depth, options.input, abort);
+            DepthWarnings(*planes.depth, planes.alpha, depth, options.input, options.labels, abort);
       } else {
         overview.noDepth = true;
       }

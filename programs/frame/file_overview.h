@@ -33,6 +33,8 @@ struct InspectOptions {
   // depth's range, its background and the suggested focus follow them.
   DepthSettings depth;
   std::string depthFile;  // empty: the file's own depth channel
+  // What the messages call the settings above.
+  SettingLabels labels;
 };
 
 // A window of pixels, its corners inclusive.

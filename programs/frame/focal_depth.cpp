@@ -56,12 +56,12 @@ float Statistic(std::vector<double>& depths, FocusStatistic statistic) {
   }
 }
 
-// The frame's object IDs; `option` names the setting that needs them.
-const std::vector<uint16_t>& ObjectIds(const RenderInput& input, const std::string& option) {
+const std::vector<uint16_t>& ObjectIds(const RenderInput& input, const SettingLabels& labels) {
   if (!input.planes.objectId) {
-    throw FileError(input.name, option +
+    throw FileError(input.name, labels.focusObject +
                                     " needs an object ID channel, which the file lacks (name one "
-                                    "with --object-id-channel)");
+                                    "with " +
+                                    labels.objectIdChannel + ")");
   }
   return *input.planes.objectId;
 }
@@ -91,8 +91,9 @@ std::optional<float> ObjectDepth(const RenderSettings& settings, const RenderInp
                                 "an object ID for this file");
     }
     const std::vector<CryptoMatte> mattes = FindCryptoMattes(*input.document);
-    const CryptoMatte* matte = MatteListing(mattes, *input.document, input.roles,
-                                            *settings.focusObjectName, warnings, missing);
+    const CryptoMatte* matte =
+        MatteListing(mattes, *input.document, input.roles, *settings.focusObjectName,
+                     settings.labels, warnings, missing);
     if (!matte) return std::nullopt;
     const uint32_t id = matte->manifest.at(*settings.focusObjectName);
     const std::vector<uint32_t> top = TopRankedIds(*input.document, input.roles, *matte, abort);
@@ -101,7 +102,7 @@ std::optional<float> ObjectDepth(const RenderSettings& settings, const RenderInp
       if (top[i] == id && z[i] > Z_BACKGROUND) depths.push_back(-static_cast<double>(z[i]));
     }
   } else {
-    const std::vector<uint16_t>& ids = ObjectIds(input, settings.labels.focusObject);
+    const std::vector<uint16_t>& ids = ObjectIds(input, settings.labels);
     const int32_t id = *settings.focusObject;
     for (size_t i = 0; i < z.size(); ++i) {
       abort.Poll(i);
@@ -140,7 +141,7 @@ std::optional<HeldFocus> HeldDepth(const RenderSettings& settings, const AbortCh
     if (!std::filesystem::exists(other.input, error)) continue;
     try {
       const RenderInput input =
-          ReadRenderInput(other.input, settings.input, settings.limits, abort);
+          ReadRenderInput(other.input, settings.input, settings.Limits(), settings.labels, abort);
       if (!input.planes.depth) continue;
       const std::vector<float> z =
           RendererZ(*input.planes.depth, settings.depth.For(input.depthIsNormalisedMap), abort);
@@ -193,7 +194,10 @@ float FocalDepth(const RenderSettings& settings, const RenderInput& input,
                  const AbortCheck& abort) {
   const int32_t frame = settings.frame;
   const std::string& path = input.name;
-  if (settings.focusDepth) return SampleFloatKeys(*settings.focusDepth, frame);
+  if (settings.focusDepth) {
+    CheckHasKeys(*settings.focusDepth, settings.labels.focusDepth);
+    return SampleFloatKeys(*settings.focusDepth, frame);
+  }
   if (settings.focusPixel) {
     return PixelDepth(SamplePixelKeys(*settings.focusPixel, frame), input, rendererZ, path);
   }
@@ -203,8 +207,9 @@ float FocalDepth(const RenderSettings& settings, const RenderInput& input,
 
 std::map<int32_t, float> ObjectFocalDepths(const RenderInput& input,
                                            const std::vector<float>& rendererZ,
-                                           FocusStatistic statistic, const AbortCheck& abort) {
-  const std::vector<uint16_t>& ids = ObjectIds(input, "--focus-object");
+                                           FocusStatistic statistic, const SettingLabels& labels,
+                                           const AbortCheck& abort) {
+  const std::vector<uint16_t>& ids = ObjectIds(input, labels);
   std::map<int32_t, std::vector<double>> depths;
   for (size_t i = 0; i < rendererZ.size() && i < ids.size(); ++i) {
     abort.Poll(i);

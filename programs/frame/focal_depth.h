@@ -30,13 +30,14 @@ float FocalDepth(const RenderSettings& settings, const RenderInput& input,
 float FocalDepth(const RenderSettings& settings, const RenderInput& input,
                  const std::vector<float>& rendererZ, const AbortCheck& abort = NeverAbort());
 
-// The focal depth --focus-object ID with `statistic` gives each object
+// The focal depth a focus object's ID with `statistic` gives each object
 // other than 0 with pixels with geometry in the frame, by ID, in one pass
-// over the frame. Throws a FileError naming the input when it has no
-// object ID channel.
+// over the frame. Throws a FileError naming the input (and the settings,
+// with `labels`) when it has no object ID channel.
 std::map<int32_t, float> ObjectFocalDepths(const RenderInput& input,
                                            const std::vector<float>& rendererZ,
                                            FocusStatistic statistic,
+                                           const SettingLabels& labels = {},
                                            const AbortCheck& abort = NeverAbort());
 
 }  // namespace kestrion

@@ -33,7 +33,7 @@ void Warn(const RenderCallbacks& callbacks, const std::vector<std::string>& line
 
 // The record takes a keyed parameter's first value (the filter's track,
 // keyed from it, decides); a single key is the value of every frame.
-float RecordValue(const std::optional<FloatKeys>& keys, const char* name, float unset) {
+float RecordValue(const std::optional<FloatKeys>& keys, const std::string& name, float unset) {
   if (!keys) return unset;
   CheckHasKeys(*keys, name);
   return keys->begin()->second;
@@ -43,8 +43,8 @@ FocusConfig RecordOf(const RenderSettings& settings) {
   FocusSettings focus;
   focus.focalName = RENDER_FOCUS_NODE;
   focus.source = settings.source.value_or(SourceSelection{});
-  focus.range = RecordValue(settings.range, "the range", DEFAULT_BLUR_RANGE);
-  focus.size = RecordValue(settings.size, "the size", DEFAULT_BLUR_SIZE);
+  focus.range = RecordValue(settings.range, settings.labels.range, DEFAULT_BLUR_RANGE);
+  focus.size = RecordValue(settings.size, settings.labels.size, DEFAULT_BLUR_SIZE);
   return ComposeRecord(focus);
 }
 
@@ -56,7 +56,7 @@ void KeyTracks(FocusFilterSession& session, const RenderSettings& settings) {
 
 RenderInput ReadInput(const std::string& path, const RenderSettings& settings,
                       const AbortCheck& abort) {
-  return ReadRenderInput(path, settings.input, settings.limits, abort);
+  return ReadRenderInput(path, settings.input, settings.Limits(), settings.labels, abort);
 }
 
 PreparedFrame PrepareZ(const RenderInput& input, const RenderSettings& settings,
@@ -64,11 +64,12 @@ PreparedFrame PrepareZ(const RenderInput& input, const RenderSettings& settings,
   const FramePlanes& planes = input.planes;
   if (!planes.depth) throw FileError(input.name, "the frame has no depth to focus by");
   const DepthOptions depth = settings.depth.For(input.depthIsNormalisedMap);
-  CheckDepthOptions(depth);
+  CheckDepthOptions(depth, settings.labels);
   PreparedFrame prepared;
   Warn(callbacks, input.roles.warnings, prepared.warnings);
   prepared.rendererZ = RendererZ(*planes.depth, depth, abort);
-  Warn(callbacks, DepthWarnings(*planes.depth, planes.alpha, depth, input.name, abort),
+  Warn(callbacks,
+       DepthWarnings(*planes.depth, planes.alpha, depth, input.name, settings.labels, abort),
        prepared.warnings);
   return prepared;
 }
@@ -178,7 +179,7 @@ int32_t RenderFiles(const FilterModule* module, const std::string& modulePath,
                     const RenderCallbacks& callbacks, const AbortCheck& abort,
                     FrameReport& report) {
   CheckFrameFiles(files, givenSettings.frame, givenSettings.output.bitDepth, givenSettings.labels);
-  CheckReviewLook(files.output, givenSettings.output.review);
+  CheckReviewLook(files.output, givenSettings.output.review, givenSettings.labels);
   // The output's folders before anything is read: a name that cannot take
   // the output fails now.
   MakeFolders(files.output);
@@ -305,9 +306,9 @@ void ConfigureFilter(ImageFilter& filter, const RenderSettings& settings) {
   }
   // Checked before the filter changes: keys that cannot be read leave it
   // as it was.
-  if (settings.focusDepth) CheckHasKeys(*settings.focusDepth, "the focus depth");
-  if (settings.range) CheckHasKeys(*settings.range, "the range");
-  if (settings.size) CheckHasKeys(*settings.size, "the size");
+  if (settings.focusDepth) CheckHasKeys(*settings.focusDepth, settings.labels.focusDepth);
+  if (settings.range) CheckHasKeys(*settings.range, settings.labels.range);
+  if (settings.size) CheckHasKeys(*settings.size, settings.labels.size);
   FocusFilterSession session(filter);
   session.Configure(RecordOf(settings));
   // Both tracks get keys, one for a single value: keys an earlier call (or

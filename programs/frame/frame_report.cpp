@@ -52,10 +52,10 @@ std::string FrameReport::FocusLine() const {
          Number(range) + ", size " + Number(size);
 }
 
-bool ParseReportFormat(const std::optional<std::string>& text) {
+bool ParseReportFormat(const std::optional<std::string>& text, const std::string& option) {
   if (!text) return false;
   if (*text == "json") return true;
-  throw UsageError("--report: " + QuotedValue(*text) + " is not a report format (use json)");
+  throw UsageError(option + ": " + QuotedValue(*text) + " is not a report format (use json)");
 }
 
 }  // namespace kestrion

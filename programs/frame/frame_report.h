@@ -40,8 +40,8 @@ struct FrameReport {
   std::string FocusLine() const;
 };
 
-// Which report --report asks for: false for none, true for JSON; throws a
-// UsageError naming the option for anything else.
-bool ParseReportFormat(const std::optional<std::string>& text);
+// Which report `text` asks for: false for none, true for JSON; throws a
+// UsageError naming `option` for anything else.
+bool ParseReportFormat(const std::optional<std::string>& text, const std::string& option);
 
 }  // namespace kestrion

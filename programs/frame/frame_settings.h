@@ -17,6 +17,7 @@
 #include "formats/frame_planes.h"
 #include "frame/depth_modes.h"
 #include "frame/focus_record.h"
+#include "frame/setting_labels.h"
 #include "frame/shot_keys.h"
 
 namespace kestrion {
@@ -30,20 +31,6 @@ enum class FocusStatistic { Median, Mean, Min, Max };
 // has pixels (of the nearest later one when there is none before). A frame
 // filtered on its own, without the shot's other frames, fails either way.
 enum class FocusMissing { Hold, Fail };
-
-// The names a message gives the settings and files it finds at fault: the
-// caller's own, so that the command line can say "--bit-depth: ..." and a
-// Python module "bit_depth: ...".
-struct SettingLabels {
-  std::string frame = "frame";
-  std::string size = "size";
-  std::string alpha = "alpha";
-  std::string focusObject = "focus_object";
-  std::string focusMissing = "focus_missing";
-  std::string output = "output";
-  std::string bitDepth = "bit_depth";
-  std::string focusMap = "focus_map";
-};
 
 struct FrameSettings {
   // The frame of the shot this is: the filter evaluates its tracks there,
@@ -87,6 +74,15 @@ struct FrameSettings {
   ResourceLimits limits;
 
   SettingLabels labels;
+
+  // The limits with the labels' names for them, for the checks below this
+  // layer that name a limit a file exceeds.
+  ResourceLimits Limits() const {
+    ResourceLimits named = limits;
+    named.memoryLimitLabel = labels.memoryLimit;
+    named.maxSideLabel = labels.maxSide;
+    return named;
+  }
 
   // How many of focusDepth, focusPixel and focusObject (or its name) are
   // set.

@@ -93,13 +93,13 @@ std::vector<Id> IdPlane(const int32_t* ids, const MemoryFrame& frame, int32_t ma
 RenderInput InputOf(const MemoryFrame& frame, const FrameSettings& settings,
                     const MemoryFrameLabels& labels, const AbortCheck& abort) {
   CheckView(frame, labels);
-  CheckSides(frame.width, frame.height, settings.limits, frame.name, "a frame");
+  CheckSides(frame.width, frame.height, settings.Limits(), frame.name, "a frame");
   RenderInput input;
   input.name = frame.name;
   RenderNeed& need = input.need;
   need.pixels = static_cast<uint64_t>(frame.width) * static_cast<uint64_t>(frame.height);
   need.channels = static_cast<uint64_t>(frame.colour.channels) + 1;
-  CheckNeed(need.Bytes(), settings.limits, frame.name, "filtering it");
+  CheckNeed(need.Bytes(), settings.Limits(), frame.name, "filtering it");
 
   FramePlanes& planes = input.planes;
   planes.width = frame.width;

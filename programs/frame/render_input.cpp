@@ -17,11 +17,11 @@ namespace {
 
 bool IsExr(const std::string& path) { return LowercaseExtension(path) == ".exr"; }
 
-// The depth channel of a depth file: the one --depth-channel names, else
+// The depth channel of a depth file: the one roles.depthChannel names, else
 // the one the naming conventions find, else the file's only channel.
 Plane ExrDepthFile(const std::string& path, const InputOptions& options,
                    const ResourceLimits& limits, int32_t width, int32_t height,
-                   const AbortCheck& abort) {
+                   const SettingLabels& labels, const AbortCheck& abort) {
   const RoleOptions& roles = options.roles;
   const ExrDocument document = ReadExrDocument(path, limits, abort);
   std::optional<ChannelRef> found;
@@ -43,8 +43,8 @@ Plane ExrDepthFile(const std::string& path, const InputOptions& options,
     }
   }
   if (!found) {
-    throw FileError(path,
-                    "no depth channel (name it with --depth-channel)\n" + DescribeParts(document));
+    throw FileError(path, "no depth channel (name it with " + labels.depthChannel + ")\n" +
+                              DescribeParts(document));
   }
   const ExrPart& part = document.parts[static_cast<size_t>(found->part)];
   if (part.Width() != width || part.Height() != height) {
@@ -96,7 +96,8 @@ RenderNeed InputNeed(const std::string& path, const InputOptions& options,
 }
 
 RenderInput ReadRenderInput(const std::string& path, const InputOptions& options,
-                            const ResourceLimits& limits, const AbortCheck& abort) {
+                            const ResourceLimits& limits, const SettingLabels& labels,
+                            const AbortCheck& abort) {
   const RenderNeed need = InputNeed(path, options, limits);
   CheckNeed(need.Bytes(), limits, path, "filtering it");
   RenderInput input;
@@ -107,7 +108,7 @@ RenderInput ReadRenderInput(const std::string& path, const InputOptions& options
     input.document = ReadExrDocument(path, limits, abort);
     RoleOptions roles = options.roles;
     roles.requireDepth = !separateDepth;
-    input.roles = FindChannelRoles(*input.document, roles);
+    input.roles = FindChannelRoles(*input.document, roles, labels);
     input.planes = ExtractPlanes(*input.document, input.roles, abort);
     const Imf::Header& header =
         input.document->parts[static_cast<size_t>(input.roles.colourPart)].header;
@@ -119,20 +120,23 @@ RenderInput ReadRenderInput(const std::string& path, const InputOptions& options
     if (!separateDepth) {
       throw UsageError(ShownName(path) +
                        ": a PNG or TIFF image carries no depth; give a depth map with " +
-                       "--depth-file");
+                       labels.depthFile);
     }
   }
   if (separateDepth) {
     input.planes.depth = ReadDepthFile(options, limits, input.planes.width, input.planes.height,
-                                       input.depthIsNormalisedMap, abort);
+                                       input.depthIsNormalisedMap, labels, abort);
   }
   return input;
 }
 
 Plane ReadDepthFile(const InputOptions& options, const ResourceLimits& limits, int32_t width,
-                    int32_t height, bool& normalisedMap, const AbortCheck& abort) {
+                    int32_t height, bool& normalisedMap, const SettingLabels& labels,
+                    const AbortCheck& abort) {
   normalisedMap = !IsExr(options.depthFile);
-  if (!normalisedMap) return ExrDepthFile(options.depthFile, options, limits, width, height, abort);
+  if (!normalisedMap) {
+    return ExrDepthFile(options.depthFile, options, limits, width, height, labels, abort);
+  }
   return ReadDepthMap(options.depthFile, width, height, abort);
 }
 

@@ -60,15 +60,18 @@ RenderNeed InputNeed(const std::string& path, const InputOptions& options,
 // side beyond limits.maxSide or whose filtering would need more
 // than the memory limit (InputNeed), then reads it. Throws a FileError
 // naming the file at fault, or a UsageError for options that do not fit
-// the file. Asks `abort` as its readers do.
+// the file, with `labels` for the settings it names. Asks `abort` as its
+// readers do.
 RenderInput ReadRenderInput(const std::string& path, const InputOptions& options,
-                            const ResourceLimits& limits, const AbortCheck& abort = NeverAbort());
+                            const ResourceLimits& limits, const SettingLabels& labels = {},
+                            const AbortCheck& abort = NeverAbort());
 
 // The depth of options.depthFile for a frame of width x height: a channel of
 // an OpenEXR file (options.roles.depthChannel, else the conventions' names,
 // else its only channel) or a grey PNG, which sets `normalisedMap`. Throws
 // a FileError naming the file, also for a size other than the frame's.
 Plane ReadDepthFile(const InputOptions& options, const ResourceLimits& limits, int32_t width,
-                    int32_t height, bool& normalisedMap, const AbortCheck& abort = NeverAbort());
+                    int32_t height, bool& normalisedMap, const SettingLabels& labels = {},
+                    const AbortCheck& abort = NeverAbort());
 
 }  // namespace kestrion

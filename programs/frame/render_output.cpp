@@ -79,17 +79,17 @@ OutputFormat OutputFormatOfName(const std::string& path) {
                    ": unknown image format (use a .exr, .png, .tif or .tiff file name)");
 }
 
-Imf::Compression ParseCompression(const std::string& name) {
+Imf::Compression ParseCompression(const std::string& name, const std::string& option) {
   std::string choices;
   for (Imf::Compression compression : COMPRESSIONS) {
     if (CompressionName(compression) == name) return compression;
     choices += (choices.empty() ? "" : ", ") + CompressionName(compression);
   }
-  throw UsageError("--compression: unknown compression " + QuotedValue(name) + " (one of " +
-                   choices + ")");
+  throw UsageError(option + ": unknown compression " + QuotedValue(name) + " (one of " + choices +
+                   ")");
 }
 
-std::array<float, 3> ParseFlattenColour(const std::string& text) {
+std::array<float, 3> ParseFlattenColour(const std::string& text, const std::string& option) {
   const std::string choices = " is not a colour (give black, white, grey, #RRGGBB or linear R,G,B)";
   if (text == "black") return {0.0f, 0.0f, 0.0f};
   if (text == "white") return {1.0f, 1.0f, 1.0f};
@@ -102,7 +102,7 @@ std::array<float, 3> ParseFlattenColour(const std::string& text) {
       unsigned byte = 0;
       const auto [end, error] = std::from_chars(first, first + 2, byte, 16);
       if (error != std::errc() || end != first + 2) {
-        throw UsageError("--flatten: " + QuotedValue(text) + choices);
+        throw UsageError(option + ": " + QuotedValue(text) + choices);
       }
       colour[c] = SrgbDecode(static_cast<float>(byte) / 255.0f);
     }
@@ -111,11 +111,11 @@ std::array<float, 3> ParseFlattenColour(const std::string& text) {
   size_t start = 0;
   for (int c = 0; c < 3; ++c) {
     const size_t end = c < 2 ? text.find(',', start) : text.size();
-    if (end == std::string::npos) throw UsageError("--flatten: " + QuotedValue(text) + choices);
+    if (end == std::string::npos) throw UsageError(option + ": " + QuotedValue(text) + choices);
     const Parsed<float> value =
         ParseFloat<float>(std::string_view(text).substr(start, end - start), 0.0f, 1.0e6f);
     if (!value.value || (c == 2 && text.find(',', start) != std::string::npos)) {
-      throw UsageError("--flatten: " + QuotedValue(text) + choices);
+      throw UsageError(option + ": " + QuotedValue(text) + choices);
     }
     colour[c] = *value.value;
     start = end + 1;
@@ -123,17 +123,18 @@ std::array<float, 3> ParseFlattenColour(const std::string& text) {
   return colour;
 }
 
-bool ParseDisplayClamp(const std::string& text) {
+bool ParseDisplayClamp(const std::string& text, const std::string& option) {
   if (text == "clip") return false;
   if (text == "soft") return true;
-  throw UsageError("--display: " + QuotedValue(text) + " is not one of clip, soft");
+  throw UsageError(option + ": " + QuotedValue(text) + " is not one of clip, soft");
 }
 
-void CheckReviewLook(const std::string& output, const ReviewLook& look) {
+void CheckReviewLook(const std::string& output, const ReviewLook& look,
+                     const SettingLabels& labels) {
   if (!look.Plain() && OutputFormatOfName(output) == OutputFormat::Exr) {
-    throw UsageError(
-        "--flatten, --exposure and --display are for PNG and TIFF review images; an OpenEXR "
-        "output keeps the frame's light as it is");
+    throw UsageError(labels.flatten + ", " + labels.exposure + " and " + labels.display +
+                     " are for PNG and TIFF review images; an OpenEXR output keeps the frame's "
+                     "light as it is");
   }
 }
 

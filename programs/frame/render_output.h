@@ -32,8 +32,9 @@ enum class OutputFormat { Exr, Png, Tiff };
 OutputFormat OutputFormatOfName(const std::string& path);
 
 // "none", "rle", "zips", "zip", "piz", "pxr24", "b44", "b44a", "dwaa",
-// "dwab"; throws a UsageError naming the choices for anything else.
-Imf::Compression ParseCompression(const std::string& name);
+// "dwab"; throws a UsageError naming `option` and the choices for anything
+// else.
+Imf::Compression ParseCompression(const std::string& name, const std::string& option);
 
 struct OutputOptions {
   std::optional<Imf::Compression> compression;  // OpenEXR; unset: the input's
@@ -43,14 +44,16 @@ struct OutputOptions {
 
 // "black", "white", "grey" (or "gray"), "#RRGGBB" (display colour, sRGB) or
 // "R,G,B" (linear light, each at least 0): the linear colour. Throws a
-// UsageError naming --flatten.
-std::array<float, 3> ParseFlattenColour(const std::string& text);
+// UsageError naming `option`.
+std::array<float, 3> ParseFlattenColour(const std::string& text, const std::string& option);
 // "clip" or "soft": whether the display clamp is soft. Throws a UsageError
-// naming --display.
-bool ParseDisplayClamp(const std::string& text);
-// Throws a UsageError when a look other than the plain one is asked of an
-// output that is no review image.
-void CheckReviewLook(const std::string& output, const ReviewLook& look);
+// naming `option`.
+bool ParseDisplayClamp(const std::string& text, const std::string& option);
+// Throws a UsageError, naming the look's settings with `labels`, when a
+// look other than the plain one is asked of an output that is no review
+// image.
+void CheckReviewLook(const std::string& output, const ReviewLook& look,
+                     const SettingLabels& labels);
 
 // Writes the filtered planes into the output's temporary file. `input` is
 // consumed: its document takes the filtered planes. Errors name the target.

@@ -124,7 +124,7 @@ std::map<int32_t, float> KeysAtTicks(const FloatKeys& keys) {
 }
 
 void CheckHasKeys(const FloatKeys& keys, const std::string& what) {
-  if (keys.empty()) throw UsageError(what + " has no key: give it at least one value");
+  if (keys.empty()) throw UsageError(what + ": has no key; give it at least one value");
 }
 
 float SampleFloatKeys(const FloatKeys& keys, int32_t frame) {

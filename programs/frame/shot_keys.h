@@ -42,7 +42,8 @@ float SampleFloatKeys(const FloatKeys& keys, int32_t frame);
 // The pixel of the last key at or before `frame` (the first key before it).
 FocusPixel SamplePixelKeys(const PixelKeys& keys, int32_t frame);
 
-// Throws a UsageError naming `what` when `keys` holds no key: every reader
+// Throws a UsageError naming `what` (the caller's label for the keyed
+// setting) when `keys` holds no key: every reader
 // of keys needs one (a parser never makes empty keys, an in-process caller
 // might).
 void CheckHasKeys(const FloatKeys& keys, const std::string& what);

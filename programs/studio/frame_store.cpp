@@ -90,9 +90,9 @@ std::shared_ptr<const LoadedFrame> FrameStore::Load(int32_t number,
   frame->depth = PrepareDepth(frame->input, frameSettings, callbacks);
   const AbortCheck check(abort);
   if (frame->input.planes.objectId) {
-    frame->objectDepths =
-        ObjectFocalDepths(frame->input, frame->depth.rendererZ,
-                          frameSettings.focusStatistic.value_or(FocusStatistic::Median), check);
+    frame->objectDepths = ObjectFocalDepths(
+        frame->input, frame->depth.rendererZ,
+        frameSettings.focusStatistic.value_or(FocusStatistic::Median), frameSettings.labels, check);
   }
   frame->original = ReviewPixelsOf(frame->input.planes, frameSettings.alpha, it->path,
                                    frameSettings.output.review, check);

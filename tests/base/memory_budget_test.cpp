@@ -30,7 +30,26 @@ TEST(MemoryBudget, RefusesOnlyWhatExceedsTheLimit) {
   } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()),
               "in.exr: filtering it needs about 4.0 GiB, more than the 4.0 GiB memory limit "
-              "(--memory-limit)");
+              "(memory_limit)");
+  }
+  // The limits as their caller names them.
+  limits.memoryLimitLabel = "--memory-limit";
+  limits.maxSideLabel = "limits.side";
+  limits.maxSide = 8;
+  try {
+    CheckNeed(limits.memoryLimit + 1, limits, "in.exr", "filtering it");
+    FAIL() << "accepted one byte more than the limit";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("memory limit (--memory-limit)"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_NO_THROW(CheckSides(8, 1, limits, "in.exr", "a frame"));
+  try {
+    CheckSides(9, 1, limits, "in.exr", "a frame");
+    FAIL() << "accepted a side of 9";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "in.exr: a frame of 9 x 1 pixels is not supported (1 to 8 per side, limits.side)");
   }
 }
 

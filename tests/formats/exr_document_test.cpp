@@ -144,7 +144,7 @@ TEST(ExrDocument, RefusesWhatItCannotHoldInOneLine) {
     FAIL() << "read past the memory limit";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("reading it needs about 420 bytes, more than the 100 "
-                                         "bytes memory limit (--memory-limit)"),
+                                         "bytes memory limit (memory_limit)"),
               std::string::npos)
         << e.what();
   }

@@ -161,7 +161,7 @@ TEST(ExrPreflight, RefusesWindowsBeyondTheLargestSide) {
     FAIL() << "accepted a side of 7";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("part 0: a display window of 7 x 5 pixels is not "
-                                         "supported (1 to 6 per side, --max-side)"),
+                                         "supported (1 to 6 per side, max_side)"),
               std::string::npos)
         << e.what();
   }

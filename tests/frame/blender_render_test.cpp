@@ -73,7 +73,9 @@ TEST(BlenderRenders, RolesAndFurtherLayersComeFromTheChosenViewLayer) {
                                       "ViewLayer.DiffCol.G", "ViewLayer.DiffCol.B"}));
 
   options.layer = "Fg.Combined";
-  roles = FindChannelRoles(document, options);
+  SettingLabels labels;
+  labels.objectIdChannel = "--object-id-channel";
+  roles = FindChannelRoles(document, options, labels);
   EXPECT_EQ(roles.depth->name, "Fg.Depth.Z");
   EXPECT_EQ(Names(roles.colour).back(), "Fg.DiffCol.B");
   // Fg has no index passes: ViewLayer's are used, and said so.

@@ -119,6 +119,14 @@ TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
        "no layer 'diffuse' (--layers)",
        "part 0"},
   };
+  // The options as a command line names them; with the library's own
+  // labels no message spells a flag.
+  SettingLabels flags;
+  flags.part = "--part";
+  flags.layer = "--layer";
+  flags.layers = "--layers";
+  flags.depthChannel = "--depth-channel";
+  flags.objectIdChannel = "--object-id-channel";
   ScratchDirectory dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.firstLine);
@@ -126,6 +134,13 @@ TEST(ChannelRoles, MissingOrAmbiguousRolesNameTheOptionAndListTheParts) {
     const ExrDocument document = ReadExrDocument(dir / "in.exr");
     try {
       FindChannelRoles(document, c.options);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      const std::string message = e.what();
+      EXPECT_EQ(message.find("--"), std::string::npos) << message;
+    }
+    try {
+      FindChannelRoles(document, c.options, flags);
       ADD_FAILURE() << "no error";
     } catch (const Error& e) {
       const std::string message = e.what();

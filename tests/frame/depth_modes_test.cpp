@@ -98,10 +98,15 @@ TEST(DepthModes, WarnsOfZeroDepthUnderEmptyAlphaNamingTheOption) {
   Plane alpha(35, 1.0f);
   for (size_t i : {0u, 9u, 34u}) depth[i] = alpha[i] = 0.0f;
   DepthOptions options;
-  std::vector<std::string> lines = DepthWarnings(depth, alpha, options, "f.exr");
+  SettingLabels labels;
+  labels.backgroundDepth = "--background-depth";
+  std::vector<std::string> lines = DepthWarnings(depth, alpha, options, "f.exr", labels);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("f.exr: ", 0), 0u);
   EXPECT_NE(lines[0].find("--background-depth 0"), std::string::npos) << lines[0];
+  lines = DepthWarnings(depth, alpha, options, "f.exr");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("give background_depth 0"), std::string::npos) << lines[0];
   // Not once 0 is declared background, nor under covered pixels, nor when
   // only a few pixels are like that.
   options.backgroundDepth = 0.0f;
@@ -116,9 +121,11 @@ TEST(DepthModes, WarnsOfZeroDepthUnderEmptyAlphaNamingTheOption) {
 TEST(DepthModes, WarnsWhenEveryDistanceIsNegative) {
   const Plane depth = {-3.0f, -4.5f, INF, -0.5f, NOT_A_NUMBER};
   DepthOptions options;
-  std::vector<std::string> lines = DepthWarnings(depth, std::nullopt, options, "f.exr");
+  SettingLabels labels;
+  labels.depthMode = "depth.mode";
+  std::vector<std::string> lines = DepthWarnings(depth, std::nullopt, options, "f.exr", labels);
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("--depth-mode camera"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("give depth.mode camera"), std::string::npos) << lines[0];
   options.mode = DepthMode::Camera;
   EXPECT_TRUE(DepthWarnings(depth, std::nullopt, options, "f.exr").empty());
   EXPECT_TRUE(DepthWarnings({-3.0f, 2.0f}, std::nullopt, DepthOptions{}, "f.exr").empty());

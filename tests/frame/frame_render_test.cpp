@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "formats/exr_document.h"
+#include "frame/focal_depth.h"
 #include "tests/frame/loaded_module.h"
 #include "tests/support/exr_test_files.h"
 #include "tests/support/test_files.h"
@@ -121,6 +122,37 @@ TEST(FrameRender, EmptyKeysAreRefusedAndLeaveTheCallersFilterAsItWas) {
       EXPECT_THROW(FilterFrame(Module(), input, prepared, bad), Error);
     }
     ExpectSamePlanes(FilterFrame(*filter, input, prepared, good, {}), before);
+  }
+}
+
+// The focus object's checks, the studio's per-object depths among them,
+// name the settings by the caller's labels.
+TEST(FrameRender, FocusObjectMessagesNameTheCallersLabels) {
+  RenderInput input = PlanesInMemory();
+  input.planes.objectId.reset();
+  SettingLabels labels;
+  labels.focusObject = "focus.object";
+  labels.objectIdChannel = "channels.object_id";
+  try {
+    ObjectFocalDepths(input, std::vector<float>(input.planes.depth->size(), -2.0f),
+                      FocusStatistic::Median, labels);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find("focus.object needs an object ID channel"), std::string::npos)
+        << message;
+    EXPECT_NE(message.find("(name one with channels.object_id)"), std::string::npos) << message;
+  }
+  RenderSettings settings = Settings(FloatKeys{{0, 3.0f}});
+  settings.ClearFocus();
+  settings.focusObject = 2;
+  settings.labels = labels;
+  const std::vector<float> z(input.planes.depth->size(), -2.0f);
+  try {
+    FocalDepth(settings, input, z);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("focus.object needs"), std::string::npos) << e.what();
   }
 }
 

@@ -321,6 +321,77 @@ TEST(MemoryFrame, ErrorsNameWhatIsAtFaultByTheCallersLabels) {
             ErrorKind::Aborted);
 }
 
+// Every check of a setting names it with the caller's label, none with
+// words of its own or of the command line.
+TEST(MemoryFrame, EverySettingsCheckNamesTheCallersLabel) {
+  const Planes planes = TestPlanes();
+  const Samples samples = Arrange(planes, 3, false, SampleType::Float32);
+  const MemoryFrame good = FrameOf(planes, samples, 3, false, SampleType::Float32, true);
+  auto labelled = [] {
+    FrameSettings settings = Settings(6.0f);
+    settings.labels.maxSide = "limit.side";
+    settings.labels.memoryLimit = "limit.bytes";
+    settings.labels.range = "blur.range";
+    settings.labels.size = "blur.size";
+    settings.labels.focusDepth = "focus.depth";
+    settings.labels.depthNear = "depth.near";
+    settings.labels.depthFar = "depth.far";
+    settings.labels.backgroundFrom = "depth.background_from";
+    return settings;
+  };
+  auto failure = [&](const FrameSettings& settings) {
+    const auto failed = Failed([&] { FilterMemoryFrame(Module(), good, settings); });
+    EXPECT_EQ(failed.second.find("--"), std::string::npos) << failed.second;
+    return failed;
+  };
+
+  FrameSettings side = labelled();
+  side.limits.maxSide = 20;
+  const auto tooWide = failure(side);
+  EXPECT_EQ(tooWide.first, ErrorKind::Input);
+  EXPECT_NE(tooWide.second.find("(1 to 20 per side, limit.side)"), std::string::npos)
+      << tooWide.second;
+
+  FrameSettings memory = labelled();
+  memory.limits.memoryLimit = 1024;
+  const auto tooBig = failure(memory);
+  EXPECT_EQ(tooBig.first, ErrorKind::Input);
+  EXPECT_NE(tooBig.second.find("1.0 KiB memory limit (limit.bytes)"), std::string::npos)
+      << tooBig.second;
+
+  FrameSettings range = labelled();
+  range.range = FloatKeys{};
+  const auto noRange = failure(range);
+  EXPECT_EQ(noRange.first, ErrorKind::Usage);
+  EXPECT_EQ(noRange.second.rfind("blur.range: has no key", 0), 0u) << noRange.second;
+
+  FrameSettings size = labelled();
+  size.size = FloatKeys{};
+  EXPECT_EQ(failure(size).second.rfind("blur.size: has no key", 0), 0u);
+
+  FrameSettings focus = labelled();
+  focus.focusDepth = FloatKeys{};
+  EXPECT_EQ(failure(focus).second.rfind("focus.depth: has no key", 0), 0u);
+
+  FrameSettings normalised = labelled();
+  normalised.depth.mode = DepthMode::Normalised;
+  normalised.depth.near = 5.0f;
+  normalised.depth.far = 5.0f;
+  const auto nearFar = failure(normalised);
+  EXPECT_EQ(nearFar.first, ErrorKind::Usage);
+  EXPECT_NE(nearFar.second.find("needs depth.near and depth.far"), std::string::npos)
+      << nearFar.second;
+
+  FrameSettings from = labelled();
+  from.depth.backgroundFrom = 0.0f;
+  EXPECT_EQ(failure(from).second.rfind("depth.background_from: give a distance", 0), 0u);
+
+  // The library's own words where the caller gives none.
+  FrameSettings plain = Settings(6.0f);
+  plain.limits.maxSide = 20;
+  EXPECT_NE(failure(plain).second.find("per side, max_side)"), std::string::npos);
+}
+
 TEST(MemoryFrame, LeavesTheHostsNodeOfTheSameNameAlone) {
   const Planes planes = TestPlanes();
   const Samples samples = Arrange(planes, 4, false, SampleType::Float32);

@@ -54,7 +54,15 @@ TEST(MemoryBudget, ReviewImagesAreMeasuredFromTheirHeaders) {
   } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()), dir / "in.tif" +
                                          ": an image of 9 x 7 pixels is not supported (1 to 8 per "
-                                         "side, --max-side)");
+                                         "side, max_side)");
+  }
+  // The limit as its caller names it.
+  limits.maxSideLabel = "--max-side";
+  try {
+    InputNeed(dir / "in.tif", options, limits);
+    FAIL() << "accepted a side of 9";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("per side, --max-side)"), std::string::npos) << e.what();
   }
 }
 
