@@ -132,8 +132,8 @@ bool ParseDisplayClamp(const std::string& text) {
 void CheckReviewLook(const std::string& output, const ReviewLook& look) {
   if (!look.Plain() && OutputFormatOfName(output) == OutputFormat::Exr) {
     throw UsageError(
-        "--flatten, --exposure and --display are for PNG and TIFF review images; an OpenEXR "
-        "output keeps the frame's light as it is");
+        "--flatten, --exposure, --gamma and --display are for PNG and TIFF review images; an "
+        "OpenEXR output keeps the frame's light as it is");
   }
 }
 

@@ -15,6 +15,9 @@
 //   PreviewFilter          the frame through the module (FilterFrame)
 //   PreviewPixels          the filtered planes as review pixels, in parts side
 //                          by side
+//   PreviewPixelsThroughView  the same through a colour configuration's
+//                          view (the processor made once, as the studio
+//                          keeps it): what a change of view costs
 //   PreviewRadii           every pixel's radius, for the readout
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -22,6 +25,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -39,6 +43,7 @@
 #include "studio/session.h"
 #include "studio/workbench.h"
 #include "tests/studio/loopback_client.h"
+#include "tests/support/view_config.h"
 
 namespace {
 
@@ -228,6 +233,22 @@ void PreviewPixels(benchmark::State& state) {
   }
 }
 BENCHMARK(PreviewPixels)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void PreviewPixelsThroughView(benchmark::State& state) {
+  Parts& parts = SharedParts();
+  const FilteredFrame filtered =
+      kestrion::FilterFrame(*parts.filter, parts.input, parts.prepared, parts.settings);
+  const std::string config =
+      (std::filesystem::path(FramePath()).parent_path() / "small.ocio").string();
+  { std::ofstream(config) << test_files::SMALL_VIEW_CONFIG; }
+  ReviewLook look;
+  look.view = OpenDisplayView({config, "sRGB", "Dim", "Brighter"});
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        studio::ReviewPixelsSideBySide(filtered.planes, "frame", look, NeverAbort()));
+  }
+}
+BENCHMARK(PreviewPixelsThroughView)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void PreviewRadii(benchmark::State& state) {
   Parts& parts = SharedParts();
