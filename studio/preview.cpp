@@ -99,7 +99,7 @@ void Workbench::ShowFrame(const std::shared_ptr<const LoadedFrame>& loaded) {
                               {"frame", loaded->number},
                               {"width", planes.width},
                               {"height", planes.height}},
-                             loaded->original),
+                             OriginalPixels(*loaded)),
                 "image-original");
   frameShown = loaded->number;
   shown.reset();
@@ -176,8 +176,8 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
     return;
   }
   next.passes = filtered->resolved.passes;
-  std::vector<uint8_t> pixels = ReviewPixelsSideBySide(filtered->planes, loaded->input.name,
-                                                       settings.output.review, NeverAbort());
+  std::vector<uint8_t> pixels =
+      ReviewPixelsSideBySide(filtered->planes, loaded->input.name, reviewLook, NeverAbort());
   FocusMapSettings map;
   map.source = wish.source;
   map.focalDepth = wish.focusDepth;
@@ -197,6 +197,7 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
   result = std::make_shared<const FramePlanes>(std::move(filtered->planes));
   // The readout looks at this preview before the page has it.
   looks.Set({loaded, result, std::move(radii)});
+  resultHeader = header;
   outlet.binary(ImageMessage(header, pixels), "image-result");
   shown = next;
   mapShown.reset();

@@ -25,7 +25,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -238,11 +237,8 @@ void PreviewPixelsThroughView(benchmark::State& state) {
   Parts& parts = SharedParts();
   const FilteredFrame filtered =
       kestrion::FilterFrame(*parts.filter, parts.input, parts.prepared, parts.settings);
-  const std::string config =
-      (std::filesystem::path(FramePath()).parent_path() / "small.ocio").string();
-  { std::ofstream(config) << test_files::SMALL_VIEW_CONFIG; }
   ReviewLook look;
-  look.view = OpenDisplayView({config, "sRGB", "Dim", "Brighter"});
+  look.view = OpenDisplayView({test_files::SMALL_VIEW_CONFIG_PATH, "sRGB", "Dim", "Brighter"});
   for (auto _ : state) {
     benchmark::DoNotOptimize(
         studio::ReviewPixelsSideBySide(filtered.planes, "frame", look, NeverAbort()));

@@ -41,7 +41,7 @@ class ViewCommandTest : public ::testing::Test {
             "", window, window,
             {{"R", Imf::FLOAT}, {"G", Imf::FLOAT}, {"B", Imf::FLOAT}, {"Z", Imf::FLOAT}})},
         Sample);
-    WriteText(dir / "small.ocio", test_files::SMALL_VIEW_CONFIG);
+    std::filesystem::copy_file(test_files::SMALL_VIEW_CONFIG_PATH, dir / "small.ocio");
   }
 
   RunResult Render(const std::string& output, std::vector<std::string> more = {}) {

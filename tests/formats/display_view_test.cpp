@@ -21,7 +21,7 @@ using test_files::WriteText;
 
 class ViewConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override { WriteText(config, test_files::SMALL_VIEW_CONFIG); }
+  void SetUp() override { std::filesystem::copy_file(test_files::SMALL_VIEW_CONFIG_PATH, config); }
 
   // The message of the UsageError that opening `choice` throws; empty (and
   // a failure) when it opens.
