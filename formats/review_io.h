@@ -2,7 +2,8 @@
 // depth maps kept in their own grey PNG file.
 //
 // Review images hold display colour: sRGB-encoded (and saying so: a PNG
-// sRGB chunk, a note in a TIFF's description) with straight alpha. Written
+// sRGB chunk, a note in a TIFF's description), or a colour configuration's
+// display values under a look's view (display_view.h), with straight alpha. Written
 // colour is unpremultiplied when the planes are premultiplied, and is 0
 // wherever alpha is 0. Reading decodes sRGB to linear light and yields
 // straight alpha (a TIFF's associated alpha is divided out first).

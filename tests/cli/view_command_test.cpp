@@ -4,10 +4,12 @@
 #include <ImfRgbaFile.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
+#include "formats/display_view.h"
 #include "formats/review_io.h"
 #include "tests/support/exr_test_files.h"
 #include "tests/support/run_kestrion.h"
@@ -51,13 +53,6 @@ class ViewCommandTest : public ::testing::Test {
     return RunKestrion(args, dir / "");
   }
 
-  std::vector<uint8_t> Pixels(const std::string& name) {
-    const FramePlanes planes = ReadReviewImage(dir / name);
-    ReviewLook look;
-    // The file's samples again: decoding and the plain encode are inverses.
-    return ReviewPixels8(planes, name, look);
-  }
-
   // The message of a refused render, which must fail with exit code 2 and
   // write nothing.
   std::string Refused(std::vector<std::string> more, const std::string& output = "out.png") {
@@ -70,32 +65,62 @@ class ViewCommandTest : public ::testing::Test {
   ScratchDirectory dir;
 };
 
+// Kestrion's 8-bit PNG through `config`'s display and view against what
+// the configuration library's converter makes of the same render's
+// OpenEXR output, within 1/255.
+void ExpectConverterMatch(const ScratchDirectory& dir, const RunResult& run, const std::string& png,
+                          const std::string& config, const std::string& display,
+                          const std::string& view) {
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string reference = dir / (png + "-reference.exr");
+  const std::string command = "cd '" + dir / "" + "' && OCIO='" + config +
+                              "' ocioconvert --view plain.exr scene_linear '" + reference + "' '" +
+                              display + "' '" + view + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  Imf::RgbaInputFile file(reference.c_str());
+  std::vector<Imf::Rgba> expected(WIDTH * HEIGHT);
+  file.setFrameBuffer(expected.data(), 1, WIDTH);
+  file.readPixels(0, HEIGHT - 1);
+  const FramePlanes planes = ReadReviewImage(dir / png);
+  // The file's samples again: decoding and the plain encode are inverses.
+  const std::vector<uint8_t> got = ReviewPixels8(planes, png, ReviewLook{});
+  ASSERT_EQ(got.size(), expected.size() * 4);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const float want[3] = {expected[i].r, expected[i].g, expected[i].b};
+    for (int c = 0; c < 3; ++c) {
+      const double wanted = 255.0 * std::clamp(static_cast<double>(want[c]), 0.0, 1.0);
+      ASSERT_LE(std::abs(got[i * 4 + c] - wanted), 1.0) << "pixel " << i << " channel " << c;
+    }
+  }
+}
+
 TEST_F(ViewCommandTest, MatchesTheConfigurationLibrarysConverter) {
   ASSERT_EQ(Render("plain.exr").exitCode, 0);
   for (const char* view : {"Standard", "Dim"}) {
     SCOPED_TRACE(view);
     const std::string out = std::string(view) + ".png";
-    const RunResult run =
-        Render(out, {"--ocio-config", "small.ocio", "--ocio-display", "sRGB", "--ocio-view", view});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const std::string reference = dir / (std::string(view) + "-reference.exr");
-    const std::string command = "cd '" + dir / "" +
-                                "' && OCIO=small.ocio ocioconvert --view plain.exr linear '" +
-                                reference + "' sRGB " + view + " > /dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    Imf::RgbaInputFile file(reference.c_str());
-    std::vector<Imf::Rgba> expected(WIDTH * HEIGHT);
-    file.setFrameBuffer(expected.data(), 1, WIDTH);
-    file.readPixels(0, HEIGHT - 1);
-    const std::vector<uint8_t> got = Pixels(out);
-    ASSERT_EQ(got.size(), expected.size() * 4);
-    for (size_t i = 0; i < expected.size(); ++i) {
-      const float want[3] = {expected[i].r, expected[i].g, expected[i].b};
-      for (int c = 0; c < 3; ++c) {
-        const double wanted = 255.0 * std::clamp(static_cast<double>(want[c]), 0.0, 1.0);
-        ASSERT_LE(std::abs(got[i * 4 + c] - wanted), 1.0) << "pixel " << i << " channel " << c;
-      }
-    }
+    ExpectConverterMatch(
+        dir,
+        Render(out, {"--ocio-config", "small.ocio", "--ocio-display", "sRGB", "--ocio-view", view}),
+        out, "small.ocio", "sRGB", view);
+  }
+}
+
+TEST_F(ViewCommandTest, MatchesTheConverterThroughBlendersConfiguration) {
+  const std::vector<std::string> installed = InstalledBlenderConfigs();
+  if (installed.empty()) GTEST_SKIP() << "Blender's colour configuration is not installed";
+  const ViewNames names = ReadViewNames(installed.front());
+  const std::string display = names.defaultDisplay;
+  const auto& views = names.views[std::find(names.displays.begin(), names.displays.end(), display) -
+                                  names.displays.begin()];
+  ASSERT_EQ(Render("plain.exr").exitCode, 0);
+  for (const std::string& view : views) {
+    SCOPED_TRACE(view);
+    const std::string out = "blender-" + std::to_string(&view - views.data()) + ".png";
+    ExpectConverterMatch(dir,
+                         Render(out, {"--ocio-config", installed.front(), "--ocio-display", display,
+                                      "--ocio-view", view}),
+                         out, installed.front(), display, view);
   }
 }
 
@@ -128,6 +153,33 @@ TEST_F(ViewCommandTest, SettingsFileViewAndTheOptionsOverIt) {
   EXPECT_NE(Refused({"--settings", "bad.json"}).find("view.gamma"), std::string::npos);
   WriteText(dir / "typo.json", R"({"view": {"veiw": "Dim"}})");
   EXPECT_NE(Refused({"--settings", "typo.json"}).find("veiw"), std::string::npos);
+}
+
+TEST_F(ViewCommandTest, ShotFramesGoThroughTheSameView) {
+  for (const char* number : {"0001", "0002"}) {
+    std::filesystem::copy_file(dir / "in.exr", dir / ("in." + std::string(number) + ".exr"));
+  }
+  const std::vector<std::string> view{"--ocio-config", "small.ocio", "--ocio-view", "Dim"};
+  std::vector<std::string> args{
+      "render", "in.####.exr", "-o", "out.####.png", "--jobs", "1", "--focus-depth",
+      "4",      "--range",     "6",  "--size",       "2",      "-q"};
+  args.insert(args.end(), view.begin(), view.end());
+  const RunResult shot = RunKestrion(args, dir / "");
+  ASSERT_EQ(shot.exitCode, 0) << shot.err;
+  ASSERT_EQ(Render("single.png", view).exitCode, 0);
+  for (const char* number : {"0001", "0002"}) {
+    EXPECT_EQ(test_files::ReadText(dir / ("out." + std::string(number) + ".png")),
+              test_files::ReadText(dir / "single.png"))
+        << number;
+  }
+}
+
+TEST_F(ViewCommandTest, SettingsFileViewIsNotUsedForOpenExrOutput) {
+  WriteText(dir / "shot.json", R"({"view": {"config": "small.ocio", "view": "Dim", "gamma": 2}})");
+  ASSERT_EQ(Render("plain.exr").exitCode, 0);
+  const RunResult run = Render("file.exr", {"--settings", "shot.json"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(test_files::ReadText(dir / "file.exr"), test_files::ReadText(dir / "plain.exr"));
 }
 
 TEST_F(ViewCommandTest, RefusesNamesTheConfigurationLacks) {
