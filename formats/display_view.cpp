@@ -67,13 +67,13 @@ class ConfigDisplayView final : public DisplayView {
   ConfigDisplayView(OCIO::ConstCPUProcessorRcPtr processor, ViewChoice choice)
       : processor(std::move(processor)), choice(std::move(choice)) {}
 
-  void Apply(float* rgb, size_t count) const override {
+  void Apply(float* rgba, size_t count) const override {
     // PackedImageDesc counts in long; long is 32 bits on 32-bit Windows, so
     // pixels go in pieces that fit.
     constexpr size_t PIECE = size_t{1} << 20;
     for (size_t begin = 0; begin < count; begin += PIECE) {
       const size_t n = std::min(PIECE, count - begin);
-      OCIO::PackedImageDesc image(rgb + 3 * begin, static_cast<long>(n), 1, 3);
+      OCIO::PackedImageDesc image(rgba + 4 * begin, static_cast<long>(n), 1, 4);
       processor->apply(image);
     }
   }
@@ -152,17 +152,24 @@ std::optional<std::string> ChooseViewConfig(const std::optional<std::string>& gi
 }
 
 std::vector<std::string> InstalledBlenderConfigs(const std::string& root) {
-  std::vector<std::string> found;
+  const auto configOf = [](const std::filesystem::path& folder) {
+    return folder / "datafiles" / "colormanagement" / "config.ocio";
+  };
+  std::vector<std::string> versioned;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(root, error)) {
-    const std::filesystem::path config =
-        entry.path() / "datafiles" / "colormanagement" / "config.ocio";
     std::error_code ignored;
-    if (std::filesystem::is_regular_file(config, ignored)) found.push_back(config.string());
+    if (std::filesystem::is_regular_file(configOf(entry.path()), ignored)) {
+      versioned.push_back(configOf(entry.path()).string());
+    }
   }
-  // Version folders ("3.4", "4.0") sort as text well enough within a major
-  // version; the newest last, so reversed.
-  std::sort(found.rbegin(), found.rend());
+  // Version folders ("3.3", "3.4") sort as text well enough within a major
+  // version; the newest first.
+  std::sort(versioned.rbegin(), versioned.rend());
+  std::vector<std::string> found;
+  std::error_code ignored;
+  if (std::filesystem::is_regular_file(configOf(root), ignored)) found.push_back(configOf(root));
+  found.insert(found.end(), versioned.begin(), versioned.end());
   return found;
 }
 

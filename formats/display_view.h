@@ -34,9 +34,9 @@ struct ViewChoice {
 class DisplayView {
  public:
   virtual ~DisplayView() = default;
-  // `count` interleaved RGB pixels from linear scene light to display
-  // values, in place.
-  virtual void Apply(float* rgb, size_t count) const = 0;
+  // `count` interleaved pixels of four floats (R, G, B and a fourth that
+  // is not colour) from linear scene light to display values, in place.
+  virtual void Apply(float* rgba, size_t count) const = 0;
   // The names it was made with, the defaults filled in.
   virtual const ViewChoice& Choice() const = 0;
 };
@@ -68,9 +68,9 @@ std::optional<std::string> ChooseViewConfig(const std::optional<std::string>& gi
                                             const char* environment,
                                             const std::vector<std::string>& installed);
 
-// Where an installed Blender keeps its configuration: every
-// <root>/<version>/datafiles/colormanagement/config.ocio, newest version
-// first.
+// Where an installed Blender keeps its configuration: Debian's
+// <root>/datafiles/colormanagement/config.ocio, then every
+// <root>/<version>/datafiles/colormanagement/config.ocio, newest first.
 std::vector<std::string> InstalledBlenderConfigs(const std::string& root = "/usr/share/blender");
 
 }  // namespace kestrion

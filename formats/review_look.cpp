@@ -94,17 +94,21 @@ class PixelEncoder {
     // Through the view a run at a time: straight linear colour first, then
     // the processor on all of it, then the display values quantised.
     constexpr size_t RUN = 1024;
-    float colour[3 * RUN];
+    // Four floats a pixel, as the processor works in place.
+    float colour[4 * RUN];
     float alphas[RUN];
     for (size_t first = 0; first < count; first += RUN) {
       const size_t n = std::min(RUN, count - first);
-      for (size_t k = 0; k < n; ++k) StraightColour(begin + first + k, &colour[3 * k], alphas[k]);
+      for (size_t k = 0; k < n; ++k) {
+        StraightColour(begin + first + k, &colour[4 * k], alphas[k]);
+        colour[4 * k + 3] = 1.0f;
+      }
       look.view->Apply(colour, n);
       for (size_t k = 0; k < n; ++k) {
         Sample* pixel = out + (first + k) * stride;
         if (Channels() == 4) pixel[3] = static_cast<Sample>(ToSample(alphas[k], max));
         for (int c = 0; c < 3; ++c) {
-          pixel[c] = static_cast<Sample>(ToSample(Gamma(colour[3 * k + c]), max));
+          pixel[c] = static_cast<Sample>(ToSample(Gamma(colour[4 * k + c]), max));
         }
       }
     }

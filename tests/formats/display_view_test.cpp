@@ -65,9 +65,9 @@ FramePlanes Ramp(int32_t width, bool withAlpha) {
 
 TEST_F(ViewConfigTest, PlainSrgbViewEncodesMiddleGrey) {
   const auto view = OpenDisplayView({config, "sRGB", "Standard", ""});
-  float rgb[3] = {0.18f, 0.18f, 0.18f};
+  float rgb[4] = {0.18f, 0.18f, 0.18f, 1.0f};
   view->Apply(rgb, 1);
-  for (float value : rgb) EXPECT_NEAR(value, 0.4613f, 0.001f);
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(rgb[c], 0.4613f, 0.001f);
 }
 
 TEST_F(ViewConfigTest, EmptyNamesTakeTheDefaults) {
@@ -79,13 +79,13 @@ TEST_F(ViewConfigTest, EmptyNamesTakeTheDefaults) {
 }
 
 TEST_F(ViewConfigTest, ViewsAndLooksChangeTheLight) {
-  float dim[3] = {0.72f, 0.72f, 0.72f};
+  float dim[4] = {0.72f, 0.72f, 0.72f, 1.0f};
   OpenDisplayView({config, "sRGB", "Dim", ""})->Apply(dim, 1);
   EXPECT_NEAR(dim[0], SrgbEncode(0.18f), 0.001f);
-  float brighter[3] = {0.09f, 0.09f, 0.09f};
+  float brighter[4] = {0.09f, 0.09f, 0.09f, 1.0f};
   OpenDisplayView({config, "sRGB", "Standard", "Brighter"})->Apply(brighter, 1);
   EXPECT_NEAR(brighter[0], SrgbEncode(0.18f), 0.001f);
-  float raw[3] = {0.3f, 2.0f, -0.1f};
+  float raw[4] = {0.3f, 2.0f, -0.1f, 1.0f};
   OpenDisplayView({config, "Flat", "Raw", ""})->Apply(raw, 1);
   EXPECT_FLOAT_EQ(raw[0], 0.3f);
   EXPECT_FLOAT_EQ(raw[1], 2.0f);
@@ -187,10 +187,16 @@ TEST(ViewConfigChoice, InstalledBlenderConfigurationsNewestFirst) {
     std::filesystem::create_directories(folder);
     WriteText(folder + "/config.ocio", "x");
   }
-  const std::vector<std::string> found = InstalledBlenderConfigs(dir / "");
+  std::vector<std::string> found = InstalledBlenderConfigs(dir / "");
   ASSERT_EQ(found.size(), 2u);
   EXPECT_NE(found[0].find("3.4"), std::string::npos);
   EXPECT_NE(found[1].find("3.3"), std::string::npos);
+  // Debian's, in no version folder, comes first.
+  std::filesystem::create_directories(dir / "datafiles/colormanagement");
+  WriteText(dir / "datafiles/colormanagement/config.ocio", "x");
+  found = InstalledBlenderConfigs(dir / "");
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0], dir / "datafiles/colormanagement/config.ocio");
   EXPECT_TRUE(InstalledBlenderConfigs(dir / "absent").empty());
 }
 
