@@ -132,6 +132,22 @@ TEST_F(ViewCommandTest, WithoutAConfigurationTheBuiltInEncodeStays) {
   EXPECT_NE(test_files::ReadText(dir / "default.png"), test_files::ReadText(dir / "dim.png"));
 }
 
+TEST_F(ViewCommandTest, OcioEnvironmentChoosesTheConfigurationAndTheOptionOverridesIt) {
+  ASSERT_EQ(Render("flag.png", {"--ocio-config", "small.ocio", "--ocio-view", "Dim"}).exitCode, 0);
+  ASSERT_EQ(Render("plain.png").exitCode, 0);
+  const auto withEnvironment = [&](const std::string& output, const std::string& more) {
+    const std::string command =
+        "cd '" + dir / "" + "' && env -u KESTRION_MODULE OCIO=small.ocio '" + KESTRION_APP_PATH +
+        "' render in.exr --focus-depth 4 --range 6 --size 2 -q -o " + output + " " + more +
+        " > /dev/null 2>&1";
+    return std::system(command.c_str());
+  };
+  ASSERT_EQ(withEnvironment("env.png", "--ocio-view Dim"), 0);
+  EXPECT_EQ(test_files::ReadText(dir / "env.png"), test_files::ReadText(dir / "flag.png"));
+  ASSERT_EQ(withEnvironment("none.png", "--ocio-config none"), 0);
+  EXPECT_EQ(test_files::ReadText(dir / "none.png"), test_files::ReadText(dir / "plain.png"));
+}
+
 TEST_F(ViewCommandTest, SettingsFileViewAndTheOptionsOverIt) {
   WriteText(
       dir / "shot.json",
