@@ -75,7 +75,9 @@ class PixelEncoder {
         clearUnderZero(alpha && frame.alphaMode != AlphaMode::Ignore),
         straightInput(alpha && frame.alphaMode == AlphaMode::Straight),
         look(look),
-        plain(look.Plain()),
+        // Gamma and a view act on the colour after it is straight, so they
+        // leave the pixels' own steps as the plain look has them.
+        plain(look.exposure == 0.0f && !look.flatten && !look.soft),
         gain(std::exp2(look.exposure)),
         max(max) {
     if (!red || frame.width < 1 || frame.height < 1) throw FileError(path, "no colour to write");

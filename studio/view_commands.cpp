@@ -67,8 +67,14 @@ std::string Workbench::SetView(const Request& request) {
   }
   reviewLook = std::move(next);
   lookChanged = true;
-  // The images shown, under the new look.
+  // The images shown, under the new look: the preview first, as the page
+  // shows it unless A is chosen, then the original.
   if (const std::shared_ptr<const LoadedFrame> loaded = frames.Loaded(frameShown)) {
+    if (result && !resultHeader.is_null()) {
+      outlet.binary(ImageMessage(resultHeader, ReviewPixelsSideBySide(*result, loaded->input.name,
+                                                                      reviewLook, NeverAbort())),
+                    "image-result");
+    }
     const FramePlanes& planes = loaded->input.planes;
     outlet.binary(ImageMessage({{"kind", "original"},
                                 {"frame", loaded->number},
@@ -76,11 +82,6 @@ std::string Workbench::SetView(const Request& request) {
                                 {"height", planes.height}},
                                OriginalPixels(*loaded)),
                   "image-original");
-    if (result && !resultHeader.is_null()) {
-      outlet.binary(ImageMessage(resultHeader, ReviewPixelsSideBySide(*result, loaded->input.name,
-                                                                      reviewLook, NeverAbort())),
-                    "image-result");
-    }
   }
   return {};
 }
