@@ -15,6 +15,11 @@
 //   PreviewFilter          the frame through the module (FilterFrame)
 //   PreviewPixels          the filtered planes as review pixels, in parts side
 //                          by side
+//   PreviewPixelsThroughView/0, /1  the same through a colour
+//                          configuration's view (the tests' small one;
+//                          Blender's Filmic where installed), the processor
+//                          made once, as the studio keeps it: what a change
+//                          of view costs
 //   PreviewRadii           every pixel's radius, for the readout
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -39,6 +44,7 @@
 #include "studio/session.h"
 #include "studio/workbench.h"
 #include "tests/studio/loopback_client.h"
+#include "tests/support/view_config.h"
 
 namespace {
 
@@ -228,6 +234,30 @@ void PreviewPixels(benchmark::State& state) {
   }
 }
 BENCHMARK(PreviewPixels)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Through the tests' small configuration (arg 0) or, where it is
+// installed, Blender's Filmic view (arg 1).
+void PreviewPixelsThroughView(benchmark::State& state) {
+  Parts& parts = SharedParts();
+  const FilteredFrame filtered =
+      kestrion::FilterFrame(*parts.filter, parts.input, parts.prepared, parts.settings);
+  ViewChoice choice{test_files::SMALL_VIEW_CONFIG_PATH, "sRGB", "Dim", "Brighter"};
+  if (state.range(0) == 1) {
+    const std::vector<std::string> installed = InstalledBlenderConfigs();
+    if (installed.empty()) {
+      state.SkipWithError("Blender's colour configuration is not installed");
+      return;
+    }
+    choice = {installed.front(), "sRGB", "Filmic", ""};
+  }
+  ReviewLook look;
+  look.view = OpenDisplayView(choice);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        studio::ReviewPixelsSideBySide(filtered.planes, "frame", look, NeverAbort()));
+  }
+}
+BENCHMARK(PreviewPixelsThroughView)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void PreviewRadii(benchmark::State& state) {
   Parts& parts = SharedParts();

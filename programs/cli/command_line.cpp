@@ -65,7 +65,8 @@ take keys F:V,F:V,... (linear between keys, held outside them);
 --frame N says which frame of a shot this file is.
 Output: .exr keeps every part, layer, channel and attribute of the input
 with the colour and alpha filtered; .png (8/16-bit) and .tif (16-bit) are
-sRGB review images with straight alpha. The output is replaced only when
+sRGB review images with straight alpha, or shown through an OpenColorIO
+view (--ocio-config, $OCIO or Blender's config). The output is replaced only when
 the run succeeds. Details: docs/app.md.)";
 
 template <typename T>
@@ -250,8 +251,19 @@ void AddReadingOptions(CLI::App& command, RenderOptions& options) {
   AddOptional(command, "--flatten", options.flatten,
               "PNG/TIFF output: composite over this colour and drop alpha: black, white, grey, "
               "#RRGGBB or linear R,G,B");
-  AddNumber(command, "--exposure", options.settings.output.review.exposure,
-            "PNG/TIFF output: brighten (or darken) by this many stops", -20.0f, 20.0f);
+  AddNumber(command, "--exposure", options.exposure,
+            "PNG/TIFF output: brighten (or darken) by this many stops (default 0)", -20.0f, 20.0f);
+  AddNumber(command, "--gamma", options.gamma,
+            "PNG/TIFF output: display values to the power 1/GAMMA (default 1)", 0.001f, 10.0f);
+  AddOptional(command, "--ocio-config", options.ocioConfig,
+              "PNG/TIFF output: show the frame through this OpenColorIO configuration (default: "
+              "$OCIO, else Blender's when installed; none: the plain sRGB encode)");
+  AddOptional(command, "--ocio-display", options.ocioDisplay,
+              "PNG/TIFF output: the configuration's display (default: its default display)");
+  AddOptional(command, "--ocio-view", options.ocioView,
+              "PNG/TIFF output: the display's view (default: its default view)");
+  AddOptional(command, "--ocio-look", options.ocioLook,
+              "PNG/TIFF output: one of the configuration's looks, in place of the view's own");
   AddOptional(command, "--display", options.display,
               "PNG/TIFF output: clip (default) colour at 1, or soft: roll highlights off and "
               "keep light over transparency visible");
@@ -356,12 +368,13 @@ ShotRun ShotRunOf(int argc, char** argv, const RenderOptions& render, const Shot
 }
 
 // The studio's options whose words its hand-off's command line does not
-// repeat: its output, the settings the hand-off writes itself, and its
+// repeat: its output, the settings and the view the hand-off writes itself, and its
 // own.
 constexpr const char* STUDIO_OWN_OPTIONS[] = {
-    "--output", "--focus-depth", "--focus-pixel", "--focus-object", "--focus-statistic",
-    "--range",  "--size",        "--source",      "--shot",         "--settings",
-    "--port",   "--open",        "--save",        "--help"};
+    "--output",       "--focus-depth", "--focus-pixel", "--focus-object", "--focus-statistic",
+    "--range",        "--size",        "--source",      "--shot",         "--settings",
+    "--port",         "--open",        "--save",        "--help",         "--ocio-config",
+    "--ocio-display", "--ocio-view",   "--ocio-look",   "--exposure",     "--gamma"};
 
 // The words of the studio's command line that a render of the same frames
 // needs, rebuilt from what CLI11 read, option by option.

@@ -81,6 +81,14 @@ struct RenderOptions {
   // Review images: a colour to flatten over, display clamp.
   std::optional<std::string> flatten;
   std::optional<std::string> display;
+  // Review images through a colour configuration: its file, display, view
+  // and look; exposure in stops and display gamma.
+  std::optional<std::string> ocioConfig;
+  std::optional<std::string> ocioDisplay;
+  std::optional<std::string> ocioView;
+  std::optional<std::string> ocioLook;
+  std::optional<float> exposure;
+  std::optional<float> gamma;
   std::optional<std::string> memoryLimit;  // bytes, or K/M/G/T; unset: the default share
   std::optional<std::string> maxSide;      // the largest frame side accepted
   std::string settingsFile;                // JSON shot file, overridden by the options

@@ -1,9 +1,12 @@
 #include "cli/render_options.h"
 
+#include <cstdlib>
+
 #include "base/errors.h"
 #include "base/numbers.h"
 #include "frame/frame_render.h"
 #include "frame/settings_file.h"
+#include "frame/view_text.h"
 #include "shot/frame_pattern.h"
 
 namespace kestrion {
@@ -91,6 +94,55 @@ ReviewLook ReadReviewLook(const RenderOptions& options, const SettingLabels& lab
   return look;
 }
 
+// The view options the command line gives, to go over a settings file's.
+ViewOptions ReadViewOptions(const RenderOptions& options) {
+  ViewOptions view;
+  const auto set = [&view](const std::optional<std::string>& text, const char* key,
+                           const char* flag) {
+    if (text) SetViewOption(key, *text, flag, view);
+  };
+  set(options.ocioConfig, "config", "--ocio-config");
+  set(options.ocioDisplay, "display", "--ocio-display");
+  set(options.ocioView, "view", "--ocio-view");
+  set(options.ocioLook, "look", "--ocio-look");
+  view.exposure = options.exposure;
+  view.gamma = options.gamma;
+  return view;
+}
+
+// The colour configuration review images are shown through, opened: the
+// one named (by the options or the settings file), else $OCIO, else an
+// installed Blender's. A render's OpenEXR output is never shown through
+// one: names given for it on the command line are refused, a settings
+// file's are not used (the same file serves a shot's review images).
+void OpenReviewView(const std::string& output, bool render, bool named, ReviewLook& look) {
+  if (render && OutputFormatOfName(output) == OutputFormat::Exr) {
+    if (named) {
+      throw UsageError(
+          "--ocio-config, --ocio-display, --ocio-view and --ocio-look are for PNG and TIFF "
+          "review images; an OpenEXR output keeps the frame's light as it is");
+    }
+    look.choice = {};
+    return;
+  }
+  const std::optional<std::string> given =
+      look.choice.config.empty() ? std::nullopt : std::optional<std::string>(look.choice.config);
+  const std::optional<std::string> config =
+      ChooseViewConfig(given, std::getenv("OCIO"), InstalledBlenderConfigs());
+  if (!config) {
+    if (!look.choice.display.empty() || !look.choice.view.empty() || !look.choice.look.empty()) {
+      throw UsageError(
+          "--ocio-display, --ocio-view and --ocio-look need a colour configuration: give "
+          "--ocio-config or set $OCIO");
+    }
+    look.choice = {};
+    return;
+  }
+  look.choice.config = *config;
+  look.view = OpenDisplayView(look.choice);
+  look.choice = look.view->Choice();
+}
+
 // The settings both commands read, in the order of render_options.h; the
 // output's checks are render's.
 RenderSettings ReadSettings(const RenderOptions& options, bool render) {
@@ -109,10 +161,22 @@ RenderSettings ReadSettings(const RenderOptions& options, bool render) {
   const bool output = render || !options.files.output.empty();
   if (output) CheckOutputFormats(options.files, settings.output.bitDepth, settings.labels);
   settings.output.review = ReadReviewLook(options, settings.labels);
-  if (output) CheckReviewLook(options.files.output, settings.output.review, settings.labels);
+  const ViewOptions view = ReadViewOptions(options);
+  if (output) {
+    ReviewLook given = settings.output.review;
+    ApplyViewOptions(view, given);
+    CheckReviewLook(options.files.output, given, settings.labels);
+  }
   if (options.alpha) settings.alpha = ParseAlphaMode(*options.alpha, settings.labels.alpha);
   settings.limits = ReadLimits(options);
+  const ReviewLook beforeFile = settings.output.review;
   settings = WithSettingsFile(options, std::move(settings));
+  if (render && OutputFormatOfName(options.files.output) == OutputFormat::Exr) {
+    settings.output.review = beforeFile;
+  }
+  ApplyViewOptions(view, settings.output.review);
+  if (output) CheckReviewLook(options.files.output, settings.output.review, settings.labels);
+  OpenReviewView(options.files.output, render, view.NamesGiven(), settings.output.review);
   ReadFocusAndBlur(options, settings);
   if (render && settings.FocusCount() == 0) {
     throw UsageError(
@@ -139,6 +203,7 @@ SettingLabels CommandLineLabels() {
   labels.flatten = "--flatten";
   labels.exposure = "--exposure";
   labels.display = "--display";
+  labels.gamma = "--gamma";
   labels.range = "--range";
   labels.focusDepth = "--focus-depth";
   labels.focusObject = "--focus-object";

@@ -2,7 +2,8 @@
 // depth maps kept in their own grey PNG file.
 //
 // Review images hold display colour: sRGB-encoded (and saying so: a PNG
-// sRGB chunk, a note in a TIFF's description) with straight alpha. Written
+// sRGB chunk, a note in a TIFF's description), or a colour configuration's
+// display values under a look's view (display_view.h), with straight alpha. Written
 // colour is unpremultiplied when the planes are premultiplied, and is 0
 // wherever alpha is 0. Reading decodes sRGB to linear light and yields
 // straight alpha (a TIFF's associated alpha is divided out first).
@@ -14,11 +15,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/abort_check.h"
+#include "formats/display_view.h"
 #include "formats/frame_planes.h"
 
 namespace kestrion {
@@ -39,8 +42,16 @@ struct ReviewLook {
   // alpha, the alpha is raised to it, so that light over transparency
   // (a bloom over an empty sky) looks as it does over black.
   bool soft = false;
+  // Display values to the power 1 / gamma, after the encode or the view.
+  float gamma = 1.0f;
+  // The colour configuration's display and view as named; the programs
+  // open it into `view`.
+  ViewChoice choice;
+  // Straight linear colour through this view instead of the sRGB encode;
+  // null for the built-in encode.
+  std::shared_ptr<const DisplayView> view;
 
-  bool Plain() const { return exposure == 0.0f && !flatten && !soft; }
+  bool Plain() const { return exposure == 0.0f && !flatten && !soft && gamma == 1.0f && !view; }
 };
 
 // .png, or .tif / .tiff (any case); throws a UsageError for anything else.

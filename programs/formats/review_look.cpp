@@ -75,7 +75,9 @@ class PixelEncoder {
         clearUnderZero(alpha && frame.alphaMode != AlphaMode::Ignore),
         straightInput(alpha && frame.alphaMode == AlphaMode::Straight),
         look(look),
-        plain(look.Plain()),
+        // Gamma and a view act on the colour after it is straight, so they
+        // leave the pixels' own steps as the plain look has them.
+        plain(look.exposure == 0.0f && !look.flatten && !look.soft),
         gain(std::exp2(look.exposure)),
         max(max) {
     if (!red || frame.width < 1 || frame.height < 1) throw FileError(path, "no colour to write");
@@ -83,26 +85,73 @@ class PixelEncoder {
 
   int32_t Channels() const { return alpha && !look.flatten ? 4 : 3; }
 
-  // Pixel i's samples into out[0 .. Channels()).
+  // The samples of pixels begin .. begin + count, `stride` samples a pixel
+  // from `out` on (the first Channels() of each written).
   template <typename Sample>
-  void Encode(size_t i, Sample* out) const {
-    float colour[3] = {(*red)[i], (*green)[i], (*blue)[i]};
-    float a = alpha ? (*alpha)[i] : 1.0f;
+  void EncodeRun(size_t begin, size_t count, Sample* out, int32_t stride) const {
+    if (!look.view) {
+      for (size_t i = 0; i < count; ++i) Encode(begin + i, out + i * stride);
+      return;
+    }
+    // Through the view a run at a time: straight linear colour first, then
+    // the processor on all of it, then the display values quantised.
+    constexpr size_t RUN = 1024;
+    // Four floats a pixel, as the processor works in place.
+    float colour[4 * RUN];
+    float alphas[RUN];
+    for (size_t first = 0; first < count; first += RUN) {
+      const size_t n = std::min(RUN, count - first);
+      for (size_t k = 0; k < n; ++k) {
+        StraightColour(begin + first + k, &colour[4 * k], alphas[k]);
+        colour[4 * k + 3] = 1.0f;
+      }
+      look.view->Apply(colour, n);
+      for (size_t k = 0; k < n; ++k) {
+        Sample* pixel = out + (first + k) * stride;
+        if (Channels() == 4) pixel[3] = static_cast<Sample>(ToSample(alphas[k], max));
+        for (int c = 0; c < 3; ++c) {
+          pixel[c] = static_cast<Sample>(ToSample(Gamma(colour[4 * k + c]), max));
+        }
+      }
+    }
+  }
+
+ private:
+  // Pixel i's colour as a display shows it, straight and in linear light
+  // (before the encode), and its alpha.
+  void StraightColour(size_t i, float colour[3], float& a) const {
+    colour[0] = (*red)[i];
+    colour[1] = (*green)[i];
+    colour[2] = (*blue)[i];
+    a = alpha ? (*alpha)[i] : 1.0f;
     if (!plain) {
       LookPixel(colour, a, clearUnderZero, straightInput, look, gain);
     } else if (alpha) {
       if (clearUnderZero && !(a > 0.0f)) {
         colour[0] = colour[1] = colour[2] = 0.0f;
       } else if (divide) {
-        for (float& c : colour) c /= a;
+        for (int c = 0; c < 3; ++c) colour[c] /= a;
       }
     }
+  }
+
+  float Gamma(float value) const {
+    if (look.gamma == 1.0f || !(value > 0.0f)) return value;
+    return std::pow(value, 1.0f / look.gamma);
+  }
+
+  // Pixel i's samples into out[0 .. Channels()), through the sRGB encode.
+  template <typename Sample>
+  void Encode(size_t i, Sample* out) const {
+    float colour[3];
+    float a = 1.0f;
+    StraightColour(i, colour, a);
     if (Channels() == 4) out[3] = static_cast<Sample>(ToSample(a, max));
-    if (max == 255) {
+    if (max == 255 && look.gamma == 1.0f) {
       for (int c = 0; c < 3; ++c) out[c] = static_cast<Sample>(SrgbByte(colour[c]));
     } else {
       for (int c = 0; c < 3; ++c)
-        out[c] = static_cast<Sample>(ToSample(SrgbEncode(colour[c]), max));
+        out[c] = static_cast<Sample>(ToSample(Gamma(SrgbEncode(colour[c])), max));
     }
   }
 
@@ -120,6 +169,21 @@ class PixelEncoder {
   uint32_t max;
 };
 
+// Rows firstRow .. firstRow + rows of the frame into `out`, `stride`
+// samples a pixel, asking `abort` before the first row and before each row
+// that starts a new ABORT_STRIDE pixels.
+template <typename Sample>
+void EncodeRows(const PixelEncoder& encoder, int32_t width, int32_t firstRow, int32_t rows,
+                Sample* out, int32_t stride, const AbortCheck& abort) {
+  const size_t w = static_cast<size_t>(width);
+  for (int32_t row = 0; row < rows; ++row) {
+    const size_t done = static_cast<size_t>(row) * w;
+    if (row == 0 || done / ABORT_STRIDE != (done - w) / ABORT_STRIDE) abort.ThrowIfRequested();
+    encoder.EncodeRun((static_cast<size_t>(firstRow) + static_cast<size_t>(row)) * w, w,
+                      out + static_cast<size_t>(row) * w * static_cast<size_t>(stride), stride);
+  }
+}
+
 }  // namespace
 
 Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
@@ -132,10 +196,7 @@ Samples Encode(const FramePlanes& frame, int32_t bits, const std::string& path,
   samples.height = frame.height;
   samples.channels = encoder.Channels();
   ResizeInterruptibly(samples.data, count * samples.channels, abort);
-  for (size_t i = 0; i < count; ++i) {
-    abort.Poll(i);
-    encoder.Encode(i, &samples.data[i * samples.channels]);
-  }
+  EncodeRows(encoder, frame.width, 0, frame.height, samples.data.data(), samples.channels, abort);
   return samples;
 }
 
@@ -168,6 +229,7 @@ FramePlanes Decode(const Samples& samples, const AbortCheck& abort) {
 
 }  // namespace review_files
 
+using review_files::EncodeRows;
 using review_files::PixelEncoder;
 
 void ReviewPixels8(const FramePlanes& frame, const std::string& name, const ReviewLook& look,
@@ -178,12 +240,9 @@ void ReviewPixels8(const FramePlanes& frame, const std::string& name, const Revi
   }
   const size_t begin = static_cast<size_t>(firstRow) * static_cast<size_t>(frame.width);
   const size_t end = begin + static_cast<size_t>(rows) * static_cast<size_t>(frame.width);
-  const bool opaque = encoder.Channels() == 3;
-  for (size_t i = begin; i < end; ++i) {
-    abort.Poll(i - begin);
-    uint8_t* out = &rgba[(i - begin) * 4];
-    encoder.Encode(i, out);
-    if (opaque) out[3] = 255;
+  EncodeRows(encoder, frame.width, firstRow, rows, rgba, 4, abort);
+  if (encoder.Channels() == 3) {
+    for (size_t i = begin; i < end; ++i) rgba[(i - begin) * 4 + 3] = 255;
   }
 }
 

@@ -132,7 +132,8 @@ bool ParseDisplayClamp(const std::string& text, const std::string& option) {
 void CheckReviewLook(const std::string& output, const ReviewLook& look,
                      const SettingLabels& labels) {
   if (!look.Plain() && OutputFormatOfName(output) == OutputFormat::Exr) {
-    throw UsageError(labels.flatten + ", " + labels.exposure + " and " + labels.display +
+    throw UsageError(labels.flatten + ", " + labels.exposure + ", " + labels.gamma + " and " +
+                     labels.display +
                      " are for PNG and TIFF review images; an OpenEXR output keeps the frame's "
                      "light as it is");
   }

@@ -23,6 +23,7 @@ struct SettingLabels {
   std::string flatten = "flatten";
   std::string exposure = "exposure";
   std::string display = "display";
+  std::string gamma = "gamma";
 
   // The focus.
   std::string focusDepth = "focus_depth";

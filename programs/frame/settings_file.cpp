@@ -14,6 +14,7 @@
 
 #include "base/errors.h"
 #include "base/numbers.h"
+#include "frame/view_text.h"
 
 namespace kestrion {
 
@@ -147,9 +148,30 @@ void SizeOf(const json& value, const std::string& field, RenderSettings& setting
   CheckSizePercent(*settings.size, field);
 }
 
+// The "view" object: names as strings, exposure and gamma as numbers.
+ViewOptions ViewOf(const json& value) {
+  if (!value.is_object()) throw std::invalid_argument("view must be an object");
+  ViewOptions view;
+  for (const auto& [key, field] : value.items()) {
+    const std::string label = "view." + key;
+    if (key == "exposure" || key == "gamma") {
+      const float number = Number(field, label);
+      if (key == "exposure") {
+        view.exposure = CheckExposure(number, label);
+      } else {
+        view.gamma = CheckGamma(number, label);
+      }
+    } else {
+      if (!field.is_string()) throw std::invalid_argument(label + " must be a string");
+      SetViewOption(key, field.get<std::string>(), label, view);
+    }
+  }
+  return view;
+}
+
 // The fields the document gives, in settings of their own; `focusMissingGiven`
-// says whether it gave focusMissing.
-RenderSettings FromJson(const json& document, bool& focusMissingGiven) {
+// says whether it gave focusMissing, `view` holds its view's fields.
+RenderSettings FromJson(const json& document, bool& focusMissingGiven, ViewOptions& view) {
   if (!document.is_object()) throw std::invalid_argument("the settings must be a JSON object");
   RenderSettings settings;
   for (const auto& [key, value] : document.items()) {
@@ -181,6 +203,8 @@ RenderSettings FromJson(const json& document, bool& focusMissingGiven) {
     } else if (key == "source") {
       if (!value.is_string()) throw std::invalid_argument("source must be a string");
       settings.source = ParseSource(value.get<std::string>());
+    } else if (key == "view") {
+      view = ViewOf(value);
     } else {
       throw std::invalid_argument("unknown field " + QuotedValue(key));
     }
@@ -192,7 +216,8 @@ RenderSettings FromJson(const json& document, bool& focusMissingGiven) {
 }
 
 // `base` with the fields the file gave replaced.
-RenderSettings Merged(RenderSettings base, const RenderSettings& file, bool focusMissingGiven) {
+RenderSettings Merged(RenderSettings base, const RenderSettings& file, bool focusMissingGiven,
+                      const ViewOptions& view) {
   if (file.FocusCount() > 0) {
     base.focusDepth = file.focusDepth;
     base.focusPixel = file.focusPixel;
@@ -207,6 +232,7 @@ RenderSettings Merged(RenderSettings base, const RenderSettings& file, bool focu
     base.sizeInPercent = file.sizeInPercent;
   }
   if (file.source) base.source = file.source;
+  ApplyViewOptions(view, base.output.review);
   return base;
 }
 
@@ -348,8 +374,9 @@ RenderSettings ParseSettings(const std::string& text, const std::string& name,
   CheckJsonSyntax(text, name);
   try {
     bool focusMissingGiven = false;
-    const RenderSettings file = FromJson(json::parse(text), focusMissingGiven);
-    return Merged(std::move(base), file, focusMissingGiven);
+    ViewOptions view;
+    const RenderSettings file = FromJson(json::parse(text), focusMissingGiven, view);
+    return Merged(std::move(base), file, focusMissingGiven, view);
   } catch (const Error& e) {
     throw UsageError(ShownName(name) + ": " + e.what());
   } catch (const std::invalid_argument& e) {

@@ -15,7 +15,12 @@
 //     "range": [[1, 6], [48, 12]],      // depth distance at which the blur is full
 //     "size": 8,                        // full blur radius in pixels, or "2%" of
 //                                       // the frame's width
-//     "source": "object:3"              // whole | material:ID | object:ID
+//     "source": "object:3",             // whole | material:ID | object:ID
+//     "view": {"config": "config.ocio",  // review images through this colour
+//              "display": "sRGB",        // configuration's display, view and
+//              "view": "Filmic",         // look (names: the configuration's
+//              "look": "Medium Contrast",// defaults when left out), exposure
+//              "exposure": 0, "gamma": 1}// in stops and display gamma
 //   }
 // Unknown fields are errors, so that a misspelt field is not silently
 // ignored. At most one of focusDepth, focusPixel and focusObject.

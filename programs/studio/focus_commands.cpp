@@ -59,6 +59,7 @@ void Workbench::AddCommands() {
   bridge.AddHostCommand("deleteFocusKey",
                         [this](const Request&, HWND) { return DeleteFocusKey(); });
   bridge.AddHostCommand("overlay", [this](const Request& r, HWND) { return SetOverlay(r); });
+  bridge.AddHostCommand("view", [this](const Request& r, HWND) { return SetView(r); });
   bridge.AddHostCommand("save", [this](const Request&, HWND) { return Save(); });
 }
 

@@ -88,6 +88,16 @@ std::string SettingsFileText(const RenderSettings& settings) {
   if (settings.range) file["range"] = KeysJson(*settings.range);
   if (settings.size) file["size"] = KeysJson(*settings.size);
   file["source"] = SourceText(settings.source.value_or(SourceSelection{}));
+  const ReviewLook& look = settings.output.review;
+  json view = json::object();
+  if (look.view) {
+    const ViewChoice& choice = look.view->Choice();
+    view = {{"config", choice.config}, {"display", choice.display}, {"view", choice.view}};
+    if (!choice.look.empty()) view["look"] = choice.look;
+  }
+  if (look.exposure != 0.0f) view["exposure"] = JsonNumber(look.exposure);
+  if (look.gamma != 1.0f) view["gamma"] = JsonNumber(look.gamma);
+  if (!view.empty()) file["view"] = std::move(view);
   return file.dump(2) + "\n";
 }
 
@@ -110,6 +120,19 @@ std::vector<std::string> SettingsWords(const RenderSettings& settings) {
   const SourceSelection source = settings.source.value_or(SourceSelection{});
   if (source.mode != SOURCE_WHOLE_IMAGE)
     words.insert(words.end(), {"--source", SourceText(source)});
+  return words;
+}
+
+std::vector<std::string> ViewWords(const ReviewLook& look) {
+  std::vector<std::string> words;
+  if (look.view) {
+    const ViewChoice& choice = look.view->Choice();
+    words.insert(words.end(), {"--ocio-config", choice.config, "--ocio-display", choice.display,
+                               "--ocio-view", choice.view});
+    if (!choice.look.empty()) words.insert(words.end(), {"--ocio-look", choice.look});
+  }
+  if (look.exposure != 0.0f) words.insert(words.end(), {"--exposure", FloatText(look.exposure)});
+  if (look.gamma != 1.0f) words.insert(words.end(), {"--gamma", FloatText(look.gamma)});
   return words;
 }
 

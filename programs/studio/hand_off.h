@@ -4,7 +4,8 @@
 //
 // The settings are the focus (keyed depths, keyed pixels or an object, with
 // its statistic), Range and Size (one value, or the keys of the filter's
-// tracks by frame) and the source. Every number is written so that it reads
+// tracks by frame), the source and the view review images are shown
+// through. Every number is written so that it reads
 // back as the very float the studio rendered with: the command line in the
 // shortest decimal that float has, the settings file as a JSON number that
 // converts back to it.
@@ -24,6 +25,11 @@ std::string SettingsFileText(const kestrion::RenderSettings& settings);
 // (or --focus-pixel, or --focus-object with --focus-statistic when one is
 // set), --range, --size and, unless it is the whole image, --source.
 std::vector<std::string> SettingsWords(const kestrion::RenderSettings& settings);
+
+// The words that show review images under `look` on a command line:
+// --ocio-config, --ocio-display, --ocio-view and --ocio-look when it is
+// through a configuration, --exposure and --gamma unless they are 0 and 1.
+std::vector<std::string> ViewWords(const kestrion::ReviewLook& look);
 
 // A float in its shortest decimal form that reads back as the same float.
 std::string FloatText(float value);

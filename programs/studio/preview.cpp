@@ -100,7 +100,7 @@ void Workbench::ShowFrame(const std::shared_ptr<const LoadedFrame>& loaded) {
                               {"frame", loaded->number},
                               {"width", planes.width},
                               {"height", planes.height}},
-                             loaded->original),
+                             OriginalPixels(*loaded)),
                 "image-original");
   frameShown = loaded->number;
   shown.reset();
@@ -208,8 +208,8 @@ void Workbench::RenderPreview(const std::shared_ptr<const LoadedFrame>& loaded, 
     return;
   }
   next.passes = filtered->resolved.passes;
-  std::vector<uint8_t> pixels = ReviewPixelsSideBySide(filtered->planes, loaded->input.name,
-                                                       settings.output.review, NeverAbort());
+  std::vector<uint8_t> pixels =
+      ReviewPixelsSideBySide(filtered->planes, loaded->input.name, reviewLook, NeverAbort());
   FocusMapSettings map;
   map.source = wish.source;
   map.focalDepth = wish.focusDepth;
@@ -229,6 +229,7 @@ void Workbench::RenderPreview(const std::shared_ptr<const LoadedFrame>& loaded, 
   result = std::make_shared<const FramePlanes>(std::move(filtered->planes));
   // The readout looks at this preview before the page has it.
   looks.Set({loaded, result, std::move(radii)});
+  resultHeader = header;
   outlet.binary(ImageMessage(header, pixels), "image-result");
   shown = next;
   mapShown.reset();

@@ -88,6 +88,12 @@ Workbench::Workbench(const StudioSetup& s, FrameStore& store, ImageFilter& f, Di
   session.Configure(record);
   if (!HostInterface().GetNodeByName(FOCUS_NODE)) HostInterface().AddNode(FOCUS_NODE);
   HostInterface().SetTime(frame * GetTicksPerFrame());
+  reviewLook = settings.output.review;
+  if (reviewLook.view) {
+    viewNames = ReadViewNames(reviewLook.choice.config);
+    const ViewChoice& choice = reviewLook.view->Choice();
+    viewCache[choice.display + '\n' + choice.view + '\n' + choice.look] = reviewLook.view;
+  }
   AddCommands();
   json list = json::array();
   for (const StudioFrame& f : frames.Frames()) list.push_back(f.number);
@@ -187,6 +193,7 @@ RenderSettings Workbench::HandOffSettings() const {
   settings.range = TrackKeys(filter, RANGE_TRACK, record.blurRange);
   settings.size = TrackKeys(filter, SIZE_TRACK, record.blurSize);
   settings.source = PendingSource();
+  settings.output.review = reviewLook;
   return settings;
 }
 
@@ -199,6 +206,16 @@ std::string Workbench::HandOffCommand() const {
     words.insert(words.end(), {"--shot", setup.saveFile});
   }
   words.insert(words.end(), setup.forwarded.begin(), setup.forwarded.end());
+  // An OpenEXR output is never viewed: render refuses view options for it.
+  bool review = true;
+  try {
+    review = OutputFormatOfName(setup.output) != OutputFormat::Exr;
+  } catch (const Error&) {
+  }
+  if (review && setup.saveFile.empty()) {
+    const std::vector<std::string> view = ViewWords(reviewLook);
+    words.insert(words.end(), view.begin(), view.end());
+  }
   return ShellLine(words);
 }
 
@@ -249,7 +266,7 @@ json Workbench::State() const {
   return {{"input", setup.input},          {"frame", frame},
           {"image", std::move(image)},     {"focus", std::move(focus)},
           {"preview", std::move(preview)}, {"overlay", overlay},
-          {"handOff", std::move(handOff)}};
+          {"view", ViewState()},           {"handOff", std::move(handOff)}};
 }
 
 }  // namespace studio

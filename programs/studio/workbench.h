@@ -25,6 +25,13 @@
 //                            would pick it
 //   "deleteFocusKey"         the Focus node's key at this frame
 //   "overlay" {on}           the focus map over the preview, or not
+//   "view" {display, view, look, exposure, gamma}
+//                            the review look the preview and the original
+//                            are shown under: a colour configuration's
+//                            display, view and look (names; "" for the
+//                            default display or view, or no look), exposure
+//                            in stops, display gamma; the pixels are
+//                            encoded again, the frame is not filtered again
 //   "save"                   the settings file (--save), and the command
 // Focus changes are undoable steps named "Focus Change".
 //
@@ -51,6 +58,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -160,6 +168,11 @@ class Workbench {
   std::string FocusAt(const Request& request, HWND front);
   std::string DeleteFocusKey();
   std::string SetOverlay(const Request& request);
+  std::string SetView(const Request& request);
+  // The state's "view": the configuration's names and the look shown.
+  nlohmann::json ViewState() const;
+  // A frame's original as the current look shows it.
+  std::vector<uint8_t> OriginalPixels(const LoadedFrame& loaded) const;
   std::string Save();
   std::string ChooseNode(const std::string& name, HWND front);
   std::string ChangeFocus(NodeFocus focus);
@@ -198,6 +211,15 @@ class Workbench {
   std::optional<Wish> mapShown;  // what the focus map that went out shows
   int64_t images = 0;
   std::string savedText;  // the settings file as last saved
+  // The look the preview and the original are shown under, and whether it
+  // is still the one the frame store encodes originals with.
+  kestrion::ReviewLook reviewLook;
+  bool lookChanged = false;
+  // The colour configuration's names, when there is one; its processors
+  // by display, view and look, each made once.
+  std::optional<kestrion::ViewNames> viewNames;
+  std::map<std::string, std::shared_ptr<const kestrion::DisplayView>> viewCache;
+  nlohmann::json resultHeader;  // the header of the latest result image sent
 };
 
 }  // namespace studio

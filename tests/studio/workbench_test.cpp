@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -25,6 +26,7 @@
 #include "studio/hand_off.h"
 #include "tests/studio/module_suite.h"
 #include "tests/support/test_files.h"
+#include "tests/support/view_config.h"
 
 namespace {
 
@@ -248,6 +250,59 @@ TEST_F(StudioWorkbench, PreviewIsWhatRenderWritesWithThePendingSourceAndTheLiveR
   RenderSettings base;
   base.output.bitDepth = 8;
   const RenderSettings handOff = ParseSettings(saved, "saved", base);
+  const FrameOutcome outcome =
+      RenderFrameFiles(*module, {setup.input, dir / "out.png", ""}, handOff);
+  ASSERT_FALSE(outcome.error) << outcome.error->what();
+  EXPECT_TRUE(PngPixels(dir / "out.png") == last.rgba) << "the review PNG differs from the preview";
+}
+
+TEST_F(StudioWorkbench, ViewChangesEncodeThePreviewAgainAndReachTheHandOff) {
+  std::filesystem::copy_file(test_files::SMALL_VIEW_CONFIG_PATH, dir / "small.ocio");
+  RenderSettings settings;
+  settings.focusObject = 3;
+  settings.size = FloatKeys{{0, 6.0f}};
+  settings.output.review.choice.config = dir / "small.ocio";
+  settings.output.review.view = OpenDisplayView(settings.output.review.choice);
+  Start(settings);
+  setup.output = "out.png";
+  Host("view", {{"display", "sRGB"}, {"view", "Dim"}, {"look", ""}, {"exposure", 1}});  // 1
+  Host("view", {{"display", "sRGB"}, {"view", "Filmic"}});                              // 2
+  Host("view", {{"display", "P3"}});                                                    // 3
+  Host("view", {{"display", "sRGB"}, {"view", "Dim"}, {"gamma", 0}});                   // 4
+  std::string saved;
+  std::string command;
+  json view;
+  Run([&] {
+    saved = studio::SettingsFileText(bench->HandOffSettings());
+    command = bench->HandOffCommand();
+    view = bench->State()["view"];
+  });
+  const std::vector<std::string> refusals = Refusals();
+  ASSERT_EQ(refusals.size(), 3u);
+  EXPECT_EQ(refusals[0].rfind("2 ", 0), 0u) << refusals[0];
+  EXPECT_NE(refusals[0].find("no view 'Filmic' (it has: Standard, Dim)"), std::string::npos);
+  EXPECT_NE(refusals[1].find("no display 'P3'"), std::string::npos) << refusals[1];
+  EXPECT_NE(refusals[2].find("gamma"), std::string::npos) << refusals[2];
+  EXPECT_EQ(view["view"], "Dim");
+  EXPECT_EQ(view["exposure"], 1.0);
+  EXPECT_EQ(view["displays"][0]["views"], (json{"Standard", "Dim"}));
+
+  // The view re-encoded the result without filtering again: the same
+  // version, other bytes.
+  const std::vector<const ImageSent*> results = Results();
+  ASSERT_GE(results.size(), 2u);
+  const ImageSent& before = *results[results.size() - 2];
+  const ImageSent& last = *results.back();
+  EXPECT_EQ(last.header["version"], before.header["version"]);
+  EXPECT_NE(last.rgba, before.rgba);
+  EXPECT_NE(command.find("--ocio-display sRGB --ocio-view Dim --exposure 1"), std::string::npos)
+      << command;
+
+  // The hand-off's settings file renders the preview byte for byte.
+  RenderSettings base;
+  base.output.bitDepth = 8;
+  RenderSettings handOff = ParseSettings(saved, "saved", base);
+  handOff.output.review.view = OpenDisplayView(handOff.output.review.choice);
   const FrameOutcome outcome =
       RenderFrameFiles(*module, {setup.input, dir / "out.png", ""}, handOff);
   ASSERT_FALSE(outcome.error) << outcome.error->what();

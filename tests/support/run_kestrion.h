@@ -25,7 +25,8 @@ struct RunResult {
 };
 
 // What kestrion is started with: the built program and `args`, and this
-// process's environment without $KESTRION_MODULE. The pointers point into
+// process's environment without $KESTRION_MODULE and $OCIO (a colour
+// configuration would change every review image the tests expect). The pointers point into
 // the object, which therefore stays where it is made.
 class KestrionCommand {
  public:
@@ -35,7 +36,9 @@ class KestrionCommand {
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     for (char** e = environ; *e; ++e) {
-      if (std::strncmp(*e, "KESTRION_MODULE=", 16) != 0) env.push_back(*e);
+      if (std::strncmp(*e, "KESTRION_MODULE=", 16) != 0 && std::strncmp(*e, "OCIO=", 5) != 0) {
+        env.push_back(*e);
+      }
     }
     env.push_back(nullptr);
   }

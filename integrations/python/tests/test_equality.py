@@ -2,6 +2,8 @@
 the same pixels, bit for bit, as `kestrion render` writes for a file holding
 the same planes."""
 
+import pathlib
+
 import numpy as np
 import pytest
 
@@ -75,6 +77,34 @@ def test_render_writes_what_the_command_writes(make_frame, run_render,
     assert report["status"] == "done"
     assert report["focusDepth"] == pytest.approx(8 + 8 * 9 / 19)
     assert (report["width"], report["height"]) == (33, 21)
+
+
+SMALL_VIEW = (pathlib.Path(__file__).resolve().parents[3] / "tests" / "support"
+              / "small_view.ocio")
+
+
+def test_render_views_review_images_as_the_command_does(make_frame,
+                                                        run_render, tmp_path):
+    frame = make_frame(33, 21, "float32", 4)
+    by_command = tmp_path / "command.png"
+    by_function = tmp_path / "function.png"
+    plain = tmp_path / "plain.png"
+    view = ["--ocio-config", str(SMALL_VIEW), "--ocio-display", "sRGB",
+            "--ocio-view", "Dim"]
+    run_render(frame.path, by_command, "--focus-depth", "8", "--range", "5",
+               "--size", "3", *view)
+    kestrion.render(frame.path, by_function, focus_depth=8, range=5, size=3,
+                    ocio_config=str(SMALL_VIEW), ocio_display="sRGB",
+                    ocio_view="Dim")
+    kestrion.render(frame.path, plain, focus_depth=8, range=5, size=3,
+                    ocio_config="none")
+    assert by_function.read_bytes() == by_command.read_bytes()
+    assert by_function.read_bytes() != plain.read_bytes()
+    with pytest.raises(ValueError, match="no view 'Nope'.*Dim"):
+        kestrion.render(frame.path, tmp_path / "refused.png", focus_depth=8,
+                        range=5, size=3, ocio_config=str(SMALL_VIEW),
+                        ocio_display="sRGB", ocio_view="Nope")
+    assert not (tmp_path / "refused.png").exists()
 
 
 def test_kept_filter_follows_its_keys(make_frame, run_render, read_colour,

@@ -10,9 +10,11 @@
 //   server_state.js  the latest state, which everything is drawn from
 //   desk.js, pick.js the module's dialogs and the host's pick dialog
 //   viewer.js        the frame, A/B, the focus map, the view, the readout
+//   colour_view.js   the colour configuration's display, view and look
 //   timeline.js      the frame slider and the tracks' keys
 //   panels.js        the filter, the progress, the hand-off
 //   control_ids.js   the controls' identifiers (generated at build time)
+import { drawColourView } from './colour_view.js';
 import { drawDesk, escapeKey, placeWindows } from './desk.js';
 import { ui } from './elements.js';
 import { connect, hostCommand, onImage, onMessage } from './link.js';
@@ -29,6 +31,7 @@ function showState(state) {
   drawStudio(state.host && state.host.studio);
   drawTimeline();
   drawViewer();
+  drawColourView();
   ui.openControl.disabled = state.dialogs.length > 0 || !!state.pick;
   ui.openAbout.disabled = !!state.pick;
   frameAnswered(state);
@@ -38,7 +41,7 @@ function showState(state) {
 // with a modifier; Escape for the dialogs.
 function pageKey(event) {
   const target = event.target;
-  const typing = target && target.tagName === 'INPUT' && target.type === 'text';
+  const typing = target && ((target.tagName === 'INPUT' && target.type === 'text') || target.tagName === 'SELECT');
   const plain = !event.ctrlKey && !event.metaKey && !event.altKey;
   if (!typing && plain) {
     if (viewerKey(event.key)) return;

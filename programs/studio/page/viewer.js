@@ -71,6 +71,8 @@ export function receiveImage(buffer) {
   data.data.set(pixels);
   for (let i = 3; i < data.data.length; i += 4) data.data[i] = 255;
   images[header.kind] = {...header, data, bytes: pixels};
+  // A new image of the same preview (the view changed) is drawn too.
+  drawn = null;
   drawImage();
   // The readout under a pointer that stays is about the new preview now.
   if (header.kind === 'result' && look.wanted) {

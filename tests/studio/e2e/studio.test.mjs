@@ -460,6 +460,52 @@ test('Save writes the settings and the command that writes the preview, bit for 
   assert.ok(Buffer.from(await drawnRgb()).equals(Buffer.from(rgb)), 'what is drawn is the PNG\'s colour');
 });
 
+// The sum of the result's bytes as the page has them, to see it change.
+const resultSum = () => page.evaluate(() => studio.images.result.bytes.reduce((a, b) => a + b, 0));
+
+test('the view menu shows the preview through another view and back; Save keeps it', async () => {
+  const here = new URL('.', import.meta.url).pathname;
+  await copyFile(join(here, '../../support/small_view.ocio'), join(work, 'small.ocio'));
+  const saved = join(work, 'view.json');
+  await openStudio('scene.exr', '-o', 'viewed.png', '--bit-depth', '8', '--save', saved,
+    '--ocio-config', 'small.ocio', '--focus-object', '3', '--size', '8');
+  const first = await previewAfter(0);
+  await page.waitForFunction(() => studio.state.host.studio.view.view === 'Standard');
+  const standard = await resultSum();
+  const drawnSum = async () => (await drawnRgb()).reduce((a, b) => a + b, 0);
+  const drawnStandard = await drawnSum();
+  const originalBefore = await page.evaluate(() => studio.images.original.bytes.reduce((a, b) => a + b, 0));
+  assert.deepEqual(await page.locator('#view-view option').allTextContents(), ['Standard', 'Dim']);
+
+  await page.selectOption('#view-view', 'Dim');
+  await page.waitForFunction((sum) => studio.state.host.studio.view.view === 'Dim' &&
+    studio.images.result.bytes.reduce((a, b) => a + b, 0) < sum, standard, { timeout: TIMEOUT });
+  // The pixels are encoded again; the frame is not filtered again.
+  assert.equal((await shown()).version, first.version);
+  const originalDim = await page.evaluate(() => studio.images.original.bytes.reduce((a, b) => a + b, 0));
+  assert.ok(originalDim < originalBefore, 'the original is shown through the view too');
+  assert.ok(await drawnSum() < drawnStandard, 'the canvas shows the new view');
+  await shot('view-dim');
+
+  // Save: the settings file holds the view, and its command writes the preview's bytes.
+  await page.locator('#save').click();
+  await page.waitForFunction(() => document.getElementById('save-state').dataset.current === 'true');
+  const settings = JSON.parse(await readFile(saved, 'utf8'));
+  assert.equal(settings.view.view, 'Dim');
+  assert.equal(settings.view.display, 'sRGB');
+  const [program, ...args] = shellWords(await text(page.locator('#command')));
+  await run(program, args, { cwd: work });
+  const png = pngSamples(await readFile(join(work, 'viewed.png')));
+  const rgb = [];
+  for (let i = 0; i < png.samples.length; i += png.channels) rgb.push(...png.samples.subarray(i, i + 3));
+  assert.ok(Buffer.from(await drawnRgb()).equals(Buffer.from(rgb)), 'the command writes what is drawn');
+
+  await page.selectOption('#view-view', 'Standard');
+  await page.waitForFunction((sum) => studio.state.host.studio.view.view === 'Standard' &&
+    studio.images.result.bytes.reduce((a, b) => a + b, 0) === sum, standard, { timeout: TIMEOUT });
+  assert.equal(await drawnSum(), drawnStandard, 'and back');
+});
+
 test('the about box opens over the dialog with the module\'s logo', async () => {
   await openStudio('scene.exr');
   await page.locator('#open-about').click();
