@@ -317,7 +317,7 @@ ExrDocument ReadExrDocument(const std::string& path, const ResourceLimits& limit
 
 void WriteExrDocument(const ExrDocument& document, const std::string& path,
                       std::optional<Imf::Compression> compression, const AbortCheck& abort) {
-  try {
+  WithExrWriteErrors(path, [&] {
     std::vector<Imf::Header> headers;
     for (const ExrPart& part : document.parts) {
       headers.push_back(part.header);
@@ -344,13 +344,7 @@ void WriteExrDocument(const ExrDocument& document, const std::string& path,
       }
     }
     output.Close();
-  } catch (const std::bad_alloc&) {
-    throw FileError(path, "not enough memory to write it");
-  } catch (const Error&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");
-  }
+  });
 }
 
 const char* PixelTypeName(Imf::PixelType type) {

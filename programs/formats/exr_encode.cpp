@@ -377,6 +377,18 @@ bool CoreEncodes(const std::vector<Imf::Header>& headers) {
   return !headers.empty();
 }
 
+void WithExrWriteErrors(const std::string& path, const std::function<void()>& write) {
+  try {
+    write();
+  } catch (const std::bad_alloc&) {
+    throw FileError(path, "not enough memory to write it");
+  } catch (const Error&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");
+  }
+}
+
 void EncodeExrFile(const std::string& path, const std::vector<EncodePart>& parts, unsigned threads,
                    const AbortCheck& abort) {
   std::vector<Imf::Header> headers;
@@ -388,7 +400,7 @@ void EncodeExrFile(const std::string& path, const std::vector<EncodePart>& parts
       header.setType(header.hasTileDescription() ? Imf::TILEDIMAGE : Imf::SCANLINEIMAGE);
     }
   }
-  try {
+  WithExrWriteErrors(path, [&] {
     CoreWriter writer(path, headers);
     std::vector<PartLayout> layouts;
     for (size_t i = 0; i < parts.size(); ++i) {
@@ -424,13 +436,7 @@ void EncodeExrFile(const std::string& path, const std::vector<EncodePart>& parts
     abort.ThrowIfRequested();
     if (!ring.Complete()) throw std::runtime_error("not every chunk was written");
     writer.Finish();
-  } catch (const std::bad_alloc&) {
-    throw FileError(path, "not enough memory to write it");
-  } catch (const Error&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw FileError(path, "cannot write OpenEXR (" + OneLine(e.what()) + ")");
-  }
+  });
 }
 
 }  // namespace kestrion

@@ -9,6 +9,7 @@
 #include <ImfHeader.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,5 +42,10 @@ bool CoreEncodes(const std::vector<Imf::Header>& headers);
 // coded), or Aborted().
 void EncodeExrFile(const std::string& path, const std::vector<EncodePart>& parts, unsigned threads,
                    const AbortCheck& abort);
+
+// Runs `write`, which writes the OpenEXR file `path`, and throws what it
+// throws as one error naming the file: a library error as it is, running
+// out of memory and any other failure as a FileError.
+void WithExrWriteErrors(const std::string& path, const std::function<void()>& write);
 
 }  // namespace kestrion

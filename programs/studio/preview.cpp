@@ -95,18 +95,23 @@ void Workbench::ShowFrame(const std::shared_ptr<const LoadedFrame>& loaded) {
     if (!node) node = &scene.AddNode(name);
     node->SetWorldTransform(0, Matrix3::Translation({0.0f, 0.0f, -depth}));
   }
-  const FramePlanes& planes = loaded->input.planes;
-  outlet.binary(ImageMessage({{"kind", "original"},
-                              {"frame", loaded->number},
-                              {"width", planes.width},
-                              {"height", planes.height}},
-                             OriginalPixels(*loaded)),
-                "image-original");
+  SendOriginal(*loaded);
   frameShown = loaded->number;
   shown.reset();
   result.reset();
   mapShown.reset();
   looks.Set({loaded, nullptr, nullptr});
+}
+
+// The frame's original, under the look shown now.
+void Workbench::SendOriginal(const LoadedFrame& loaded) {
+  const FramePlanes& planes = loaded.input.planes;
+  outlet.binary(ImageMessage({{"kind", "original"},
+                              {"frame", loaded.number},
+                              {"width", planes.width},
+                              {"height", planes.height}},
+                             OriginalPixels(loaded)),
+                "image-original");
 }
 
 void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const Wish& wish,

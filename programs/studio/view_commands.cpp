@@ -75,13 +75,7 @@ std::string Workbench::SetView(const Request& request) {
                                                                       reviewLook, NeverAbort())),
                     "image-result");
     }
-    const FramePlanes& planes = loaded->input.planes;
-    outlet.binary(ImageMessage({{"kind", "original"},
-                                {"frame", loaded->number},
-                                {"width", planes.width},
-                                {"height", planes.height}},
-                               OriginalPixels(*loaded)),
-                  "image-original");
+    SendOriginal(*loaded);
   }
   return {};
 }

@@ -173,6 +173,7 @@ class Workbench {
   nlohmann::json ViewState() const;
   // A frame's original as the current look shows it.
   std::vector<uint8_t> OriginalPixels(const LoadedFrame& loaded) const;
+  void SendOriginal(const LoadedFrame& loaded);
   std::string Save();
   std::string ChooseNode(const std::string& name, HWND front);
   std::string ChangeFocus(NodeFocus focus);
