@@ -13,6 +13,16 @@ namespace kestrion {
 
 namespace {
 
+// Blender's own colour configurations, where an installed Blender keeps
+// them: under $KESTRION_BLENDER_DATA when it is set (empty: none), else
+// under Debian's /usr/share/blender.
+std::vector<std::string> BlenderConfigs() {
+  const char* root = std::getenv("KESTRION_BLENDER_DATA");
+  if (!root) return InstalledBlenderConfigs();
+  if (!*root) return {};
+  return InstalledBlenderConfigs(root);
+}
+
 ResourceLimits ReadLimits(const RenderOptions& options) {
   ResourceLimits limits;
   if (options.memoryLimit)
@@ -128,7 +138,7 @@ void OpenReviewView(const std::string& output, bool render, bool named, ReviewLo
   const std::optional<std::string> given =
       look.choice.config.empty() ? std::nullopt : std::optional<std::string>(look.choice.config);
   const std::optional<std::string> config =
-      ChooseViewConfig(given, std::getenv("OCIO"), InstalledBlenderConfigs());
+      ChooseViewConfig(given, std::getenv("OCIO"), BlenderConfigs());
   if (!config) {
     if (!look.choice.display.empty() || !look.choice.view.empty() || !look.choice.look.empty()) {
       throw UsageError(

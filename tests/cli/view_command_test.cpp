@@ -148,6 +148,28 @@ TEST_F(ViewCommandTest, OcioEnvironmentChoosesTheConfigurationAndTheOptionOverri
   EXPECT_EQ(test_files::ReadText(dir / "none.png"), test_files::ReadText(dir / "plain.png"));
 }
 
+// An installed Blender's configuration is the last choice: found under
+// $KESTRION_BLENDER_DATA, and none when that is empty.
+TEST_F(ViewCommandTest, AnInstalledBlendersConfigurationIsTheLastChoice) {
+  std::filesystem::create_directories(dir / "blender/datafiles/colormanagement");
+  std::filesystem::copy_file(dir / "small.ocio",
+                             dir / "blender/datafiles/colormanagement/config.ocio");
+  ASSERT_EQ(Render("flag.png", {"--ocio-config", "small.ocio"}).exitCode, 0);
+  ASSERT_EQ(Render("plain.png").exitCode, 0);
+  ASSERT_NE(test_files::ReadText(dir / "flag.png"), test_files::ReadText(dir / "plain.png"));
+  const auto withBlender = [&](const std::string& output, const std::string& environment) {
+    const std::string command = "cd '" + dir / "" + "' && env -u KESTRION_MODULE -u OCIO " +
+                                environment + " '" + KESTRION_APP_PATH +
+                                "' render in.exr --focus-depth 4 --range 6 --size 2 -q -o " +
+                                output + " > /dev/null 2>&1";
+    return std::system(command.c_str());
+  };
+  ASSERT_EQ(withBlender("blender.png", "KESTRION_BLENDER_DATA=blender"), 0);
+  EXPECT_EQ(test_files::ReadText(dir / "blender.png"), test_files::ReadText(dir / "flag.png"));
+  ASSERT_EQ(withBlender("empty.png", "KESTRION_BLENDER_DATA="), 0);
+  EXPECT_EQ(test_files::ReadText(dir / "empty.png"), test_files::ReadText(dir / "plain.png"));
+}
+
 TEST_F(ViewCommandTest, SettingsFileViewAndTheOptionsOverIt) {
   WriteText(
       dir / "shot.json",

@@ -25,8 +25,9 @@ struct RunResult {
 };
 
 // What kestrion is started with: the built program and `args`, and this
-// process's environment without $KESTRION_MODULE and $OCIO (a colour
-// configuration would change every review image the tests expect). The pointers point into
+// process's environment without $KESTRION_MODULE and $OCIO, and with an
+// empty $KESTRION_BLENDER_DATA, so that no installed Blender's either (a
+// colour configuration would change every review image the tests expect). The pointers point into
 // the object, which therefore stays where it is made.
 class KestrionCommand {
  public:
@@ -36,10 +37,12 @@ class KestrionCommand {
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     for (char** e = environ; *e; ++e) {
-      if (std::strncmp(*e, "KESTRION_MODULE=", 16) != 0 && std::strncmp(*e, "OCIO=", 5) != 0) {
+      if (std::strncmp(*e, "KESTRION_MODULE=", 16) != 0 && std::strncmp(*e, "OCIO=", 5) != 0 &&
+          std::strncmp(*e, "KESTRION_BLENDER_DATA=", 22) != 0) {
         env.push_back(*e);
       }
     }
+    env.push_back(noBlenderData.data());
     env.push_back(nullptr);
   }
   KestrionCommand(const KestrionCommand&) = delete;
@@ -52,6 +55,7 @@ class KestrionCommand {
   std::vector<std::string> words;
   std::vector<char*> argv;
   std::vector<char*> env;
+  std::string noBlenderData = "KESTRION_BLENDER_DATA=";
 };
 
 // Starts kestrion in `dir` without $KESTRION_MODULE, stdout and stderr to

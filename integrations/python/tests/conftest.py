@@ -10,6 +10,12 @@ from pathlib import Path
 import numpy as np
 import pytest
 
+# Review images in the plain encode, whatever colour configuration this
+# machine has: neither $OCIO nor an installed Blender's, in this process
+# (kestrion.render) and in the commands it starts.
+os.environ.pop("OCIO", None)
+os.environ["KESTRION_BLENDER_DATA"] = ""
+
 
 @dataclass
 class Frame:
