@@ -18,7 +18,10 @@ namespace {
 uint16_t ToSample(float unit, uint32_t max) {
   if (!(unit > 0.0f)) return 0;
   if (unit >= 1.0f) return static_cast<uint16_t>(max);
-  return static_cast<uint16_t>(std::lround(unit * static_cast<float>(max)));
+  // Half away from zero as std::lround rounds, without its call: the sum is
+  // exact in double, so truncating it gives the same sample.
+  const float scaled = unit * static_cast<float>(max);
+  return static_cast<uint16_t>(static_cast<double>(scaled) + 0.5);
 }
 
 // Where a soft display clamp starts rolling highlights off: linear values
@@ -129,7 +132,8 @@ class PixelEncoder {
     } else if (alpha) {
       if (clearUnderZero && !(a > 0.0f)) {
         colour[0] = colour[1] = colour[2] = 0.0f;
-      } else if (divide) {
+      } else if (divide && a != 1.0f) {
+        // Opaque pixels, most of a frame, skip a division that keeps them.
         for (int c = 0; c < 3; ++c) colour[c] /= a;
       }
     }
