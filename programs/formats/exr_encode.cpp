@@ -3,6 +3,7 @@
 #include "formats/exr_encode.h"
 
 #include <ImfChannelList.h>
+#include <ImfHeader.h>
 #include <ImfMultiPartOutputFile.h>
 #include <ImfPartType.h>
 #include <openexr.h>
@@ -300,6 +301,21 @@ PartLayout LayoutOf(exr_context_t file, int part) {
   return layout;
 }
 
+// Whether a header has an attribute, attribute type or channel name longer
+// than the 31 characters a file without the long-names flag allows.
+bool UsesLongNames(const Imf::Header& header) {
+  constexpr size_t SHORT_NAME = 31;
+  for (auto it = header.begin(); it != header.end(); ++it) {
+    if (std::strlen(it.name()) > SHORT_NAME || std::strlen(it.attribute().typeName()) > SHORT_NAME) {
+      return true;
+    }
+  }
+  for (auto it = header.channels().begin(); it != header.channels().end(); ++it) {
+    if (std::strlen(it.name()) > SHORT_NAME) return true;
+  }
+  return false;
+}
+
 // The core writer of `path`, whose parts carry the headers' attributes.
 class CoreWriter {
  public:
@@ -316,6 +332,13 @@ class CoreWriter {
         EXR_ERR_SUCCESS) {
       context = nullptr;
       throw std::runtime_error(CoreExrFile::LastMessage());
+    }
+    // Names of more than 31 characters (a renderer's statistics, passes of
+    // long view layer names) need the file's long-names flag, which
+    // OpenEXR's own writer sets only where a header needs it.
+    const bool longNames = std::any_of(headers.begin(), headers.end(), UsesLongNames);
+    if (longNames && exr_set_longname_support(context, 1) != EXR_ERR_SUCCESS) {
+      throw std::runtime_error("long names not taken (" + CoreExrFile::LastMessage() + ")");
     }
     for (size_t i = 0; i < headers.size(); ++i) {
       const auto from = static_cast<int>(i);

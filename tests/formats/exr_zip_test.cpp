@@ -210,6 +210,13 @@ std::vector<std::pair<std::string, std::vector<ExrPartLayout>>> ZipLayouts() {
   decreasing.attributes = [](Imf::Header& header) { header.lineOrder() = Imf::DECREASING_Y; };
   ExrPartLayout exact = Part("", {{0, 0}, {15, 15}}, {{0, 0}, {15, 15}}, {{"Y", Imf::FLOAT}});
   ExrPartLayout wide = Part("", {{0, 0}, {1920, 20}}, {{0, 0}, {1920, 20}}, mixed);
+  // Names past 31 characters, as a renderer's view layers and statistics
+  // give them: the file must say it uses long names.
+  ExrPartLayout named = Part("", {{0, 0}, {20, 17}}, {{0, 0}, {20, 17}},
+                             {{"ViewLayer.Denoising Albedo Pass.R", Imf::FLOAT}, {"Z", Imf::FLOAT}});
+  named.attributes = [](Imf::Header& header) {
+    header.insert("cycles.ViewLayer.synchronization_time", Imf::StringAttribute("00:00.01"));
+  };
   std::vector<ExrPartLayout> parts = {zip, zips, tiled};
   parts[0].name = "beauty";
   parts[1].name = "lines";
@@ -217,7 +224,7 @@ std::vector<std::pair<std::string, std::vector<ExrPartLayout>>> ZipLayouts() {
   return {{"zip", {zip}},          {"zips", {zips}},
           {"tiled", {tiled}},      {"decreasing", {decreasing}},
           {"one chunk", {exact}},  {"wide", {wide}},
-          {"several parts", parts}};
+          {"long names", {named}}, {"several parts", parts}};
 }
 
 TEST(ZipFiles, KestrionsFilesDecodeInOpenExrExactly) {
