@@ -306,7 +306,8 @@ PartLayout LayoutOf(exr_context_t file, int part) {
 bool UsesLongNames(const Imf::Header& header) {
   constexpr size_t SHORT_NAME = 31;
   for (auto it = header.begin(); it != header.end(); ++it) {
-    if (std::strlen(it.name()) > SHORT_NAME || std::strlen(it.attribute().typeName()) > SHORT_NAME) {
+    if (std::strlen(it.name()) > SHORT_NAME ||
+        std::strlen(it.attribute().typeName()) > SHORT_NAME) {
       return true;
     }
   }

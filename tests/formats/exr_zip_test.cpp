@@ -212,8 +212,9 @@ std::vector<std::pair<std::string, std::vector<ExrPartLayout>>> ZipLayouts() {
   ExrPartLayout wide = Part("", {{0, 0}, {1920, 20}}, {{0, 0}, {1920, 20}}, mixed);
   // Names past 31 characters, as a renderer's view layers and statistics
   // give them: the file must say it uses long names.
-  ExrPartLayout named = Part("", {{0, 0}, {20, 17}}, {{0, 0}, {20, 17}},
-                             {{"ViewLayer.Denoising Albedo Pass.R", Imf::FLOAT}, {"Z", Imf::FLOAT}});
+  ExrPartLayout named =
+      Part("", {{0, 0}, {20, 17}}, {{0, 0}, {20, 17}},
+           {{"ViewLayer.Denoising Albedo Pass.R", Imf::FLOAT}, {"Z", Imf::FLOAT}});
   named.attributes = [](Imf::Header& header) {
     header.insert("cycles.ViewLayer.synchronization_time", Imf::StringAttribute("00:00.01"));
   };
