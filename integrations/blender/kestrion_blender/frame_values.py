@@ -74,9 +74,8 @@ def depth_along_axis(camera, obj):
 
 
 def _focus(settings, scene, depsgraph):
-    """(depth, object name) of the frame the depsgraph is evaluated at."""
-    if settings.focus_from == 'DISTANCE':
-        return settings.focus_distance, None
+    """(depth, object name) of the frame the depsgraph is evaluated at, from
+    the camera or a focus object."""
     camera = scene.camera
     if camera is None:
         raise FocusError("the scene has no active camera to focus with")
@@ -108,16 +107,20 @@ def _animated(scene, name, frame):
 
 def frame_values(scene, depsgraph, frame):
     """The values of the frame the depsgraph is evaluated at: the settings
-    as animated at that frame and the focus from the evaluated objects."""
-    evaluated = scene.evaluated_get(depsgraph)
+    as animated at that frame and the focus from the evaluated objects
+    (without a depsgraph, no focus)."""
     settings = scene.kestrion
     values = FrameValues(frame=frame, range=_animated(scene, "range", frame), size=_animated(scene, "size", frame),
                          size_unit=settings.size_unit, source=settings.source, source_id=settings.source_id,
                          focus_from=settings.focus_from)
+    if settings.focus_from == 'DISTANCE':
+        values.focus_depth = _animated(scene, "focus_distance", frame)
+        return values
+    if depsgraph is None:
+        values.focus_error = "the render did not evaluate the frame's focus"
+        return values
     try:
-        values.focus_depth, values.focus_object = _focus(settings, evaluated, depsgraph)
-        if settings.focus_from == 'DISTANCE':
-            values.focus_depth = _animated(scene, "focus_distance", frame)
+        values.focus_depth, values.focus_object = _focus(settings, scene.evaluated_get(depsgraph), depsgraph)
     except FocusError as error:
         values.focus_error = str(error)
     return values

@@ -13,7 +13,7 @@ from bpy.app.handlers import persistent
 
 from . import messages
 from .filtering import FilterError, append_report, filter_frame, make_folder, output_path
-from .frame_values import FrameValues, float_text, frame_values
+from .frame_values import float_text, frame_values
 from .settings import switch_on_passes
 
 RESULT_IMAGE = "Kestrion Result"
@@ -131,7 +131,6 @@ class RenderJob:
         self.good = None  # the values of the last frame with a focus
         self.waiting = []  # (source, values) of frames before the first focus
         self.copies = [_last[0]] if _last and _own(_last[0]) else []
-        self.setting_frame = False
 
     def evaluated(self, scene, depsgraph):
         frame = scene.frame_current
@@ -174,15 +173,8 @@ class RenderJob:
         set to the frame, which only a render on the main thread, as in a
         background Blender, may do."""
         if not bpy.app.background:
-            return FrameValues(frame=frame, range=scene.kestrion.range, size=scene.kestrion.size,
-                               size_unit=scene.kestrion.size_unit, source=scene.kestrion.source,
-                               source_id=scene.kestrion.source_id, focus_from=scene.kestrion.focus_from,
-                               focus_error="the render did not evaluate the frame's focus")
-        self.setting_frame = True
-        try:
-            scene.frame_set(frame)
-        finally:
-            self.setting_frame = False
+            return frame_values(scene, None, frame)
+        scene.frame_set(frame)
         return frame_values(scene, bpy.context.evaluated_depsgraph_get(), frame)
 
     @staticmethod
