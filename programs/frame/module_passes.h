@@ -108,6 +108,9 @@ struct FilteredPlanes {
   // (the probe not counted).
   int32_t passes = 0;
   int32_t channelBands = 0;
+  // Depth layers of a layered render (layered_passes.h); 0 for the default
+  // one.
+  int32_t layers = 0;
 
   // One line each for the command to print (empty when all is well).
   std::vector<std::string> Warnings(const std::string& frameName) const;
