@@ -82,9 +82,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     for (const std::string size : {"1920/1080", "3840/2160"}) {
       Line(lines, "kestrion render / OpenEXR read + write, in-process, at " + size,
-           Median("BM_RenderCommand/" + size + "/8"), Median("BM_ExrReadWrite/" + size), AT_MOST,
+           Median("BM_RenderCommand/" + size + "/8/0"), Median("BM_ExrReadWrite/" + size), AT_MOST,
            1.2);
     }
+    Line(lines, "kestrion render --layered / kestrion render, in-process, at 1920/1080 size 24",
+         Median("BM_RenderCommand/1920/1080/24/1"), Median("BM_RenderCommand/1920/1080/24/0"),
+         AT_MOST, 3.0);
     if (!lines.empty()) GetOutputStream() << "\nTargets (ratios of medians):\n" << lines;
   }
 

@@ -103,7 +103,8 @@ void BM_ExrReadWrite(benchmark::State& state) {
 
 // The command's own work on the same file, as `kestrion render IN -o OUT
 // --focus-depth D --size S` does it (no progress shown): the frame library's
-// whole render of one frame of files.
+// whole render of one frame of files; with a fourth argument of 1, as
+// `--layered` does it.
 void BM_RenderCommand(benchmark::State& state) {
   const std::unique_ptr<FilterModule> module = LoadModule(state);
   if (!module) return;
@@ -115,7 +116,9 @@ void BM_RenderCommand(benchmark::State& state) {
   settings.focusDepth = kestrion::FloatKeys{{0, FOCAL_DEPTH}};
   settings.range = kestrion::FloatKeys{{0, BLUR_RANGE}};
   settings.size = kestrion::FloatKeys{{0, static_cast<float>(state.range(2))}};
+  settings.layered = state.range(3) != 0;
   int32_t passes = 0;
+  int32_t layers = 0;
   for (auto _ : state) {
     const kestrion::FrameOutcome outcome =
         kestrion::RenderFrameFiles(*module, {input.path, output, ""}, settings);
@@ -124,8 +127,10 @@ void BM_RenderCommand(benchmark::State& state) {
       break;
     }
     passes = outcome.passes;
+    layers = outcome.report.layers.value_or(0);
   }
   state.counters["passes"] = passes;
+  state.counters["layers"] = layers;
   std::remove(output.c_str());
 }
 
@@ -139,9 +144,12 @@ BENCHMARK(BM_ExrReadWrite)
     ->Repetitions(REPETITIONS)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_RenderCommand)
-    ->Args({1920, 1080, 8})
-    ->Args({3840, 2160, 8})
-    ->Args({65, 47, 8})
+    ->Args({1920, 1080, 8, 0})
+    ->Args({3840, 2160, 8, 0})
+    ->Args({65, 47, 8, 0})
+    ->Args({1920, 1080, 24, 0})
+    ->Args({1920, 1080, 24, 1})
+    ->Args({65, 47, 24, 1})
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(REPETITIONS)
     ->ReportAggregatesOnly(true);

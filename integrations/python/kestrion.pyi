@@ -34,6 +34,7 @@ def filter(colour: npt.ArrayLike, depth: npt.ArrayLike, *,
            source: str = "whole",
            source_id: int = 0,
            alpha: str = "premultiplied",
+           layered: bool = False,
            threads: int = 0,
            progress: Optional[Progress] = None) -> np.ndarray:
     """Filters one frame: (H, W, 3|4) float32/float16 colour by (H, W)
@@ -72,6 +73,7 @@ class Filter:
                material_ids: Optional[npt.ArrayLike] = None,
                frame: int = 0,
                alpha: str = "premultiplied",
+               layered: bool = False,
                threads: int = 0,
                progress: Optional[Progress] = None) -> np.ndarray: ...
 

@@ -36,7 +36,8 @@ uint64_t RenderNeed::Bytes() const {
   const uint64_t perPixel =
       Times(channels, PLANE_BYTES_PER_PIXEL + FILTERED_CHANNEL_BYTES_PER_PIXEL) +
       PROBE_BYTES_PER_PIXEL + DEPTH_BYTES_PER_PIXEL + HOST_BITMAP_BYTES_PER_PIXEL +
-      MODULE_BYTES_PER_PIXEL + REVIEW_BYTES_PER_PIXEL;
+      MODULE_BYTES_PER_PIXEL + REVIEW_BYTES_PER_PIXEL +
+      (layered ? Times(channels, LAYERED_CHANNEL_BYTES_PER_PIXEL) + LAYERED_BYTES_PER_PIXEL : 0);
   return Plus(fileBytes, Times(pixels, perPixel));
 }
 

@@ -46,6 +46,14 @@ inline constexpr uint64_t MODULE_BYTES_PER_PIXEL = 40;
 // channels (8) and the encoded rows (8).
 inline constexpr uint64_t REVIEW_BYTES_PER_PIXEL = 16;
 
+// A layered render (frame/layered_passes.h), a channel: its premultiplied
+// copy (4) and the layers' stack (4); a layer's cut of it and the cut of the
+// stack behind (4 each), both filtered (11 each).
+inline constexpr uint64_t LAYERED_CHANNEL_BYTES_PER_PIXEL = 38;
+// And a pixel: the coverage's stack, cut and filtered twice (38), the
+// pixel's radius and layer (8), whether a nearer layer reached it (1).
+inline constexpr uint64_t LAYERED_BYTES_PER_PIXEL = 47;
+
 // Every pass through the module run beside another holds a host bitmap and
 // the module's memory of its own.
 inline constexpr uint64_t CONCURRENT_PASS_BYTES_PER_PIXEL =
@@ -56,6 +64,7 @@ struct RenderNeed {
   uint64_t fileBytes = 0;  // samples held as the files store them
   uint64_t pixels = 0;     // the frame's pixels (an upper bound)
   uint64_t channels = 0;   // channels the run may take into float planes
+  bool layered = false;    // filtered in depth layers
 
   // The bytes the whole run needs, at most, with its passes one at a time.
   uint64_t Bytes() const;

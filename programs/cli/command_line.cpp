@@ -198,9 +198,12 @@ void AddBlurOptions(CLI::App& command, RenderOptions& options) {
                       DEFAULT_BLUR_SIZE));
   AddOptional(command, "--source", options.source,
               "Pixels to blur: whole, material:ID or object:ID");
+  command.add_flag("--layered", options.layered,
+                   "Filter in depth layers: no halo around sharp objects, blurred ones spread "
+                   "over what lies behind them (more passes)");
   command.add_option("--shot", options.shotFile,
                      "JSON shot file: focusDepth, focusPixel, focusObject, focusStatistic, "
-                     "range, size (numbers or [[frame, value], ...] keys), source");
+                     "range, size (numbers or [[frame, value], ...] keys), source, layered");
   command.add_option("--settings", options.settingsFile, "The same as --shot");
 }
 

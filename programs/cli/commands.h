@@ -77,6 +77,7 @@ struct RenderOptions {
   std::optional<std::string> source;
   DepthOptionTexts depth;
   std::optional<std::string> alpha;  // premultiplied | straight | ignore
+  bool layered = false;              // --layered
   std::optional<std::string> compression;
   // Review images: a colour to flatten over, display clamp.
   std::optional<std::string> flatten;

@@ -91,6 +91,9 @@ void PrintParts(const FileOverview& overview, std::string& out) {
     Append(out, "  data window    %s\n", WindowOf(part.dataWindow).c_str());
     Append(out, "  display window %s\n", WindowOf(part.displayWindow).c_str());
     Append(out, "  pixel aspect   %s\n", Number(part.pixelAspect).c_str());
+    if (part.layers) {
+      Append(out, "  filtered       by kestrion in %d depth layers (--layered)\n", *part.layers);
+    }
     std::map<std::string, std::string> layers;
     std::vector<std::string> order;
     for (const OverviewChannel& channel : part.channels) {

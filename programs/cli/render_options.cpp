@@ -188,6 +188,7 @@ RenderSettings ReadSettings(const RenderOptions& options, bool render) {
   if (output) CheckReviewLook(options.files.output, settings.output.review, settings.labels);
   OpenReviewView(options.files.output, render, view.NamesGiven(), settings.output.review);
   ReadFocusAndBlur(options, settings);
+  if (options.layered) settings.layered = true;
   if (render && settings.FocusCount() == 0) {
     throw UsageError(
         "give --focus-depth, --focus-pixel or --focus-object (or one of them in a shot file)");

@@ -44,7 +44,8 @@ std::vector<png_byte> EncodeRow(const Image& image, int y) {
 
 }  // namespace
 
-void WritePng(const Image& image, const std::string& path, const AbortCheck& abort) {
+void WritePng(const Image& image, const std::string& path, const AbortCheck& abort,
+              const std::string& description) {
   FilePtr file = OpenFile(path, "wb");
   std::vector<std::vector<png_byte>> rows(image.Height());
   for (int y = 0; y < image.Height(); ++y) {
@@ -64,6 +65,14 @@ void WritePng(const Image& image, const std::string& path, const AbortCheck& abo
     png_set_IHDR(png, info, image.Width(), image.Height(), 16, PNG_COLOR_TYPE_RGBA,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    std::string key = "Description";
+    std::string text = description;
+    png_text chunk{};
+    chunk.compression = PNG_TEXT_COMPRESSION_NONE;
+    chunk.key = key.data();
+    chunk.text = text.data();
+    chunk.text_length = text.size();
+    if (!description.empty()) png_set_text(png, info, &chunk, 1);
     png_write_info(png, info);
     for (png_bytep row : rowPointers) {
       if (abort.Requested()) return;

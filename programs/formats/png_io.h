@@ -15,7 +15,9 @@ namespace kestrion {
 
 // Writes `image` to `path` (creating or truncating it); throws a FileError.
 // Both ask `abort` every row.
-void WritePng(const Image& image, const std::string& path, const AbortCheck& abort = NeverAbort());
+// A non-empty `description` is written as the file's "Description" text.
+void WritePng(const Image& image, const std::string& path, const AbortCheck& abort = NeverAbort(),
+              const std::string& description = "");
 // Reads the PNG at `path`; throws a FileError naming it.
 Image ReadPng(const std::string& path, const AbortCheck& abort = NeverAbort());
 

@@ -1,5 +1,6 @@
 #include "frame/file_overview.h"
 
+#include <ImfIntAttribute.h>
 #include <ImfStandardAttributes.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include "frame/cryptomatte.h"
 #include "frame/exr_planes.h"
 #include "frame/render_input.h"
+#include "frame/render_output.h"
 #include "frame/settings_text.h"
 
 namespace kestrion {
@@ -39,6 +41,9 @@ std::vector<OverviewPart> PartsOf(const ExrDocument& document) {
     shown.dataWindow = WindowOf(header.dataWindow());
     shown.displayWindow = WindowOf(header.displayWindow());
     shown.pixelAspect = header.pixelAspectRatio();
+    if (const auto* layers = header.findTypedAttribute<Imf::IntAttribute>(LAYERS_ATTRIBUTE)) {
+      shown.layers = layers->value();
+    }
     for (const ExrChannel& channel : part.channels) {
       shown.channels.push_back({channel.name, PixelTypeName(channel.Type())});
     }

@@ -57,6 +57,9 @@ struct OverviewPart {
   OverviewWindow dataWindow;
   OverviewWindow displayWindow;
   double pixelAspect = 1.0;
+  // The depth layers kestrion filtered the part's colour in, when a layered
+  // render wrote it.
+  std::optional<int32_t> layers;
   std::vector<OverviewChannel> channels;  // in the file's order
 };
 

@@ -12,6 +12,7 @@
 #include "formats/png_io.h"
 #include "frame/focal_depth.h"
 #include "frame/focus_map.h"
+#include "frame/layered_passes.h"
 #include "frame/module_passes.h"
 #include "frame/render_output.h"
 
@@ -95,17 +96,23 @@ SessionMaker SessionsOf(const FilterModule& module, const RenderSettings& settin
   };
 }
 
-// The passes that run at once: one a thread (settings.threads, 0 for one a
-// core), fewer where the memory limit does not hold them all.
-uint32_t ConcurrentPasses(const RenderInput& input, const RenderSettings& settings) {
-  const uint32_t threads = settings.threads ? settings.threads : HardwareThreadCount();
+// What filtering the input holds: as its headers said, or from its planes.
+RenderNeed NeedOf(const RenderInput& input, const RenderSettings& settings) {
   RenderNeed need = input.need;
   if (need.pixels == 0) {
     const FramePlanes& planes = input.planes;
     need.pixels = planes.PixelCount();
     need.channels = planes.colour.size() + (planes.alpha ? 1 : 0) + (planes.depth ? 1 : 0);
   }
-  return need.ConcurrentPasses(settings.limits.MemoryLimit(), threads);
+  need.layered = settings.layered;
+  return need;
+}
+
+// The passes that run at once: one a thread (settings.threads, 0 for one a
+// core), fewer where the memory limit does not hold them all.
+uint32_t ConcurrentPasses(const RenderInput& input, const RenderSettings& settings) {
+  const uint32_t threads = settings.threads ? settings.threads : HardwareThreadCount();
+  return NeedOf(input, settings).ConcurrentPasses(settings.limits.MemoryLimit(), threads);
 }
 
 // The passes through the session's filter (and, side by side, through
@@ -116,6 +123,11 @@ FilteredFrame Filter(FocusFilterSession& session, const SessionMaker& newSession
                      const RenderSettings& settings, const RenderCallbacks& callbacks,
                      const AbortCheck& abort) {
   const FramePlanes& frame = input.planes;
+  // The layers' planes on top of what reading checked.
+  if (settings.layered) {
+    CheckNeed(NeedOf(input, settings).Bytes(), settings.Limits(), input.name,
+              "filtering it in layers");
+  }
   PassOptions options;
   options.threads = settings.threads ? settings.threads : HardwareThreadCount();
   if (newSession) {
@@ -130,8 +142,11 @@ FilteredFrame Filter(FocusFilterSession& session, const SessionMaker& newSession
       callbacks.progress({RenderProgress::Stage::Filtering, {}, pass, passes, row, lastRow});
     };
   }
-  FilteredPlanes filtered = FilterPlanes(session, prepared.focusDepth, frame, prepared.rendererZ,
-                                         settings.frame, options, abort);
+  FilteredPlanes filtered =
+      settings.layered ? FilterPlanesLayered(session, prepared.focusDepth, frame,
+                                             prepared.rendererZ, settings.frame, options, abort)
+                       : FilterPlanes(session, prepared.focusDepth, frame, prepared.rendererZ,
+                                      settings.frame, options, abort);
   FilteredFrame result;
   FrameResolution& resolved = result.resolved;
   resolved.frame = settings.frame;
@@ -142,6 +157,7 @@ FilteredFrame Filter(FocusFilterSession& session, const SessionMaker& newSession
   resolved.size = filtered.size;
   resolved.source = SourceFromRecord(session.Record());
   resolved.passes = filtered.passes;
+  resolved.layers = filtered.layers;
   resolved.warnings = prepared.warnings;
   Warn(callbacks, filtered.Warnings(input.name), resolved.warnings);
 
@@ -161,6 +177,21 @@ FilteredFrame Filter(FocusFilterSession& session, const SessionMaker& newSession
     (*planes.depth)[i] = z[i] > Z_BACKGROUND ? -z[i] : std::numeric_limits<float>::infinity();
   }
   return result;
+}
+
+// What the output is written with: the settings', and the layers a layered
+// render filtered in.
+OutputOptions OutputOf(const RenderSettings& settings, const FrameResolution& resolved) {
+  OutputOptions options = settings.output;
+  options.layers = resolved.layers;
+  return options;
+}
+
+// Says in the focus map's file when the frame was filtered in layers.
+std::string FocusMapDescription(const FrameResolution& resolved) {
+  if (resolved.layers == 0) return "";
+  return "kestrion focus map of a frame filtered in " + std::to_string(resolved.layers) +
+         " depth layers";
 }
 
 Image FocusMap(const RenderInput& input, const PreparedFrame& prepared,
@@ -211,11 +242,15 @@ int32_t RenderFiles(const FilterModule* module, const std::string& modulePath,
       Filter(session, SessionsOf(*module, settings), input, prepared, settings, callbacks, abort);
   report.range = filtered.resolved.range;
   report.size = filtered.resolved.size;
+  report.passes = filtered.resolved.passes;
+  if (settings.layered) report.layers = filtered.resolved.layers;
   Report(callbacks, {RenderProgress::Stage::Writing, files.output});
-  WriteRenderOutput(input, filtered.planes, output, settings.output, abort);
+  WriteRenderOutput(input, filtered.planes, output, OutputOf(settings, filtered.resolved), abort);
   if (map) {
     const Image picture = FocusMap(input, prepared, filtered.resolved, abort);
-    map->Write([&](const std::string& path) { WritePng(picture, path, abort); });
+    map->Write([&](const std::string& path) {
+      WritePng(picture, path, abort, FocusMapDescription(filtered.resolved));
+    });
   }
   abort.ThrowIfRequested();
   // The output last: a frame whose output exists is complete, map and all.
@@ -320,7 +355,8 @@ void ConfigureFilter(ImageFilter& filter, const RenderSettings& settings) {
 void WriteFrameOutput(RenderInput& input, const FilteredFrame& filtered, OutputFile& output,
                       const RenderSettings& settings, const RenderCallbacks& callbacks) {
   Report(callbacks, {RenderProgress::Stage::Writing, output.Target()});
-  WriteRenderOutput(input, filtered.planes, output, settings.output, AbortCheck(callbacks.abort));
+  WriteRenderOutput(input, filtered.planes, output, OutputOf(settings, filtered.resolved),
+                    AbortCheck(callbacks.abort));
 }
 
 Image FocusMapOf(const RenderInput& input, const PreparedFrame& prepared,

@@ -38,6 +38,8 @@ std::string FrameReport::Json() const {
   line["range"] = OrNull(range);
   line["size"] = OrNull(size);
   line["source"] = OrNull(source);
+  line["passes"] = OrNull(passes);
+  line["layers"] = OrNull(layers);
   line["seconds"] = seconds;
   line["status"] = status;
   line["error"] = OrNull(error);

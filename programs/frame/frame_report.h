@@ -4,7 +4,10 @@
 // The JSON form is one object on one line:
 //   {"input": "...", "output": "...", "frame": 12, "width": 1920, "height": 1080,
 //    "focusDepth": 7.5, "range": 10, "size": 4, "source": "whole",
-//    "seconds": 1.25, "status": "done", "error": null, "warning": null}
+//    "passes": 3, "layers": null, "seconds": 1.25, "status": "done",
+//    "error": null, "warning": null}
+// passes counts the passes through the module; layers the depth layers of a
+// layered render (null for the default one).
 // status is "done" or "failed" (a shot runner also writes "skipped" lines of
 // the same form); error is null when done, else the one-line message;
 // warning is the shot runner's (what it found before rendering the frame),
@@ -30,6 +33,8 @@ struct FrameReport {
   std::optional<float> range;
   std::optional<float> size;
   std::optional<std::string> source;
+  std::optional<int32_t> passes;
+  std::optional<int32_t> layers;
   double seconds = 0.0;
   std::string status = "done";
   std::optional<std::string> error;

@@ -66,6 +66,9 @@ struct FrameSettings {
   // How colour relates to alpha; unset: the input's convention
   // (premultiplied for OpenEXR and for planes in memory).
   std::optional<AlphaMode> alpha;
+  // Filter in depth layers (layered_passes.h): edges without halos, at the
+  // cost of more passes; off: the module's own blur, pixel for pixel.
+  bool layered = false;
 
   // The threads for the loops over the pixels and for the passes run at
   // once (0: one per hardware thread), and the memory and frame-size limits

@@ -53,6 +53,7 @@ struct FrameResolution {
   float size = 0.0f;
   SourceSelection source;
   int32_t passes = 0;  // through the module
+  int32_t layers = 0;  // depth layers of a layered render; 0 for the default one
   std::vector<std::string> warnings;
 };
 

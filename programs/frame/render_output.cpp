@@ -1,6 +1,7 @@
 #include "frame/render_output.h"
 
 #include <ImfChannelList.h>
+#include <ImfIntAttribute.h>
 #include <ImfPartType.h>
 
 #include <algorithm>
@@ -66,6 +67,11 @@ ExrDocument DocumentOf(FramePlanes planes, const AbortCheck& abort) {
   part.channels = std::move(channels);
   document.parts.push_back(std::move(part));
   return document;
+}
+
+// Records a layered render's layers in the part's header.
+void MarkLayers(ExrPart& part, int32_t layers) {
+  if (layers > 0) part.header.insert(LAYERS_ATTRIBUTE, Imf::IntAttribute(layers));
 }
 
 }  // namespace
@@ -147,11 +153,14 @@ void WriteRenderOutput(RenderInput& input, const FramePlanes& filtered, OutputFi
       case OutputFormat::Exr:
         if (input.document) {
           ReplacePlanes(*input.document, input.roles, filtered, abort);
+          MarkLayers(input.document->parts[input.roles.colourPart], options.layers);
           WriteExrDocument(*input.document, path, options.compression, abort);
         } else {
           FramePlanes whole = filtered;
           if (!whole.depth) whole.depth = input.planes.depth;
-          WriteExrDocument(DocumentOf(std::move(whole), abort), path, options.compression, abort);
+          ExrDocument document = DocumentOf(std::move(whole), abort);
+          MarkLayers(document.parts.front(), options.layers);
+          WriteExrDocument(document, path, options.compression, abort);
         }
         break;
       case OutputFormat::Png:

@@ -36,10 +36,17 @@ OutputFormat OutputFormatOfName(const std::string& path);
 // else.
 Imf::Compression ParseCompression(const std::string& name, const std::string& option);
 
+// The attribute of an OpenEXR output's colour part that says it was filtered
+// in layers (layered_passes.h): the count of depth layers.
+inline constexpr const char* LAYERS_ATTRIBUTE = "kestrionLayers";
+
 struct OutputOptions {
   std::optional<Imf::Compression> compression;  // OpenEXR; unset: the input's
   int32_t bitDepth = 16;                        // PNG: 8 or 16; TIFF: 16
   ReviewLook review;                            // PNG and TIFF (review_io.h)
+  // A layered render's depth layers, recorded in an OpenEXR output as
+  // LAYERS_ATTRIBUTE; 0 for the default render, which records nothing.
+  int32_t layers = 0;
 };
 
 // "black", "white", "grey" (or "gray"), "#RRGGBB" (display colour, sRGB) or

@@ -11,6 +11,7 @@
 #include <limits>
 #include <new>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "base/errors.h"
 #include "base/numbers.h"
@@ -169,9 +170,16 @@ ViewOptions ViewOf(const json& value) {
   return view;
 }
 
-// The fields the document gives, in settings of their own; `focusMissingGiven`
-// says whether it gave focusMissing, `view` holds its view's fields.
-RenderSettings FromJson(const json& document, bool& focusMissingGiven, ViewOptions& view) {
+// What a document gives beyond settings of their own: whether it gave
+// focusMissing, the layered switch, its view's fields.
+struct FileExtras {
+  bool focusMissingGiven = false;
+  std::optional<bool> layered;
+  ViewOptions view;
+};
+
+// The fields the document gives, in settings of their own and `extras`.
+RenderSettings FromJson(const json& document, FileExtras& extras) {
   if (!document.is_object()) throw std::invalid_argument("the settings must be a JSON object");
   RenderSettings settings;
   for (const auto& [key, value] : document.items()) {
@@ -191,7 +199,7 @@ RenderSettings FromJson(const json& document, bool& focusMissingGiven, ViewOptio
     } else if (key == "focusMissing") {
       if (!value.is_string()) throw std::invalid_argument("focusMissing must be a string");
       settings.focusMissing = ParseFocusMissing(value.get<std::string>(), key);
-      focusMissingGiven = true;
+      extras.focusMissingGiven = true;
     } else if (key == "focusStatistic") {
       if (!value.is_string()) throw std::invalid_argument("focusStatistic must be a string");
       settings.focusStatistic = ParseFocusStatistic(value.get<std::string>(), key);
@@ -203,8 +211,11 @@ RenderSettings FromJson(const json& document, bool& focusMissingGiven, ViewOptio
     } else if (key == "source") {
       if (!value.is_string()) throw std::invalid_argument("source must be a string");
       settings.source = ParseSource(value.get<std::string>());
+    } else if (key == "layered") {
+      if (!value.is_boolean()) throw std::invalid_argument("layered must be true or false");
+      extras.layered = value.get<bool>();
     } else if (key == "view") {
-      view = ViewOf(value);
+      extras.view = ViewOf(value);
     } else {
       throw std::invalid_argument("unknown field " + QuotedValue(key));
     }
@@ -216,8 +227,7 @@ RenderSettings FromJson(const json& document, bool& focusMissingGiven, ViewOptio
 }
 
 // `base` with the fields the file gave replaced.
-RenderSettings Merged(RenderSettings base, const RenderSettings& file, bool focusMissingGiven,
-                      const ViewOptions& view) {
+RenderSettings Merged(RenderSettings base, const RenderSettings& file, const FileExtras& extras) {
   if (file.FocusCount() > 0) {
     base.focusDepth = file.focusDepth;
     base.focusPixel = file.focusPixel;
@@ -225,14 +235,15 @@ RenderSettings Merged(RenderSettings base, const RenderSettings& file, bool focu
     base.focusObjectName = file.focusObjectName;
   }
   if (file.focusStatistic) base.focusStatistic = file.focusStatistic;
-  if (focusMissingGiven) base.focusMissing = file.focusMissing;
+  if (extras.focusMissingGiven) base.focusMissing = file.focusMissing;
+  if (extras.layered) base.layered = *extras.layered;
   if (file.range) base.range = file.range;
   if (file.size) {
     base.size = file.size;
     base.sizeInPercent = file.sizeInPercent;
   }
   if (file.source) base.source = file.source;
-  ApplyViewOptions(view, base.output.review);
+  ApplyViewOptions(extras.view, base.output.review);
   return base;
 }
 
@@ -373,10 +384,9 @@ RenderSettings ParseSettings(const std::string& text, const std::string& name,
                              RenderSettings base) {
   CheckJsonSyntax(text, name);
   try {
-    bool focusMissingGiven = false;
-    ViewOptions view;
-    const RenderSettings file = FromJson(json::parse(text), focusMissingGiven, view);
-    return Merged(std::move(base), file, focusMissingGiven, view);
+    FileExtras extras;
+    const RenderSettings file = FromJson(json::parse(text), extras);
+    return Merged(std::move(base), file, extras);
   } catch (const Error& e) {
     throw UsageError(ShownName(name) + ": " + e.what());
   } catch (const std::invalid_argument& e) {

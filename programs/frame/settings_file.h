@@ -16,6 +16,8 @@
 //     "size": 8,                        // full blur radius in pixels, or "2%" of
 //                                       // the frame's width
 //     "source": "object:3",             // whole | material:ID | object:ID
+//     "layered": true,                  // filter in depth layers: edges
+//                                       // without halos (default false)
 //     "view": {"config": "config.ocio",  // review images through this colour
 //              "display": "sRGB",        // configuration's display, view and
 //              "view": "Filmic",         // look (names: the configuration's

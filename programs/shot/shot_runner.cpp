@@ -70,7 +70,8 @@ nlohmann::ordered_json Record(const Frame& frame, const std::string& status,
   record["input"] = ShownName(frame.input);
   record["output"] = ShownName(frame.output);
   record["frame"] = frame.number;
-  for (const char* unknown : {"width", "height", "focusDepth", "range", "size", "source"}) {
+  for (const char* unknown :
+       {"width", "height", "focusDepth", "range", "size", "source", "passes", "layers"}) {
     record[unknown] = nullptr;
   }
   record["seconds"] = nullptr;

@@ -193,6 +193,10 @@ FrameSettings CallSettings(const CallArguments& call, const FrameArrays& arrays)
   FrameSettings settings;
   SetFocus(settings, call, arrays);
   settings.alpha = AlphaOf(call.alpha);
+  if (!py::isinstance<py::bool_>(call.layered)) {
+    throw py::type_error("layered: True or False, not " + TypeName(call.layered));
+  }
+  settings.layered = call.layered.cast<bool>();
   const int64_t threads = Whole(call.threads, "threads");
   if (threads < 0 || threads > THREADS_MAX) {
     throw py::value_error("threads: " + std::to_string(threads) + " is out of range (0 to " +

@@ -24,6 +24,7 @@ struct CallArguments {
   py::object objectIds = py::none();
   py::object materialIds = py::none();
   py::object alpha = py::str("premultiplied");
+  py::object layered = py::bool_(false);
   py::object threads = py::int_(0);
   py::object progress = py::none();
 };
@@ -47,7 +48,7 @@ kestrion::FloatKeys KeysOf(const py::handle& value, const std::string& name,
 // "whole", "object" or "material" with the ID it blurs.
 kestrion::SourceSelection SourceOf(const py::handle& source, const py::handle& sourceId);
 // What every call is given besides the blur: the focus (one of the three,
-// checked against the frame), alpha and threads.
+// checked against the frame), alpha, layered and threads.
 kestrion::FrameSettings CallSettings(const CallArguments& call, const FrameArrays& arrays);
 
 }  // namespace kestrion_python

@@ -226,7 +226,7 @@ class KeptFilter {
 namespace {
 
 constexpr const char* FILTER_DOC =
-    R"(filter(colour, depth, *, focus_depth=None, focus_pixel=None, focus_object=None, object_ids=None, material_ids=None, range, size, source="whole", source_id=0, alpha="premultiplied", threads=0, progress=None) -> numpy.ndarray
+    R"(filter(colour, depth, *, focus_depth=None, focus_pixel=None, focus_object=None, object_ids=None, material_ids=None, range, size, source="whole", source_id=0, alpha="premultiplied", layered=False, threads=0, progress=None) -> numpy.ndarray
 
 Filters one frame through the Kestrion module and returns a new array of
 colour's shape and dtype; the arguments are left alone. The pixels are
@@ -244,6 +244,8 @@ size: the full blur radius in pixels, or a string such as "5%" of the
     frame's width.
 source: "whole", "object" or "material"; source_id the ID it blurs.
 alpha: "premultiplied", "straight" or "ignore".
+layered: filter in depth layers, as `kestrion render --layered` does: no
+    halo around sharp objects, blurred ones spread over what lies behind.
 threads: 0 for one per core.
 progress: called as progress(stage, fraction) while the frame filters.
 
@@ -269,6 +271,7 @@ CallArguments CallArgumentsOf(const Keywords& keywords) {
   call.objectIds = keywords.Get("object_ids");
   call.materialIds = keywords.Get("material_ids");
   call.alpha = keywords.Get("alpha", py::str("premultiplied"));
+  call.layered = keywords.Get("layered", py::bool_(false));
   call.threads = keywords.Get("threads", py::int_(0));
   call.progress = keywords.Get("progress");
   if (!call.progress.is_none() && !PyCallable_Check(call.progress.ptr())) {
@@ -288,7 +291,7 @@ void DefineFilterCalls(py::module_& module) {
         const Keywords keywords(
             "filter", given,
             {"focus_depth", "focus_pixel", "focus_object", "object_ids", "material_ids", "range",
-             "size", "source", "source_id", "alpha", "threads", "progress"});
+             "size", "source", "source_id", "alpha", "layered", "threads", "progress"});
         const CallArguments call = CallArgumentsOf(keywords);
         return Filter(colour, depth, call, keywords.Required("range"), keywords.Required("size"),
                       keywords.Get("source", py::str("whole")),
@@ -360,16 +363,18 @@ void DefineFilterCalls(py::module_& module) {
           "filter",
           [](KeptFilter& filter, const py::object& colour, const py::object& depth,
              const py::kwargs& given) {
-            const Keywords keywords("Filter.filter", given,
-                                    {"focus_depth", "focus_pixel", "focus_object", "object_ids",
-                                     "material_ids", "frame", "alpha", "threads", "progress"});
+            const Keywords keywords(
+                "Filter.filter", given,
+                {"focus_depth", "focus_pixel", "focus_object", "object_ids", "material_ids",
+                 "frame", "alpha", "layered", "threads", "progress"});
             return filter.FilterFrame(colour, depth, CallArgumentsOf(keywords),
                                       keywords.Get("frame", py::int_(0)));
           },
           py::arg("colour"), py::arg("depth"),
           "filter(colour, depth, *, focus_depth=None, focus_pixel=None, focus_object=None, "
-          "object_ids=None, material_ids=None, frame=0, alpha=\"premultiplied\", threads=0, "
-          "progress=None) -> numpy.ndarray\n\nFilters the frame through this filter's record "
+          "object_ids=None, material_ids=None, frame=0, alpha=\"premultiplied\", layered=False, "
+          "threads=0, progress=None) -> numpy.ndarray\n\nFilters the frame through this filter's "
+          "record "
           "and tracks, evaluated at `frame`; the arguments as kestrion.filter's.");
 }
 
