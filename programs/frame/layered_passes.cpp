@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <optional>
 #include <utility>
 
+#include "base/concurrent_lanes.h"
 #include "base/errors.h"
 #include "frame/focus_map.h"
 #include "frame/focus_record.h"
@@ -158,18 +160,64 @@ FilteredPlanes BlurAt(FocusFilterSession& session, float focalDepth, const Frame
   return FilterPlanes(session, focalDepth, part, partZ, frameNumber, options, abort);
 }
 
-// The planes' pixels inside `box`, row by row.
-template <typename Get>
-Plane Cut(const Box& box, int32_t width, const AbortCheck& abort, Get get) {
-  Plane out = FilledInterruptibly<float>(box.Count(), abort);
-  size_t k = 0;
-  for (int32_t y = box.y0; y < box.y1; ++y) {
-    abort.ThrowIfRequested();
-    for (int32_t x = box.x0; x < box.x1; ++x, ++k) {
-      out[k] = get(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x));
+// A plane cut for a layer's pass: `values` (1 where null), on the layer's
+// own pixels only or on all of them.
+struct CutSource {
+  const float* values;
+  bool onlyLayer;
+};
+
+// A pixel range of each lane.
+std::pair<size_t, size_t> RangeOf(size_t count, size_t lane, size_t of) {
+  return std::pair{count * lane / of, count * (lane + 1) / of};
+}
+
+// Runs `row` on every row of `box`, the rows split among `threads` lanes.
+void ForRows(const Box& box, size_t threads, const AbortCheck& abort,
+             const std::function<void(int32_t y, size_t k)>& row) {
+  const auto rows = static_cast<size_t>(box.Height());
+  const size_t lanes = std::clamp<size_t>(threads, 1, rows);
+  RunLanes(lanes, abort, [&](size_t lane, const AbortCheck& check) {
+    const auto [begin, end] = RangeOf(rows, lane, lanes);
+    for (size_t r = begin; r < end; ++r) {
+      check.ThrowIfRequested();
+      row(box.y0 + static_cast<int32_t>(r), r * static_cast<size_t>(box.Width()));
     }
+  });
+}
+
+// Runs `work` on every pixel range of the frame, split among `threads`
+// lanes.
+void ForPixels(size_t count, size_t threads, const AbortCheck& abort,
+               const std::function<void(size_t begin, size_t end, const AbortCheck&)>& work) {
+  const size_t lanes = std::clamp<size_t>(threads, 1, std::max<size_t>(count, 1));
+  RunLanes(lanes, abort, [&](size_t lane, const AbortCheck& check) {
+    const auto [begin, end] = RangeOf(count, lane, lanes);
+    work(begin, end, check);
+  });
+}
+
+// The sources' pixels inside `box`, with the layer `key`'s mask.
+std::vector<Plane> Cut(const Box& box, int32_t width, const std::vector<int32_t>& keys, int32_t key,
+                       const std::vector<CutSource>& sources, size_t threads,
+                       const AbortCheck& abort) {
+  std::vector<Plane> planes;
+  for (size_t p = 0; p < sources.size(); ++p) {
+    planes.push_back(FilledInterruptibly<float>(box.Count(), abort));
   }
-  return out;
+  ForRows(box, threads, abort, [&](int32_t y, size_t k) {
+    const size_t first = static_cast<size_t>(y) * static_cast<size_t>(width);
+    for (size_t p = 0; p < sources.size(); ++p) {
+      const CutSource& source = sources[p];
+      float* out = planes[p].data() + k;
+      for (int32_t x = box.x0; x < box.x1; ++x, ++out) {
+        const size_t i = first + static_cast<size_t>(x);
+        const float value = source.values ? source.values[i] : 1.0f;
+        *out = !source.onlyLayer || keys[i] == key ? value : 0.0f;
+      }
+    }
+  });
+  return planes;
 }
 
 }  // namespace
@@ -208,6 +256,7 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
   const bool withAlpha = in.alpha.has_value();
   const size_t channels = in.channels;
   const int32_t width = frame.width;
+  const size_t threads = std::max<size_t>(options.threads, 1);
 
   Stack stack;
   for (size_t c = 0; c < channels; ++c)
@@ -218,6 +267,8 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
 
   PassOptions layerOptions = options;
   layerOptions.alphaMode = AlphaMode::Ignore;
+  // Every pixel of a layer's pass has the layer's radius, 1 or more.
+  layerOptions.probe = false;
   int32_t done = 0;
   const auto layerCount = static_cast<int32_t>(in.layers.size());
 
@@ -233,48 +284,39 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
     }
     if (layer.radius == 0) {
       // The in-focus layer, unblurred, over what lies behind it normalised.
-      for (size_t i = 0; i < count; ++i) {
-        abort.Poll(i);
-        if (in.key[i] != key) continue;
-        const float covered = stack.coverage[i];
-        const float scale = covered > 0.0f ? 1.0f / covered : 0.0f;
-        const float a = withAlpha ? in.alpha->at(i) : 1.0f;
-        for (size_t c = 0; c < channels; ++c) {
-          stack.colour[c][i] = in.colour[c][i] + (1.0f - a) * stack.colour[c][i] * scale;
+      ForPixels(count, threads, abort, [&](size_t begin, size_t end, const AbortCheck& check) {
+        for (size_t i = begin; i < end; ++i) {
+          check.Poll(i);
+          if (in.key[i] != key) continue;
+          const float covered = stack.coverage[i];
+          const float scale = covered > 0.0f ? 1.0f / covered : 0.0f;
+          const float a = withAlpha ? (*in.alpha)[i] : 1.0f;
+          for (size_t c = 0; c < channels; ++c) {
+            stack.colour[c][i] = in.colour[c][i] + (1.0f - a) * stack.colour[c][i] * scale;
+          }
+          if (withAlpha) (*stack.alpha)[i] = a + (1.0f - a) * (*stack.alpha)[i] * scale;
+          stack.coverage[i] = 1.0f;
         }
-        if (withAlpha) (*stack.alpha)[i] = a + (1.0f - a) * (*stack.alpha)[i] * scale;
-        stack.coverage[i] = 1.0f;
-      }
+      });
       continue;
     }
 
     // The layer's own planes: colour, alpha and coverage on its pixels.
     const Box box = ReachOf(layer, frame);
-    auto mine = [&in, key](size_t i) { return in.key[i] == key; };
-    std::vector<Plane> planes;
-    for (size_t c = 0; c < channels; ++c) {
-      planes.push_back(
-          Cut(box, width, abort, [&](size_t i) { return mine(i) ? in.colour[c][i] : 0.0f; }));
-    }
-    if (withAlpha) {
-      planes.push_back(
-          Cut(box, width, abort, [&](size_t i) { return mine(i) ? (*in.alpha)[i] : 0.0f; }));
-    }
-    planes.push_back(Cut(box, width, abort, [&](size_t i) { return mine(i) ? 1.0f : 0.0f; }));
+    std::vector<CutSource> sources;
+    for (size_t c = 0; c < channels; ++c) sources.push_back({in.colour[c].data(), true});
+    if (withAlpha) sources.push_back({in.alpha->data(), true});
+    sources.push_back({nullptr, true});
     // Before the focal plane, the stack behind it as well, to fill what the
     // layer uncovers.
     if (layer.near) {
-      for (size_t c = 0; c < channels; ++c) {
-        planes.push_back(Cut(box, width, abort, [&](size_t i) { return stack.colour[c][i]; }));
-      }
-      if (withAlpha) {
-        planes.push_back(Cut(box, width, abort, [&](size_t i) { return (*stack.alpha)[i]; }));
-      }
-      planes.push_back(Cut(box, width, abort, [&](size_t i) { return stack.coverage[i]; }));
+      for (size_t c = 0; c < channels; ++c) sources.push_back({stack.colour[c].data(), false});
+      if (withAlpha) sources.push_back({stack.alpha->data(), false});
+      sources.push_back({stack.coverage.data(), false});
     }
-    const FilteredPlanes blurred =
-        BlurAt(session, focalDepth, frame, rendererZ, map.source, box, layer.z, std::move(planes),
-               frameNumber, layerOptions, abort);
+    const FilteredPlanes blurred = BlurAt(
+        session, focalDepth, frame, rendererZ, map.source, box, layer.z,
+        Cut(box, width, in.key, key, sources, threads, abort), frameNumber, layerOptions, abort);
     result.passes += blurred.passes;
     result.channelBands += blurred.channelBands;
 
@@ -283,10 +325,8 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
     const size_t own = channels + (withAlpha ? 1 : 0);
     const Plane& coverage = out[own];
     const Plane* fillCoverage = layer.near ? &out[2 * own + 1] : nullptr;
-    std::vector<float> behind(own);
-    size_t k = 0;
-    for (int32_t y = box.y0; y < box.y1; ++y) {
-      abort.ThrowIfRequested();
+    ForRows(box, threads, abort, [&](int32_t y, size_t k) {
+      std::vector<float> behind(own);
       for (int32_t x = box.x0; x < box.x1; ++x, ++k) {
         const size_t i =
             static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
@@ -321,7 +361,7 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
         if (withAlpha) (*stack.alpha)[i] = a + (1.0f - a) * behind[channels];
         stack.coverage[i] = m + (1.0f - m) * behindCoverage;
       }
-    }
+    });
   }
 
   // The stack normalised by its coverage, in the frame's alpha mode; in-focus
@@ -334,31 +374,33 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
   } else if (frame.alpha) {
     result.alpha = frame.alpha;
   }
-  for (size_t i = 0; i < count; ++i) {
-    abort.Poll(i);
-    const float covered = stack.coverage[i];
-    if ((in.key[i] == 0 && !stack.reached[i]) || !(covered > 0.0f)) {
-      for (size_t c = 0; c < channels; ++c) result.colour[c][i] = frame.colour[c][i];
-      if (filterAlpha) (*result.alpha)[i] = (*frame.alpha)[i];
-      continue;
-    }
-    const float scale = 1.0f / covered;
-    for (size_t c = 0; c < channels; ++c) result.colour[c][i] *= scale;
-    if (!filterAlpha) continue;
-    float alpha = withAlpha ? (*result.alpha)[i] * scale : 1.0f;
-    if (alpha > 1.0f) {
-      for (size_t c = 0; c < channels; ++c) result.colour[c][i] /= alpha;
-      alpha = 1.0f;
-    } else if (alpha < 0.0f) {
-      alpha = 0.0f;
-    }
-    (*result.alpha)[i] = alpha;
-    if (straight) {
-      for (size_t c = 0; c < channels; ++c) {
-        result.colour[c][i] = alpha > 0.0f ? result.colour[c][i] / alpha : 0.0f;
+  ForPixels(count, threads, abort, [&](size_t begin, size_t end, const AbortCheck& check) {
+    for (size_t i = begin; i < end; ++i) {
+      check.Poll(i);
+      const float covered = stack.coverage[i];
+      if ((in.key[i] == 0 && !stack.reached[i]) || !(covered > 0.0f)) {
+        for (size_t c = 0; c < channels; ++c) result.colour[c][i] = frame.colour[c][i];
+        if (filterAlpha) (*result.alpha)[i] = (*frame.alpha)[i];
+        continue;
+      }
+      const float scale = 1.0f / covered;
+      for (size_t c = 0; c < channels; ++c) result.colour[c][i] *= scale;
+      if (!filterAlpha) continue;
+      float alpha = withAlpha ? (*result.alpha)[i] * scale : 1.0f;
+      if (alpha > 1.0f) {
+        for (size_t c = 0; c < channels; ++c) result.colour[c][i] /= alpha;
+        alpha = 1.0f;
+      } else if (alpha < 0.0f) {
+        alpha = 0.0f;
+      }
+      (*result.alpha)[i] = alpha;
+      if (straight) {
+        for (size_t c = 0; c < channels; ++c) {
+          result.colour[c][i] = alpha > 0.0f ? result.colour[c][i] / alpha : 0.0f;
+        }
       }
     }
-  }
+  });
   return result;
 }
 

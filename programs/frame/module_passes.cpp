@@ -156,7 +156,7 @@ PassPlan PlanPasses(const FramePlanes& frame, const PassOptions& options, size_t
   }
   plan.filteredBands = static_cast<int32_t>(channelBands.size());
   // The probe takes a spare slot of the last pass, or a pass of its own.
-  channelBands.push_back({PROBE, 0});
+  if (options.probe) channelBands.push_back({PROBE, 0});
   plan.passes = static_cast<int32_t>((channelBands.size() + SLOTS - 1) / SLOTS);
   return plan;
 }
@@ -171,6 +171,17 @@ struct PassSums {
 // A pixel range of each lane, for the loops over the whole frame.
 std::pair<size_t, size_t> RangeOf(size_t count, size_t lane, size_t of) {
   return std::pair{count * lane / of, count * (lane + 1) / of};
+}
+
+// Adds one slot's means, each times `step`, to the sums of pixels [begin,
+// end).
+template <uint16_t BMM_Color_64::*Mean>
+void AddMeans(const BMM_Color_64* pixels, float* sum, float step, size_t begin, size_t end,
+              const AbortCheck& check) {
+  for (size_t i = begin; i < end; ++i) {
+    check.Poll(i);
+    sum[i] += static_cast<float>(pixels[i].*Mean) * step;
+  }
 }
 
 // Runs the plan's passes through the session's filter (and, side by side,
@@ -189,7 +200,7 @@ PassSums RunPasses(FocusFilterSession& session, const PassPlan& plan, float foca
   // Passes run side by side, each lane with a filter and a bitmap of its
   // own; the first lane takes the session given.
   const size_t lanes =
-      options.newSession ? std::clamp<size_t>(options.concurrentPasses, 1, passes) : 1;
+      options.newSession ? std::clamp<size_t>(options.concurrentPasses, 1, std::max(passes, 1)) : 1;
   std::vector<std::unique_ptr<FocusFilterSession>> made;
   std::vector<FocusFilterSession*> sessions = {&session};
   // The bitmaps are set up in one go: their pages are faulted first, a
@@ -252,6 +263,20 @@ PassSums RunPasses(FocusFilterSession& session, const PassPlan& plan, float foca
   auto fill = [&](int32_t pass, Image& image, const AbortCheck& check) {
     const PassSlots slots = slotsOf(pass);
     BMM_Color_64* pixels = image.Storage().Pixels();
+    if (slots.used == SLOTS && slots.probe == SLOTS) {
+      // A full pass without the probe, as most are: a loop the compiler
+      // can keep free of branches.
+      const uint8_t* code[SLOTS] = {slots.code[0], slots.code[1], slots.code[2]};
+      const uint16_t* steps[SLOTS] = {slots.steps[0], slots.steps[1], slots.steps[2]};
+      const uint8_t want[SLOTS] = {slots.want[0], slots.want[1], slots.want[2]};
+      for (size_t i = 0; i < count; ++i) {
+        check.Poll(i);
+        pixels[i] = {code[0][i] == want[0] ? steps[0][i] : uint16_t{0},
+                     code[1][i] == want[1] ? steps[1][i] : uint16_t{0},
+                     code[2][i] == want[2] ? steps[2][i] : uint16_t{0}, CHANNEL_MAX};
+      }
+      return;
+    }
     for (size_t i = 0; i < count; ++i) {
       check.Poll(i);
       uint16_t value[SLOTS] = {0, 0, 0};
@@ -270,6 +295,18 @@ PassSums RunPasses(FocusFilterSession& session, const PassPlan& plan, float foca
                  const AbortCheck& check) {
     const PassSlots slots = slotsOf(pass);
     const BMM_Color_64* pixels = image.Storage().Pixels();
+    if (slots.probe == SLOTS) {
+      // Without the probe, a slot at a time. A mean of 0 adds +0 or -0,
+      // which leaves every sum as it was (no sum is -0): the same bits as
+      // skipping it.
+      if (slots.used > 0)
+        AddMeans<&BMM_Color_64::r>(pixels, slots.sum[0], slots.step[0], begin, end, check);
+      if (slots.used > 1)
+        AddMeans<&BMM_Color_64::g>(pixels, slots.sum[1], slots.step[1], begin, end, check);
+      if (slots.used > 2)
+        AddMeans<&BMM_Color_64::b>(pixels, slots.sum[2], slots.step[2], begin, end, check);
+      return;
+    }
     for (size_t i = begin; i < end; ++i) {
       check.Poll(i);
       const uint16_t mean[SLOTS] = {pixels[i].r, pixels[i].g, pixels[i].b};

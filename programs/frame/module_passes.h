@@ -89,6 +89,10 @@ struct PassOptions {
   // the same bits for every count of threads and passes.
   uint32_t concurrentPasses = 1;
   std::function<std::unique_ptr<FocusFilterSession>()> newSession;
+  // Whether the passes carry the probe. A caller that knows the module
+  // blurs every pixel (a radius of 1 or more everywhere, every pixel of the
+  // ID it blurs) saves its slot; no pixel is then taken as left alone.
+  bool probe = true;
 };
 
 struct FilteredPlanes {
