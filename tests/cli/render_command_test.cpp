@@ -1,6 +1,7 @@
 // `kestrion render` end to end: files written here, run through the built
 // command, and read back.
 #include <ImfAttribute.h>
+#include <ImfIntAttribute.h>
 #include <ImfMatrixAttribute.h>
 #include <ImfStandardAttributes.h>
 #include <ImfStringAttribute.h>
@@ -15,6 +16,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "blur/radius_rule.h"
@@ -969,6 +971,81 @@ TEST(RenderCommand, BadInputIsRefusedWithoutWritingAnything) {
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, inputs) << "files written or left behind";
   }
+}
+
+// ---------------------------------------------------------------------------
+// Layered renders: the switch on the command line and in a settings file,
+// and what the files and the report say of it.
+
+// A disc in focus over a wall far behind it, opaque.
+double DiscOverWallSample(const std::string& name, int, int x, int y) {
+  const bool in = InDisc(x, y);
+  if (IsDepth(name)) return in ? 3.0 : 30.0;
+  if (name == "A") return 1.0;
+  return in ? DISC_COLOUR[name == "R" ? 0 : name == "G" ? 1 : 2] : 0.2;
+}
+
+TEST(RenderCommand, LayeredRendersSayHowTheyWereMade) {
+  ScratchDirectory dir;
+  WriteExrFile(dir / "disc.exr",
+               {OnePart(DISC_W, DISC_H, Channels({"R", "G", "B", "A", "Z"}, Imf::FLOAT))},
+               DiscOverWallSample);
+  const std::vector<std::string> focus = {
+      "disc.exr", "--focus-depth", "3", "--range", "4", "--size", "5", "--report", "json"};
+  auto render = [&](const std::string& output, std::vector<std::string> more) {
+    std::vector<std::string> args = focus;
+    args.insert(args.end(), {"-o", output});
+    args.insert(args.end(), more.begin(), more.end());
+    const RunResult run = Render(dir / "", args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.exitCode == 0 ? nlohmann::json::parse(run.out) : nlohmann::json();
+  };
+  const nlohmann::json plain = render("plain.exr", {});
+  EXPECT_TRUE(plain["layers"].is_null());
+  EXPECT_GE(plain["passes"].get<int>(), 1);
+  EXPECT_EQ(ReadBack(dir / "plain.exr")
+                .parts[0]
+                .header.findTypedAttribute<Imf::IntAttribute>("kestrionLayers"),
+            nullptr);
+
+  const nlohmann::json layered = render("layered.exr", {"--layered", "--focus-map", "map.png"});
+  ASSERT_EQ(layered["layers"], 2) << layered;  // the disc and the wall
+  EXPECT_GE(layered["passes"].get<int>(), 1);
+  const ExrDocument out = ReadBack(dir / "layered.exr");
+  const auto* mark = out.parts[0].header.findTypedAttribute<Imf::IntAttribute>("kestrionLayers");
+  ASSERT_NE(mark, nullptr);
+  EXPECT_EQ(mark->value(), 2);
+  // The wall around the disc keeps its own colour: no halo of the disc's.
+  const std::vector<float> green = Samples(out, 0, "G");
+  const std::vector<float> plainGreen = Samples(ReadBack(dir / "plain.exr"), 0, "G");
+  double leak = 0.0;
+  double plainLeak = 0.0;
+  for (int y = 0; y < DISC_H; ++y) {
+    for (int x = 0; x < DISC_W; ++x) {
+      if (InDisc(x, y)) continue;
+      leak = std::max(leak, std::fabs(green[y * DISC_W + x] - 0.2));
+      plainLeak = std::max(plainLeak, std::fabs(plainGreen[y * DISC_W + x] - 0.2));
+    }
+  }
+  EXPECT_LT(leak, 1e-3);
+  EXPECT_GT(plainLeak, 0.01);
+  EXPECT_NE(ReadText(dir / "map.png").find("filtered in 2 depth layers"), std::string::npos);
+  const RunResult shown = RunKestrion({"inspect", "layered.exr"}, dir / "");
+  EXPECT_NE(shown.out.find("by kestrion in 2 depth layers (--layered)"), std::string::npos)
+      << shown.out;
+
+  // A settings file switches it on as the option does, and takes nothing
+  // but true or false.
+  WriteText(dir / "on.json", R"({"layered": true})");
+  render("file.exr", {"--settings", "on.json"});
+  EXPECT_EQ(ReadText(dir / "file.exr"), ReadText(dir / "layered.exr"));
+  WriteText(dir / "bad.json", R"({"layered": 1})");
+  std::vector<std::string> bad = focus;
+  bad.insert(bad.end(), {"-o", "bad.exr", "--settings", "bad.json"});
+  const RunResult refused = Render(dir / "", bad);
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_NE(refused.err.find("layered must be true or false"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "bad.exr"));
 }
 
 }  // namespace

@@ -31,6 +31,30 @@ def test_filter_equals_render(make_frame, run_render, read_colour, tmp_path,
     assert same_bits(frame.colour, given)  # the input is left alone
 
 
+@pytest.mark.parametrize("alpha", ["premultiplied", "straight"])
+def test_layered_filter_equals_layered_render(make_frame, run_render,
+                                              read_colour, tmp_path, alpha):
+    frame = make_frame(61, 37, "float32", 4)
+    out = tmp_path / "out.exr"
+    run_render(frame.path, out, "--focus-depth", "12.5", "--range", "6",
+               "--size", "4", "--alpha", alpha, "--layered")
+    expected = read_colour(out, frame.colour)
+    result = kestrion.filter(frame.colour, frame.depth, focus_depth=12.5,
+                             range=6, size=4, alpha=alpha, layered=True)
+    assert same_bits(result, expected)
+    plain = kestrion.filter(frame.colour, frame.depth, focus_depth=12.5,
+                            range=6, size=4, alpha=alpha)
+    assert not same_bits(result, plain)
+    report = kestrion.render(frame.path, tmp_path / "again.exr",
+                             focus_depth=12.5, range=6, size=4, alpha=alpha,
+                             layered=True)
+    assert report["layers"] > 1
+    assert (tmp_path / "again.exr").read_bytes() == out.read_bytes()
+    with pytest.raises(TypeError, match="layered: True or False"):
+        kestrion.filter(frame.colour, frame.depth, focus_depth=12.5, range=6,
+                        size=4, layered=1)
+
+
 def test_ids_source_and_focus_object(make_frame, run_render, read_colour,
                                      tmp_path):
     frame = make_frame(48, 40, "float32", 4, ids=True)
