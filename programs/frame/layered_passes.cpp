@@ -160,6 +160,17 @@ FilteredPlanes BlurAt(FocusFilterSession& session, float focalDepth, const Frame
   return FilterPlanes(session, focalDepth, part, partZ, frameNumber, options, abort);
 }
 
+// How much of a hole a fill of blurred coverage `spread` fills: all of it
+// from 1/32 up, less below, where the division by a small coverage would
+// magnify the bands' rounding of it (at most 32 times one step).
+float FillShare(float spread) { return std::min(1.0f, spread * 32.0f); }
+
+// The factor that fills the stack's holes with its own colour at a pixel
+// of coverage `covered`: 1 / covered where the fill takes all of the hole.
+float SelfFill(float covered) {
+  return covered > 0.0f ? 1.0f + (1.0f - covered) * FillShare(covered) / covered : 0.0f;
+}
+
 // A plane cut for a layer's pass: `values` (1 where null), on the layer's
 // own pixels only or on all of them.
 struct CutSource {
@@ -288,8 +299,7 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
         for (size_t i = begin; i < end; ++i) {
           check.Poll(i);
           if (in.key[i] != key) continue;
-          const float covered = stack.coverage[i];
-          const float scale = covered > 0.0f ? 1.0f / covered : 0.0f;
+          const float scale = SelfFill(stack.coverage[i]);
           const float a = withAlpha ? (*in.alpha)[i] : 1.0f;
           for (size_t c = 0; c < channels; ++c) {
             stack.colour[c][i] = in.colour[c][i] + (1.0f - a) * stack.colour[c][i] * scale;
@@ -342,18 +352,19 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
         if (fillCoverage) {
           // Completed by the stack's blur at this radius, normalised.
           const float spread = (*fillCoverage)[k];
-          const float fill = spread > 0.0f ? (1.0f - covered) / spread : 0.0f;
+          const float share = FillShare(spread);
+          const float fill = spread > 0.0f ? (1.0f - covered) * share / spread : 0.0f;
           for (size_t c = 0; c < channels; ++c) {
             behind[c] = stack.colour[c][i] + fill * out[own + 1 + c][k];
           }
           if (withAlpha) behind[channels] = (*stack.alpha)[i] + fill * out[own + 1 + channels][k];
-          behindCoverage = spread > 0.0f ? 1.0f : covered;
+          behindCoverage = covered + (1.0f - covered) * share;
         } else {
           // Normalised by its own coverage.
-          const float scale = covered > 0.0f ? 1.0f / covered : 0.0f;
+          const float scale = SelfFill(covered);
           for (size_t c = 0; c < channels; ++c) behind[c] = stack.colour[c][i] * scale;
           if (withAlpha) behind[channels] = (*stack.alpha)[i] * scale;
-          behindCoverage = covered > 0.0f ? 1.0f : 0.0f;
+          behindCoverage = covered + (1.0f - covered) * FillShare(covered);
         }
         // The layer over it.
         for (size_t c = 0; c < channels; ++c)
