@@ -171,11 +171,19 @@ float SelfFill(float covered) {
   return covered > 0.0f ? 1.0f + (1.0f - covered) * FillShare(covered) / covered : 0.0f;
 }
 
-// A plane cut for a layer's pass: `values` (1 where null), on the layer's
-// own pixels only or on all of them.
+// Coverage and alpha (0 ... 1) go through the passes scaled by this: full
+// coverage is then exactly 32767 steps of the band below 0.5, whose step is
+// a sixteenth of the band above's. Thin layers are normalised by small
+// blurred coverages, which must not magnify a coarse step.
+constexpr float COVERAGE_SCALE = static_cast<float>(32767.0 / (2.0 * CHANNEL_MAX));
+constexpr float COVERAGE_UNSCALE = 1.0f / COVERAGE_SCALE;
+
+// A plane cut for a layer's pass: `values` (1 where null) times `scale`,
+// on the layer's own pixels only or on all of them.
 struct CutSource {
   const float* values;
   bool onlyLayer;
+  float scale = 1.0f;
 };
 
 // A pixel range of each lane.
@@ -223,7 +231,7 @@ std::vector<Plane> Cut(const Box& box, int32_t width, const std::vector<int32_t>
       float* out = planes[p].data() + k;
       for (int32_t x = box.x0; x < box.x1; ++x, ++out) {
         const size_t i = first + static_cast<size_t>(x);
-        const float value = source.values ? source.values[i] : 1.0f;
+        const float value = (source.values ? source.values[i] : 1.0f) * source.scale;
         *out = !source.onlyLayer || keys[i] == key ? value : 0.0f;
       }
     }
@@ -315,14 +323,14 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
     const Box box = ReachOf(layer, frame);
     std::vector<CutSource> sources;
     for (size_t c = 0; c < channels; ++c) sources.push_back({in.colour[c].data(), true});
-    if (withAlpha) sources.push_back({in.alpha->data(), true});
-    sources.push_back({nullptr, true});
+    if (withAlpha) sources.push_back({in.alpha->data(), true, COVERAGE_SCALE});
+    sources.push_back({nullptr, true, COVERAGE_SCALE});
     // Before the focal plane, the stack behind it as well, to fill what the
     // layer uncovers.
     if (layer.near) {
       for (size_t c = 0; c < channels; ++c) sources.push_back({stack.colour[c].data(), false});
-      if (withAlpha) sources.push_back({stack.alpha->data(), false});
-      sources.push_back({stack.coverage.data(), false});
+      if (withAlpha) sources.push_back({stack.alpha->data(), false, COVERAGE_SCALE});
+      sources.push_back({stack.coverage.data(), false, COVERAGE_SCALE});
     }
     const FilteredPlanes blurred = BlurAt(
         session, focalDepth, frame, rendererZ, map.source, box, layer.z,
@@ -340,8 +348,8 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
       for (int32_t x = box.x0; x < box.x1; ++x, ++k) {
         const size_t i =
             static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
-        const float m = std::clamp(coverage[k], 0.0f, 1.0f);
-        const float a = withAlpha ? std::clamp(out[channels][k], 0.0f, 1.0f) : m;
+        const float m = std::clamp(coverage[k] * COVERAGE_UNSCALE, 0.0f, 1.0f);
+        const float a = withAlpha ? std::clamp(out[channels][k] * COVERAGE_UNSCALE, 0.0f, 1.0f) : m;
         bool any = m != 0.0f || a != 0.0f;
         for (size_t c = 0; c < channels && !any; ++c) any = out[c][k] != 0.0f;
         if (!any) continue;  // the layer does not reach the pixel
@@ -351,13 +359,16 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
         float behindCoverage;
         if (fillCoverage) {
           // Completed by the stack's blur at this radius, normalised.
-          const float spread = (*fillCoverage)[k];
+          const float spread = (*fillCoverage)[k] * COVERAGE_UNSCALE;
           const float share = FillShare(spread);
           const float fill = spread > 0.0f ? (1.0f - covered) * share / spread : 0.0f;
           for (size_t c = 0; c < channels; ++c) {
             behind[c] = stack.colour[c][i] + fill * out[own + 1 + c][k];
           }
-          if (withAlpha) behind[channels] = (*stack.alpha)[i] + fill * out[own + 1 + channels][k];
+          if (withAlpha) {
+            behind[channels] =
+                (*stack.alpha)[i] + fill * out[own + 1 + channels][k] * COVERAGE_UNSCALE;
+          }
           behindCoverage = covered + (1.0f - covered) * share;
         } else {
           // Normalised by its own coverage.

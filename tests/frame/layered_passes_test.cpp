@@ -178,6 +178,27 @@ TEST(LayeredPasses, SameBitsOnAnyThreads) {
   EXPECT_EQ(*one.alpha, *two.alpha);
 }
 
+TEST(LayeredPasses, OneColourStaysThatColourThroughThinLayers) {
+  // A slanted square cut into strips a pixel or two wide on either side of
+  // the focal plane, over a far wall: the strips are normalised by small
+  // blurred coverages and fill their holes from small ones, which must not
+  // magnify the passes' rounding (within 1 % here).
+  Scene scene = SquareOver(FOCAL_DEPTH, 30.0f);
+  for (int32_t y = Y0; y < Y1; ++y) {
+    for (int32_t x = X0; x < X1; ++x) {
+      scene.z[static_cast<size_t>(y) * WIDTH + x] =
+          -(9.5f + 0.08f * static_cast<float>(x - X0) + 0.03f * static_cast<float>(y - Y0));
+    }
+  }
+  for (Plane& plane : scene.planes.colour) std::fill(plane.begin(), plane.end(), 0.025f);
+  const FilteredPlanes out = Filter(scene, true);
+  EXPECT_GT(out.layers, 8);
+  for (const Plane& plane : out.colour) {
+    for (size_t i = 0; i < plane.size(); ++i)
+      ASSERT_NEAR(plane[i], 0.025f, 2.5e-4) << "pixel " << i;
+  }
+}
+
 TEST(LayeredPasses, StraightAlphaGivesThePremultipliedResultDivided) {
   // Half the frame transparent: a semi-transparent ramp over nothing.
   Scene premultiplied = Ramp();
