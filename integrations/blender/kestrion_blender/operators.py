@@ -153,9 +153,15 @@ class KESTRION_OT_report(bpy.types.Operator):
 
     lines: CollectionProperty(type=KestrionLine)
 
-    def _report_lines(self):
+    def _report_lines(self, context):
         for line in self.lines:
             self.report({line.level}, "Kestrion: " + line.text)
+        # Blender redraws Info editors for new reports through a timer of
+        # the active window, and there is none while no window has focus.
+        for window in context.window_manager.windows:
+            for area in window.screen.areas:
+                if area.type == 'INFO':
+                    area.tag_redraw()
 
     def invoke(self, context, event):
         manager = context.window_manager
@@ -165,9 +171,9 @@ class KESTRION_OT_report(bpy.types.Operator):
 
     def modal(self, context, event):
         context.window_manager.event_timer_remove(self._timer)
-        self._report_lines()
+        self._report_lines(context)
         return {'FINISHED', 'PASS_THROUGH'}
 
     def execute(self, context):
-        self._report_lines()
+        self._report_lines(context)
         return {'FINISHED'}
