@@ -20,6 +20,7 @@ _classes = (
     settings.KestrionSettings,
     operators.KESTRION_OT_filter_last_render,
     operators.KESTRION_OT_open_studio,
+    operators.KestrionLine,
     operators.KESTRION_OT_report,
     panel.KESTRION_PT_render,
 )

@@ -76,6 +76,8 @@ def make_folder(path):
     folder = os.path.dirname(path)
     try:
         os.makedirs(folder, exist_ok=True)
+    except FileExistsError:
+        raise FilterError("cannot make the output folder '%s': a file of that name is in the way" % folder)
     except OSError as error:
         raise FilterError("cannot make the output folder '%s': %s" % (folder, error.strerror or error))
 

@@ -1,5 +1,5 @@
 """The add-on's operators: filtering the last render again, opening it in
-the kestrion studio, and a report line shown from the main thread."""
+the kestrion studio, and the add-on's lines shown in the info area."""
 
 import os
 import queue
@@ -8,7 +8,7 @@ import threading
 import webbrowser
 
 import bpy
-from bpy.props import EnumProperty, StringProperty
+from bpy.props import CollectionProperty, EnumProperty, StringProperty
 
 from . import messages, render_hooks
 from .filtering import FilterError, kestrion_program, make_folder, output_path
@@ -133,16 +133,47 @@ class KESTRION_OT_open_studio(bpy.types.Operator):
         return {'FINISHED'}
 
 
+class KestrionLine(bpy.types.PropertyGroup):
+    """One line of the report operator."""
+
+    level: EnumProperty(items=(('INFO', "Info", ""), ('WARNING', "Warning", ""), ('ERROR', "Error", "")))
+    text: StringProperty()
+
+
+# Only reports of an operator the window manager runs reach the info area,
+# not those of one Python calls: invoked, the report operator waits as a
+# modal operator for the window's next event (its own timer makes one) and
+# reports there; executed, its lines go to the caller's reports.
 class KESTRION_OT_report(bpy.types.Operator):
-    """Shows a line of the add-on in the info area"""
+    """Shows lines of the add-on in the info area"""
 
     bl_idname = "kestrion.report"
     bl_label = "Kestrion Report"
     bl_options = {'INTERNAL'}
 
-    level: EnumProperty(items=(('INFO', "Info", ""), ('WARNING', "Warning", ""), ('ERROR', "Error", "")))
-    message: StringProperty()
+    lines: CollectionProperty(type=KestrionLine)
+
+    def _report_lines(self, context):
+        for line in self.lines:
+            self.report({line.level}, "Kestrion: " + line.text)
+        # Blender redraws Info editors for new reports through a timer of
+        # the active window, and there is none while no window has focus.
+        for window in context.window_manager.windows:
+            for area in window.screen.areas:
+                if area.type == 'INFO':
+                    area.tag_redraw()
+
+    def invoke(self, context, event):
+        manager = context.window_manager
+        self._timer = manager.event_timer_add(0.01, window=context.window)
+        manager.modal_handler_add(self)
+        return {'RUNNING_MODAL'}
+
+    def modal(self, context, event):
+        context.window_manager.event_timer_remove(self._timer)
+        self._report_lines(context)
+        return {'FINISHED', 'PASS_THROUGH'}
 
     def execute(self, context):
-        self.report({self.level}, "Kestrion: " + self.message)
+        self._report_lines(context)
         return {'FINISHED'}

@@ -168,10 +168,10 @@ class RenderJob:
             self.waiting.append((source, values))
 
     def _evaluate_here(self, scene, frame):
-        """The frame's values when the render did not hand over its own
-        evaluation (`blender -b -a` does not): the scene's own evaluation
-        set to the frame, which only a render on the main thread, as in a
-        background Blender, may do."""
+        """The frame's values when no frame change of the render handed
+        over its evaluation: the scene's own evaluation set to the frame,
+        which only a render on the main thread, as in a background
+        Blender, may do."""
         if not bpy.app.background:
             return frame_values(scene, None, frame)
         scene.frame_set(frame)
@@ -203,10 +203,11 @@ class RenderJob:
 
 def _guarded(work):
     """A handler that says what went wrong in one line instead of a
-    traceback, and never stops the render."""
-    def handler(scene, *args):
+    traceback, and never stops the render. Blender hands a handler the
+    depsgraph only when it takes two arguments."""
+    def handler(scene, depsgraph=None):
         try:
-            work(scene, *args)
+            work(scene, depsgraph)
         except Exception as error:
             messages.say("%s: %s" % (type(error).__name__, error), 'ERROR')
     handler.__name__ = "kestrion_" + work.__name__

@@ -1,5 +1,5 @@
-"""Runs Blender headless with the add-on enabled, in a user folder of the
-test's own, and kestrion itself for comparison."""
+"""Runs Blender, headless or with a window, with the add-on enabled, in a
+user folder of the test's own, and kestrion itself for comparison."""
 
 import json
 import os
@@ -13,6 +13,7 @@ HERE = Path(__file__).parent
 ADDON = HERE.parent / "kestrion_blender"
 BLENDER = os.environ.get("KESTRION_BLENDER") or shutil.which("blender")
 APP = os.environ.get("KESTRION_APP") or shutil.which("kestrion")
+XVFB_RUN = shutil.which("xvfb-run")
 
 if not BLENDER or not APP:
     pytest.skip("needs Blender and the kestrion program", allow_module_level=True)
@@ -28,7 +29,8 @@ class Blender:
         self.module = True
         self.env = {}
 
-    def run(self, *args):
+    def run(self, *args, window=False):
+        """Blender headless, or with a window on a virtual X display."""
         env = dict(os.environ)
         env.update(BLENDER_USER_SCRIPTS=str(self.folder / "scripts"), BLENDER_USER_CONFIG=str(self.folder / "config"),
                    TMPDIR=str(self.folder / "tmp"), PATH=os.path.dirname(APP) + os.pathsep + env.get("PATH", ""))
@@ -39,7 +41,8 @@ class Blender:
             (blocked / "kestrion.py").write_text("raise ImportError('no kestrion here')\n")
             env["PYTHONPATH"] = str(blocked) + os.pathsep + env.get("PYTHONPATH", "")
         env.update(self.env)
-        done = subprocess.run([BLENDER, "-b", "--factory-startup", "--addons", "kestrion_blender", *map(str, args)],
+        start = [XVFB_RUN, "-a", "-s", "-screen 0 1280x800x24", BLENDER] if window else [BLENDER, "-b"]
+        done = subprocess.run([*start, "--factory-startup", "--addons", "kestrion_blender", *map(str, args)],
                               capture_output=True, text=True, env=env, timeout=600)
         done.output = done.stdout + done.stderr
         assert done.returncode == 0, done.output
