@@ -36,6 +36,7 @@ class FrameValues:
     focus_object: Optional[str] = None
     focus_error: Optional[str] = None
     held_from: Optional[int] = None
+    layered: bool = False
 
     def size_text(self):
         text = float_text(self.size)
@@ -54,6 +55,8 @@ class FrameValues:
                    "--size", self.size_text()]
         if self.source != 'WHOLE':
             options += ["--source", self.source_text()]
+        if self.layered:
+            options.append("--layered")
         return options
 
     def module_options(self):
@@ -62,6 +65,8 @@ class FrameValues:
                    "size": self.size_text()}
         if self.source != 'WHOLE':
             options["source"] = self.source_text()
+        if self.layered:
+            options["layered"] = True
         return options
 
 
@@ -112,7 +117,7 @@ def frame_values(scene, depsgraph, frame):
     settings = scene.kestrion
     values = FrameValues(frame=frame, range=_animated(scene, "range", frame), size=_animated(scene, "size", frame),
                          size_unit=settings.size_unit, source=settings.source, source_id=settings.source_id,
-                         focus_from=settings.focus_from)
+                         focus_from=settings.focus_from, layered=settings.layered)
     if settings.focus_from == 'DISTANCE':
         values.focus_depth = _animated(scene, "focus_distance", frame)
         return values

@@ -40,6 +40,7 @@ class KESTRION_PT_render(bpy.types.Panel):
         layout.prop(settings, "source")
         if settings.source != 'WHOLE':
             layout.prop(settings, "source_id")
+        layout.prop(settings, "layered")
         layout.prop(settings, "output")
 
         row = layout.row(align=True)

@@ -128,6 +128,12 @@ class KestrionSettings(bpy.types.PropertyGroup):
         min=0,
         max=65535,
     )
+    layered: BoolProperty(
+        name="Layered Edges",
+        description="Filter in depth layers: no halo around sharp objects, and blurred ones spread over what "
+                    "lies behind them (slower)",
+        default=False,
+    )
     output: StringProperty(
         name="Output",
         description="Where filtered frames are written: # marks the frame number, // the blend file's folder",

@@ -14,9 +14,11 @@ scene = bpy.context.scene
 facts = {}
 
 if action == "again":
-    # Render the animation, then filter its last frame again with a new size.
+    # Render the animation, then filter its last frame again with a new
+    # size, in layers.
     bpy.ops.render.render(animation=True)
     scene.kestrion.size = 5.0
+    scene.kestrion.layered = True
     facts["result"] = sorted(bpy.ops.kestrion.filter_last_render())
     image = bpy.data.images.get("Kestrion Result")
     facts["image"] = bpy.path.abspath(image.filepath) if image else None

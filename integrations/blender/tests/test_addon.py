@@ -98,6 +98,8 @@ def test_filter_the_last_render_again(blender):
     assert [line["frame"] for line in lines] == [1, 2, 3, 3]
     again = lines[-1]
     assert again["size"] == 5 and again["range"] == 12
+    assert "--layered" in again["blender"]["options"] and again["layers"] >= 1
+    assert all(line["layers"] is None for line in lines[:-1])
     assert facts["image"] == str(blender.folder / "kestrion" / "0003.exr")
     check_equal_to_command(blender, again, blender.folder / "render" / "0003.exr")
 
