@@ -245,16 +245,10 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
                                    const FramePlanes& frame, const std::vector<float>& rendererZ,
                                    int32_t frameNumber, const PassOptions& options,
                                    const AbortCheck& abort) {
-  const std::string& frameName = options.frameName;
   const size_t count = frame.PixelCount();
-  for (const Plane& plane : frame.colour) {
-    if (plane.size() != count) throw FileError(frameName, "a colour plane has the wrong size");
-  }
-  if (frame.alpha && frame.alpha->size() != count) {
-    throw FileError(frameName, "the alpha plane has the wrong size");
-  }
+  CheckPlaneSizes(frame, options.frameName);
   if (!rendererZ.empty() && rendererZ.size() != count) {
-    throw FileError(frameName, "the depth plane has the wrong size");
+    throw FileError(options.frameName, "the depth plane has the wrong size");
   }
   const AlphaMode alphaMode = options.alphaMode.value_or(frame.alphaMode);
   const bool filterAlpha = frame.alpha && alphaMode != AlphaMode::Ignore;

@@ -111,14 +111,8 @@ struct PassPlan {
 // the frame takes.
 PassPlan PlanPasses(const FramePlanes& frame, const PassOptions& options, size_t threads,
                     const AbortCheck& abort) {
-  const std::string& frameName = options.frameName;
   const size_t count = frame.PixelCount();
-  for (const Plane& plane : frame.colour) {
-    if (plane.size() != count) throw FileError(frameName, "a colour plane has the wrong size");
-  }
-  if (frame.alpha && frame.alpha->size() != count) {
-    throw FileError(frameName, "the alpha plane has the wrong size");
-  }
+  CheckPlaneSizes(frame, options.frameName);
 
   // Alpha is filtered with the colour unless ignored; straight colour is
   // filtered premultiplied.
@@ -421,6 +415,16 @@ int32_t BandOf(float magnitude) {
 }
 
 double BandTop(int32_t band) { return std::ldexp(BAND_BASE, 4 * band); }
+
+void CheckPlaneSizes(const FramePlanes& frame, const std::string& frameName) {
+  const size_t count = frame.PixelCount();
+  for (const Plane& plane : frame.colour) {
+    if (plane.size() != count) throw FileError(frameName, "a colour plane has the wrong size");
+  }
+  if (frame.alpha && frame.alpha->size() != count) {
+    throw FileError(frameName, "the alpha plane has the wrong size");
+  }
+}
 
 std::vector<std::string> FilteredPlanes::Warnings(const std::string& frameName) const {
   std::vector<std::string> lines;

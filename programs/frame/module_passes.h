@@ -120,6 +120,10 @@ struct FilteredPlanes {
   std::vector<std::string> Warnings(const std::string& frameName) const;
 };
 
+// Throws a FileError naming `frameName` when a colour plane or the alpha
+// plane does not hold one value a pixel.
+void CheckPlaneSizes(const FramePlanes& frame, const std::string& frameName);
+
 // Filters `frame`'s colour (and alpha, as above) through the session's
 // filter, focused at `focalDepth` in front of the camera: the node its
 // record names is placed on the camera axis there. `rendererZ` is the
