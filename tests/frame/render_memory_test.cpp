@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "base/allocation_record.h"
 #include "base/errors.h"
 #include "base/memory_budget.h"
@@ -86,6 +88,45 @@ TEST(MemoryBudget, EstimateBoundsWhatARenderAllocates) {
     EXPECT_GT(peak, 0);
     EXPECT_LE(static_cast<uint64_t>(peak), need) << "estimated " << need;
   }
+}
+
+TEST(MemoryBudget, LayeredRendersAreCountedWithTheirLayers) {
+  ScratchDirectory dir;
+  test_files::WriteRender(dir / "in.exr", 640, 360);
+  RenderNeed need = InputNeed(dir / "in.exr", InputOptions{});
+  const uint64_t plain = need.Bytes();
+  need.layered = true;
+  const uint64_t layered = need.Bytes();
+  ASSERT_GT(layered, plain);
+  RenderSettings settings;
+  settings.focusDepth = FloatKeys{{0, 20.0f}};
+  settings.size = FloatKeys{{0, 12.0f}};
+  settings.layered = true;
+  int64_t peak = 0;
+  {
+    const AllocationPeak allocations;
+    const FrameOutcome outcome =
+        RenderFrameFiles(KESTRION_MODULE_PATH, {dir / "in.exr", dir / "out.exr", ""}, settings);
+    peak = allocations.Peak();
+    ASSERT_FALSE(outcome.error) << outcome.error->what();
+    EXPECT_GT(outcome.report.layers.value_or(0), 2);
+  }
+  EXPECT_GT(peak, 0);
+  EXPECT_LE(static_cast<uint64_t>(peak), layered) << "estimated " << layered;
+  // A limit that holds the default render but not the layers refuses the
+  // layered one before its passes, and writes nothing.
+  settings.limits.memoryLimit = (plain + layered) / 2;
+  const FrameOutcome refused =
+      RenderFrameFiles(KESTRION_MODULE_PATH, {dir / "in.exr", dir / "refused.exr", ""}, settings);
+  ASSERT_TRUE(refused.error);
+  EXPECT_NE(std::string(refused.error->what()).find("filtering it in layers needs about"),
+            std::string::npos)
+      << refused.error->what();
+  EXPECT_FALSE(std::filesystem::exists(dir / "refused.exr"));
+  settings.layered = false;
+  EXPECT_FALSE(
+      RenderFrameFiles(KESTRION_MODULE_PATH, {dir / "in.exr", dir / "plain.exr", ""}, settings)
+          .error);
 }
 
 TEST(MemoryBudget, ModuleMemoryPerPixelIsWithinItsConstant) {
