@@ -334,10 +334,11 @@ ShotRun ShotRunOf(int argc, char** argv, const RenderOptions& render, const Shot
 // repeat: its output, the settings and the view the hand-off writes itself, and its
 // own.
 constexpr const char* STUDIO_OWN_OPTIONS[] = {
-    "--output",       "--focus-depth", "--focus-pixel", "--focus-object", "--focus-statistic",
-    "--range",        "--size",        "--source",      "--shot",         "--settings",
-    "--port",         "--open",        "--save",        "--help",         "--ocio-config",
-    "--ocio-display", "--ocio-view",   "--ocio-look",   "--exposure",     "--gamma"};
+    "--output",      "--focus-depth",  "--focus-pixel", "--focus-object", "--focus-statistic",
+    "--range",       "--size",         "--source",      "--layered",      "--shot",
+    "--settings",    "--port",         "--open",        "--save",         "--help",
+    "--ocio-config", "--ocio-display", "--ocio-view",   "--ocio-look",    "--exposure",
+    "--gamma"};
 
 // The words of the studio's command line that a render of the same frames
 // needs, rebuilt from what CLI11 read, option by option.

@@ -1,6 +1,6 @@
 // focus_commands.cpp: the workbench's host commands: the host's time, the
 // focus (a click on the image, the Focus node's keys, as undo steps), the
-// focus map overlay and Save.
+// focus map overlay, the layered switch and Save.
 #include <cstdio>
 
 #include "base/errors.h"
@@ -59,6 +59,7 @@ void Workbench::AddCommands() {
   bridge.AddHostCommand("deleteFocusKey",
                         [this](const Request&, HWND) { return DeleteFocusKey(); });
   bridge.AddHostCommand("overlay", [this](const Request& r, HWND) { return SetOverlay(r); });
+  bridge.AddHostCommand("layered", [this](const Request& r, HWND) { return SetLayered(r); });
   bridge.AddHostCommand("view", [this](const Request& r, HWND) { return SetView(r); });
   bridge.AddHostCommand("save", [this](const Request&, HWND) { return Save(); });
 }
@@ -140,6 +141,14 @@ std::string Workbench::SetOverlay(const Request& request) {
   const auto on = request.arguments.find("on");
   if (on == request.arguments.end() || !on->is_boolean()) return "\"on\" must be true or false";
   overlay = on->get<bool>();
+  return {};
+}
+
+// The preview's wish holds the switch: the next Settled filters again.
+std::string Workbench::SetLayered(const Request& request) {
+  const auto on = request.arguments.find("on");
+  if (on == request.arguments.end() || !on->is_boolean()) return "\"on\" must be true or false";
+  layered = on->get<bool>();
   return {};
 }
 

@@ -88,6 +88,7 @@ std::string SettingsFileText(const RenderSettings& settings) {
   if (settings.range) file["range"] = KeysJson(*settings.range);
   if (settings.size) file["size"] = KeysJson(*settings.size);
   file["source"] = SourceText(settings.source.value_or(SourceSelection{}));
+  if (settings.layered) file["layered"] = true;
   const ReviewLook& look = settings.output.review;
   json view = json::object();
   if (look.view) {
@@ -120,6 +121,7 @@ std::vector<std::string> SettingsWords(const RenderSettings& settings) {
   const SourceSelection source = settings.source.value_or(SourceSelection{});
   if (source.mode != SOURCE_WHOLE_IMAGE)
     words.insert(words.end(), {"--source", SourceText(source)});
+  if (settings.layered) words.emplace_back("--layered");
   return words;
 }
 

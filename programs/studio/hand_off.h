@@ -4,11 +4,11 @@
 //
 // The settings are the focus (keyed depths, keyed pixels or an object, with
 // its statistic), Range and Size (one value, or the keys of the filter's
-// tracks by frame), the source and the view review images are shown
-// through. Every number is written so that it reads
-// back as the very float the studio rendered with: the command line in the
-// shortest decimal that float has, the settings file as a JSON number that
-// converts back to it.
+// tracks by frame), the source, whether it is filtered in depth layers and
+// the view review images are shown through. Every number is written so
+// that it reads back as the very float the studio rendered with: the
+// command line in the shortest decimal that float has, the settings file as
+// a JSON number that converts back to it.
 #pragma once
 
 #include <string>
@@ -23,7 +23,8 @@ std::string SettingsFileText(const kestrion::RenderSettings& settings);
 
 // The words that give the same settings on a command line: --focus-depth
 // (or --focus-pixel, or --focus-object with --focus-statistic when one is
-// set), --range, --size and, unless it is the whole image, --source.
+// set), --range, --size, --source unless it is the whole image, and
+// --layered when set.
 std::vector<std::string> SettingsWords(const kestrion::RenderSettings& settings);
 
 // The words that show review images under `look` on a command line:

@@ -130,14 +130,14 @@ void Workbench::Render(const std::shared_ptr<const LoadedFrame>& loaded, const W
   // Whatever went wrong, the page hears of it and the session goes on.
   Progress({{"done", true}});
   if (aborted) return;
-  shown = Shown{wish, "failed", failure, ++images, 0, 0.0};
+  shown = Shown{wish, "failed", failure, ++images, 0, 0, 0.0};
   result.reset();
   looks.Set({loaded, nullptr, nullptr});
 }
 
 void Workbench::RenderPreview(const std::shared_ptr<const LoadedFrame>& loaded, const Wish& wish,
                               const std::function<bool()>& abort, const bool& aborted) {
-  Shown next{wish, "done", {}, ++images, 0, 0.0};
+  Shown next{wish, "done", {}, ++images, 0, 0, 0.0};
   if (!wish.focusError.empty()) {
     next.status = "unfocused";
     next.message = wish.focusError;
@@ -148,6 +148,7 @@ void Workbench::RenderPreview(const std::shared_ptr<const LoadedFrame>& loaded, 
   }
   RenderSettings settings = frames.Settings();
   settings.frame = wish.frame;
+  settings.layered = wish.layered;
   PreparedFrame prepared = loaded->depth;
   prepared.focusDepth = wish.focusDepth;
 
@@ -213,6 +214,7 @@ void Workbench::RenderPreview(const std::shared_ptr<const LoadedFrame>& loaded, 
     return;
   }
   next.passes = filtered->resolved.passes;
+  next.layers = filtered->resolved.layers;
   std::vector<uint8_t> pixels =
       ReviewPixelsSideBySide(filtered->planes, loaded->input.name, reviewLook, NeverAbort());
   FocusMapSettings map;
@@ -230,7 +232,9 @@ void Workbench::RenderPreview(const std::shared_ptr<const LoadedFrame>& loaded, 
                     {"focusDepth", wish.focusDepth},
                     {"range", filtered->resolved.range},
                     {"size", filtered->resolved.size},
-                    {"source", SourceText(wish.source)}};
+                    {"source", SourceText(wish.source)},
+                    {"layered", wish.layered},
+                    {"layers", next.layers}};
   result = std::make_shared<const FramePlanes>(std::move(filtered->planes));
   // The readout looks at this preview before the page has it.
   looks.Set({loaded, result, std::move(radii)});

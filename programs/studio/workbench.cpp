@@ -58,7 +58,7 @@ std::optional<int32_t> ObjectOfNodeName(const std::string& name) {
 bool Workbench::Wish::operator==(const Wish& other) const {
   return frame == other.frame && focusDepth == other.focusDepth && focusError == other.focusError &&
          range == other.range && size == other.size && source.mode == other.source.mode &&
-         source.id == other.source.id;
+         source.id == other.source.id && layered == other.layered;
 }
 
 // --- Set-up ---------------------------------------------------------------------
@@ -71,7 +71,8 @@ Workbench::Workbench(const StudioSetup& s, FrameStore& store, ImageFilter& f, Di
       outlet(std::move(o)),
       looks(l),
       frames(store),
-      frame(s.firstFrame) {
+      frame(s.firstFrame),
+      layered(s.settings.layered) {
   const RenderSettings& settings = setup.settings;
   ConfigureFilter(filter, settings);
   std::string node;
@@ -127,6 +128,7 @@ Workbench::Wish Workbench::WishFor(const LoadedFrame& loaded) const {
   wish.range = session.TrackValue(RANGE_TRACK, loaded.number, record.blurRange);
   wish.size = session.TrackValue(SIZE_TRACK, loaded.number, record.blurSize);
   wish.source = PendingSource();
+  wish.layered = layered;
   const std::string node = TerminateFocalName(record.focalObjectName).text;
   if (node.empty()) {
     wish.focusError =
@@ -193,6 +195,7 @@ RenderSettings Workbench::HandOffSettings() const {
   settings.range = TrackKeys(filter, RANGE_TRACK, record.blurRange);
   settings.size = TrackKeys(filter, SIZE_TRACK, record.blurSize);
   settings.source = PendingSource();
+  settings.layered = layered;
   settings.output.review = reviewLook;
   return settings;
 }
@@ -256,6 +259,7 @@ json Workbench::State() const {
     preview["message"] = shown->message;
     preview["version"] = shown->version;
     preview["passes"] = shown->passes;
+    preview["layers"] = shown->layers;
     preview["seconds"] = shown->seconds;
   }
   const std::string settingsText = SettingsFileText(HandOffSettings());
@@ -263,10 +267,15 @@ json Workbench::State() const {
                {"file", setup.saveFile.empty() ? json(nullptr) : json(setup.saveFile)},
                {"saved", !savedText.empty()},
                {"current", savedText == settingsText}};
-  return {{"input", setup.input},          {"frame", frame},
-          {"image", std::move(image)},     {"focus", std::move(focus)},
-          {"preview", std::move(preview)}, {"overlay", overlay},
-          {"view", ViewState()},           {"handOff", std::move(handOff)}};
+  return {{"input", setup.input},
+          {"frame", frame},
+          {"image", std::move(image)},
+          {"focus", std::move(focus)},
+          {"preview", std::move(preview)},
+          {"overlay", overlay},
+          {"layered", layered},
+          {"view", ViewState()},
+          {"handOff", std::move(handOff)}};
 }
 
 }  // namespace studio

@@ -25,6 +25,10 @@
 //                            would pick it
 //   "deleteFocusKey"         the Focus node's key at this frame
 //   "overlay" {on}           the focus map over the preview, or not
+//   "layered" {on}           the preview (and the hand-off) filtered in
+//                            depth layers, or through the module's own
+//                            blur; starts as --layered or the settings file
+//                            set it
 //   "view" {display, view, look, exposure, gamma}
 //                            the review look the preview and the original
 //                            are shown under: a colour configuration's
@@ -38,22 +42,23 @@
 // The preview: after every request (Settled) the studio compares what the
 // frame would be filtered with now (the frame, its focal depth, Range and
 // Size at the frame, the source and IDs the open dialog shows, which reach
-// the record only on OK) with what the last preview was filtered with, and
-// when they differ posts a render. It runs through the frame library with
-// the studio's own filter (its record and keyed tracks, the pending source
-// and IDs put into the record for the render only) while no request waits;
-// the module's abort query answers yes as soon as one does, and such a
-// render is dropped by the studio's own flag (the module writes back a
-// partial image and returns 1). Progress goes out as it renders.
+// the record only on OK, and whether it is filtered in layers) with what
+// the last preview was filtered with, and when they differ posts a render.
+// It runs through the frame library with the studio's own filter (its
+// record and keyed tracks, the pending source and IDs put into the record
+// for the render only) while no request waits; the module's abort query
+// answers yes as soon as one does, and such a render is dropped by the
+// studio's own flag (the module writes back a partial image and returns
+// 1). Progress goes out as it renders.
 //
 // Messages it sends, besides its part of the state:
 //   {"type":"progress","stage":"reading"|"filtering","frame","pass",
 //    "passes","row","last"}, {"type":"progress","done":true}
 //   {"type":"frames","frames":[numbers]}   once: the run's frames
 //   binary images (ImageMessage): "original" once a frame is read, "result"
-//   after each preview (its header also gives the focusDepth, range, size
-//   and source it was filtered with), "focusMap" after each preview while
-//   asked for
+//   after each preview (its header also gives the focusDepth, range, size,
+//   source, layered and layers it was filtered with), "focusMap" after
+//   each preview while asked for
 #pragma once
 
 #include <cstdint>
@@ -151,6 +156,7 @@ class Workbench {
     float range = 0.0f;
     float size = 0.0f;
     kestrion::SourceSelection source;
+    bool layered = false;
     bool operator==(const Wish& other) const;
   };
   struct Shown {
@@ -159,6 +165,7 @@ class Workbench {
     std::string message;
     int64_t version = 0;
     int32_t passes = 0;
+    int32_t layers = 0;  // depth layers of a layered preview; 0 otherwise
     double seconds = 0.0;
   };
   class FocusChange;
@@ -168,6 +175,7 @@ class Workbench {
   std::string FocusAt(const Request& request, HWND front);
   std::string DeleteFocusKey();
   std::string SetOverlay(const Request& request);
+  std::string SetLayered(const Request& request);
   std::string SetView(const Request& request);
   // The state's "view": the configuration's names and the look shown.
   nlohmann::json ViewState() const;
@@ -204,6 +212,7 @@ class Workbench {
   int32_t frame = 0;  // the host's current frame
   NodeFocus nodeFocus;
   bool overlay = false;
+  bool layered = false;  // the preview and the hand-off filter in layers
   bool refreshPosted = false;
   std::map<int32_t, std::string> unreadable;  // frames whose file failed, and why
   int32_t frameShown = -1;                    // the frame whose original went out

@@ -309,6 +309,51 @@ TEST_F(StudioWorkbench, ViewChangesEncodeThePreviewAgainAndReachTheHandOff) {
   EXPECT_TRUE(PngPixels(dir / "out.png") == last.rgba) << "the review PNG differs from the preview";
 }
 
+TEST_F(StudioWorkbench, TheLayeredSwitchFiltersAgainAndReachesTheHandOff) {
+  RenderSettings settings;
+  settings.focusObject = 3;
+  settings.size = FloatKeys{{0, 6.0f}};
+  Start(settings);
+  Host("layered", {{"on", true}});   // 1
+  Host("layered", {{"on", "yes"}});  // 2
+  std::string saved;
+  std::string command;
+  Run([&] {
+    saved = studio::SettingsFileText(bench->HandOffSettings());
+    command = bench->HandOffCommand();
+  });
+  EXPECT_EQ(Refusals(), (std::vector<std::string>{"2 \"on\" must be true or false"}));
+  EXPECT_EQ(StateAfter(0)["host"]["studio"]["layered"], false);
+  EXPECT_EQ(StateAfter(2)["host"]["studio"]["layered"], true);
+
+  // The switch is part of what the preview is filtered with: it renders
+  // again, in layers, and comes out otherwise than the module's own blur.
+  const std::vector<const ImageSent*> results = Results();
+  ASSERT_GE(results.size(), 2u);
+  const ImageSent& first = *results.front();
+  const ImageSent& last = *results.back();
+  EXPECT_EQ(first.header["layered"], false);
+  EXPECT_EQ(first.header["layers"], 0);
+  EXPECT_EQ(last.header["layered"], true);
+  EXPECT_GT(last.header["layers"].get<int>(), 1);
+  EXPECT_NE(last.rgba, first.rgba);
+  const json preview = bench->State()["preview"];
+  EXPECT_EQ(preview["layers"], last.header["layers"]);
+  EXPECT_GT(preview["passes"].get<int>(), preview["layers"].get<int>());
+  EXPECT_EQ(command, "kestrion render " + setup.input +
+                         " -o out.exr --focus-object 3 --range 50 --size 6 --layered");
+
+  // The hand-off's settings file renders the layered preview byte for byte.
+  RenderSettings base;
+  base.output.bitDepth = 8;
+  const RenderSettings handOff = ParseSettings(saved, "saved", base);
+  EXPECT_TRUE(handOff.layered);
+  const FrameOutcome outcome =
+      RenderFrameFiles(*module, {setup.input, dir / "out.png", ""}, handOff);
+  ASSERT_FALSE(outcome.error) << outcome.error->what();
+  EXPECT_TRUE(PngPixels(dir / "out.png") == last.rgba) << "the review PNG differs from the preview";
+}
+
 TEST_F(StudioWorkbench, ClickingTheImageFocusesThroughBrowseAsAPersonWould) {
   Start({});
   const auto [groundX, groundY] = PixelOf(GROUND_OBJECT_ID);

@@ -57,6 +57,7 @@ export const ui = Object.freeze({
   hostTime: byId('host-time'),
   tracks: byId('tracks'),
   previewState: byId('preview-state'),
+  layered: byId('layered'),
   undoState: byId('undo-state'),
   lastDialog: byId('last-dialog'),
   sceneObjects: byId('scene-objects'),

@@ -12,7 +12,7 @@
 //   viewer.js        the frame, A/B, the focus map, the view, the readout
 //   colour_view.js   the colour configuration's display, view and look
 //   timeline.js      the frame slider and the tracks' keys
-//   panels.js        the filter, the progress, the hand-off
+//   panels.js        the filter, the progress, the layered switch, the hand-off
 //   control_ids.js   the controls' identifiers (generated at build time)
 import { drawColourView } from './colour_view.js';
 import { drawDesk, escapeKey, placeWindows } from './desk.js';

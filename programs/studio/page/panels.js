@@ -1,8 +1,11 @@
 // panels.js: the filter as the host holds it (its record, the focus at
 // this frame, the tracks, the preview's figures, the undo steps, the last
-// dialog's result), the preview's progress, and the hand-off.
+// dialog's result), the preview's progress, the layered switch and the
+// hand-off.
 import { SOURCE_MATERIAL_EFFECTS, SOURCE_OBJECT_CHANNEL, SOURCE_WHOLE_IMAGE } from './control_ids.js';
 import { el, number, setStatus, ui } from './elements.js';
+import { hostCommand } from './link.js';
+import { studioPart } from './server_state.js';
 
 const SOURCE_NAMES = {
   [SOURCE_WHOLE_IMAGE]: 'Whole Image',
@@ -111,7 +114,7 @@ export function drawStudio(s) {
   let text = '–';
   switch (preview.status) {
     case 'done':
-      text = `frame ${s.frame}: range ${number(preview.range)}, size ${number(preview.size)}, ${preview.source}; ${preview.passes} passes, ${Math.round(preview.seconds * 1000)} ms`;
+      text = `frame ${s.frame}: range ${number(preview.range)}, size ${number(preview.size)}, ${preview.source}; ${preview.layers ? `${preview.layers} layers, ` : ''}${preview.passes} passes, ${Math.round(preview.seconds * 1000)} ms`;
       break;
     case 'pending':
       text = 'rendering…';
@@ -126,6 +129,7 @@ export function drawStudio(s) {
       break;
   }
   setFact(ui.previewState, text);
+  ui.layered.checked = !!s.layered;
   const focus = s.focus || {};
   const deleteKey = ui.deleteFocusKey;
   deleteKey.disabled = !focus.keyHere || !focus.keys || focus.keys.length < 2;
@@ -142,6 +146,14 @@ export function drawStudio(s) {
   ui.saveState.dataset.current = String(!!hand.current);
 }
 
+// The switch is the studio's, as the state says: a click asks for the
+// other setting, and the state that answers shows it; one that cannot be
+// sent leaves it as it was.
+ui.layered.addEventListener('change', () => {
+  const s = studioPart();
+  const on = !(s && s.layered);
+  if (!hostCommand('layered', {on})) ui.layered.checked = !on;
+});
 
 ui.copy.addEventListener('click', async () => {
   const text = ui.command.textContent;

@@ -460,6 +460,45 @@ test('Save writes the settings and the command that writes the preview, bit for 
   assert.ok(Buffer.from(await drawnRgb()).equals(Buffer.from(rgb)), 'what is drawn is the PNG\'s colour');
 });
 
+test('Layered edges: the switch filters the preview again, in layers, and the hand-off carries it', async () => {
+  await openStudio('scene.exr', '-o', 'layered.png', '--bit-depth', '8', '--layered',
+    '--focus-object', '3', '--size', '8');
+  const box = page.locator('#layered');
+  const layersShown = () => page.evaluate(() => studio.images.result.layers);
+  const commandWords = async () => shellWords(await text(page.locator('#command')));
+  const first = await previewAfter(0);
+  assert.equal(await box.isChecked(), true, '--layered starts it checked');
+  assert.ok(await layersShown() > 1);
+  assert.match(await text(fact('preview-state')), new RegExp(`; ${await layersShown()} layers, \\d+ passes, \\d+ ms$`));
+  assert.equal((await commandWords()).filter((w) => w === '--layered').length, 1,
+    'the studio\'s own --layered is not repeated');
+
+  // Unchecked: the module's own blur, filtered again.
+  await box.uncheck();
+  await page.waitForFunction(() => studio.images.result.layered === false);
+  const plain = await previewAfter(first.version);
+  const plainRgb = await drawnRgb();
+  assert.match(await text(fact('preview-state')), /size 8\.0, whole; \d+ passes, \d+ ms$/);
+  assert.ok(!(await commandWords()).includes('--layered'));
+
+  // Checked again: in layers, and the command renders what is drawn.
+  await box.check();
+  await page.waitForFunction(() => studio.images.result.layered === true);
+  const layered = await previewAfter(plain.version);
+  assert.equal(await box.isChecked(), true);
+  assert.match(await text(fact('preview-state')), / layers, \d+ passes/);
+  assert.notDeepEqual(await drawnRgb(), plainRgb, 'layered edges differ from the module\'s own blur');
+  await shot('layered-edges');
+  const [program, ...args] = await commandWords();
+  assert.ok(args.includes('--layered'));
+  await run(program, args, { cwd: work });
+  const png = pngSamples(await readFile(join(work, 'layered.png')));
+  const rgb = [];
+  for (let i = 0; i < png.samples.length; i += png.channels) rgb.push(...png.samples.subarray(i, i + 3));
+  assert.equal((await shown()).version, layered.version);
+  assert.ok(Buffer.from(await drawnRgb()).equals(Buffer.from(rgb)), 'the command writes what is drawn');
+});
+
 // The sum of the result's bytes as the page has them, to see it change.
 const resultSum = () => page.evaluate(() => studio.images.result.bytes.reduce((a, b) => a + b, 0));
 
