@@ -136,8 +136,8 @@ struct Stack {
   std::vector<uint8_t> reached;
 };
 
-// Runs one frame-sized call's worth of planes through the module at one
-// radius: the planes, cut to `box`, with every pixel's Z `z`.
+// Runs `planes`, cut to `box`, through the module at one radius: every
+// pixel's Z is `z`, one of the layer's own pixels' Z.
 FilteredPlanes BlurAt(FocusFilterSession& session, float focalDepth, const FramePlanes& frame,
                       const std::vector<float>& rendererZ, const SourceSelection& source,
                       const Box& box, float z, std::vector<Plane> planes, int32_t frameNumber,
@@ -290,9 +290,13 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
     const int32_t key = it->first;
     const Layer& layer = it->second;
     if (options.onProgress) {
-      layerOptions.onProgress = [&options, done, layerCount](int32_t, int32_t, int32_t row,
-                                                             int32_t lastRow) {
-        options.onProgress(done, layerCount, row, lastRow);
+      // The layer's passes as one run of rows, so that progress never goes
+      // back within a layer.
+      layerOptions.onProgress = [&options, done, layerCount](int32_t pass, int32_t passes,
+                                                             int32_t row, int32_t lastRow) {
+        const int64_t rows = static_cast<int64_t>(lastRow) + 1;
+        options.onProgress(done, layerCount, static_cast<int32_t>(pass * rows + row),
+                           static_cast<int32_t>(passes * rows - 1));
       };
     }
     if (layer.radius == 0) {

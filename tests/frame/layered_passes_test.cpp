@@ -166,8 +166,20 @@ Scene Ramp() {
 
 TEST(LayeredPasses, SameBitsOnAnyThreads) {
   const Scene scene = Ramp();
-  const FilteredPlanes one = Filter(scene, true);
+  // Progress runs forward through the layers and through each layer's
+  // passes.
+  PassOptions heard = Named("ramp");
+  double last = -1.0;
+  int32_t calls = 0;
+  heard.onProgress = [&](int32_t layer, int32_t layers, int32_t row, int32_t lastRow) {
+    const double at = (layer + static_cast<double>(row) / (lastRow + 1)) / layers;
+    EXPECT_GE(at, last) << "layer " << layer << " row " << row << " of " << lastRow;
+    last = at;
+    ++calls;
+  };
+  const FilteredPlanes one = Filter(scene, true, heard);
   EXPECT_GT(one.layers, 20);
+  EXPECT_GT(calls, one.layers);
   PassOptions side = Named("ramp");
   side.threads = 2;
   side.concurrentPasses = 2;
