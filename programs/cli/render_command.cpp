@@ -73,10 +73,13 @@ void RunRender(const RenderOptions& options, std::FILE* out) {
   if (json) lines.Line(report.Json());
   if (outcome.error) throw *outcome.error;
   if (!json) {
-    char summary[160];
+    const std::string layers =
+        report.layers ? std::to_string(*report.layers) + " depth layers, " : std::string();
+    char summary[200];
     std::snprintf(summary, sizeof summary,
-                  " (focus depth %g, range %g, size %g, source %s, %d passes)", *report.focusDepth,
-                  *report.range, *report.size, report.source->c_str(), outcome.passes);
+                  " (focus depth %g, range %g, size %g, source %s, %s%d passes)",
+                  *report.focusDepth, *report.range, *report.size, report.source->c_str(),
+                  layers.c_str(), outcome.passes);
     lines.Line("wrote " + ShownName(options.files.output) + summary);
   }
 }

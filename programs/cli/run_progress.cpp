@@ -23,14 +23,14 @@ RunProgress::RunProgress(bool on, std::FILE* stream)
 
 void RunProgress::Reading(const std::string& path) { Show(0, "reading " + ShownName(path), true); }
 
-void RunProgress::Update(int32_t pass, int32_t passes, int32_t row, int32_t lastRow) {
+void RunProgress::Update(int32_t pass, int32_t passes, int32_t row, int32_t lastRow, bool layers) {
   if (passes < 1 || lastRow < 0) return;
   const int64_t rows = static_cast<int64_t>(lastRow) + 1;
   const int64_t done = static_cast<int64_t>(pass) * rows + std::clamp<int64_t>(row, 0, rows);
   const int permille =
       PASSES_START + static_cast<int>(done * (WRITING_START - PASSES_START) / (passes * rows));
-  const std::string now =
-      "filtering, pass " + std::to_string(pass + 1) + " of " + std::to_string(passes);
+  const std::string now = (layers ? "filtering, layer " : "filtering, pass ") +
+                          std::to_string(pass + 1) + " of " + std::to_string(passes);
   Show(permille, now, now != stage);
 }
 
@@ -44,7 +44,7 @@ void RunProgress::Show(const RenderProgress& progress) {
       Reading(progress.file);
       break;
     case RenderProgress::Stage::Filtering:
-      Update(progress.pass, progress.passes, progress.row, progress.lastRow);
+      Update(progress.pass, progress.passes, progress.row, progress.lastRow, progress.layers);
       break;
     case RenderProgress::Stage::Writing:
       Writing(progress.file);

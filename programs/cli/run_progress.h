@@ -32,7 +32,7 @@ class RunProgress {
 
  private:
   void Reading(const std::string& path);
-  void Update(int32_t pass, int32_t passes, int32_t row, int32_t lastRow);
+  void Update(int32_t pass, int32_t passes, int32_t row, int32_t lastRow, bool layers);
   void Writing(const std::string& path);
   // The run succeeded: shows 100 % and ends the display.
   void Done();

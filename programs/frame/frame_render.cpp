@@ -138,8 +138,11 @@ FilteredFrame Filter(FocusFilterSession& session, const SessionMaker& newSession
   options.alphaMode = settings.alpha;
   options.onMessageBox = callbacks.messageBox;
   if (callbacks.progress) {
-    options.onProgress = [&callbacks](int32_t pass, int32_t passes, int32_t row, int32_t lastRow) {
-      callbacks.progress({RenderProgress::Stage::Filtering, {}, pass, passes, row, lastRow});
+    const bool layers = settings.layered;
+    options.onProgress = [&callbacks, layers](int32_t pass, int32_t passes, int32_t row,
+                                              int32_t lastRow) {
+      callbacks.progress(
+          {RenderProgress::Stage::Filtering, {}, pass, passes, row, lastRow, layers});
     };
   }
   FilteredPlanes filtered =

@@ -25,6 +25,9 @@ struct RenderProgress {
   int32_t passes = 0;
   int32_t row = 0;
   int32_t lastRow = 0;
+  // pass and passes count depth layers (a layered render), each of them
+  // all of its passes.
+  bool layers = false;
 };
 
 // What a caller hears while a frame renders, and how it stops one. Every

@@ -1030,6 +1030,11 @@ TEST(RenderCommand, LayeredRendersSayHowTheyWereMade) {
   EXPECT_LT(leak, 1e-3);
   EXPECT_GT(plainLeak, 0.01);
   EXPECT_NE(ReadText(dir / "map.png").find("filtered in 2 depth layers"), std::string::npos);
+  const RunResult said = RunKestrion({"render", "disc.exr", "-o", "said.exr", "--focus-depth", "3",
+                                      "--range", "4", "--size", "5", "--layered"},
+                                     dir / "");
+  EXPECT_NE(said.out.find("2 depth layers, "), std::string::npos) << said.out;
+  EXPECT_NE(said.err.find("filtering, layer 1 of 2"), std::string::npos) << said.err;
   const RunResult shown = RunKestrion({"inspect", "layered.exr"}, dir / "");
   EXPECT_NE(shown.out.find("by kestrion in 2 depth layers (--layered)"), std::string::npos)
       << shown.out;
