@@ -31,13 +31,7 @@ constexpr int32_t Y1 = 72;
 constexpr float GREY = 0.2f;
 constexpr float GREEN = 1.0f;
 
-FocusConfig Record() {
-  FocusSettings settings;
-  settings.focalName = "Focus";
-  settings.range = RANGE;
-  settings.size = SIZE;
-  return ComposeRecord(settings);
-}
+FocusConfig Record() { return frame_tests::RecordOf(RANGE, SIZE); }
 
 // How far outside the square a pixel lies (0 inside), in the window's
 // metric.
@@ -248,12 +242,8 @@ TEST(LayeredPasses, OnlyTheSelectedObjectIsLayered) {
   for (int32_t y = Y0; y < Y1; ++y) {
     for (int32_t x = X0; x < X1; ++x) (*frame.objectId)[static_cast<size_t>(y) * WIDTH + x] = 3;
   }
-  FocusSettings settings;
-  settings.focalName = "Focus";
-  settings.range = RANGE;
-  settings.size = SIZE;
-  settings.source = {SOURCE_OBJECT_CHANNEL, 3};
-  FocusFilterSession session(Module(), ComposeRecord(settings));
+  FocusFilterSession session(Module(),
+                             frame_tests::RecordOf(RANGE, SIZE, {SOURCE_OBJECT_CHANNEL, 3}));
   const FilteredPlanes out =
       FilterPlanesLayered(session, FOCAL_DEPTH, frame, scene.z, 0, Named("objects"));
   EXPECT_EQ(out.layers, 2);

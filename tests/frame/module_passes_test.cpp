@@ -30,13 +30,7 @@ constexpr float SIZE = 8.0f;
 constexpr double RELATIVE_BOUND = 5e-4;
 constexpr double ABSOLUTE_BOUND = 1e-6;
 
-FocusConfig Record() {
-  FocusSettings settings;
-  settings.focalName = "Focus";
-  settings.range = RANGE;
-  settings.size = SIZE;
-  return ComposeRecord(settings);
-}
+FocusConfig Record() { return frame_tests::RecordOf(RANGE, SIZE); }
 
 // Depth across the frame from in focus to far out of it, with a corner of
 // background: every radius from 0 to the full one occurs.
@@ -357,14 +351,10 @@ TEST(ModulePasses, PixelsOutsideTheBlurredIdKeepTheirBits) {
   FramePlanes frame = AwkwardFrame(AlphaMode::Premultiplied);
   frame.objectId = std::vector<uint16_t>(frame.PixelCount());
   for (size_t i = 0; i < frame.PixelCount(); ++i) (*frame.objectId)[i] = (i / 3) % 2 ? 4 : 9;
-  FocusSettings settings;
-  settings.focalName = "Focus";
-  settings.range = RANGE;
-  settings.size = SIZE;
-  settings.source = {SOURCE_OBJECT_CHANNEL, 4};
   const std::vector<float> z = SceneZ();
   const FilteredPlanes result =
-      FilterPlanes(Module(), ComposeRecord(settings), FOCAL_DEPTH, frame, z, Named("ids"));
+      FilterPlanes(Module(), frame_tests::RecordOf(RANGE, SIZE, {SOURCE_OBJECT_CHANNEL, 4}),
+                   FOCAL_DEPTH, frame, z, Named("ids"));
   const RadiusRule rule(FOCAL_DEPTH, RANGE, SIZE, std::max(WIDTH, HEIGHT));
   size_t blurred = 0;
   for (size_t i = 0; i < frame.PixelCount(); ++i) {
