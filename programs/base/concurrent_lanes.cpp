@@ -57,6 +57,14 @@ void RunLanes(size_t lanes, const AbortCheck& abort,
   }
 }
 
+void RunRanges(size_t count, size_t lanes, const AbortCheck& abort,
+               const std::function<void(size_t begin, size_t end, const AbortCheck& check)>& work) {
+  const size_t runs = std::clamp<size_t>(lanes, 1, std::max<size_t>(count, 1));
+  RunLanes(runs, abort, [&](size_t lane, const AbortCheck& check) {
+    work(count * lane / runs, count * (lane + 1) / runs, check);
+  });
+}
+
 unsigned HardwareThreadCount() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 }  // namespace kestrion

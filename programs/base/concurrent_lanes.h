@@ -21,6 +21,12 @@ namespace kestrion {
 void RunLanes(size_t lanes, const AbortCheck& abort,
               const std::function<void(size_t lane, const AbortCheck& check)>& work);
 
+// Runs work(begin, end, check) on indices 0 .. count - 1 cut into runs of
+// consecutive indices, one a lane, as RunLanes runs its lanes: `lanes` of
+// them (at least 1, at most one an index).
+void RunRanges(size_t count, size_t lanes, const AbortCheck& abort,
+               const std::function<void(size_t begin, size_t end, const AbortCheck& check)>& work);
+
 // The threads a count of 0 stands for: one a hardware thread.
 unsigned HardwareThreadCount();
 

@@ -186,34 +186,17 @@ struct CutSource {
   float scale = 1.0f;
 };
 
-// A pixel range of each lane.
-std::pair<size_t, size_t> RangeOf(size_t count, size_t lane, size_t of) {
-  return std::pair{count * lane / of, count * (lane + 1) / of};
-}
-
-// Runs `row` on every row of `box`, the rows split among `threads` lanes.
+// Runs `row` on every row of `box` (its frame row y, and k, the index of
+// its first pixel in the box), the rows split among `threads` lanes.
 void ForRows(const Box& box, size_t threads, const AbortCheck& abort,
              const std::function<void(int32_t y, size_t k)>& row) {
-  const auto rows = static_cast<size_t>(box.Height());
-  const size_t lanes = std::clamp<size_t>(threads, 1, rows);
-  RunLanes(lanes, abort, [&](size_t lane, const AbortCheck& check) {
-    const auto [begin, end] = RangeOf(rows, lane, lanes);
-    for (size_t r = begin; r < end; ++r) {
-      check.ThrowIfRequested();
-      row(box.y0 + static_cast<int32_t>(r), r * static_cast<size_t>(box.Width()));
-    }
-  });
-}
-
-// Runs `work` on every pixel range of the frame, split among `threads`
-// lanes.
-void ForPixels(size_t count, size_t threads, const AbortCheck& abort,
-               const std::function<void(size_t begin, size_t end, const AbortCheck&)>& work) {
-  const size_t lanes = std::clamp<size_t>(threads, 1, std::max<size_t>(count, 1));
-  RunLanes(lanes, abort, [&](size_t lane, const AbortCheck& check) {
-    const auto [begin, end] = RangeOf(count, lane, lanes);
-    work(begin, end, check);
-  });
+  RunRanges(static_cast<size_t>(box.Height()), threads, abort,
+            [&](size_t begin, size_t end, const AbortCheck& check) {
+              for (size_t r = begin; r < end; ++r) {
+                check.ThrowIfRequested();
+                row(box.y0 + static_cast<int32_t>(r), r * static_cast<size_t>(box.Width()));
+              }
+            });
 }
 
 // The sources' pixels inside `box`, with the layer `key`'s mask.
@@ -301,7 +284,7 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
     }
     if (layer.radius == 0) {
       // The in-focus layer, unblurred, over what lies behind it normalised.
-      ForPixels(count, threads, abort, [&](size_t begin, size_t end, const AbortCheck& check) {
+      RunRanges(count, threads, abort, [&](size_t begin, size_t end, const AbortCheck& check) {
         for (size_t i = begin; i < end; ++i) {
           check.Poll(i);
           if (in.key[i] != key) continue;
@@ -394,7 +377,7 @@ FilteredPlanes FilterPlanesLayered(FocusFilterSession& session, float focalDepth
   } else if (frame.alpha) {
     result.alpha = frame.alpha;
   }
-  ForPixels(count, threads, abort, [&](size_t begin, size_t end, const AbortCheck& check) {
+  RunRanges(count, threads, abort, [&](size_t begin, size_t end, const AbortCheck& check) {
     for (size_t i = begin; i < end; ++i) {
       check.Poll(i);
       const float covered = stack.coverage[i];

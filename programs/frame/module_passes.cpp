@@ -162,11 +162,6 @@ struct PassSums {
   std::vector<uint8_t> kept;
 };
 
-// A pixel range of each lane, for the loops over the whole frame.
-std::pair<size_t, size_t> RangeOf(size_t count, size_t lane, size_t of) {
-  return std::pair{count * lane / of, count * (lane + 1) / of};
-}
-
 // Adds one slot's means, each times `step`, to the sums of pixels [begin,
 // end).
 template <uint16_t BMM_Color_64::*Mean>
@@ -341,8 +336,7 @@ PassSums RunPasses(FocusFilterSession& session, const PassPlan& plan, float foca
     });
     // Every pixel takes the wave's passes in their order, whatever the
     // lanes: the sums are the same bits for any number of threads.
-    RunLanes(threads, abort, [&](size_t lane, const AbortCheck& check) {
-      const auto [begin, end] = RangeOf(count, lane, threads);
+    RunRanges(count, threads, abort, [&](size_t begin, size_t end, const AbortCheck& check) {
       for (size_t j = 0; j < inWave; ++j) {
         add(wave + static_cast<int32_t>(j), images[j], begin, end, check);
       }
@@ -369,8 +363,7 @@ void FinishPixels(const FramePlanes& frame, const PassPlan& plan, PassSums& pass
   } else if (frame.alpha) {
     result.alpha = frame.alpha;
   }
-  RunLanes(threads, abort, [&](size_t lane, const AbortCheck& check) {
-    const auto [begin, end] = RangeOf(count, lane, threads);
+  RunRanges(count, threads, abort, [&](size_t begin, size_t end, const AbortCheck& check) {
     for (size_t i = begin; i < end; ++i) {
       check.Poll(i);
       if (kept[i]) {

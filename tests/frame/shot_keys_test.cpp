@@ -20,18 +20,10 @@ namespace {
 
 using frame_tests::Module;
 using frame_tests::Named;
-
 constexpr int32_t WIDTH = 41;
 constexpr int32_t HEIGHT = 27;
 
-FocusConfig Record(float range, float size, SourceSelection source = {}) {
-  FocusSettings settings;
-  settings.focalName = "Focus";
-  settings.range = range;
-  settings.size = size;
-  settings.source = source;
-  return ComposeRecord(settings);
-}
+using frame_tests::RecordOf;
 
 // Random colour whose every value the band passes hold exactly (whole
 // steps of the lowest band), so that a pixel the filter leaves alone comes
@@ -149,12 +141,12 @@ TEST(ShotKeys, KeyedTracksRenderAsTheirValuesAtTheFrame) {
   Plane first;
   for (int32_t frame : {0, 2, 3, 7, 10, 12}) {
     animation.frame = frame;
-    const FilteredPlanes keyed = FilterPlanes(Module(), Record(50.0f, 2.0f), 6.0f, scene.frame,
+    const FilteredPlanes keyed = FilterPlanes(Module(), RecordOf(50.0f, 2.0f), 6.0f, scene.frame,
                                               scene.z, Named("keyed"), animation);
     const float t = std::clamp((frame - 2) / 8.0f, 0.0f, 1.0f);
     EXPECT_FLOAT_EQ(keyed.range, 3.0f + 16.0f * t) << "frame " << frame;
     EXPECT_FLOAT_EQ(keyed.size, 2.0f + 7.0f * t) << "frame " << frame;
-    const FilteredPlanes constant = FilterPlanes(Module(), Record(keyed.range, keyed.size), 6.0f,
+    const FilteredPlanes constant = FilterPlanes(Module(), RecordOf(keyed.range, keyed.size), 6.0f,
                                                  scene.frame, scene.z, Named("constant"));
     EXPECT_EQ(constant.range, keyed.range);
     for (size_t c = 0; c < 3; ++c) {
@@ -179,7 +171,7 @@ TEST(FocusMap, SharpPixelsAreThePixelsTheRenderLeavesUnchanged) {
     settings.range = 9.0f;
     settings.size = 5.0f;
     const FilteredPlanes filtered =
-        FilterPlanes(Module(), Record(settings.range, settings.size, source), settings.focalDepth,
+        FilterPlanes(Module(), RecordOf(settings.range, settings.size, source), settings.focalDepth,
                      scene.frame, scene.z, Named("f"));
     const std::vector<int32_t> radii = FocusRadii(scene.frame, scene.z, settings);
     const Image map = FocusMapImage(scene.frame, scene.z, settings);
